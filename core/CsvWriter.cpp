@@ -1,0 +1,53 @@
+#include "core/CsvWriter.h"
+
+#include <QSaveFile>
+
+CsvWriter::CsvWriter(const QStringList& header)
+{
+    addLine(header);
+}
+
+void CsvWriter::addRow(const QStringList& fields)
+{
+    addLine(fields);
+    ++m_rows;
+}
+
+QString CsvWriter::field(const QString& value)
+{
+    static const QString special = QStringLiteral(",\"\r\n");
+    const bool needsQuotes =
+        std::any_of(value.cbegin(), value.cend(), [](QChar c) { return special.contains(c); });
+    if (!needsQuotes)
+        return value;
+    QString quoted = value;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+void CsvWriter::addLine(const QStringList& fields)
+{
+    QString line;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            line += QLatin1Char(',');
+        line += field(fields.at(i));
+    }
+    line += QLatin1Char('\n');
+    m_bytes += line.toUtf8();
+}
+
+std::optional<QString> CsvWriter::writeTo(const QString& destination) const
+{
+    QSaveFile file(destination);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    if (file.write(m_bytes) != m_bytes.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return reason;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return std::nullopt;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Builds and writes the CSV exports: UTF-8 without byte order mark, a line feed
+// after every line, fields as stored unless they hold a comma, a double quote, CR or
+// LF, which are quoted with inner quotes doubled (RFC 4180).
+class CsvWriter
+{
+public:
+    explicit CsvWriter(const QStringList& header);
+
+    void addRow(const QStringList& fields);
+    qsizetype rowCount() const { return m_rows; }
+    const QByteArray& bytes() const { return m_bytes; }
+
+    static QString field(const QString& value);
+
+    // Replaces `destination` atomically with the bytes; on failure the reason, and any
+    // earlier file there is left as it was.
+    std::optional<QString> writeTo(const QString& destination) const;
+
+private:
+    void addLine(const QStringList& fields);
+
+    QByteArray m_bytes;
+    qsizetype m_rows = 0;
+};

@@ -1,0 +1,13 @@
+#include "core/PathEncoding.h"
+
+QString encodePath(const QByteArray& rawPath)
+{
+    // Unreserved characters are kept anyway; these are the rest of a segment's pchar, and "/".
+    static const QByteArray kept = QByteArrayLiteral("/!$&'()*+,;=:@");
+    return QString::fromLatin1(rawPath.toPercentEncoding(kept));
+}
+
+QString displayName(const QByteArray& rawName)
+{
+    return QString::fromUtf8(rawName);
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The percent-encoded form of a file-system path as shown in lists and CSV files:
+// every byte that RFC 3986 does not allow in a path segment becomes %XX (uppercase
+// hex), slashes stay. Takes the raw bytes so that names which are not UTF-8 stay exact.
+QString encodePath(const QByteArray& rawPath);
+
+// The name of a path component as the user reads it: UTF-8 with U+FFFD in place of
+// bytes that are not.
+QString displayName(const QByteArray& rawName);

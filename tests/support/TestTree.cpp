@@ -1,0 +1,157 @@
+#include "tests/support/TestTree.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <grp.h>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+void writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n <= 0)
+            return;
+        done += n;
+    }
+}
+
+} // namespace
+
+TestTree::TestTree()
+{
+    if (!m_dir.isValid()) {
+        m_problem = QStringLiteral("cannot create a temporary folder: ") + m_dir.errorString();
+        return;
+    }
+    const QByteArray probe = rawFile("xattr-probe");
+    if (::setxattr(probe.constData(), "user.quellmark.probe", "1", 1, 0) != 0) {
+        m_problem = QStringLiteral("the temporary folder %1 does not support user extended attributes (%2)")
+                        .arg(root(), QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    ::unlink(probe.constData());
+}
+
+QString TestTree::path(const QString& relative) const
+{
+    return relative.isEmpty() ? root() : root() + QLatin1Char('/') + relative;
+}
+
+QByteArray TestTree::rawPath(const QByteArray& relative) const
+{
+    return QFile::encodeName(root()) + '/' + relative;
+}
+
+QString TestTree::file(const QString& relative, const QByteArray& content)
+{
+    return QFile::decodeName(rawFile(QFile::encodeName(relative), content));
+}
+
+QByteArray TestTree::rawFile(const QByteArray& relative, const QByteArray& content)
+{
+    const QByteArray full = rawPath(relative);
+    const qsizetype slash = full.lastIndexOf('/');
+    QDir().mkpath(QFile::decodeName(full.left(slash)));
+    const int fd = ::open(full.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        writeAll(fd, content);
+        ::close(fd);
+    }
+    return full;
+}
+
+QString TestTree::folder(const QString& relative)
+{
+    const QString full = path(relative);
+    QDir().mkpath(full);
+    return full;
+}
+
+QString TestTree::symlink(const QString& target, const QString& relative)
+{
+    const QString full = path(relative);
+    QDir().mkpath(QFileInfo(full).absolutePath());
+    QFile::link(target, full);
+    return full;
+}
+
+void TestTree::setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name, const QByteArray& value)
+{
+    if (::setxattr(rawPathOfItem.constData(), name.constData(), value.constData(), size_t(value.size()), 0) != 0)
+        qWarning("setxattr %s on %s failed: %s", name.constData(), rawPathOfItem.constData(), std::strerror(errno));
+}
+
+void TestTree::setProvenance(const QString& path, const QByteArray& value)
+{
+    setRawAttribute(QFile::encodeName(path), "user.com.apple.provenance", value);
+}
+
+void TestTree::setQuarantine(const QString& path, const QByteArray& value)
+{
+    setRawAttribute(QFile::encodeName(path), "user.com.apple.quarantine", value);
+}
+
+void TestTree::openToOthers()
+{
+    // The temporary folder itself and every folder on the way to it must be searchable.
+    QString dir = root();
+    while (!dir.isEmpty() && dir != QLatin1String("/")) {
+        struct stat st{};
+        if (::stat(QFile::encodeName(dir).constData(), &st) == 0)
+            ::chmod(QFile::encodeName(dir).constData(), st.st_mode | S_IXOTH | S_IROTH);
+        dir = QFileInfo(dir).path();
+    }
+}
+
+QByteArray TestTree::asUnprivileged(const std::function<QByteArray()>& work, bool* ok)
+{
+    int fds[2];
+    if (ok)
+        *ok = false;
+    if (::pipe(fds) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return {};
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                                 ::setresuid(kNobody, kNobody, kNobody) != 0))
+            ::_exit(3);
+        writeAll(fds[1], work());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    QByteArray result;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, n);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (ok)
+        *ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return result;
+}
+
+QStringList TestTree::unprivilegedPrefix()
+{
+    if (::geteuid() != 0)
+        return {};
+    return {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+            QStringLiteral("--clear-groups"), QStringLiteral("--")};
+}

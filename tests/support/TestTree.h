@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+// A temporary folder of real files with real extended attributes, removed at the end.
+// isValid() is false, and problem() says why, when the folder cannot hold "user."
+// attributes: a suite must fail then, not pass without having tested anything.
+class TestTree
+{
+public:
+    TestTree();
+
+    bool isValid() const { return m_problem.isEmpty(); }
+    QByteArray problem() const { return m_problem.toUtf8(); }
+
+    QString root() const { return m_dir.path(); }
+    QString path(const QString& relative) const;
+    QByteArray rawPath(const QByteArray& relative) const;
+
+    // Creates a file (and its parent folders) and returns its path.
+    QString file(const QString& relative, const QByteArray& content = {});
+    // Same, for a name given as raw bytes (which need not be UTF-8).
+    QByteArray rawFile(const QByteArray& relative, const QByteArray& content = {});
+    QString folder(const QString& relative);
+    QString symlink(const QString& target, const QString& relative);
+
+    // Sets `name` exactly as given (for example "user.com.apple.provenance").
+    void setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name, const QByteArray& value);
+    // Sets user.com.apple.provenance or user.com.apple.quarantine on a path.
+    void setProvenance(const QString& path, const QByteArray& value);
+    void setQuarantine(const QString& path, const QByteArray& value);
+
+    // Lets other users read and search the whole tree (for unprivileged runs).
+    void openToOthers();
+
+    // Runs `work` in a child process as user "nobody" (uid 65534) when this process is
+    // root, as this user otherwise, so that permission bits apply. Returns what work
+    // returned, or an empty array with `ok` false when the child failed.
+    static QByteArray asUnprivileged(const std::function<QByteArray()>& work, bool* ok = nullptr);
+    // The command line prefix that runs a program as "nobody" when root, else nothing.
+    static QStringList unprivilegedPrefix();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_problem;
+};

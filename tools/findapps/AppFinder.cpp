@@ -1,0 +1,1 @@
+#include "tools/findapps/AppFinder.h"
