@@ -1,0 +1,93 @@
+#include "drop/FileInfo.h"
+
+#include "core/AttributeEvaluation.h"
+#include "core/DecoratedValues.h"
+#include "core/ItemAttributes.h"
+#include "core/PathEncoding.h"
+#include "core/PathXattrCalls.h"
+
+namespace {
+
+// The last component of a path, without the "/" a folder URL ends in; the root stays "/".
+QByteArray lastComponent(QByteArray path)
+{
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    if (path == "/")
+        return path;
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+} // namespace
+
+FileInfo::FileInfo(QObject* parent) : QAbstractListModel(parent) {}
+
+FileDetail FileInfo::detailFor(const QUrl& url)
+{
+    // Decoded from the encoded form to bytes, not through QString, so that names which are
+    // not UTF-8 reach the system calls exactly as the file system holds them.
+    const QByteArray rawPath = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+
+    FileDetail detail;
+    detail.name = displayName(lastComponent(rawPath));
+    detail.path = encodePath(rawPath);
+
+    ItemAttributes attributes(PathXattrCalls{rawPath});
+    DecoratedValues values;
+    evaluateAttributes(attributes, values);
+    detail.provenanceID = values.provenanceID;
+    detail.quarantineApp = values.quarantineApp;
+    return detail;
+}
+
+void FileInfo::addFile(const QUrl& url)
+{
+    FileDetail detail = detailFor(url);
+    const int row = int(m_fileList.size());
+    beginInsertRows(QModelIndex(), row, row);
+    m_fileList.append(std::move(detail));
+    endInsertRows();
+    emit fileListChanged();
+}
+
+int FileInfo::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_fileList.size());
+}
+
+QVariant FileInfo::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const FileDetail& detail = m_fileList.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case NameRole:
+        return detail.name;
+    case Qt::ToolTipRole:
+    case ExportTextRole:
+        return detail.exportText();
+    case IdRole:
+        return detail.id;
+    case PathRole:
+        return detail.path;
+    case ProvenanceIDRole:
+        return detail.provenanceID;
+    case QuarantineAppRole:
+        return detail.quarantineApp;
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> FileInfo::roleNames() const
+{
+    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
+    names.insert(IdRole, "id");
+    names.insert(ExportTextRole, "exportText");
+    names.insert(NameRole, "name");
+    names.insert(PathRole, "path");
+    names.insert(ProvenanceIDRole, "provenanceID");
+    names.insert(QuarantineAppRole, "quarantineApp");
+    return names;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "core/RecordRoles.h"
+#include "drop/FileDetail.h"
+
+#include <QAbstractListModel>
+#include <QList>
+#include <QUrl>
+
+// The drop window's list: one FileDetail per addFile call, in call order. Lives on the
+// GUI thread; the drop handling makes a new one for every drop.
+class FileInfo : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    enum Role
+    {
+        NameRole = FirstModelRole,
+        PathRole,
+        ProvenanceIDRole,
+        QuarantineAppRole,
+    };
+
+    explicit FileInfo(QObject* parent = nullptr);
+
+    const QList<FileDetail>& fileList() const { return m_fileList; }
+
+    // Examines the file that `url` names and appends its record. A missing, empty or
+    // unreadable attribute leaves its value empty; every call appends exactly one record.
+    void addFile(const QUrl& url);
+
+    // The record addFile appends for `url`, without a model.
+    static FileDetail detailFor(const QUrl& url);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+signals:
+    void fileListChanged();
+
+private:
+    QList<FileDetail> m_fileList;
+};

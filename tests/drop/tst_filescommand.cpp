@@ -1,0 +1,177 @@
+#include "core/PathEncoding.h"
+#include "core/ProvenanceRegistry.h"
+#include "drop/FileInfo.h"
+#include "tests/support/TestTree.h"
+#include "tools/cli/ApplicationRegistryLoad.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+class TestFilesCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void recordsInArgumentOrder();
+    void usage_data();
+    void usage();
+    void dashNamesAfterDoubleDash();
+    void appsOptionRuns();
+    void registryLoad();
+
+private:
+    struct Run
+    {
+        int status = -1;
+        QString out;
+        QString err;
+    };
+    Run cli(const QStringList& arguments, const QString& folder = QString(),
+            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
+    static QString encoded(const QString& path) { return encodePath(QFile::encodeName(path)); }
+
+    QString m_program;
+};
+
+void TestFilesCommand::initTestCase()
+{
+    m_program = qEnvironmentVariable("QUELLMARK_BINARY_DIR") + QStringLiteral("/bin/quellmark-cli");
+    QVERIFY2(QFile::exists(m_program), qPrintable(m_program));
+}
+
+void TestFilesCommand::cleanup()
+{
+    provenanceApps().clear();
+}
+
+TestFilesCommand::Run TestFilesCommand::cli(const QStringList& arguments, const QString& folder,
+                                            const QProcessEnvironment& environment)
+{
+    QProcess process;
+    process.setProgram(m_program);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(folder);
+    process.setProcessEnvironment(environment);
+    process.start();
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+void TestFilesCommand::recordsInArgumentOrder()
+{
+    TestTree tree;
+    QVERIFY2(tree.isValid(), tree.problem());
+    const QString both = tree.file(QStringLiteral("sub/both file.dmg"));
+    tree.setProvenance(both, "\x12\x34");
+    tree.setQuarantine(both, "0083;65f0;Firefox;");
+    const QString plain = tree.file(QStringLiteral("plain"));
+    const QString folder = tree.folder(QStringLiteral("Folder"));
+    tree.setProvenance(folder, "\x01");
+
+    // Relative from the working folder, absolute, missing, and a folder named with its "/".
+    const Run run =
+        cli({QStringLiteral("files"), QStringLiteral("sub/both file.dmg"), plain,
+             QStringLiteral("no such file"), QStringLiteral("Folder/"), QStringLiteral("./sub/../plain")},
+            tree.root());
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.err, QString());
+    const QStringList expected{
+        QStringLiteral("both file.dmg | %1 | ❓ 0x1234 | 🔸 Firefox").arg(encoded(both)),
+        QStringLiteral("plain | %1 |  | ").arg(encoded(plain)),
+        QStringLiteral("no such file | %1 |  | ").arg(encoded(tree.path(QStringLiteral("no such file")))),
+        QStringLiteral("Folder | %1/ | ❓ 0x01 | ").arg(encoded(folder)),
+        QStringLiteral("plain | %1 |  | ").arg(encoded(plain)),
+    };
+    QCOMPARE(run.out, expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+
+    // The same record the drop window makes.
+    QCOMPARE(run.out.split(QLatin1Char('\n')).at(0),
+             FileInfo::detailFor(QUrl::fromLocalFile(both)).exportText());
+}
+
+void TestFilesCommand::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("usageOnStdout");
+
+    QTest::newRow("no path") << QStringList{QStringLiteral("files")} << 2 << false;
+    QTest::newRow("only --apps") << QStringList{QStringLiteral("files"), QStringLiteral("--apps")} << 2
+                                 << false;
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("files"), QStringLiteral("--bogus"),
+                                                   QStringLiteral("/")}
+                                    << 2 << false;
+    QTest::newRow("help") << QStringList{QStringLiteral("files"), QStringLiteral("--help")} << 0 << true;
+}
+
+void TestFilesCommand::usage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(bool, usageOnStdout);
+    const Run run = cli(arguments);
+    QCOMPARE(run.status, status);
+    const QString usageText = QStringLiteral("Usage: quellmark-cli files [--apps] PATH...");
+    QCOMPARE(run.out.contains(usageText), usageOnStdout);
+    QCOMPARE(run.err.contains(usageText), !usageOnStdout);
+    if (!usageOnStdout)
+        QCOMPARE(run.out, QString());
+}
+
+void TestFilesCommand::dashNamesAfterDoubleDash()
+{
+    TestTree tree;
+    QVERIFY2(tree.isValid(), tree.problem());
+    const QString file = tree.file(QStringLiteral("--apps"));
+    const Run run =
+        cli({QStringLiteral("files"), QStringLiteral("--"), QStringLiteral("--apps")}, tree.root());
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QStringLiteral("--apps | %1 |  | \n").arg(encoded(file)));
+}
+
+void TestFilesCommand::appsOptionRuns()
+{
+    TestTree tree;
+    QVERIFY2(tree.isValid(), tree.problem());
+    const QString file = tree.file(QStringLiteral("f"));
+    tree.setQuarantine(file, "0081;1;Agent;");
+    // No applications below these roots, so nothing is registered and the values are as without --apps.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUELLMARK_APP_ROOTS"), tree.folder(QStringLiteral("no apps here")));
+    const Run run = cli({QStringLiteral("files"), QStringLiteral("--apps"), file}, tree.root(), environment);
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QStringLiteral("f | %1 |  | 🔸 Agent\n").arg(encoded(file)));
+}
+
+void TestFilesCommand::registryLoad()
+{
+    TestTree tree;
+    QVERIFY2(tree.isValid(), tree.problem());
+    const QString app = tree.folder(QStringLiteral("Applications/Tool.app"));
+    tree.setProvenance(app, "\xca\xfe");
+    const QString bare = tree.folder(QStringLiteral("Applications/Bare.app"));
+    const QString quarantined = tree.folder(QStringLiteral("Applications/Q.app"));
+    tree.setQuarantine(quarantined, "0081;1;Safari;");
+    const QString download = tree.file(QStringLiteral("download.zip"));
+    tree.setProvenance(download, "\xca\xfe");
+
+    provenanceApps().set(QStringLiteral("0xstale"), QStringLiteral("/old"));
+    const QString lines = QStringList{app, bare, quarantined}.join(QLatin1Char('\n'));
+    const ApplicationDiscovery discovery(
+        QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("printf '%s\\n' \"$0\""), lines});
+    QCOMPARE(loadApplicationRegistry(discovery), 1);
+    QCOMPARE(provenanceApps().size(), 1);
+    QCOMPARE(provenanceApps().lookup(QStringLiteral("0xcafe")), std::optional<QString>(app));
+    QCOMPARE(FileInfo::detailFor(QUrl::fromLocalFile(download)).provenanceID, QStringLiteral("✅ ") + app);
+}
+
+QTEST_GUILESS_MAIN(TestFilesCommand)
+#include "tst_filescommand.moc"
