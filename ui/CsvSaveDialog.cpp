@@ -33,12 +33,14 @@ void CsvSaveDialog::report(QWidget* parent, const CsvWriteResult& result, const 
     case CsvWriteResult::Written:
         return;
     case CsvWriteResult::NothingToWrite:
-        QMessageBox::information(parent, QObject::tr("Nothing Written"),
-                                 QObject::tr("The list is empty, so nothing was written to %1.").arg(destination));
+        QMessageBox::information(
+            parent, QObject::tr("Nothing Written"),
+            QObject::tr("The list is empty, so nothing was written to %1.").arg(destination));
         return;
     case CsvWriteResult::Failed:
-        QMessageBox::warning(parent, QObject::tr("CSV Not Written"),
-                             QObject::tr("The list could not be written to %1:\n%2").arg(destination, result.reason));
+        QMessageBox::warning(
+            parent, QObject::tr("CSV Not Written"),
+            QObject::tr("The list could not be written to %1:\n%2").arg(destination, result.reason));
         return;
     }
 }

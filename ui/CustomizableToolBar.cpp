@@ -27,8 +27,9 @@ CustomizableToolBar::CustomizableToolBar(const QString& identifier, QWidget* par
     });
 }
 
-QAction* CustomizableToolBar::addItem(const QString& itemIdentifier, const QString& title, const QString& toolTip,
-                                      const QString& themeIcon, QStyle::StandardPixmap fallback)
+QAction* CustomizableToolBar::addItem(const QString& itemIdentifier, const QString& title,
+                                      const QString& toolTip, const QString& themeIcon,
+                                      QStyle::StandardPixmap fallback)
 {
     const QIcon icon = QIcon::fromTheme(themeIcon, QApplication::style()->standardIcon(fallback));
     QAction* action = addAction(icon, title);
@@ -69,7 +70,8 @@ void CustomizableToolBar::setItemShown(const QString& itemIdentifier, bool shown
 
 Qt::ToolBarArea CustomizableToolBar::savedArea() const
 {
-    const int area = QSettings().value(QStringLiteral("toolbars/%1/area").arg(identifier()), Qt::TopToolBarArea).toInt();
+    const int area =
+        QSettings().value(QStringLiteral("toolbars/%1/area").arg(identifier()), Qt::TopToolBarArea).toInt();
     switch (area) {
     case Qt::LeftToolBarArea:
     case Qt::RightToolBarArea:
@@ -106,5 +108,6 @@ void CustomizableToolBar::rememberArea()
     auto* window = qobject_cast<QMainWindow*>(parentWidget());
     if (!window || isFloating())
         return;
-    QSettings().setValue(QStringLiteral("toolbars/%1/area").arg(identifier()), int(window->toolBarArea(this)));
+    QSettings().setValue(QStringLiteral("toolbars/%1/area").arg(identifier()),
+                         int(window->toolBarArea(this)));
 }

@@ -2,10 +2,10 @@
 
 #include "core/RecordRoles.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 
 #include <algorithm>
 
@@ -17,12 +17,17 @@ RecordListView::RecordListView(QWidget* parent) : QListView(parent)
     setBatchSize(512);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setTextElideMode(Qt::ElideNone);
+}
 
-    auto* copy = new QAction(tr("Copy"), this);
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(copy, &QAction::triggered, this, &RecordListView::copySelection);
-    addAction(copy);
+void RecordListView::keyPressEvent(QKeyEvent* event)
+{
+    // The base class would copy only the current row's display text.
+    if (event == QKeySequence::Copy) {
+        copySelection();
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
 }
 
 QStringList RecordListView::selectedExportTexts() const

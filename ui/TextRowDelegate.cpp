@@ -12,7 +12,8 @@ constexpr int kVerticalMargin = 2;
 
 } // namespace
 
-TextRowDelegate::TextRowDelegate(QObject* parent) : QStyledItemDelegate(parent), m_font(QApplication::font()) {}
+TextRowDelegate::TextRowDelegate(QObject* parent) : QStyledItemDelegate(parent), m_font(QApplication::font())
+{}
 
 void TextRowDelegate::setRowFont(const QFont& font)
 {
@@ -33,7 +34,8 @@ int TextRowDelegate::spacing()
     return spacing > 0 ? spacing : 6;
 }
 
-void TextRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+void TextRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) const
 {
     QStyleOptionViewItem background = option;
     initStyleOption(&background, index);
@@ -46,7 +48,8 @@ void TextRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->save();
     painter->setFont(m_font);
     const bool selected = option.state & QStyle::State_Selected;
-    const QPalette::ColorGroup group = (option.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
+    const QPalette::ColorGroup group =
+        (option.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
     painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
 
     const QFontMetrics metrics(m_font);
@@ -59,8 +62,8 @@ void TextRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
             area.setLeft(area.left() + spacing());
         first = false;
         const int width = metrics.horizontalAdvance(piece);
-        painter->drawText(QRect(area.left(), area.top(), width, area.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                          piece);
+        painter->drawText(QRect(area.left(), area.top(), width, area.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter, piece);
         area.setLeft(area.left() + width);
     }
     painter->restore();
