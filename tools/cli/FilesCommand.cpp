@@ -1,31 +1,24 @@
 #include "tools/cli/FilesCommand.h"
 
 #include "drop/FileInfo.h"
-#include "tools/cli/ApplicationRegistryLoad.h"
+#include "inventory/ApplicationInventory.h"
+#include "tools/cli/CliOutput.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QTextStream>
 #include <QUrl>
 
-#include <cstdio>
-
 namespace {
 
-void printUsage(FILE* stream)
-{
-    QTextStream(stream) << "Usage: quellmark-cli files [--apps] PATH...\n\n"
-                        << "Prints, for each PATH, what the drop window lists for it:\n"
-                        << "  name | path | provenance | quarantine\n\n"
-                        << "  --apps  load the installed applications first, so that a provenance shared\n"
-                        << "          with an application shows that application's path\n";
-}
+const QString kSynopsis = QStringLiteral("files [--apps] PATH...");
 
 // The URL a file manager hands over for `path`: absolute, its bytes percent-encoded.
 QUrl dropUrl(const QString& path)
 {
     QByteArray raw = QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
-    // A named folder keeps the trailing "/" that the drag of a folder carries.
+    // A folder named with its "/" keeps it, as the drag of a folder can carry one.
     if (path.endsWith(QLatin1Char('/')) && !raw.endsWith('/'))
         raw += '/';
     QUrl url;
@@ -43,40 +36,46 @@ QString FilesCommand::name() const
 
 QString FilesCommand::summary() const
 {
-    return QStringLiteral("show dropped files' details as the drop window lists them");
+    return QStringLiteral("show files as the drop window lists them: name | path | provenance | quarantine");
 }
 
 int FilesCommand::run(const QStringList& arguments)
 {
-    QStringList paths;
-    bool apps = false;
-    bool optionsDone = false;
-    for (const QString& argument : arguments.mid(1)) {
-        if (!optionsDone && argument == QLatin1String("--")) {
-            optionsDone = true;
-        } else if (!optionsDone && argument == QLatin1String("--apps")) {
-            apps = true;
-        } else if (!optionsDone && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
-            printUsage(stdout);
-            return kOk;
-        } else if (!optionsDone && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
-            QTextStream(stderr) << "quellmark-cli files: unknown option '" << argument << "'\n\n";
-            printUsage(stderr);
-            return kUsage;
-        } else {
-            paths << argument;
-        }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Prints, for each PATH in order, the line that copying its row in the drop window\n"
+                       "gives: name | path | provenance | quarantine. A path that does not exist is\n"
+                       "listed with empty values, as a dropped file that has gone away."));
+    CliOutput::addHelpOption(parser);
+    const QCommandLineOption apps(
+        QStringLiteral("apps"), QStringLiteral("Load the installed applications first, so that a provenance "
+                                               "shared with one shows its path."));
+    parser.addOption(apps);
+    parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
+                                 QStringLiteral("PATH..."));
+    if (!CliOutput::parse(parser, arguments, 0))
+        return kUsage;
+    if (parser.isSet(QStringLiteral("help"))) {
+        CliOutput::printHelp(parser, kSynopsis);
+        return kOk;
     }
+    const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty()) {
-        printUsage(stderr);
+        QTextStream(stderr) << "Usage: quellmark-cli " << kSynopsis
+                            << "\nTry 'quellmark-cli files --help'.\n";
         return kUsage;
     }
 
-    if (apps)
-        loadApplicationRegistry();
+    if (parser.isSet(apps))
+        ApplicationInventory::load(ApplicationDiscovery());
     QTextStream out(stdout);
     out.setEncoding(QStringConverter::Utf8);
     for (const QString& path : paths)
         out << FileInfo::detailFor(dropUrl(path)).exportText() << '\n';
+    out.flush();
+    if (out.status() != QTextStream::Ok) {
+        CliOutput::error(QStringLiteral("cannot write to standard output"));
+        return kFailed;
+    }
     return kOk;
 }
