@@ -1,5 +1,6 @@
 #include "app/QuellmarkApp.h"
 
+#include "drop/DropView.h"
 #include "inventory/ContentView.h"
 #include "ui/RecordListView.h"
 
@@ -32,7 +33,7 @@ QuellmarkApp::QuellmarkApp(int& argc, char** argv) : QApplication(argc, argv)
     setQuitOnLastWindowClosed(true);
 
     m_factories.insert(QStringLiteral("crawler"), placeholderWindow);
-    m_factories.insert(QStringLiteral("dropview"), placeholderWindow);
+    m_factories.insert(QStringLiteral("dropview"), [] { return new DropView; });
     m_factories.insert(QStringLiteral("help"), placeholderWindow);
 
     // Models die with their windows, which cancels their background work, so quitting never waits for it.
