@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QFontDatabase>
 #include <QSettings>
 #include <QtTest>
 
@@ -136,8 +137,8 @@ void TestContentView::rowPieces()
     auto* delegate = qobject_cast<MessageRow*>(view.list()->itemDelegate());
     QVERIFY(delegate);
     QCOMPARE(delegate->pieces(view.list()->model()->index(row, 0)), pieces);
-    QVERIFY(delegate->rowFont().fixedPitch() || delegate->rowFont().styleHint() == QFont::Monospace ||
-            QFontInfo(delegate->rowFont()).fixedPitch());
+    QVERIFY(delegate->rowFont().fixedPitch());
+    QCOMPARE(delegate->rowFont().family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
     QCOMPARE(delegate->rowFont().pointSizeF(), 12.0);
 }
 
