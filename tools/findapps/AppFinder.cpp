@@ -89,8 +89,7 @@ std::vector<Child> listFolder(const QByteArray& path, bool followLink = false)
         child.name = QByteArray(name);
         const unsigned char type = entry->d_type;
         if (type == DT_DIR || type == DT_UNKNOWN) {
-            struct stat st
-            {};
+            struct stat st = {};
             if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             if (S_ISDIR(st.st_mode)) {
@@ -117,8 +116,7 @@ std::optional<QByteArray> readEntryFile(const QByteArray& path)
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
-    struct stat st
-    {};
+    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntrySize) {
         ::close(fd);
         return std::nullopt;
@@ -162,8 +160,7 @@ std::optional<QByteArray> readMountTable(const QByteArray& path)
 
 bool isExecutableFile(const QByteArray& path)
 {
-    struct stat st
-    {};
+    struct stat st = {};
     return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.constData(), X_OK) == 0;
 }
 
@@ -250,8 +247,7 @@ void AppFinder::searchRoot(const QByteArray& root, bool wholeFolderWhenBare)
 
 bool AppFinder::searchApplicationsFolder(const QByteArray& folder, bool followLink)
 {
-    struct stat st
-    {};
+    struct stat st = {};
     const int status = followLink ? ::stat(folder.constData(), &st) : ::lstat(folder.constData(), &st);
     if (status != 0 || !S_ISDIR(st.st_mode))
         return false;
