@@ -35,6 +35,9 @@ PDFKitView::PDFKitView(const QUrl& url, QWidget* parent)
 
     m_pdfView->setPageMode(QPdfView::PageMode::SinglePage);
     m_pdfView->setZoomMode(QPdfView::ZoomMode::FitInView);
+    // A fitted page leaves nothing to scroll; pages are turned with the wheel and keys.
+    m_pdfView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_pdfView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_pdfView->setDocument(m_document);
     m_pdfView->installEventFilter(this);
     m_pdfView->viewport()->installEventFilter(this);

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPdfDocument>
 #include <QPdfView>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -192,6 +193,7 @@ void TestPDFKitView::showsOnePageScaledToTheView()
     QVERIFY2(qAbs(ratio - 297.0 / 210.0) < 0.05,
              qPrintable(QStringLiteral("page %1x%2").arg(page.width()).arg(page.height())));
     QVERIFY(page.width() <= view.pdfView()->viewport()->width());
+    QVERIFY2(!view.pdfView()->verticalScrollBar()->isVisible(), "a fitted page has nothing to scroll");
     QVERIFY2(page.width() > view.pdfView()->viewport()->width() * 0.8, "the width is filled");
 
     // The scale follows the window: twice the size gives a page twice as large.

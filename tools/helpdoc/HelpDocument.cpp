@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int kResolution = 300; // dots per inch of the PDF's layout units
+constexpr int kResolution = 1200; // dots per inch of the layout; lower ones upset text extraction
 constexpr qreal kBodyPointSize = 10.5;
 constexpr qreal kMarginMillimetres = 20;
 // The text width in ems of the body font, and a generous average character width in ems.
