@@ -94,7 +94,8 @@ void TestPDFKitView::unusableDocumentsShowTheNotice_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("asUrl"); // false: the URL is `name` itself
 
-    QTest::newRow("garbage bytes") << QByteArray("\x01\x02garbage\xff\xfe not a document", 28)
+    QTest::newRow("garbage bytes") << QByteArray::fromHex("0102") + "garbage" +
+                                          QByteArray::fromHex("fffe00") + "not a document"
                                    << QStringLiteral("garbage.pdf") << true;
     QTest::newRow("empty file") << QByteArray("") << QStringLiteral("empty.pdf") << true;
     QTest::newRow("PDF header, then nothing usable")
