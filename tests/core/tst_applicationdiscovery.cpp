@@ -55,7 +55,8 @@ void TestApplicationDiscovery::initTestCase()
 // An executable shell script in the test folder.
 QString TestApplicationDiscovery::script(const QByteArray& body)
 {
-    const QString path = m_tree.file(QStringLiteral("tools/tool%1.sh").arg(++m_scripts), "#!/bin/sh\n" + body);
+    const QString path =
+        m_tree.file(QStringLiteral("tools/tool%1.sh").arg(++m_scripts), "#!/bin/sh\n" + body);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
                                     QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
     return path;
@@ -68,29 +69,30 @@ void TestApplicationDiscovery::pathsFromOutput_data()
 
     QTest::newRow("nothing") << QByteArray() << QStringList();
     QTest::newRow("only line feeds") << QByteArray("\n\n\n") << QStringList();
-    QTest::newRow("two paths, sorted") << QByteArray("/b.app\n/a.app\n")
-                                       << QStringList{QStringLiteral("/a.app"), QStringLiteral("/b.app")};
-    QTest::newRow("no final line feed") << QByteArray("/b.app\n/a.app")
-                                        << QStringList{QStringLiteral("/a.app"), QStringLiteral("/b.app")};
+    QTest::newRow("two paths, sorted")
+        << QByteArray("/b.app\n/a.app\n") << QStringList{QStringLiteral("/a.app"), QStringLiteral("/b.app")};
+    QTest::newRow("no final line feed")
+        << QByteArray("/b.app\n/a.app") << QStringList{QStringLiteral("/a.app"), QStringLiteral("/b.app")};
     QTest::newRow("blank lines") << QByteArray("\n/c\n\n\n/a\n\n")
                                  << QStringList{QStringLiteral("/a"), QStringLiteral("/c")};
-    QTest::newRow("CR LF keeps the CR") << QByteArray("/b\r\n/a\r\n")
-                                        << QStringList{QStringLiteral("/a\r"), QStringLiteral("/b\r")};
+    QTest::newRow("CR LF keeps the CR")
+        << QByteArray("/b\r\n/a\r\n") << QStringList{QStringLiteral("/a\r"), QStringLiteral("/b\r")};
     QTest::newRow("lone CR is no break") << QByteArray("/a\r/b\n") << QStringList{QStringLiteral("/a\r/b")};
     QTest::newRow("blanks kept") << QByteArray("/Applications/My App.app\n /lead\ntrail \n")
-                                 << QStringList{QStringLiteral(" /lead"), QStringLiteral("/Applications/My App.app"),
+                                 << QStringList{QStringLiteral(" /lead"),
+                                                QStringLiteral("/Applications/My App.app"),
                                                 QStringLiteral("trail ")};
-    QTest::newRow("line of blanks kept") << QByteArray("  \n/a\n")
-                                         << QStringList{QStringLiteral("  "), QStringLiteral("/a")};
+    QTest::newRow("line of blanks kept")
+        << QByteArray("  \n/a\n") << QStringList{QStringLiteral("  "), QStringLiteral("/a")};
     QTest::newRow("invalid UTF-8 line skipped")
         << QByteArray("/b.app\n/caf\xe9.app\n/a.app\n")
         << QStringList{QStringLiteral("/a.app"), QStringLiteral("/b.app")};
     QTest::newRow("all lines invalid") << QByteArray("\xff\n\xc0\xaf\n") << QStringList();
     QTest::newRow("sequence cut by a line feed")
         << QByteArray("/x\xe2\x82\n\xac/y\n/z\n") << QStringList{QStringLiteral("/z")};
-    QTest::newRow("uppercase before lowercase")
-        << QByteArray("/a\n/Z\n/b\n/B\n") << QStringList{QStringLiteral("/B"), QStringLiteral("/Z"),
-                                                          QStringLiteral("/a"), QStringLiteral("/b")};
+    QTest::newRow("uppercase before lowercase") << QByteArray("/a\n/Z\n/b\n/B\n")
+                                                << QStringList{QStringLiteral("/B"), QStringLiteral("/Z"),
+                                                               QStringLiteral("/a"), QStringLiteral("/b")};
     QTest::newRow("shorter first") << QByteArray("/ab\n/a\n")
                                    << QStringList{QStringLiteral("/a"), QStringLiteral("/ab")};
     // By UTF-16 units the surrogate pair (D83D...) would come before U+FFFD.
@@ -102,14 +104,17 @@ void TestApplicationDiscovery::pathsFromOutput_data()
         << QByteArray("/e\xcc\x81\n/f\n/e\n")
         << QStringList{QStringLiteral("/e"), QStringLiteral("/f"), ucs4(U"/e\u0301")};
     QTest::newRow("equivalent forms ordered by what follows")
-        << QByteArray("/e\xcc\x81" "b\n/\xc3\xa9" "a\n")
+        << QByteArray("/e\xcc\x81"
+                      "b\n/\xc3\xa9"
+                      "a\n")
         << QStringList{ucs4(U"/\u00e9a"), ucs4(U"/e\u0301b")};
     QTest::newRow("equivalent forms both kept")
         << QByteArray("/\xc3\xa9\n/e\xcc\x81\n") << QStringList{ucs4(U"/\u00e9"), ucs4(U"/e\u0301")};
-    QTest::newRow("duplicates kept") << QByteArray("/a\n/a\n") << QStringList{QStringLiteral("/a"),
-                                                                               QStringLiteral("/a")};
+    QTest::newRow("duplicates kept") << QByteArray("/a\n/a\n")
+                                     << QStringList{QStringLiteral("/a"), QStringLiteral("/a")};
     QTest::newRow("byte order mark is a character")
-        << QByteArray("\xef\xbb\xbf/a\n/b\n") << QStringList{QStringLiteral("/b"), QChar(0xFEFF) + QStringLiteral("/a")};
+        << QByteArray("\xef\xbb\xbf/a\n/b\n")
+        << QStringList{QStringLiteral("/b"), QChar(0xFEFF) + QStringLiteral("/a")};
 }
 
 void TestApplicationDiscovery::pathsFromOutput()
@@ -137,14 +142,16 @@ void TestApplicationDiscovery::tool_data()
                                         << QStringList{QStringLiteral("/a.app"), QStringLiteral("/b.app")};
     QTest::newRow("non-zero exit status") << QByteArray("printf '/y\\n/x\\n'\nexit 3\n")
                                           << QStringList{QStringLiteral("/x"), QStringLiteral("/y")};
-    QTest::newRow("killed by a signal after printing") << QByteArray("printf '/y\\n/x\\n'\nkill -TERM $$\n")
-                                                       << QStringList{QStringLiteral("/x"), QStringLiteral("/y")};
+    QTest::newRow("killed by a signal after printing")
+        << QByteArray("printf '/y\\n/x\\n'\nkill -TERM $$\n")
+        << QStringList{QStringLiteral("/x"), QStringLiteral("/y")};
     QTest::newRow("nothing at all") << QByteArray("exit 0\n") << QStringList();
     QTest::newRow("nothing, failing") << QByteArray("exit 1\n") << QStringList();
-    QTest::newRow("standard error is not read")
-        << QByteArray("echo '/stderr.app' >&2\necho /stdout.app\n") << QStringList{QStringLiteral("/stdout.app")};
-    QTest::newRow("line written in pieces") << QByteArray("printf '/App'\nsleep 0.2\nprintf 'lication.app\\n'\n")
-                                            << QStringList{QStringLiteral("/Application.app")};
+    QTest::newRow("standard error is not read") << QByteArray("echo '/stderr.app' >&2\necho /stdout.app\n")
+                                                << QStringList{QStringLiteral("/stdout.app")};
+    QTest::newRow("line written in pieces")
+        << QByteArray("printf '/App'\nsleep 0.2\nprintf 'lication.app\\n'\n")
+        << QStringList{QStringLiteral("/Application.app")};
     QTest::newRow("code point order") << QByteArray("printf '/\\360\\237\\246\\212\\n/\\357\\277\\275\\n'\n")
                                       << QStringList{ucs4(U"/\uFFFD"), ucs4(U"/\U0001F98A")};
 }
@@ -170,9 +177,11 @@ void TestApplicationDiscovery::toolThatCannotStart_data()
 {
     QTest::addColumn<QString>("program");
     QTest::newRow("missing") << m_tree.path(QStringLiteral("tools/missing-tool"));
-    QTest::newRow("not executable") << m_tree.file(QStringLiteral("tools/plain-file"), "#!/bin/sh\necho /a\n");
+    QTest::newRow("not executable") << m_tree.file(QStringLiteral("tools/plain-file"),
+                                                   "#!/bin/sh\necho /a\n");
     QTest::newRow("a folder") << m_tree.folder(QStringLiteral("tools/folder"));
-    QTest::newRow("bad interpreter") << m_tree.file(QStringLiteral("tools/bad"), "#!/nonexistent/sh\necho /a\n");
+    QTest::newRow("bad interpreter") << m_tree.file(QStringLiteral("tools/bad"),
+                                                    "#!/nonexistent/sh\necho /a\n");
 }
 
 void TestApplicationDiscovery::toolThatCannotStart()
@@ -191,7 +200,8 @@ void TestApplicationDiscovery::hungToolIsKilledAndItsLinesUsed_data()
     // The shell itself becomes the sleeping process.
     QTest::newRow("tool hangs") << QByteArray("printf '/b.app\\n/a.app\\n'\nexec sleep 30\n");
     // A child of the tool keeps the pipe open after the tool is killed.
-    QTest::newRow("child keeps the pipe") << QByteArray("printf '/b.app\\n/a.app\\n'\nsleep 30 2>/dev/null\n");
+    QTest::newRow("child keeps the pipe")
+        << QByteArray("printf '/b.app\\n/a.app\\n'\nsleep 30 2>/dev/null\n");
     // The last line has no line feed yet: it is used as it stands.
     QTest::newRow("half a line") << QByteArray("printf '/b.app\\n/a.app'\nexec sleep 30\n");
 }
@@ -203,7 +213,8 @@ void TestApplicationDiscovery::hungToolIsKilledAndItsLinesUsed()
     discovery.setTimeLimit(300ms);
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(discovery.findApplicationPaths(), (QStringList{QStringLiteral("/a.app"), QStringLiteral("/b.app")}));
+    QCOMPARE(discovery.findApplicationPaths(),
+             (QStringList{QStringLiteral("/a.app"), QStringLiteral("/b.app")}));
     // Far below the tool's own sleep: it was stopped, not waited for.
     QVERIFY2(timer.elapsed() < 15000, qPrintable(QString::number(timer.elapsed())));
 }

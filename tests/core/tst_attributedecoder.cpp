@@ -76,9 +76,11 @@ void TestAttributeDecoder::quarantineApp_data()
     QTest::newRow("empty third field") << QByteArray("0083;65a1b2c3;;1F2E3D4C") << QStringLiteral("1F2E3D4C");
     QTest::newRow("empty third, nothing after") << QByteArray("0083;65a1b2c3;;") << QStringLiteral("unknown");
     QTest::newRow("empty second field") << QByteArray("0083;;Browser;1F2E3D4C") << QStringLiteral("1F2E3D4C");
-    QTest::newRow("leading separators") << QByteArray(";;;0083;65a1b2c3;Browser") << QStringLiteral("Browser");
+    QTest::newRow("leading separators")
+        << QByteArray(";;;0083;65a1b2c3;Browser") << QStringLiteral("Browser");
     QTest::newRow("two fields") << QByteArray("0083;65a1b2c3;") << QStringLiteral("unknown");
-    QTest::newRow("two fields, no separator at end") << QByteArray("0083;65a1b2c3") << QStringLiteral("unknown");
+    QTest::newRow("two fields, no separator at end")
+        << QByteArray("0083;65a1b2c3") << QStringLiteral("unknown");
     QTest::newRow("three fields exactly") << QByteArray("a;b;c") << QStringLiteral("c");
     QTest::newRow("later fields ignored") << QByteArray("a;b;c;d;e") << QStringLiteral("c");
     QTest::newRow("one field") << QByteArray("0083") << QStringLiteral("unknown");
@@ -87,13 +89,17 @@ void TestAttributeDecoder::quarantineApp_data()
     QTest::newRow("blanks kept") << QByteArray("0083;1; My Agent ;2") << QStringLiteral(" My Agent ");
     QTest::newRow("multi-byte agent") << QByteArray("0083;65a1b2c3;Navigateur \xc3\xa9l\xc3\xa9gant;X")
                                       << QStringLiteral("Navigateur élégant");
-    QTest::newRow("agent beyond U+FFFF") << QByteArray("0083;1;\xf0\x9f\xa6\x8a Fox;2") << QStringLiteral("🦊 Fox");
+    QTest::newRow("agent beyond U+FFFF")
+        << QByteArray("0083;1;\xf0\x9f\xa6\x8a Fox;2") << QStringLiteral("🦊 Fox");
     QTest::newRow("CJK agent") << QByteArray("0083;1;\xe6\xb5\x8f\xe8\xa7\x88\xe5\x99\xa8")
                                << QStringLiteral("浏览器");
-    QTest::newRow("invalid UTF-8 in agent") << QByteArray("0083;65a1b2c3;Bad\xff;X") << QStringLiteral("unknown");
-    QTest::newRow("invalid UTF-8 elsewhere") << QByteArray("\xc0\xaf;65a1b2c3;Browser") << QStringLiteral("unknown");
+    QTest::newRow("invalid UTF-8 in agent")
+        << QByteArray("0083;65a1b2c3;Bad\xff;X") << QStringLiteral("unknown");
+    QTest::newRow("invalid UTF-8 elsewhere")
+        << QByteArray("\xc0\xaf;65a1b2c3;Browser") << QStringLiteral("unknown");
     QTest::newRow("truncated sequence") << QByteArray("0083;1;Agent\xe2\x82") << QStringLiteral("unknown");
-    QTest::newRow("NUL inside the agent") << QByteArray("0083;1;A\0B;2", 12) << QString(QStringLiteral("A") + QChar(0) + QStringLiteral("B"));
+    QTest::newRow("NUL inside the agent")
+        << QByteArray("0083;1;A\0B;2", 12) << QString(QStringLiteral("A") + QChar(0) + QStringLiteral("B"));
 }
 
 void TestAttributeDecoder::quarantineApp()

@@ -125,18 +125,18 @@ void TestAttributeEvaluation::order_data()
                                       << QStringList{testProv, testQuar, quarPresent, readQuar, quarApp};
     QTest::newRow("provenance test fails") << int(Fails) << int(Yes) << int(Yes) << int(Yes) << true
                                            << QStringList{testProv, testQuar, quarPresent, readQuar, quarApp};
-    QTest::newRow("provenance read fails") << int(Yes) << int(Fails) << int(Yes) << int(Yes) << true
-                                           << QStringList{testProv, provPresent, readProv,
-                                                          testQuar, quarPresent, readQuar, quarApp};
+    QTest::newRow("provenance read fails")
+        << int(Yes) << int(Fails) << int(Yes) << int(Yes) << true
+        << QStringList{testProv, provPresent, readProv, testQuar, quarPresent, readQuar, quarApp};
     QTest::newRow("quarantine empty") << int(Yes) << int(Yes) << int(No) << int(Yes) << true
                                       << QStringList{testProv, provPresent, readProv, provId, testQuar};
     QTest::newRow("quarantine test fails") << int(Yes) << int(Yes) << int(Fails) << int(Yes) << true
                                            << QStringList{testProv, provPresent, readProv, provId, testQuar};
-    QTest::newRow("quarantine read fails") << int(Yes) << int(Yes) << int(Yes) << int(Fails) << true
-                                           << QStringList{testProv, provPresent, readProv, provId,
-                                                          testQuar, quarPresent, readQuar};
-    QTest::newRow("everything fails") << int(Fails) << int(Fails) << int(Fails) << int(Fails) << true
-                                      << QStringList{testProv, testQuar};
+    QTest::newRow("quarantine read fails")
+        << int(Yes) << int(Yes) << int(Yes) << int(Fails) << true
+        << QStringList{testProv, provPresent, readProv, provId, testQuar, quarPresent, readQuar};
+    QTest::newRow("everything fails")
+        << int(Fails) << int(Fails) << int(Fails) << int(Fails) << true << QStringList{testProv, testQuar};
     QTest::newRow("quarantine not examined") << int(Yes) << int(Yes) << int(Yes) << int(Yes) << false
                                              << QStringList{testProv, provPresent, readProv, provId};
     QTest::newRow("quarantine not examined, no provenance")
@@ -173,15 +173,15 @@ void TestAttributeEvaluation::decorations_data()
 
     const QByteArray registered = QByteArray::fromHex("c0ffee");
     const QByteArray unknown = QByteArray::fromHex("0a0b");
-    QTest::newRow("registered application") << int(Yes) << int(Yes) << int(Yes) << int(Yes) << registered
-                                            << QStringLiteral("✅ /Applications/Editor.app")
-                                            << QStringLiteral("🔸 Agent") << true;
+    QTest::newRow("registered application")
+        << int(Yes) << int(Yes) << int(Yes) << int(Yes) << registered
+        << QStringLiteral("✅ /Applications/Editor.app") << QStringLiteral("🔸 Agent") << true;
     QTest::newRow("unregistered ID") << int(Yes) << int(Yes) << int(No) << int(Yes) << unknown
                                      << QStringLiteral("❓ 0x0a0b") << QString() << true;
     QTest::newRow("quarantine only") << int(Fails) << int(Yes) << int(Yes) << int(Yes) << unknown << QString()
                                      << QStringLiteral("🔸 Agent") << true;
-    QTest::newRow("present but unreadable") << int(Yes) << int(Fails) << int(Yes) << int(Fails) << registered
-                                            << QString() << QString() << true;
+    QTest::newRow("present but unreadable")
+        << int(Yes) << int(Fails) << int(Yes) << int(Fails) << registered << QString() << QString() << true;
     QTest::newRow("both empty") << int(No) << int(Yes) << int(No) << int(Yes) << registered << QString()
                                 << QString() << false;
     QTest::newRow("neither there") << int(Fails) << int(Yes) << int(Fails) << int(Yes) << registered
@@ -205,8 +205,12 @@ void TestAttributeEvaluation::decorations()
     provenanceApps().set(QStringLiteral("0x0A0B"), QStringLiteral("/Applications/Upper.app"));
 
     Journal log;
-    RecordingSource source{&log, Answer(provenanceTest), Answer(provenanceRead), Answer(quarantineTest),
-                           Answer(quarantineRead), provenance};
+    RecordingSource source{&log,
+                           Answer(provenanceTest),
+                           Answer(provenanceRead),
+                           Answer(quarantineTest),
+                           Answer(quarantineRead),
+                           provenance};
     DecoratedValues values;
     evaluateAttributes(source, values);
     QCOMPARE(values.provenanceID, expectedProvenance);

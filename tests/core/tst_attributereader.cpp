@@ -357,7 +357,8 @@ void TestAttributeReader::sambaForm_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("value and NUL") << QByteArray("\x01\x02\x03\0", 4) << true << QByteArray("\x01\x02\x03");
     QTest::newRow("only the NUL") << QByteArray("\0", 1) << false << QByteArray();
-    QTest::newRow("value ending in a NUL byte") << QByteArray("\x05\0\0", 3) << true << QByteArray("\x05\0", 2);
+    QTest::newRow("value ending in a NUL byte")
+        << QByteArray("\x05\0\0", 3) << true << QByteArray("\x05\0", 2);
     QTest::newRow("NUL missing") << QByteArray("\x07\x08") << true << QByteArray("\x07\x08");
 }
 
@@ -459,8 +460,8 @@ void TestAttributeReader::quarantineTexts_data()
     QTest::addColumn<QString>("app");
     QTest::newRow("four fields") << QByteArray("0083;65a1b2c3;Browser;1F2E3D4C") << QStringLiteral("Browser");
     QTest::newRow("empty third field") << QByteArray("0083;65a1b2c3;;1F2E3D4C") << QStringLiteral("1F2E3D4C");
-    QTest::newRow("empty first field") << QByteArray(";65a1b2c3;Browser;1F2E3D4C")
-                                       << QStringLiteral("1F2E3D4C");
+    QTest::newRow("empty first field")
+        << QByteArray(";65a1b2c3;Browser;1F2E3D4C") << QStringLiteral("1F2E3D4C");
     QTest::newRow("two fields") << QByteArray("0083;65a1b2c3;") << QStringLiteral("unknown");
     QTest::newRow("multi-byte agent") << QByteArray("0083;65a1b2c3;Navigateur \xc3\xa9\xf0\x9f\xa6\x8a;X")
                                       << QStringLiteral("Navigateur é🦊");

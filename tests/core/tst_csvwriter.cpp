@@ -95,8 +95,10 @@ void TestCsvWriter::headerAndRows()
     QCOMPARE(writer.rowCount(), 0);
     QCOMPARE(writer.bytes(), QByteArray("Filepath,Provenance ID,Quarantine App\n"));
 
-    writer.addRow({QStringLiteral("/Applications/Safari.app"), QStringLiteral("0x0102"), QStringLiteral("unknown")});
-    writer.addRow({QStringLiteral("/Applications/My App.app"), QStringLiteral("no ID"), QStringLiteral("Browser")});
+    writer.addRow(
+        {QStringLiteral("/Applications/Safari.app"), QStringLiteral("0x0102"), QStringLiteral("unknown")});
+    writer.addRow(
+        {QStringLiteral("/Applications/My App.app"), QStringLiteral("no ID"), QStringLiteral("Browser")});
     writer.addRow({QString(), QString(), QString()});
     QCOMPARE(writer.rowCount(), 3);
     QCOMPARE(writer.bytes(), QByteArray("Filepath,Provenance ID,Quarantine App\n"
@@ -109,7 +111,8 @@ void TestCsvWriter::field_data()
 {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("written");
-    QTest::newRow("plain") << QStringLiteral("/Applications/Safari.app") << QStringLiteral("/Applications/Safari.app");
+    QTest::newRow("plain") << QStringLiteral("/Applications/Safari.app")
+                           << QStringLiteral("/Applications/Safari.app");
     QTest::newRow("empty") << QString() << QString();
     QTest::newRow("blanks") << QStringLiteral("  a b  ") << QStringLiteral("  a b  ");
     QTest::newRow("semicolons and tabs") << QStringLiteral("a;b\tc") << QStringLiteral("a;b\tc");
@@ -143,7 +146,8 @@ void TestCsvWriter::quotedFieldsInLines()
 void TestCsvWriter::utf8WithoutByteOrderMark()
 {
     CsvWriter writer(kHeader);
-    writer.addRow({QStringLiteral("/Applications/Café.app"), QStringLiteral("❓ 0xab"), QStringLiteral("🔸 浏览器")});
+    writer.addRow(
+        {QStringLiteral("/Applications/Café.app"), QStringLiteral("❓ 0xab"), QStringLiteral("🔸 浏览器")});
     const QByteArray bytes = writer.bytes();
     QVERIFY(bytes.startsWith("Filepath,"));
     QVERIFY(!bytes.contains("\xef\xbb\xbf"));
@@ -240,7 +244,8 @@ void TestCsvWriter::fullDiskKeepsEarlierFile()
     QFETCH(int, limit);
     TestTree tree;
     QVERIFY2(tree.isValid(), tree.problem().constData());
-    const QString destination = tree.file(QStringLiteral("crawl.csv"), "Filepath,Provenance ID,Quarantine App\n/old\n");
+    const QString destination =
+        tree.file(QStringLiteral("crawl.csv"), "Filepath,Provenance ID,Quarantine App\n/old\n");
     const QByteArray before = contents(destination);
 
     CsvWriter writer(kHeader);
@@ -253,7 +258,10 @@ void TestCsvWriter::fullDiskKeepsEarlierFile()
     const QByteArray result = inChild(
         [&] {
             ::signal(SIGXFSZ, SIG_IGN);
-            const struct rlimit size{rlim_t(limit), rlim_t(limit)};
+            const struct rlimit size
+            {
+                rlim_t(limit), rlim_t(limit)
+            };
             if (::setrlimit(RLIMIT_FSIZE, &size) != 0)
                 return QByteArray("setrlimit failed");
             return outcome(writer.writeTo(destination));

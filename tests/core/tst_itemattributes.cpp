@@ -160,8 +160,10 @@ void TestItemAttributes::formPrecedence_data()
     QTest::newRow("osx. alone") << QStringList{q(kOsx)} << q(kOsx);
     QTest::newRow("bare alone") << QStringList{q(kBare)} << q(kBare);
     QTest::newRow("Samba alone") << QStringList{q(kSamba)} << q(kSamba);
-    QTest::newRow("all, listed last to first") << QStringList{q(kSamba), q(kBare), q(kOsx), q(kUser)} << q(kUser);
-    QTest::newRow("all, listed first to last") << QStringList{q(kUser), q(kOsx), q(kBare), q(kSamba)} << q(kUser);
+    QTest::newRow("all, listed last to first")
+        << QStringList{q(kSamba), q(kBare), q(kOsx), q(kUser)} << q(kUser);
+    QTest::newRow("all, listed first to last")
+        << QStringList{q(kUser), q(kOsx), q(kBare), q(kSamba)} << q(kUser);
     QTest::newRow("osx. before bare") << QStringList{q(kBare), q(kOsx)} << q(kOsx);
     QTest::newRow("osx. before Samba") << QStringList{q(kSamba), q(kOsx)} << q(kOsx);
     QTest::newRow("bare before Samba") << QStringList{q(kSamba), q(kBare)} << q(kBare);
@@ -199,8 +201,9 @@ void TestItemAttributes::formPrecedence()
 
 void TestItemAttributes::lookalikeNamesDoNotMatch()
 {
-    auto script = scriptWith({"user.com.apple.provenance.old", "user.com.apple.provenanc", "xcom.apple.provenance",
-                              "user.DosStream.com.apple.provenance", "user.com.apple.quarantine"});
+    auto script =
+        scriptWith({"user.com.apple.provenance.old", "user.com.apple.provenanc", "xcom.apple.provenance",
+                    "user.DosStream.com.apple.provenance", "user.com.apple.quarantine"});
     Item item{FakeCalls(script)};
     const auto present = item.hasValue(provenanceForms());
     QVERIFY(!present);

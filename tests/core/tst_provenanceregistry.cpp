@@ -73,8 +73,10 @@ void TestProvenanceRegistry::setAndLookup()
     registry.set(QStringLiteral("0x0102"), QStringLiteral("/Applications/One.app"));
     registry.set(QStringLiteral("0x0304"), QStringLiteral("/Applications/Two.app"));
     QCOMPARE(registry.size(), 2);
-    QCOMPARE(registry.lookup(QStringLiteral("0x0102")), std::optional(QStringLiteral("/Applications/One.app")));
-    QCOMPARE(registry.lookup(QStringLiteral("0x0304")), std::optional(QStringLiteral("/Applications/Two.app")));
+    QCOMPARE(registry.lookup(QStringLiteral("0x0102")),
+             std::optional(QStringLiteral("/Applications/One.app")));
+    QCOMPARE(registry.lookup(QStringLiteral("0x0304")),
+             std::optional(QStringLiteral("/Applications/Two.app")));
     QVERIFY(!registry.lookup(QStringLiteral("0x0506")).has_value());
     // A separate registry is not the process-wide one.
     QVERIFY(!provenanceApps().lookup(QStringLiteral("0x0102")).has_value());

@@ -19,15 +19,19 @@ void TestUtf8Text::valid_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
     QTest::newRow("empty") << QByteArray() << QString();
-    QTest::newRow("ASCII") << QByteArray("/Applications/Safari.app") << QStringLiteral("/Applications/Safari.app");
+    QTest::newRow("ASCII") << QByteArray("/Applications/Safari.app")
+                           << QStringLiteral("/Applications/Safari.app");
     QTest::newRow("two-byte") << QByteArray("caf\xc3\xa9") << QStringLiteral("café");
     QTest::newRow("three-byte") << QByteArray("\xe2\x82\xac") << QStringLiteral("€");
     QTest::newRow("four-byte") << QByteArray("\xf0\x9f\xa6\x8a") << QStringLiteral("🦊");
-    QTest::newRow("highest code point") << QByteArray("\xf4\x8f\xbf\xbf") << QString::fromUcs4(U"\U0010FFFF", 1);
+    QTest::newRow("highest code point")
+        << QByteArray("\xf4\x8f\xbf\xbf") << QString::fromUcs4(U"\U0010FFFF", 1);
     QTest::newRow("U+FFFD itself") << QByteArray("\xef\xbf\xbd") << QString(QChar(0xFFFD));
-    QTest::newRow("NUL") << QByteArray("a\0b", 3) << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"));
+    QTest::newRow("NUL") << QByteArray("a\0b", 3)
+                         << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"));
     QTest::newRow("carriage return") << QByteArray("/a\r") << QStringLiteral("/a\r");
-    QTest::newRow("byte order mark kept") << QByteArray("\xef\xbb\xbf/x") << QString(QChar(0xFEFF) + QStringLiteral("/x"));
+    QTest::newRow("byte order mark kept")
+        << QByteArray("\xef\xbb\xbf/x") << QString(QChar(0xFEFF) + QStringLiteral("/x"));
     QTest::newRow("byte order mark alone") << QByteArray("\xef\xbb\xbf") << QString(QChar(0xFEFF));
 }
 
