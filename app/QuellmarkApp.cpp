@@ -128,8 +128,12 @@ void QuellmarkApp::installMenus(QMainWindow* window)
 
 void QuellmarkApp::closeEveryWindow()
 {
+    // Deleting one window may delete other top-level widgets it owns, so hold guarded pointers.
+    QList<QPointer<QMainWindow>> windows;
     for (QWidget* widget : topLevelWidgets()) {
-        if (auto* window = qobject_cast<QMainWindow*>(widget))
-            delete window;
+        if (auto* window = qobject_cast<QMainWindow*>(widget); window && !window->parent())
+            windows.append(window);
     }
+    for (const QPointer<QMainWindow>& window : windows)
+        delete window.data();
 }

@@ -1,3 +1,4 @@
+#include "tools/cli/AppsCommand.h"
 #include "tools/cli/CliCommand.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@ namespace {
 std::vector<std::unique_ptr<CliCommand>> commands()
 {
     std::vector<std::unique_ptr<CliCommand>> list;
+    list.push_back(std::make_unique<AppsCommand>());
     return list;
 }
 
