@@ -23,6 +23,9 @@ void TextRowDelegate::setRowFont(const QFont& font)
 QFont TextRowDelegate::fixedFont(qreal pointSize)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // Ask for fixed pitch too: some monospaced fonts do not declare it, and matching then drifts.
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
     font.setPointSizeF(pointSize);
     return font;
 }

@@ -148,14 +148,27 @@ void TestFilesCommand::appsOptionRuns()
 {
     TestTree tree;
     QVERIFY2(tree.isValid(), tree.problem());
-    const QString file = tree.file(QStringLiteral("f"));
+    const QString app = tree.folder(QStringLiteral("roots/Applications/Tool.app"));
+    tree.setProvenance(app, "\xca\xfe");
+    const QString file = tree.file(QStringLiteral("download.zip"));
+    tree.setProvenance(file, "\xca\xfe");
     tree.setQuarantine(file, "0081;1;Agent;");
-    // No applications below these roots, so nothing is registered and the values are as without --apps.
+    // The finder looks only inside the tree.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QUELLMARK_APP_ROOTS"), tree.folder(QStringLiteral("no apps here")));
-    const Run run = cli({QStringLiteral("files"), QStringLiteral("--apps"), file}, tree.root(), environment);
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QStringLiteral("f | %1 |  | 🔸 Agent\n").arg(encoded(file)));
+    environment.insert(QStringLiteral("QUELLMARK_APP_ROOTS"), tree.path(QStringLiteral("roots")));
+    environment.insert(QStringLiteral("HOME"), tree.folder(QStringLiteral("home")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), tree.folder(QStringLiteral("data-home")));
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"), tree.folder(QStringLiteral("data-dirs")));
+
+    const Run without =
+        cli({QStringLiteral("files"), QStringLiteral("download.zip")}, tree.root(), environment);
+    QCOMPARE(without.status, 0);
+    QCOMPARE(without.out, QStringLiteral("download.zip | %1 | ❓ 0xcafe | 🔸 Agent\n").arg(encoded(file)));
+
+    const Run with = cli({QStringLiteral("files"), QStringLiteral("--apps"), QStringLiteral("download.zip")},
+                         tree.root(), environment);
+    QCOMPARE(with.status, 0);
+    QCOMPARE(with.out, QStringLiteral("download.zip | %1 | ✅ %2 | 🔸 Agent\n").arg(encoded(file), app));
 }
 
 void TestFilesCommand::registryLoad()

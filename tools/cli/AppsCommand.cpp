@@ -18,9 +18,10 @@ int AppsCommand::run(const QStringList& arguments)
         QStringLiteral("Lists the installed applications that carry a provenance or quarantine attribute,\n"
                        "as CSV (Filepath,Provenance ID,Quarantine App), in ascending path order."));
     CliOutput::addHelpOption(parser);
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Write the CSV to FILE (replaced atomically) instead of standard output."),
-                                    QStringLiteral("FILE"));
+    const QCommandLineOption output(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Write the CSV to FILE (replaced atomically) instead of standard output."),
+        QStringLiteral("FILE"));
     parser.addOption(output);
     if (!CliOutput::parse(parser, arguments, 0, 0))
         return kUsage;

@@ -31,7 +31,8 @@ bool CliOutput::parse(QCommandLineParser& parser, const QStringList& arguments, 
         return false;
     }
     if (maximumPositional >= 0 && count > maximumPositional) {
-        error(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().at(maximumPositional)));
+        error(QStringLiteral("unexpected argument '%1'")
+                  .arg(parser.positionalArguments().at(maximumPositional)));
         return false;
     }
     return true;
@@ -56,7 +57,8 @@ int CliOutput::emitCsv(const CsvWriter& csv, const QString& file)
         return CliCommand::kOk;
     }
     QFile out;
-    if (!out.open(stdout, QIODevice::WriteOnly) || out.write(csv.bytes()) != csv.bytes().size() || !out.flush()) {
+    if (!out.open(stdout, QIODevice::WriteOnly) || out.write(csv.bytes()) != csv.bytes().size() ||
+        !out.flush()) {
         error(QStringLiteral("cannot write to standard output: %1").arg(out.errorString()));
         return CliCommand::kFailed;
     }
