@@ -1,6 +1,7 @@
 #include "ui/RecordListView.h"
 
 #include "core/RecordRoles.h"
+#include "ui/TextRowDelegate.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -28,6 +29,36 @@ void RecordListView::keyPressEvent(QKeyEvent* event)
         return;
     }
     QListView::keyPressEvent(event);
+}
+
+void RecordListView::rowsInserted(const QModelIndex& parent, int start, int end)
+{
+    QListView::rowsInserted(parent, start, end);
+    widenRows(start, end);
+}
+
+void RecordListView::reset()
+{
+    if (auto* delegate = qobject_cast<TextRowDelegate*>(itemDelegate()))
+        delegate->setMinimumRowWidth(0);
+    QListView::reset();
+    if (model() && model()->rowCount() > 0)
+        widenRows(0, model()->rowCount() - 1);
+}
+
+void RecordListView::widenRows(int start, int end)
+{
+    auto* delegate = qobject_cast<TextRowDelegate*>(itemDelegate());
+    if (!delegate || !model())
+        return;
+    int widest = delegate->minimumRowWidth();
+    for (int row = start; row <= end; ++row)
+        widest = std::max(widest, delegate->estimatedWidth(model()->index(row, modelColumn())));
+    if (widest > delegate->minimumRowWidth()) {
+        delegate->setMinimumRowWidth(widest);
+        // Uniform row sizes are measured once; a new layout measures again.
+        doItemsLayout();
+    }
 }
 
 QStringList RecordListView::selectedExportTexts() const

@@ -23,4 +23,10 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
+    void reset() override;
+
+private:
+    // Keeps the rows at least as wide as the widest, so every row can be scrolled to.
+    void widenRows(int start, int end);
 };

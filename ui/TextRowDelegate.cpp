@@ -18,6 +18,27 @@ TextRowDelegate::TextRowDelegate(QObject* parent) : QStyledItemDelegate(parent),
 void TextRowDelegate::setRowFont(const QFont& font)
 {
     m_font = font;
+    m_characterWidth = 0;
+}
+
+int TextRowDelegate::estimatedWidth(const QModelIndex& index) const
+{
+    if (m_characterWidth == 0) {
+        const QFontMetrics metrics(m_font);
+        // The widest of the usual characters, so a path is never estimated short.
+        const_cast<TextRowDelegate*>(this)->m_characterWidth =
+            std::max({metrics.horizontalAdvance(QLatin1Char('M')), metrics.horizontalAdvance(QLatin1Char('W')),
+                      metrics.averageCharWidth(), 1});
+    }
+    qsizetype characters = 0;
+    int gaps = 0;
+    for (const QString& piece : pieces(index)) {
+        if (!piece.isEmpty()) {
+            characters += piece.size();
+            ++gaps;
+        }
+    }
+    return int(characters) * m_characterWidth + std::max(gaps - 1, 0) * spacing() + 2 * kHorizontalMargin;
 }
 
 QFont TextRowDelegate::fixedFont(qreal pointSize)
@@ -84,5 +105,5 @@ QSize TextRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
         width += metrics.horizontalAdvance(piece) + (first ? 0 : spacing());
         first = false;
     }
-    return {width, metrics.height() + 2 * kVerticalMargin};
+    return {std::max(width, m_minimumRowWidth), metrics.height() + 2 * kVerticalMargin};
 }
