@@ -27,8 +27,8 @@ int TextRowDelegate::estimatedWidth(const QModelIndex& index) const
         const QFontMetrics metrics(m_font);
         // The widest of the usual characters, so a path is never estimated short.
         const_cast<TextRowDelegate*>(this)->m_characterWidth =
-            std::max({metrics.horizontalAdvance(QLatin1Char('M')), metrics.horizontalAdvance(QLatin1Char('W')),
-                      metrics.averageCharWidth(), 1});
+            std::max({metrics.horizontalAdvance(QLatin1Char('M')),
+                      metrics.horizontalAdvance(QLatin1Char('W')), metrics.averageCharWidth(), 1});
     }
     qsizetype characters = 0;
     int gaps = 0;
