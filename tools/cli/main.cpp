@@ -1,4 +1,5 @@
 #include "tools/cli/CliCommand.h"
+#include "tools/cli/CrawlCommand.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -12,6 +13,7 @@ namespace {
 std::vector<std::unique_ptr<CliCommand>> commands()
 {
     std::vector<std::unique_ptr<CliCommand>> list;
+    list.push_back(std::make_unique<CrawlCommand>());
     return list;
 }
 
