@@ -25,8 +25,7 @@ ApplicationDiscovery::ApplicationDiscovery() : ApplicationDiscovery(defaultProgr
 
 ApplicationDiscovery::ApplicationDiscovery(QString program, QStringList arguments)
     : m_program(std::move(program)), m_arguments(std::move(arguments))
-{
-}
+{}
 
 QString ApplicationDiscovery::defaultProgram()
 {
@@ -60,6 +59,11 @@ QStringList ApplicationDiscovery::findApplicationPaths() const
     QByteArray output;
     const QDeadlineTimer deadline(m_timeLimit);
     while (process.state() != QProcess::NotRunning) {
+        if (m_cancel && m_cancel->load()) {
+            process.kill();
+            process.waitForFinished(-1);
+            return {};
+        }
         if (deadline.hasExpired()) {
             process.kill();
             process.waitForFinished(-1);

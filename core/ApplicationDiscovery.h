@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <chrono>
 
 // Finds the installed applications by running the discovery tool and reading one
@@ -16,6 +17,8 @@ public:
     ApplicationDiscovery(QString program, QStringList arguments);
 
     void setTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
+    // When the flag is set while the tool runs, the tool is killed and nothing is returned.
+    void setCancelFlag(const std::atomic_bool* cancel) { m_cancel = cancel; }
 
     // The tool's output lines: split at line feeds only, empty lines and lines that
     // are not UTF-8 dropped, sorted by code point after canonical normalization. A
@@ -33,6 +36,7 @@ private:
     QString m_program;
     QStringList m_arguments;
     std::chrono::milliseconds m_timeLimit{std::chrono::seconds(120)};
+    const std::atomic_bool* m_cancel = nullptr;
 };
 
 // Convenience: the default tool with the default limit.

@@ -16,8 +16,7 @@
 //   ssize_t list(char* buffer, size_t size);            // listxattr semantics
 //   ssize_t get(const char* name, void* buffer, size_t size); // getxattr semantics
 // The names are listed once per item, so an item without attributes costs one call.
-template<typename Calls>
-class ItemAttributes
+template<typename Calls> class ItemAttributes
 {
 public:
     explicit ItemAttributes(Calls calls) : m_calls(std::move(calls)) {}

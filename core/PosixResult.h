@@ -7,8 +7,7 @@
 
 // A value or the POSIX error that prevented it. Failures are ordinary results
 // here (a missing attribute is the common case), so nothing is thrown.
-template<typename T>
-class PosixResult
+template<typename T> class PosixResult
 {
 public:
     PosixResult(T value) : m_state(std::move(value)) {}

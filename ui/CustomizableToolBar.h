@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QStyle>
 #include <QToolBar>
 
 // A toolbar the user can rearrange: items can be hidden and shown from its context
@@ -28,9 +29,10 @@ public:
 
     // Where the user last put the bar (default: top).
     Qt::ToolBarArea savedArea() const;
+    // Keeps the bar's current place in its window; windows call this when they close.
+    void rememberArea();
 
 private:
     QString settingsKey(const QString& itemIdentifier) const;
     void showCustomizeMenu(const QPoint& position);
-    void saveArea(Qt::ToolBarArea area);
 };

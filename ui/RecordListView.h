@@ -20,4 +20,7 @@ public slots:
     // Puts the selected export texts on the clipboard, joined by line feeds; with
     // nothing selected the clipboard is left alone.
     void copySelection();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };

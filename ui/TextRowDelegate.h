@@ -22,7 +22,8 @@ public:
     // The texts of one row, in order; an empty text leaves no element and no gap.
     virtual QStringList pieces(const QModelIndex& index) const = 0;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
     static int spacing();

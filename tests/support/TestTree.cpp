@@ -6,9 +6,9 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
-#include <cstring>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -88,10 +88,13 @@ QString TestTree::symlink(const QString& target, const QString& relative)
     return full;
 }
 
-void TestTree::setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name, const QByteArray& value)
+void TestTree::setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name,
+                               const QByteArray& value)
 {
-    if (::setxattr(rawPathOfItem.constData(), name.constData(), value.constData(), size_t(value.size()), 0) != 0)
-        qWarning("setxattr %s on %s failed: %s", name.constData(), rawPathOfItem.constData(), std::strerror(errno));
+    if (::setxattr(rawPathOfItem.constData(), name.constData(), value.constData(), size_t(value.size()), 0) !=
+        0)
+        qWarning("setxattr %s on %s failed: %s", name.constData(), rawPathOfItem.constData(),
+                 std::strerror(errno));
 }
 
 void TestTree::setProvenance(const QString& path, const QByteArray& value)
@@ -109,7 +112,8 @@ void TestTree::openToOthers()
     // The temporary folder itself and every folder on the way to it must be searchable.
     QString dir = root();
     while (!dir.isEmpty() && dir != QLatin1String("/")) {
-        struct stat st{};
+        struct stat st
+        {};
         if (::stat(QFile::encodeName(dir).constData(), &st) == 0)
             ::chmod(QFile::encodeName(dir).constData(), st.st_mode | S_IXOTH | S_IROTH);
         dir = QFileInfo(dir).path();
@@ -128,8 +132,9 @@ QByteArray TestTree::asUnprivileged(const std::function<QByteArray()>& work, boo
         return {};
     if (pid == 0) {
         ::close(fds[0]);
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-                                 ::setresuid(kNobody, kNobody, kNobody) != 0))
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+             ::setresuid(kNobody, kNobody, kNobody) != 0))
             ::_exit(3);
         writeAll(fds[1], work());
         ::_exit(0);

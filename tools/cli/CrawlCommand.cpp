@@ -2,10 +2,11 @@
 
 #include "core/CsvWriter.h"
 #include "crawl/TreeWalker.h"
-#include "tools/cli/RegistryLoad.h"
+#include "inventory/ApplicationInventory.h"
+#include "tools/cli/CliOutput.h"
 
+#include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTextStream>
 
 #include <chrono>
@@ -17,19 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-void printUsage(FILE* stream)
-{
-    QTextStream(stream)
-        << "Usage: quellmark-cli crawl [--quarantine] [--apps] [--threads N] [--output FILE] FOLDER\n\n"
-        << "Prints the folder results CSV of every entry below FOLDER that carries a provenance\n"
-        << "value (with --quarantine also those with a quarantine value), as the crawl window's\n"
-        << "\"Save Folder to CSV\" writes it.\n\n"
-        << "  --quarantine   also examine the quarantine attribute\n"
-        << "  --apps         load the application list first, so registered IDs show their app\n"
-        << "  --threads N    walk with N threads (default: one per processor)\n"
-        << "  --output FILE  write the CSV to FILE (atomically) instead of standard output\n";
-}
 
 // Entries examined, listed and the rate on standard error, redrawn in place while the walk
 // runs and erased at the end. Only on a terminal.
@@ -95,57 +83,48 @@ QString CrawlCommand::summary() const
 
 int CrawlCommand::run(const QStringList& arguments)
 {
-    TreeWalker::Options options;
-    bool loadApps = false;
-    QString output;
-    QString folder;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            printUsage(stdout);
-            return kOk;
-        }
-        if (argument == QLatin1String("--quarantine")) {
-            options.showQuarantine = true;
-        } else if (argument == QLatin1String("--apps")) {
-            loadApps = true;
-        } else if (argument == QLatin1String("--output") || argument == QLatin1String("--threads")) {
-            if (i + 1 >= arguments.size()) {
-                QTextStream(stderr) << "quellmark-cli crawl: " << argument << " needs a value\n";
-                return kUsage;
-            }
-            const QString value = arguments.at(++i);
-            if (argument == QLatin1String("--output")) {
-                output = value;
-            } else {
-                bool ok = false;
-                options.threads = value.toInt(&ok);
-                if (!ok || options.threads < 1) {
-                    QTextStream(stderr) << "quellmark-cli crawl: --threads needs a positive number\n";
-                    return kUsage;
-                }
-            }
-        } else if (argument.startsWith(QLatin1String("--output="))) {
-            output = argument.mid(9);
-        } else if (argument.startsWith(QLatin1Char('-')) && argument != QLatin1String("-")) {
-            QTextStream(stderr) << "quellmark-cli crawl: unknown option " << argument << "\n\n";
-            printUsage(stderr);
-            return kUsage;
-        } else if (folder.isEmpty()) {
-            folder = argument;
-        } else {
-            QTextStream(stderr) << "quellmark-cli crawl: only one folder, please\n\n";
-            printUsage(stderr);
-            return kUsage;
-        }
-    }
-    if (folder.isEmpty()) {
-        printUsage(stderr);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Lists every entry below FOLDER that carries a provenance value (with --quarantine also\n"
+        "those with a quarantine value) as CSV (Filename,Provenance ID,Quarantine App,Path), in\n"
+        "walk order: the bytes the crawl window's \"Save Folder to CSV\" writes, with the header\n"
+        "even when nothing is listed. Folders that cannot be read are passed over and counted."));
+    CliOutput::addHelpOption(parser);
+    const QCommandLineOption quarantine(QStringLiteral("quarantine"),
+                                        QStringLiteral("Also examine the quarantine attribute."));
+    const QCommandLineOption apps(QStringLiteral("apps"),
+                                  QStringLiteral("Load the application list first, so registered IDs show "
+                                                 "their application."));
+    const QCommandLineOption threads(QStringLiteral("threads"),
+                                     QStringLiteral("Walk with N threads (default: one per processor)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption output(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Write the CSV to FILE (replaced atomically) instead of standard output."),
+        QStringLiteral("FILE"));
+    parser.addOptions({quarantine, apps, threads, output});
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
+    if (!CliOutput::parse(parser, arguments, 1, 1))
         return kUsage;
+    if (parser.isSet(QStringLiteral("help"))) {
+        CliOutput::printHelp(
+            parser, QStringLiteral("crawl [--quarantine] [--apps] [--threads N] [--output FILE] FOLDER"));
+        return kOk;
     }
 
-    if (loadApps)
-        loadApplicationRegistry();
+    TreeWalker::Options options;
+    options.showQuarantine = parser.isSet(quarantine);
+    if (parser.isSet(threads)) {
+        bool ok = false;
+        options.threads = parser.value(threads).toInt(&ok);
+        if (!ok || options.threads < 1) {
+            CliOutput::error(QStringLiteral("--threads needs a positive number"));
+            return kUsage;
+        }
+    }
+    const QString folder = parser.positionalArguments().constFirst();
+    if (parser.isSet(apps))
+        ApplicationInventory::load(ApplicationDiscovery());
 
     CsvWriter csv(Crawled::csvHeader());
     TreeWalker walker(options);
@@ -158,27 +137,12 @@ int CrawlCommand::run(const QStringList& arguments)
         });
     }
     if (result.rootError != 0) {
-        QTextStream(stderr) << "quellmark-cli crawl: cannot read " << folder << ": "
+        QTextStream(stderr) << "quellmark-cli: cannot read " << folder << ": "
                             << QString::fromLocal8Bit(std::strerror(result.rootError)) << '\n';
         return kFailed;
     }
-
-    if (!output.isEmpty()) {
-        if (const auto failure = csv.writeTo(output)) {
-            QTextStream(stderr) << "quellmark-cli crawl: cannot write " << output << ": " << *failure << '\n';
-            return kFailed;
-        }
-    } else {
-        const QByteArray& bytes = csv.bytes();
-        if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
-            std::fflush(stdout) != 0) {
-            QTextStream(stderr) << "quellmark-cli crawl: cannot write the output: "
-                                << QString::fromLocal8Bit(std::strerror(errno)) << '\n';
-            return kFailed;
-        }
-    }
     if (result.unreadableFolders > 0)
-        QTextStream(stderr) << "quellmark-cli crawl: " << result.unreadableFolders
+        QTextStream(stderr) << "quellmark-cli: " << result.unreadableFolders
                             << " folder(s) could not be read and were passed over\n";
-    return kOk;
+    return CliOutput::emitCsv(csv, parser.value(output));
 }

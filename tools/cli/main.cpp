@@ -1,3 +1,4 @@
+#include "tools/cli/AppsCommand.h"
 #include "tools/cli/CliCommand.h"
 #include "tools/cli/CrawlCommand.h"
 
@@ -13,6 +14,7 @@ namespace {
 std::vector<std::unique_ptr<CliCommand>> commands()
 {
     std::vector<std::unique_ptr<CliCommand>> list;
+    list.push_back(std::make_unique<AppsCommand>());
     list.push_back(std::make_unique<CrawlCommand>());
     return list;
 }

@@ -1,1 +1,420 @@
 #include "tools/findapps/AppFinder.h"
+
+#include "tools/findapps/DesktopEntry.h"
+#include "tools/findapps/MountTable.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Desktop entries are a few kilobytes; anything this large is not one.
+constexpr qsizetype kMaxEntrySize = 4 * 1024 * 1024;
+
+enum class Kind
+{
+    Folder,
+    File,
+    Other,
+};
+
+struct Child
+{
+    QByteArray name;
+    Kind kind = Kind::Other;
+    quint64 device = 0;
+    quint64 inode = 0;
+};
+
+QByteArray joined(const QByteArray& folder, const QByteArray& name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+// Opens a folder without following a final symbolic link. Paths too long for one
+// system call are opened a piece at a time.
+int openFolder(const QByteArray& path, bool followLink)
+{
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+    if (path.size() < PATH_MAX)
+        return ::open(path.constData(), flags);
+    int base = AT_FDCWD;
+    qsizetype start = 0;
+    while (start < path.size()) {
+        qsizetype end = path.size();
+        if (end - start >= PATH_MAX)
+            end = path.lastIndexOf('/', start + PATH_MAX - 1);
+        if (end <= start) {
+            if (base != AT_FDCWD)
+                ::close(base);
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const int next = ::openat(base, path.mid(start, end - start).constData(), flags);
+        if (base != AT_FDCWD)
+            ::close(base);
+        if (next < 0)
+            return -1;
+        base = next;
+        start = end + 1;
+    }
+    return base;
+}
+
+// The folder's entries sorted by name, folders with their device and inode.
+// Empty when the folder cannot be read.
+std::vector<Child> listFolder(const QByteArray& path, bool followLink = false)
+{
+    std::vector<Child> children;
+    const int fd = openFolder(path, followLink);
+    if (fd < 0)
+        return children;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return children;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        Child child;
+        child.name = QByteArray(name);
+        const unsigned char type = entry->d_type;
+        if (type == DT_DIR || type == DT_UNKNOWN) {
+            struct stat st = {};
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (S_ISDIR(st.st_mode)) {
+                child.kind = Kind::Folder;
+                child.device = st.st_dev;
+                child.inode = st.st_ino;
+            } else if (S_ISREG(st.st_mode)) {
+                child.kind = Kind::File;
+            }
+        } else if (type == DT_REG) {
+            child.kind = Kind::File;
+        }
+        children.push_back(std::move(child));
+    }
+    ::closedir(dir);
+    std::sort(children.begin(), children.end(),
+              [](const Child& a, const Child& b) { return a.name < b.name; });
+    return children;
+}
+
+// A desktop entry may be a symbolic link to its file; anything but a regular file is refused.
+std::optional<QByteArray> readEntryFile(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntrySize) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QByteArray content;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0 || content.size() + n > kMaxEntrySize)
+            break;
+        content.append(buffer, n);
+    }
+    ::close(fd);
+    return content;
+}
+
+std::optional<QByteArray> readMountTable(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray content;
+    char buffer[16384];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        content.append(buffer, n);
+    }
+    ::close(fd);
+    return content;
+}
+
+bool isExecutableFile(const QByteArray& path)
+{
+    struct stat st = {};
+    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.constData(), X_OK) == 0;
+}
+
+bool isBundleName(const QByteArray& name)
+{
+    return name.size() > 4 && name.endsWith(".app");
+}
+
+bool isAppImageName(const QByteArray& name)
+{
+    constexpr char kSuffix[] = ".appimage";
+    constexpr qsizetype kLength = sizeof kSuffix - 1;
+    return name.size() > kLength && name.right(kLength).toLower() == kSuffix;
+}
+
+QByteArray withoutTrailingSlashes(QByteArray path)
+{
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+QByteArray absolute(const QByteArray& path)
+{
+    if (path.startsWith('/'))
+        return withoutTrailingSlashes(path);
+    QByteArray cwd(PATH_MAX, '\0');
+    if (!::getcwd(cwd.data(), size_t(cwd.size())))
+        return {};
+    cwd.truncate(qsizetype(qstrlen(cwd.constData())));
+    QByteArray relative = path;
+    while (relative.startsWith("./"))
+        relative.remove(0, 2);
+    if (relative.isEmpty() || relative == ".")
+        return cwd;
+    return withoutTrailingSlashes(joined(cwd, relative));
+}
+
+} // namespace
+
+AppFinder::AppFinder(Environment environment) : m_environment(std::move(environment)) {}
+
+QByteArrayList AppFinder::find()
+{
+    m_found.clear();
+    m_printed.clear();
+    m_visited.clear();
+
+    const std::optional<QByteArray> givenRoots = variable("QUELLMARK_APP_ROOTS");
+    if (givenRoots && !givenRoots->isEmpty()) {
+        for (const QByteArray& root : givenRoots->split(':')) {
+            if (!root.isEmpty())
+                searchRoot(absolute(root), true);
+        }
+        return m_found;
+    }
+
+    for (const QByteArray& root : volumeRoots())
+        searchRoot(root, false);
+    const QByteArray homeFolder = home();
+    if (!homeFolder.isEmpty()) {
+        const QByteArray applications = joined(homeFolder, "Applications");
+        searchApplicationsFolder(applications, true);
+        searchAppImages(applications);
+    }
+    searchDesktopEntries();
+    return m_found;
+}
+
+void AppFinder::searchRoot(const QByteArray& root, bool wholeFolderWhenBare)
+{
+    if (root.isEmpty())
+        return;
+    bool any = searchApplicationsFolder(joined(root, "Applications"), false);
+    any = searchApplicationsFolder(joined(root, "System/Applications"), false) || any;
+    const QByteArray users = joined(root, "Users");
+    for (const Child& user : listFolder(users)) {
+        if (user.kind == Kind::Folder)
+            any = searchApplicationsFolder(joined(joined(users, user.name), "Applications"), false) || any;
+    }
+    if (!any && wholeFolderWhenBare)
+        searchApplicationsFolder(root, true);
+}
+
+bool AppFinder::searchApplicationsFolder(const QByteArray& folder, bool followLink)
+{
+    struct stat st = {};
+    const int status = followLink ? ::stat(folder.constData(), &st) : ::lstat(folder.constData(), &st);
+    if (status != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    if (!firstVisit(st))
+        return true;
+
+    // An explicit stack: bundles can nest deeply and a walk must not exhaust the call stack.
+    std::vector<QByteArray> pending{folder};
+    bool first = true;
+    while (!pending.empty()) {
+        const QByteArray current = std::move(pending.back());
+        pending.pop_back();
+        const std::vector<Child> children = listFolder(current, first && followLink);
+        first = false;
+        const size_t mark = pending.size();
+        for (const Child& child : children) {
+            if (child.kind != Kind::Folder || m_visited.contains({child.device, child.inode}))
+                continue;
+            m_visited.insert({child.device, child.inode});
+            const QByteArray path = joined(current, child.name);
+            if (isBundleName(child.name))
+                add(path);
+            pending.push_back(path);
+        }
+        // Walk the subfolders in name order.
+        std::reverse(pending.begin() + qsizetype(mark), pending.end());
+    }
+    return true;
+}
+
+void AppFinder::searchAppImages(const QByteArray& folder)
+{
+    for (const Child& child : listFolder(folder, true)) {
+        if (child.kind == Kind::File && isAppImageName(child.name))
+            add(joined(folder, child.name));
+    }
+}
+
+void AppFinder::searchDesktopEntries()
+{
+    QByteArrayList bases;
+    const std::optional<QByteArray> dataHome = variable("XDG_DATA_HOME");
+    if (dataHome && dataHome->startsWith('/'))
+        bases.append(*dataHome);
+    else if (const QByteArray homeFolder = home(); !homeFolder.isEmpty())
+        bases.append(joined(homeFolder, ".local/share"));
+    std::optional<QByteArray> dataDirs = variable("XDG_DATA_DIRS");
+    if (!dataDirs || dataDirs->isEmpty())
+        dataDirs = QByteArray("/usr/local/share:/usr/share");
+    for (const QByteArray& base : dataDirs->split(':')) {
+        // Relative entries are invalid and ignored.
+        if (base.startsWith('/'))
+            bases.append(base);
+    }
+
+    QSet<QByteArray> claimedIds;
+    QSet<std::pair<quint64, quint64>> visited;
+    for (const QByteArray& base : bases) {
+        struct Pending
+        {
+            QByteArray path;
+            QByteArray idPrefix;
+        };
+        std::vector<Pending> pending{{joined(base, "applications"), {}}};
+        bool first = true;
+        while (!pending.empty()) {
+            const Pending current = std::move(pending.back());
+            pending.pop_back();
+            const std::vector<Child> children = listFolder(current.path, first);
+            first = false;
+            const size_t mark = pending.size();
+            for (const Child& child : children) {
+                const QByteArray path = joined(current.path, child.name);
+                if (child.kind == Kind::Folder) {
+                    if (!visited.contains({child.device, child.inode})) {
+                        visited.insert({child.device, child.inode});
+                        pending.push_back({path, current.idPrefix + child.name + '-'});
+                    }
+                    continue;
+                }
+                if (!child.name.endsWith(".desktop") || claimedIds.contains(current.idPrefix + child.name))
+                    continue;
+                const std::optional<QByteArray> content = readEntryFile(path);
+                if (!content)
+                    continue;
+                // The first file with an id decides for it, even when it hides the entry.
+                claimedIds.insert(current.idPrefix + child.name);
+                const DesktopEntry entry = DesktopEntry::parse(*content);
+                if (entry.isApplication() && !entry.isHidden())
+                    addProgram(entry.program());
+            }
+            std::reverse(pending.begin() + qsizetype(mark), pending.end());
+        }
+    }
+}
+
+void AppFinder::addProgram(const QByteArray& word)
+{
+    if (word.startsWith('/')) {
+        if (isExecutableFile(word))
+            add(word);
+        return;
+    }
+    // Only bare names are looked up; a relative path has no meaning here.
+    if (word.isEmpty() || word.contains('/'))
+        return;
+    std::optional<QByteArray> searchPath = variable("PATH");
+    if (!searchPath) {
+        const size_t size = ::confstr(_CS_PATH, nullptr, 0);
+        QByteArray standard(qsizetype(size), '\0');
+        if (size > 0 && ::confstr(_CS_PATH, standard.data(), size) > 0)
+            searchPath = QByteArray(standard.constData());
+    }
+    if (!searchPath)
+        return;
+    for (const QByteArray& folder : searchPath->split(':')) {
+        if (!folder.startsWith('/'))
+            continue;
+        const QByteArray candidate = joined(folder, word);
+        if (isExecutableFile(candidate)) {
+            add(candidate);
+            return;
+        }
+    }
+}
+
+void AppFinder::add(const QByteArray& path)
+{
+    // A line feed in a name cannot be told apart from the end of the line: such a
+    // path would be read as two wrong ones.
+    if (path.contains('\n') || m_printed.contains(path))
+        return;
+    m_printed.insert(path);
+    m_found.append(path);
+}
+
+bool AppFinder::firstVisit(const struct stat& st)
+{
+    const std::pair<quint64, quint64> key{st.st_dev, st.st_ino};
+    if (m_visited.contains(key))
+        return false;
+    m_visited.insert(key);
+    return true;
+}
+
+std::optional<QByteArray> AppFinder::variable(const char* name) const
+{
+    return m_environment ? m_environment(name) : std::nullopt;
+}
+
+QByteArray AppFinder::home() const
+{
+    if (const std::optional<QByteArray> value = variable("HOME"); value && value->startsWith('/'))
+        return withoutTrailingSlashes(*value);
+    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && user->pw_dir[0] == '/')
+        return withoutTrailingSlashes(QByteArray(user->pw_dir));
+    return {};
+}
+
+QByteArrayList AppFinder::volumeRoots() const
+{
+    std::optional<QByteArray> table;
+    if (const std::optional<QByteArray> given = variable("QUELLMARK_MOUNTINFO"); given && !given->isEmpty())
+        table = readMountTable(*given);
+    else
+        table = readMountTable("/proc/self/mountinfo");
+    if (!table)
+        return {QByteArrayLiteral("/")};
+    return MountTable::volumeMountPoints(*table);
+}

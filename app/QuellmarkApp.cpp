@@ -1,0 +1,139 @@
+#include "app/QuellmarkApp.h"
+
+#include "inventory/ContentView.h"
+#include "ui/RecordListView.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+
+namespace {
+
+// Stands in for a window whose content has not been built yet.
+QMainWindow* placeholderWindow()
+{
+    auto* window = new QMainWindow;
+    auto* label = new QLabel(QObject::tr("This window is not available yet."));
+    label->setAlignment(Qt::AlignCenter);
+    window->setCentralWidget(label);
+    window->resize(600, 300);
+    return window;
+}
+
+} // namespace
+
+QuellmarkApp::QuellmarkApp(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setOrganizationName(QStringLiteral("Quellmark"));
+    setApplicationName(QStringLiteral("Quellmark"));
+    setApplicationDisplayName(QStringLiteral("Quellmark"));
+    setDesktopFileName(QStringLiteral("io.github.quellmark.Quellmark"));
+    setQuitOnLastWindowClosed(true);
+
+    m_factories.insert(QStringLiteral("crawler"), placeholderWindow);
+    m_factories.insert(QStringLiteral("dropview"), placeholderWindow);
+    m_factories.insert(QStringLiteral("help"), placeholderWindow);
+
+    // Models die with their windows, which cancels their background work, so quitting never waits for it.
+    connect(this, &QCoreApplication::aboutToQuit, this, &QuellmarkApp::closeEveryWindow);
+}
+
+QuellmarkApp::~QuellmarkApp()
+{
+    closeEveryWindow();
+}
+
+QuellmarkApp* QuellmarkApp::instance()
+{
+    return qobject_cast<QuellmarkApp*>(QCoreApplication::instance());
+}
+
+QString QuellmarkApp::windowTitle(const QString& identifier)
+{
+    if (identifier == QLatin1String("crawler"))
+        return tr("Crawl Folder");
+    if (identifier == QLatin1String("dropview"))
+        return tr("Drop Files");
+    if (identifier == QLatin1String("help"))
+        return tr("Help Window");
+    return {};
+}
+
+ContentView* QuellmarkApp::newMainWindow()
+{
+    auto* window = new ContentView;
+    connect(window, &ContentView::openWindowRequested, this, &QuellmarkApp::openWindow);
+    prepare(window);
+    window->show();
+    return window;
+}
+
+QMainWindow* QuellmarkApp::openWindow(const QString& identifier)
+{
+    if (QMainWindow* open = window(identifier)) {
+        open->show();
+        open->raise();
+        open->activateWindow();
+        return open;
+    }
+    const auto factory = m_factories.constFind(identifier);
+    if (factory == m_factories.cend())
+        return nullptr;
+    QMainWindow* created = (*factory)();
+    created->setWindowTitle(windowTitle(identifier));
+    created->setObjectName(identifier);
+    prepare(created);
+    m_singleWindows.insert(identifier, created);
+    created->show();
+    created->raise();
+    created->activateWindow();
+    return created;
+}
+
+QMainWindow* QuellmarkApp::window(const QString& identifier) const
+{
+    return m_singleWindows.value(identifier).data();
+}
+
+void QuellmarkApp::prepare(QMainWindow* window)
+{
+    // Closing a window discards it and its model; reopening starts empty.
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    installMenus(window);
+}
+
+void QuellmarkApp::installMenus(QMainWindow* window)
+{
+    QMenu* file = window->menuBar()->addMenu(tr("&File"));
+    QAction* newWindow = file->addAction(tr("New Window"), this, &QuellmarkApp::newMainWindow);
+    newWindow->setShortcut(QKeySequence::New);
+    QAction* close = file->addAction(tr("Close Window"), window, &QWidget::close);
+    close->setShortcut(QKeySequence::Close);
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("Quit"), this, &QuellmarkApp::closeAllWindows);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+
+    QMenu* edit = window->menuBar()->addMenu(tr("&Edit"));
+    QAction* copy = edit->addAction(tr("Copy"), window, [window] {
+        if (auto* list = window->findChild<RecordListView*>())
+            list->copySelection();
+    });
+    copy->setShortcut(QKeySequence::Copy);
+
+    QMenu* help = window->menuBar()->addMenu(tr("&Help"));
+    help->addAction(tr("Quellmark Help"), this, [this] { openWindow(QStringLiteral("help")); });
+}
+
+void QuellmarkApp::closeEveryWindow()
+{
+    // Deleting one window may delete other top-level widgets it owns, so hold guarded pointers.
+    QList<QPointer<QMainWindow>> windows;
+    for (QWidget* widget : topLevelWidgets()) {
+        if (auto* window = qobject_cast<QMainWindow*>(widget); window && !window->parent())
+            windows.append(window);
+    }
+    for (const QPointer<QMainWindow>& window : windows)
+        delete window.data();
+}

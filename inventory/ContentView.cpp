@@ -1,0 +1,103 @@
+#include "inventory/ContentView.h"
+
+#include "inventory/MessageRow.h"
+#include "inventory/Provener.h"
+#include "ui/CsvSaveDialog.h"
+#include "ui/CustomizableToolBar.h"
+#include "ui/RecordListView.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+ContentView::ContentView(QWidget* parent)
+    : QMainWindow(parent), m_providerer(new Provener(this)), m_list(new RecordListView),
+      m_toolBar(new CustomizableToolBar(QStringLiteral("ContentView.toolbar"), this)), m_count(new QLabel),
+      m_busy(new QProgressBar), m_status(new QLabel)
+{
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    auto* countLine = new QHBoxLayout;
+    countLine->addStretch();
+    countLine->addWidget(m_count);
+    countLine->addStretch();
+    layout->addLayout(countLine);
+
+    // Shown only while a load runs.
+    auto* statusLine = new QHBoxLayout;
+    m_busy->setRange(0, 0);
+    m_busy->setMaximumWidth(160);
+    m_busy->setTextVisible(false);
+    m_status->setText(tr("Loading applications…"));
+    statusLine->addStretch();
+    statusLine->addWidget(m_busy);
+    statusLine->addWidget(m_status);
+    statusLine->addStretch();
+    layout->addLayout(statusLine);
+
+    m_list->setModel(m_providerer);
+    m_list->setItemDelegate(new MessageRow(m_list));
+    layout->addWidget(m_list);
+    setCentralWidget(central);
+
+    QAction* load = m_toolBar->addItem(QStringLiteral("getapps"), tr("Load Apps"), tr("Load app details"),
+                                       QStringLiteral("view-refresh"), QStyle::SP_BrowserReload);
+    load->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    load->setShortcutContext(Qt::WindowShortcut);
+    connect(load, &QAction::triggered, m_providerer, &Provener::loadApps);
+
+    QAction* crawl =
+        m_toolBar->addItem(QStringLiteral("getfolder"), tr("Crawl Folder"), tr("Check folder contents"),
+                           QStringLiteral("folder"), QStyle::SP_DirIcon);
+    connect(crawl, &QAction::triggered, this,
+            [this] { emit openWindowRequested(QStringLiteral("crawler")); });
+
+    QAction* drop = m_toolBar->addItem(QStringLiteral("getfiles"), tr("Drop Files"), tr("Check file details"),
+                                       QStringLiteral("edit-copy"), QStyle::SP_FileIcon);
+    connect(drop, &QAction::triggered, this,
+            [this] { emit openWindowRequested(QStringLiteral("dropview")); });
+
+    QAction* write =
+        m_toolBar->addItem(QStringLiteral("writecsv"), tr("Write CSV"), tr("Write app details to CSV file"),
+                           QStringLiteral("document-save"), QStyle::SP_DialogSaveButton);
+    connect(write, &QAction::triggered, this, &ContentView::saveCSV);
+    addToolBar(m_toolBar->savedArea(), m_toolBar);
+
+    connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);
+    connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateLoading);
+    updateCount();
+    updateLoading(false);
+    resize(900, 560);
+}
+
+QString ContentView::countText() const
+{
+    return m_count->text();
+}
+
+void ContentView::closeEvent(QCloseEvent* event)
+{
+    m_toolBar->rememberArea();
+    QMainWindow::closeEvent(event);
+}
+
+void ContentView::updateCount()
+{
+    m_count->setText(tr("%1 apps found").arg(m_providerer->proverList().size()));
+}
+
+void ContentView::updateLoading(bool loading)
+{
+    m_busy->setVisible(loading);
+    m_status->setVisible(loading);
+}
+
+void ContentView::saveCSV()
+{
+    CsvSaveDialog::open(
+        this, Provener::proposedCsvName(),
+        [model = m_providerer](const QString& destination) { return model->writeCSV(destination); });
+}

@@ -1,0 +1,106 @@
+#include "inventory/Provener.h"
+
+#include "core/CsvWriter.h"
+#include "inventory/ApplicationInventory.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
+
+Provener::Provener(QObject* parent) : QAbstractListModel(parent) {}
+
+Provener::~Provener()
+{
+    // A load still running stops at its next application; its result goes nowhere.
+    if (m_cancel)
+        m_cancel->store(true);
+}
+
+void Provener::loadApps()
+{
+    if (m_loading)
+        return;
+    beginResetModel();
+    m_proverList.clear();
+    endResetModel();
+    emit proverListChanged();
+    m_loading = true;
+    emit loadingChanged(true);
+
+    m_cancel = std::make_shared<std::atomic_bool>(false);
+    QThreadPool::globalInstance()->start(
+        [model = QPointer<Provener>(this), discovery = m_discovery, cancel = m_cancel] {
+            QList<Prover> list = ApplicationInventory::load(discovery, cancel.get());
+            if (cancel->load())
+                return;
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [model, cancel, list = std::move(list)]() mutable {
+                    if (model && !cancel->load())
+                        model->finishLoad(std::move(list));
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void Provener::finishLoad(QList<Prover> list)
+{
+    if (!list.isEmpty()) {
+        beginInsertRows({}, 0, int(list.size()) - 1);
+        m_proverList = std::move(list);
+        endInsertRows();
+        emit proverListChanged();
+    }
+    m_cancel.reset();
+    m_loading = false;
+    emit loadingChanged(false);
+    emit loadFinished();
+}
+
+CsvWriteResult Provener::writeCSV(const QString& destination) const
+{
+    if (m_proverList.isEmpty())
+        return {CsvWriteResult::NothingToWrite, {}};
+    if (const auto failure = ApplicationInventory::csv(m_proverList).writeTo(destination))
+        return {CsvWriteResult::Failed, *failure};
+    return {CsvWriteResult::Written, {}};
+}
+
+int Provener::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_proverList.size());
+}
+
+QVariant Provener::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Prover& record = m_proverList.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case ExportTextRole:
+        return record.exportText();
+    case IdRole:
+        return record.id;
+    case NameRole:
+        return record.name;
+    case HasProvenanceRole:
+        return record.hasProvenance;
+    case ProvenanceIDRole:
+        return record.provenanceID;
+    case HasQuarantineRole:
+        return record.hasQuarantine;
+    case QuarantineAppRole:
+        return record.quarantineApp;
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> Provener::roleNames() const
+{
+    return {{Qt::DisplayRole, "display"},         {IdRole, "id"},
+            {ExportTextRole, "exportText"},       {NameRole, "name"},
+            {HasProvenanceRole, "hasProvenance"}, {ProvenanceIDRole, "provenanceID"},
+            {HasQuarantineRole, "hasQuarantine"}, {QuarantineAppRole, "quarantineApp"}};
+}

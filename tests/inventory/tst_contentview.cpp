@@ -1,0 +1,197 @@
+#include "core/ProvenanceRegistry.h"
+#include "inventory/ContentView.h"
+#include "inventory/MessageRow.h"
+#include "inventory/Provener.h"
+#include "tests/support/TestTree.h"
+#include "ui/CustomizableToolBar.h"
+#include "ui/RecordListView.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QSettings>
+#include <QtTest>
+
+class TestContentView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void freshWindow();
+    void toolbarItems();
+    void ctrlGLoads();
+    void rowPieces_data();
+    void rowPieces();
+    void copyInListOrder();
+    void copyWithNothingSelected();
+    void hiddenItemsStayHidden();
+    void openWindowButtons();
+
+private:
+    void loadInto(ContentView& view);
+
+    std::unique_ptr<TestTree> m_tree;
+    QString m_a, m_b, m_c;
+};
+
+void TestContentView::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("QuellmarkTest"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_contentview"));
+}
+
+void TestContentView::init()
+{
+    QSettings().clear();
+    m_tree = std::make_unique<TestTree>();
+    QVERIFY2(m_tree->isValid(), m_tree->problem());
+    m_a = m_tree->folder(QStringLiteral("A.app"));
+    m_tree->setProvenance(m_a, QByteArray::fromHex("0a0b"));
+    m_b = m_tree->folder(QStringLiteral("B.app"));
+    m_tree->setQuarantine(m_b, "0083;1;Mail;2");
+    m_c = m_tree->folder(QStringLiteral("C.app"));
+    m_tree->setProvenance(m_c, QByteArray::fromHex("0c"));
+    m_tree->setQuarantine(m_c, "0083;1;Browser;2");
+}
+
+void TestContentView::loadInto(ContentView& view)
+{
+    const QString list = m_tree->file(QStringLiteral("apps.txt"),
+                                      (m_c + QLatin1Char('\n') + m_a + QLatin1Char('\n') + m_b).toUtf8());
+    view.providerer()->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/cat"), {list}));
+    QSignalSpy finished(view.providerer(), &Provener::loadFinished);
+    view.providerer()->loadApps();
+    QVERIFY(finished.wait(10000));
+}
+
+void TestContentView::freshWindow()
+{
+    ContentView view;
+    QCOMPARE(view.countText(), QStringLiteral("0 apps found"));
+    QCOMPARE(view.list()->model()->rowCount(), 0);
+    QVERIFY(view.list()->selectionMode() == QAbstractItemView::ExtendedSelection);
+    QVERIFY(view.list()->uniformItemSizes());
+}
+
+void TestContentView::toolbarItems()
+{
+    ContentView view;
+    CustomizableToolBar* bar = view.toolBar();
+    QCOMPARE(bar->identifier(), QStringLiteral("ContentView.toolbar"));
+    QCOMPARE(bar->itemIdentifiers(), (QStringList{QStringLiteral("getapps"), QStringLiteral("getfolder"),
+                                                  QStringLiteral("getfiles"), QStringLiteral("writecsv")}));
+    const QStringList titles{QStringLiteral("Load Apps"), QStringLiteral("Crawl Folder"),
+                             QStringLiteral("Drop Files"), QStringLiteral("Write CSV")};
+    const QStringList tips{QStringLiteral("Load app details"), QStringLiteral("Check folder contents"),
+                           QStringLiteral("Check file details"),
+                           QStringLiteral("Write app details to CSV file")};
+    for (int i = 0; i < 4; ++i) {
+        QAction* item = bar->item(bar->itemIdentifiers().at(i));
+        QCOMPARE(item->text(), titles.at(i));
+        QCOMPARE(item->toolTip(), tips.at(i));
+        QVERIFY(!item->icon().isNull());
+        QCOMPARE(item->shortcut(), i == 0 ? QKeySequence(Qt::CTRL | Qt::Key_G) : QKeySequence());
+    }
+}
+
+void TestContentView::ctrlGLoads()
+{
+    ContentView view;
+    view.show();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    const QString list = m_tree->file(QStringLiteral("apps.txt"), m_a.toUtf8());
+    view.providerer()->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/cat"), {list}));
+    QSignalSpy finished(view.providerer(), &Provener::loadFinished);
+    QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(view.countText(), QStringLiteral("1 apps found"));
+}
+
+void TestContentView::rowPieces_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QStringList>("pieces");
+    // Rows follow path order: A.app, B.app, C.app.
+    QTest::newRow("provenance only") << 0
+                                     << QStringList{QStringLiteral("A"), QStringLiteral("✅"),
+                                                    QStringLiteral("0x0a0b"), QStringLiteral("⭕️")};
+    QTest::newRow("quarantine only") << 1
+                                     << QStringList{QStringLiteral("B"), QStringLiteral("⭕️"),
+                                                    QStringLiteral("🔸"), QStringLiteral("Mail")};
+    QTest::newRow("both") << 2
+                          << QStringList{QStringLiteral("C"), QStringLiteral("✅"), QStringLiteral("0x0c"),
+                                         QStringLiteral("🔸"), QStringLiteral("Browser")};
+}
+
+void TestContentView::rowPieces()
+{
+    QFETCH(int, row);
+    QFETCH(QStringList, pieces);
+    ContentView view;
+    loadInto(view);
+    QCOMPARE(view.countText(), QStringLiteral("3 apps found"));
+    pieces[0] = m_tree->path(pieces.at(0) + QStringLiteral(".app"));
+    auto* delegate = qobject_cast<MessageRow*>(view.list()->itemDelegate());
+    QVERIFY(delegate);
+    QCOMPARE(delegate->pieces(view.list()->model()->index(row, 0)), pieces);
+    QVERIFY(delegate->rowFont().fixedPitch());
+    QCOMPARE(delegate->rowFont().family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+    QCOMPARE(delegate->rowFont().pointSizeF(), 12.0);
+}
+
+void TestContentView::copyInListOrder()
+{
+    ContentView view;
+    loadInto(view);
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    QItemSelectionModel* selection = view.list()->selectionModel();
+    QAbstractItemModel* model = view.list()->model();
+    selection->select(model->index(2, 0), QItemSelectionModel::Select);
+    selection->select(model->index(0, 0), QItemSelectionModel::Select);
+    view.list()->setFocus();
+    QTest::keySequence(view.list(), QKeySequence::Copy);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             m_a + QStringLiteral(" | 0x0a0b | no app\n") + m_c + QStringLiteral(" | 0x0c | Browser"));
+}
+
+void TestContentView::copyWithNothingSelected()
+{
+    ContentView view;
+    loadInto(view);
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    view.list()->copySelection();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    QVERIFY(view.list()->selectedExportTexts().isEmpty());
+}
+
+void TestContentView::hiddenItemsStayHidden()
+{
+    {
+        ContentView view;
+        view.toolBar()->setItemShown(QStringLiteral("getfiles"), false);
+        QVERIFY(!view.toolBar()->item(QStringLiteral("getfiles"))->isVisible());
+    }
+    ContentView reopened;
+    QVERIFY(!reopened.toolBar()->item(QStringLiteral("getfiles"))->isVisible());
+    QVERIFY(reopened.toolBar()->item(QStringLiteral("getapps"))->isVisible());
+    reopened.toolBar()->setItemShown(QStringLiteral("getfiles"), true);
+    ContentView third;
+    QVERIFY(third.toolBar()->item(QStringLiteral("getfiles"))->isVisible());
+}
+
+void TestContentView::openWindowButtons()
+{
+    ContentView view;
+    QSignalSpy requests(&view, &ContentView::openWindowRequested);
+    view.toolBar()->item(QStringLiteral("getfolder"))->trigger();
+    view.toolBar()->item(QStringLiteral("getfiles"))->trigger();
+    QCOMPARE(requests.count(), 2);
+    QCOMPARE(requests.at(0).at(0).toString(), QStringLiteral("crawler"));
+    QCOMPARE(requests.at(1).at(0).toString(), QStringLiteral("dropview"));
+}
+
+QTEST_MAIN(TestContentView)
+#include "tst_contentview.moc"

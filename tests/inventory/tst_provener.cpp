@@ -1,0 +1,282 @@
+#include "core/ProvenanceRegistry.h"
+#include "inventory/ApplicationInventory.h"
+#include "inventory/Provener.h"
+#include "tests/support/TestTree.h"
+
+#include <QAbstractItemModelTester>
+#include <QtTest>
+
+#include <cerrno>
+
+namespace {
+
+// Attribute calls that list a provenance value but fail to read it.
+struct UnreadableProvenanceCalls
+{
+    ssize_t list(char* buffer, size_t size)
+    {
+        static const char names[] = "user.com.apple.provenance";
+        if (!buffer)
+            return sizeof names;
+        memcpy(buffer, names, std::min(size, sizeof names));
+        return sizeof names;
+    }
+    ssize_t get(const char*, void* buffer, size_t)
+    {
+        if (!buffer)
+            return 4;
+        errno = EIO;
+        return -1;
+    }
+};
+
+} // namespace
+
+class TestProvener : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void loadKeepsApplicationsWithEitherAttribute();
+    void registryKeepsLastOfEqualValues();
+    void presentButUnreadableProvenance();
+    void secondLoadWhileLoadingIsIgnored();
+    void reloadGivesNewIdentities();
+    void loadsFromTwoModelsNeverMixTheRegistry();
+    void modelDestroyedDuringLoad();
+    void csvBytes();
+    void csvOfEmptyListWritesNothing();
+    void csvFailureKeepsEarlierFile();
+
+private:
+    // A discovery tool that prints the given lines.
+    ApplicationDiscovery fakeDiscovery(TestTree& tree, const QStringList& lines, const QString& name = {});
+    void load(Provener& model);
+
+    std::unique_ptr<TestTree> m_tree;
+    QString m_toolApp, m_downloaded, m_both, m_neither, m_empty, m_twin;
+};
+
+ApplicationDiscovery TestProvener::fakeDiscovery(TestTree& tree, const QStringList& lines,
+                                                 const QString& name)
+{
+    const QString list = tree.file(name.isEmpty() ? QStringLiteral("discovery.txt") : name,
+                                   (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    return ApplicationDiscovery(QStringLiteral("/bin/cat"), {list});
+}
+
+void TestProvener::load(Provener& model)
+{
+    QSignalSpy finished(&model, &Provener::loadFinished);
+    model.loadApps();
+    QVERIFY(model.isLoading());
+    QVERIFY(finished.wait(10000));
+    QVERIFY(!model.isLoading());
+}
+
+void TestProvener::init()
+{
+    m_tree = std::make_unique<TestTree>();
+    QVERIFY2(m_tree->isValid(), m_tree->problem());
+    TestTree& t = *m_tree;
+    m_toolApp = t.folder(QStringLiteral("Applications/Tool.app"));
+    t.setProvenance(m_toolApp, QByteArray::fromHex("0102"));
+    m_downloaded = t.folder(QStringLiteral("Applications/Down, loaded.app"));
+    t.setQuarantine(m_downloaded, "0083;65a1b2c3;Navigateur Web \xc3\xa9;1F2E3D4C");
+    m_both = t.folder(QStringLiteral("Applications/Both.app"));
+    t.setProvenance(m_both, QByteArray::fromHex("a0b1c2d3e4f5060708090a"));
+    t.setQuarantine(m_both, "0083;65a1b2c3;Browser;1F2E3D4C");
+    m_neither = t.folder(QStringLiteral("Applications/Neither.app"));
+    m_empty = t.folder(QStringLiteral("Applications/Empty.app"));
+    t.setProvenance(m_empty, "");
+    t.setQuarantine(m_empty, "");
+    m_twin = t.folder(QStringLiteral("Applications/Twin.app"));
+    t.setProvenance(m_twin, QByteArray::fromHex("0102"));
+    provenanceApps().clear();
+}
+
+void TestProvener::loadKeepsApplicationsWithEitherAttribute()
+{
+    Provener model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const QString vanished = m_tree->path(QStringLiteral("Applications/Gone.app"));
+    model.setDiscovery(
+        fakeDiscovery(*m_tree, {m_twin, m_neither, vanished, m_toolApp, m_empty, m_downloaded, m_both}));
+    load(model);
+
+    const QList<Prover>& list = model.proverList();
+    QCOMPARE(list.size(), 4);
+    // Ascending path order: "Both" < "Down, loaded" < "Tool" < "Twin".
+    QCOMPARE(list.at(0).name, m_both);
+    QVERIFY(list.at(0).hasProvenance);
+    QCOMPARE(list.at(0).provenanceID, QStringLiteral("0xa0b1c2d3e4f5060708090a"));
+    QVERIFY(list.at(0).hasQuarantine);
+    QCOMPARE(list.at(0).quarantineApp, QStringLiteral("Browser"));
+
+    QCOMPARE(list.at(1).name, m_downloaded);
+    QVERIFY(!list.at(1).hasProvenance);
+    QCOMPARE(list.at(1).provenanceID, QStringLiteral("no ID"));
+    QCOMPARE(list.at(1).quarantineApp, QStringLiteral("Navigateur Web é"));
+
+    QCOMPARE(list.at(2).name, m_toolApp);
+    QVERIFY(!list.at(2).hasQuarantine);
+    QCOMPARE(list.at(2).quarantineApp, QStringLiteral("no app"));
+    QCOMPARE(list.at(2).exportText(), m_toolApp + QStringLiteral(" | 0x0102 | no app"));
+    QCOMPARE(list.at(3).name, m_twin);
+
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(model.index(1).data(ExportTextRole).toString(),
+             m_downloaded + QStringLiteral(" | no ID | Navigateur Web é"));
+    QCOMPARE(model.index(0).data(IdRole).toUuid(), list.at(0).id);
+}
+
+void TestProvener::registryKeepsLastOfEqualValues()
+{
+    Provener model;
+    model.setDiscovery(fakeDiscovery(*m_tree, {m_twin, m_toolApp, m_neither}));
+    load(model);
+    QCOMPARE(provenanceApps().size(), 1);
+    // Tool.app and Twin.app carry the same value; Twin.app comes later in path order.
+    QCOMPARE(provenanceApps().lookup(QStringLiteral("0x0102")), std::optional(m_twin));
+
+    // A load that finds no readable value leaves the registry empty.
+    model.setDiscovery(fakeDiscovery(*m_tree, {m_neither, m_downloaded}, QStringLiteral("other.txt")));
+    load(model);
+    QCOMPARE(provenanceApps().size(), 0);
+    QCOMPARE(model.proverList().size(), 1);
+}
+
+void TestProvener::presentButUnreadableProvenance()
+{
+    const QList<Prover> list =
+        ApplicationInventory::load({QStringLiteral("/Applications/Locked.app")},
+                                   [](const QString&) { return UnreadableProvenanceCalls{}; });
+    QCOMPARE(list.size(), 1);
+    QVERIFY(list.at(0).hasProvenance);
+    QCOMPARE(list.at(0).provenanceID, QStringLiteral("no ID"));
+    QVERIFY(!list.at(0).hasQuarantine);
+    QCOMPARE(provenanceApps().size(), 0);
+}
+
+void TestProvener::secondLoadWhileLoadingIsIgnored()
+{
+    // A tool slow enough that the second press lands while the first load runs.
+    const QString script = m_tree->file(QStringLiteral("slow.sh"), "sleep 0.3; echo \"$1\"\n");
+    Provener model;
+    model.setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_toolApp}));
+    QSignalSpy loading(&model, &Provener::loadingChanged);
+    QSignalSpy finished(&model, &Provener::loadFinished);
+    model.loadApps();
+    model.loadApps();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(loading.count(), 2); // on, then off: one load only
+    QCOMPARE(model.proverList().size(), 1);
+    QVERIFY(!finished.wait(500));
+    QCOMPARE(finished.count(), 1);
+}
+
+void TestProvener::reloadGivesNewIdentities()
+{
+    Provener model;
+    model.setDiscovery(fakeDiscovery(*m_tree, {m_toolApp, m_both}));
+    load(model);
+    const QList<Prover> first = model.proverList();
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    load(model);
+    QCOMPARE(reset.count(), 1);
+    const QList<Prover> second = model.proverList();
+    QCOMPARE(second.size(), first.size());
+    for (qsizetype i = 0; i < first.size(); ++i) {
+        QCOMPARE(second.at(i).exportText(), first.at(i).exportText());
+        QVERIFY(second.at(i).id != first.at(i).id);
+    }
+}
+
+void TestProvener::loadsFromTwoModelsNeverMixTheRegistry()
+{
+    // Window A sees Tool.app, window B sees Both.app; whichever load runs last owns the
+    // whole registry, never a mixture of the two.
+    for (int round = 0; round < 5; ++round) {
+        Provener a, b;
+        a.setDiscovery(fakeDiscovery(*m_tree, {m_toolApp}, QStringLiteral("a.txt")));
+        b.setDiscovery(fakeDiscovery(*m_tree, {m_both}, QStringLiteral("b.txt")));
+        QSignalSpy doneA(&a, &Provener::loadFinished), doneB(&b, &Provener::loadFinished);
+        a.loadApps();
+        b.loadApps();
+        QTRY_VERIFY_WITH_TIMEOUT(doneA.count() == 1 && doneB.count() == 1, 10000);
+        QCOMPARE(provenanceApps().size(), 1);
+        const bool aLast = provenanceApps().lookup(QStringLiteral("0x0102")).has_value();
+        const bool bLast = provenanceApps().lookup(QStringLiteral("0xa0b1c2d3e4f5060708090a")).has_value();
+        QVERIFY(aLast != bLast);
+    }
+}
+
+void TestProvener::modelDestroyedDuringLoad()
+{
+    const QString script = m_tree->file(QStringLiteral("slow.sh"), "echo \"$1\"; sleep 5\n");
+    auto model = std::make_unique<Provener>();
+    model->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_toolApp}));
+    model->loadApps();
+    model.reset();
+    // The cancelled load kills its tool at once instead of waiting five seconds.
+    QElapsedTimer timer;
+    timer.start();
+    QThreadPool::globalInstance()->waitForDone();
+    QVERIFY(timer.elapsed() < 4000);
+    QCoreApplication::processEvents();
+}
+
+void TestProvener::csvBytes()
+{
+    Provener model;
+    model.setDiscovery(fakeDiscovery(*m_tree, {m_toolApp, m_downloaded, m_both}));
+    load(model);
+    const QString destination = m_tree->path(QStringLiteral("apps.csv"));
+    QCOMPARE(model.writeCSV(destination).status, CsvWriteResult::Written);
+    QFile file(destination);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray expected = "Filepath,Provenance ID,Quarantine App\n" + m_both.toUtf8() +
+                                ",0xa0b1c2d3e4f5060708090a,Browser\n\"" + m_downloaded.toUtf8() +
+                                "\",no ID,Navigateur Web \xc3\xa9\n" + m_toolApp.toUtf8() +
+                                ",0x0102,no app\n";
+    QCOMPARE(file.readAll(), expected);
+}
+
+void TestProvener::csvOfEmptyListWritesNothing()
+{
+    Provener model;
+    const QString destination = m_tree->path(QStringLiteral("empty.csv"));
+    QCOMPARE(model.writeCSV(destination).status, CsvWriteResult::NothingToWrite);
+    QVERIFY(!QFile::exists(destination));
+}
+
+void TestProvener::csvFailureKeepsEarlierFile()
+{
+    Provener model;
+    model.setDiscovery(fakeDiscovery(*m_tree, {m_toolApp}));
+    load(model);
+    // A folder nobody may write into, holding an earlier export.
+    const QString folder = m_tree->folder(QStringLiteral("locked"));
+    const QString destination = folder + QStringLiteral("/apps.csv");
+    m_tree->file(QStringLiteral("locked/apps.csv"), "earlier\n");
+    m_tree->openToOthers();
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                      QFileDevice::ExeOther);
+    bool ok = false;
+    const QByteArray outcome = TestTree::asUnprivileged(
+        [&] {
+            const CsvWriteResult result = model.writeCSV(destination);
+            return QByteArray::number(int(result.status)) + ' ' + result.reason.toUtf8();
+        },
+        &ok);
+    QVERIFY(ok);
+    QVERIFY2(outcome.startsWith(QByteArray::number(int(CsvWriteResult::Failed)) + ' '), outcome.constData());
+    QVERIFY(outcome.size() > 2); // a reason is given
+    QFile file(destination);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("earlier\n"));
+}
+
+QTEST_GUILESS_MAIN(TestProvener)
+#include "tst_provener.moc"
