@@ -11,6 +11,9 @@ prints medians and ratios: quellmark-cli crawl --quarantine with one thread and 
 default thread count, getfattr -R (package attr), find, and optionally a floor walker
 given with --xw (run as "xw at-list [-j N] ROOT").
 
+When the build has the window measurement tool (-DQUELLMARK_BUILD_BENCH=ON), it also
+crawls the shallow tree in the crawl window (offscreen) and compares with the command line.
+
   bench/crawl-bench.py --build build [--work /tmp/quellmark-bench] [--rounds 15] [--xw PATH]
 """
 import argparse, os, random, resource, shlex, statistics, subprocess, sys, time
@@ -110,6 +113,7 @@ def main():
     trees = {"shallow": (os.path.join(args.work, "t200k"), make_shallow),
              "deep": (os.path.join(args.work, "deep50"), make_deep)}
     per_entry = {}
+    cli_default = {}
     for label, (root, make) in trees.items():
         if not os.path.isdir(root):
             print("making", root, file=sys.stderr)
@@ -138,10 +142,23 @@ def main():
             print("%-22s %10.1f %10.1f %12.0f %10.2f %10s" % (name, wall * 1e3, cpu * 1e3, wall * 1e9 / entries,
                                                             wall / base, floor))
         per_entry[label] = {name: wall / entries for name, (wall, _) in med.items()}
+        cli_default[label] = med["quellmark %d threads" % threads][0]
     if len(per_entry) == 2:
         print("\ncost per entry, deep / shallow:")
         for name in per_entry["shallow"]:
             print("  %-22s %.2f" % (name, per_entry["deep"][name] / per_entry["shallow"][name]))
+    window = os.path.abspath(os.path.join(args.build, "bin", "quellmark-crawl-window-bench"))
+    if os.path.exists(window):
+        root = trees["shallow"][0]
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        out = subprocess.run([window, "--quarantine", "--rounds", str(args.rounds), root], env=env,
+                             capture_output=True, text=True).stdout
+        summary = [l for l in out.splitlines() if l.startswith("median crawl")]
+        print("\ncrawl window, shallow tree (%s --quarantine --rounds %d ROOT):" % (window, args.rounds))
+        print("  " + (summary[0] if summary else out))
+        if summary:
+            window_ms = float(summary[0].split()[2])
+            print("  window / command line (default threads): %.2f" % (window_ms / (cli_default["shallow"] * 1e3)))
     print("\ncommands:")
     for label, (root, _) in trees.items():
         print("  %s crawl --quarantine [--threads N] %s" % (cli, root))

@@ -86,7 +86,6 @@ void Crawler::drain()
         return;
     const auto first = int(m_crawlList.size());
     beginInsertRows(QModelIndex(), first, first + int(records.size()) - 1);
-    m_crawlList.reserve(m_crawlList.size() + qsizetype(records.size()));
     for (Crawled& record : records)
         m_crawlList.append(std::move(record));
     endInsertRows();
