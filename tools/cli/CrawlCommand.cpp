@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTextStream>
 
 #include <chrono>
@@ -126,14 +127,28 @@ int CrawlCommand::run(const QStringList& arguments)
     if (parser.isSet(apps))
         ApplicationInventory::load(ApplicationDiscovery());
 
+    // To standard output the lines go as they are found; a file is replaced at the end, whole.
+    const QString file = parser.value(output);
     CsvWriter csv(Crawled::csvHeader());
+    QFile out;
+    bool outFailed = false;
+    if (file.isEmpty())
+        out.open(stdout, QIODevice::WriteOnly);
+    auto flush = [&] {
+        if (!file.isEmpty() || outFailed)
+            return;
+        const QByteArray bytes = csv.takeBytes();
+        outFailed = out.write(bytes) != bytes.size();
+    };
     TreeWalker walker(options);
     TreeWalker::Result result;
     {
         ProgressLine progress(walker.progress());
-        result = walker.run(folder, [&csv](std::vector<Crawled>& records) {
+        result = walker.run(folder, [&csv, &flush](std::vector<Crawled>& records) {
             for (const Crawled& record : records)
                 csv.addRow(record.csvFields());
+            if (csv.bytes().size() >= 64 * 1024)
+                flush();
         });
     }
     if (result.rootError != 0) {
@@ -144,5 +159,12 @@ int CrawlCommand::run(const QStringList& arguments)
     if (result.unreadableFolders > 0)
         QTextStream(stderr) << "quellmark-cli: " << result.unreadableFolders
                             << " folder(s) could not be read and were passed over\n";
-    return CliOutput::emitCsv(csv, parser.value(output));
+    if (!file.isEmpty())
+        return CliOutput::emitCsv(csv, file);
+    flush();
+    if (outFailed || !out.flush()) {
+        CliOutput::error(QStringLiteral("cannot write to standard output: %1").arg(out.errorString()));
+        return kFailed;
+    }
+    return kOk;
 }
