@@ -70,6 +70,7 @@ private slots:
     void initTestCase();
     void sameBytesAsTheWindow_data();
     void sameBytesAsTheWindow();
+    void largeOutputStreamedUnchanged();
     void headerAlwaysWritten();
     void folderThatCannotBeRead_data();
     void folderThatCannotBeRead();
@@ -121,6 +122,32 @@ void TestCrawlCli::sameBytesAsTheWindow()
     QCOMPARE(toFile.exitCode, 0);
     QCOMPARE(toFile.out, QByteArray());
     QCOMPARE(readFile(file), window);
+}
+
+void TestCrawlCli::largeOutputStreamedUnchanged()
+{
+    // Far more than one chunk of output, so standard output is written while the walk runs.
+    TestTree tree;
+    TestTree out;
+    QVERIFY2(tree.isValid(), tree.problem());
+    const QString longName = QStringLiteral("a rather long file name, with a comma and \"quotes\" %1.txt");
+    for (int folder = 0; folder < 30; ++folder) {
+        for (int file = 0; file < 60; ++file) {
+            const QString path = tree.file(QStringLiteral("folder %1/").arg(folder) + longName.arg(file));
+            tree.setProvenance(path, QByteArray::number(folder * 100 + file));
+            if (file % 2)
+                tree.setQuarantine(path, "0083;65a1b2c3;Browser;1F2E3D4C");
+        }
+    }
+    const QByteArray window = windowCsv(tree.root(), true, out.path(QStringLiteral("window.csv")));
+    QVERIFY(window.size() > 4 * 64 * 1024);
+    QCOMPARE(window.count('\n'), 30 * 60 + 1);
+    for (const QString& threads : {QStringLiteral("1"), QStringLiteral("2")}) {
+        const Run result = run({QStringLiteral("crawl"), QStringLiteral("--quarantine"),
+                                QStringLiteral("--threads"), threads, tree.root()});
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.out == window);
+    }
 }
 
 void TestCrawlCli::headerAlwaysWritten()
