@@ -1,5 +1,7 @@
 #include "app/QuellmarkApp.h"
 
+#include "app/HelpCommands.h"
+#include "app/HelpView.h"
 #include "inventory/ContentView.h"
 #include "ui/RecordListView.h"
 
@@ -23,7 +25,9 @@ QMainWindow* placeholderWindow()
 
 } // namespace
 
-QuellmarkApp::QuellmarkApp(int& argc, char** argv) : QApplication(argc, argv)
+QuellmarkApp::QuellmarkApp(int& argc, char** argv)
+    : QApplication(argc, argv),
+      m_helpCommands(new HelpCommands([this](const QString& identifier) { openWindow(identifier); }, this))
 {
     setOrganizationName(QStringLiteral("Quellmark"));
     setApplicationName(QStringLiteral("Quellmark"));
@@ -33,7 +37,7 @@ QuellmarkApp::QuellmarkApp(int& argc, char** argv) : QApplication(argc, argv)
 
     m_factories.insert(QStringLiteral("crawler"), placeholderWindow);
     m_factories.insert(QStringLiteral("dropview"), placeholderWindow);
-    m_factories.insert(QStringLiteral("help"), placeholderWindow);
+    m_factories.insert(HelpCommands::windowIdentifier(), [] { return new HelpView; });
 
     // Models die with their windows, which cancels their background work, so quitting never waits for it.
     connect(this, &QCoreApplication::aboutToQuit, this, &QuellmarkApp::closeEveryWindow);
@@ -122,8 +126,7 @@ void QuellmarkApp::installMenus(QMainWindow* window)
     });
     copy->setShortcut(QKeySequence::Copy);
 
-    QMenu* help = window->menuBar()->addMenu(tr("&Help"));
-    help->addAction(tr("Quellmark Help"), this, [this] { openWindow(QStringLiteral("help")); });
+    m_helpCommands->install(window->menuBar());
 }
 
 void QuellmarkApp::closeEveryWindow()

@@ -7,6 +7,7 @@
 #include <functional>
 
 class ContentView;
+class HelpCommands;
 class QMainWindow;
 
 // The application: opens windows by identifier and gives each its menus. Main
@@ -38,6 +39,7 @@ private:
     void prepare(QMainWindow* window);
     void closeEveryWindow();
 
+    HelpCommands* m_helpCommands;
     QHash<QString, Factory> m_factories;
     QHash<QString, QPointer<QMainWindow>> m_singleWindows;
 };

@@ -46,12 +46,19 @@ void CsvWriter::addLine(const QStringList& fields)
 std::optional<QString> CsvWriter::writeTo(const QString& destination) const
 {
     QSaveFile file(destination);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: commit() does not notice when its own flush of a buffered tail fails
+    // (Qt 6.4) and would replace the earlier file with a short one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file.errorString();
-    if (file.write(m_bytes) != m_bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
+    // A short write carries no error of its own; writing the rest brings out why.
+    for (qsizetype done = 0; done < m_bytes.size();) {
+        const qint64 written = file.write(m_bytes.constData() + done, m_bytes.size() - done);
+        if (written <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return reason;
+        }
+        done += written;
     }
     if (!file.commit())
         return file.errorString();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <ftw.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,6 +44,19 @@ TestTree::TestTree()
                         .arg(root(), QString::fromLocal8Bit(std::strerror(errno)));
     }
     ::unlink(probe.constData());
+}
+
+TestTree::~TestTree()
+{
+    // QTemporaryDir walks the tree as text and cannot remove names that are not UTF-8.
+    if (m_dir.isValid())
+        ::nftw(
+            QFile::encodeName(root()).constData(),
+            [](const char* item, const struct stat*, int, struct FTW*) {
+                ::remove(item);
+                return 0;
+            },
+            16, FTW_DEPTH | FTW_PHYS);
 }
 
 QString TestTree::path(const QString& relative) const

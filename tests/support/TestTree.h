@@ -14,6 +14,7 @@ class TestTree
 {
 public:
     TestTree();
+    ~TestTree();
 
     bool isValid() const { return m_problem.isEmpty(); }
     QByteArray problem() const { return m_problem.toUtf8(); }

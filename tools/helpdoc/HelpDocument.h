@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QTextDocument>
+
+// The user guide as a printable document: Markdown laid out for A4 pages, with colour
+// emoji drawn as pictures so that they survive in a PDF (its text fonts cannot carry them).
+class HelpDocument
+{
+public:
+    HelpDocument();
+
+    // Replaces the content with the Markdown text.
+    void setMarkdown(const QString& markdown);
+
+    // Writes the document as an A4 PDF with page numbers, replacing `path` only when the
+    // whole file was written. On failure `error` tells why.
+    bool writePdf(const QString& path, QString* error);
+
+    // Length in UTF-16 units of the emoji sequence that starts at `at`, or 0 when none
+    // does: a pictographic character with its variation selector, skin tone and
+    // zero-width-joined parts.
+    static qsizetype emojiLength(const QString& text, qsizetype at);
+
+    const QTextDocument& document() const { return m_document; }
+
+private:
+    void styleBlocks();
+    void styleTables();
+    void replaceEmoji();
+
+    QTextDocument m_document;
+};
