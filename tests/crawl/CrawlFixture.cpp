@@ -24,7 +24,7 @@ const QString kUnregisteredOnly = QStringLiteral("❓ 0x0a0b0c");
 
 constexpr int kDeepLevels = 22; // 22 folders of 200 characters: well past PATH_MAX (4096)
 
-struct Spec
+struct ListedEntry
 {
     const char* relative;
     const char* encoded;
@@ -38,18 +38,18 @@ struct Spec
 };
 
 // Every listed entry of the fixture; "name" comes from the last component.
-const Spec kSpecs[] = {
-    {"with space.txt", "with%20space.txt", Spec::Unregistered, nullptr},
-    {"comma,quote\"percent%.txt", "comma,quote%22percent%25.txt", Spec::Registered, nullptr},
-    {"line\nfeed.txt", "line%0Afeed.txt", Spec::Unregistered, "🔸 Browser"},
-    {"bad\xff\xfename.txt", "bad%FF%FEname.txt", Spec::Unregistered, nullptr},
-    {".hidden", ".hidden", Spec::Unregistered, nullptr},
-    {"Some.app/Contents/MacOS/tool", "Some.app/Contents/MacOS/tool", Spec::Unregistered, nullptr},
-    {"folder/", "folder/", Spec::Registered, nullptr},
-    {"folder/inner.txt", "folder/inner.txt", Spec::NoProvenance, "🔸 Browser"},
-    {"short-quarantine.txt", "short-quarantine.txt", Spec::NoProvenance, "🔸 unknown"},
-    {"samba.txt", "samba.txt", Spec::NoProvenance, "🔸 Safari"},
-    {"many-names.txt", "many-names.txt", Spec::Unregistered, nullptr},
+const ListedEntry kListed[] = {
+    {"with space.txt", "with%20space.txt", ListedEntry::Unregistered, nullptr},
+    {"comma,quote\"percent%.txt", "comma,quote%22percent%25.txt", ListedEntry::Registered, nullptr},
+    {"line\nfeed.txt", "line%0Afeed.txt", ListedEntry::Unregistered, "🔸 Browser"},
+    {"bad\xff\xfename.txt", "bad%FF%FEname.txt", ListedEntry::Unregistered, nullptr},
+    {".hidden", ".hidden", ListedEntry::Unregistered, nullptr},
+    {"Some.app/Contents/MacOS/tool", "Some.app/Contents/MacOS/tool", ListedEntry::Unregistered, nullptr},
+    {"folder/", "folder/", ListedEntry::Registered, nullptr},
+    {"folder/inner.txt", "folder/inner.txt", ListedEntry::NoProvenance, "🔸 Browser"},
+    {"short-quarantine.txt", "short-quarantine.txt", ListedEntry::NoProvenance, "🔸 unknown"},
+    {"samba.txt", "samba.txt", ListedEntry::NoProvenance, "🔸 Safari"},
+    {"many-names.txt", "many-names.txt", ListedEntry::Unregistered, nullptr},
 };
 
 void setOrWarn(const QByteArray& path, const char* name, const QByteArray& value)
@@ -210,14 +210,14 @@ QList<CrawlFixture::Expected> CrawlFixture::expected(bool showQuarantine, bool r
         listed.insert(relative, {relative, lastComponent(relative), root + QLatin1Char('/') + encoded,
                                  provenance, showQuarantine ? quarantine : QString()});
     };
-    for (const Spec& spec : kSpecs) {
+    for (const ListedEntry& entry : kListed) {
         QString provenance;
-        if (spec.provenance == Spec::Unregistered)
+        if (entry.provenance == ListedEntry::Unregistered)
             provenance = kUnregisteredText;
-        else if (spec.provenance == Spec::Registered)
+        else if (entry.provenance == ListedEntry::Registered)
             provenance = registered ? kRegisteredText : kUnregisteredOnly;
-        add(QByteArray(spec.relative), QString::fromUtf8(spec.encoded), provenance,
-            spec.quarantine ? QString::fromUtf8(spec.quarantine) : QString());
+        add(QByteArray(entry.relative), QString::fromUtf8(entry.encoded), provenance,
+            entry.quarantine ? QString::fromUtf8(entry.quarantine) : QString());
     }
     add(m_deepRelative, QString::fromLatin1(m_deepRelative), kUnregisteredText, {});
 
