@@ -2,29 +2,14 @@
 
 #include "app/HelpCommands.h"
 #include "app/HelpView.h"
+#include "crawl/CrawlerView.h"
 #include "drop/DropView.h"
 #include "inventory/ContentView.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
-
-namespace {
-
-// Stands in for a window whose content has not been built yet.
-QMainWindow* placeholderWindow()
-{
-    auto* window = new QMainWindow;
-    auto* label = new QLabel(QObject::tr("This window is not available yet."));
-    label->setAlignment(Qt::AlignCenter);
-    window->setCentralWidget(label);
-    window->resize(600, 300);
-    return window;
-}
-
-} // namespace
 
 QuellmarkApp::QuellmarkApp(int& argc, char** argv)
     : QApplication(argc, argv),
@@ -36,7 +21,7 @@ QuellmarkApp::QuellmarkApp(int& argc, char** argv)
     setDesktopFileName(QStringLiteral("io.github.quellmark.Quellmark"));
     setQuitOnLastWindowClosed(true);
 
-    m_factories.insert(QStringLiteral("crawler"), placeholderWindow);
+    m_factories.insert(QStringLiteral("crawler"), [] { return new CrawlerView; });
     m_factories.insert(QStringLiteral("dropview"), [] { return new DropView; });
     m_factories.insert(HelpCommands::windowIdentifier(), [] { return new HelpView; });
 

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
 
 // Builds and writes the CSV exports: UTF-8 without byte order mark, a line feed
 // after every line, fields as stored unless they hold a comma, a double quote, CR or
@@ -17,6 +18,8 @@ public:
     void addRow(const QStringList& fields);
     qsizetype rowCount() const { return m_rows; }
     const QByteArray& bytes() const { return m_bytes; }
+    // Hands over the bytes built so far and goes on from there, for writing as it grows.
+    QByteArray takeBytes() { return std::exchange(m_bytes, QByteArray()); }
 
     static QString field(const QString& value);
 

@@ -1,5 +1,6 @@
 #include "tools/cli/AppsCommand.h"
 #include "tools/cli/CliCommand.h"
+#include "tools/cli/CrawlCommand.h"
 #include "tools/cli/FilesCommand.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@ std::vector<std::unique_ptr<CliCommand>> commands()
 {
     std::vector<std::unique_ptr<CliCommand>> list;
     list.push_back(std::make_unique<AppsCommand>());
+    list.push_back(std::make_unique<CrawlCommand>());
     list.push_back(std::make_unique<FilesCommand>());
     return list;
 }

@@ -1,0 +1,193 @@
+#include "crawl/CrawlerView.h"
+
+#include "crawl/Crawler.h"
+#include "crawl/FileRow.h"
+#include "ui/CsvSaveDialog.h"
+#include "ui/CustomizableToolBar.h"
+#include "ui/RecordListView.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QSettings>
+#include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
+
+CrawlerView::CrawlerView(QWidget* parent)
+    : QMainWindow(parent), m_crawler(new Crawler(this)),
+      m_toolBar(new CustomizableToolBar(QStringLiteral("ContentView.toolbar"), this)),
+      m_showQuarantine(new QCheckBox(tr("Show Quarantine"))), m_filePath(new QLabel), m_count(new QLabel),
+      m_status(new QLabel), m_stop(new QPushButton(tr("Stop"))), m_list(new RecordListView),
+      m_statusTimer(new QTimer(this))
+{
+    setWindowTitle(tr("Crawl Folder"));
+    // Read when the window opens and never written: the switch's changes last as long as it.
+    m_showQuarantine->setChecked(QSettings().value(QStringLiteral("showQuarCrawler"), false).toBool());
+
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+
+    const int margin = style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing);
+    auto* options = new QHBoxLayout;
+    options->addStretch();
+    auto* toggleBox = new QHBoxLayout;
+    toggleBox->setContentsMargins(margin, margin, margin, margin);
+    toggleBox->addWidget(m_showQuarantine);
+    options->addLayout(toggleBox);
+    auto* pathBox = new QHBoxLayout;
+    pathBox->setContentsMargins(margin, margin, margin, margin);
+    m_filePath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_filePath->setTextFormat(Qt::PlainText);
+    pathBox->addWidget(m_filePath);
+    options->addLayout(pathBox);
+    options->addWidget(m_count);
+    options->addStretch();
+    layout->addLayout(options);
+
+    // Beyond the options line: a long crawl says how far it is, and can be stopped.
+    auto* status = new QHBoxLayout;
+    status->addStretch();
+    status->addWidget(m_status);
+    status->addWidget(m_stop);
+    status->addStretch();
+    layout->addLayout(status);
+
+    m_list->setModel(m_crawler);
+    m_list->setItemDelegate(new FileRow(m_list, false));
+    layout->addWidget(m_list);
+    setCentralWidget(central);
+
+    QAction* load =
+        m_toolBar->addItem(QStringLiteral("loadfolder"), tr("Load Folder"), tr("Load details from a folder"),
+                           QStringLiteral("view-refresh"), QStyle::SP_BrowserReload);
+    load->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    load->setShortcutContext(Qt::WindowShortcut);
+    connect(load, &QAction::triggered, this, &CrawlerView::chooseFolder);
+    QAction* write = m_toolBar->addItem(QStringLiteral("writefolder"), tr("Save Folder to CSV"),
+                                        tr("Write results to a CSV file"), QStringLiteral("document-save"),
+                                        QStyle::SP_DialogSaveButton);
+    connect(write, &QAction::triggered, this, &CrawlerView::saveCSV);
+    addToolBar(m_toolBar->savedArea(), m_toolBar);
+
+    connect(m_crawler, &Crawler::filePathChanged, m_filePath, &QLabel::setText);
+    connect(m_crawler, &Crawler::rowsInserted, this, &CrawlerView::updateCount);
+    connect(m_crawler, &Crawler::modelReset, this, &CrawlerView::updateCount);
+    connect(m_crawler, &Crawler::statusChanged, this, &CrawlerView::updateStatus);
+    connect(m_crawler, &Crawler::theCountChanged, this, &CrawlerView::updateStatus);
+    connect(m_stop, &QPushButton::clicked, m_crawler, &Crawler::stop);
+    // The counters move on the walk's threads; show them a few times a second.
+    m_statusTimer->setInterval(250);
+    connect(m_statusTimer, &QTimer::timeout, this, &CrawlerView::updateStatus);
+
+    updateCount();
+    updateStatus();
+    resize(1000, 600);
+}
+
+bool CrawlerView::showQuarantine() const
+{
+    return m_showQuarantine->isChecked();
+}
+
+void CrawlerView::setShowQuarantine(bool show)
+{
+    m_showQuarantine->setChecked(show);
+}
+
+QString CrawlerView::filePathText() const
+{
+    return m_filePath->text();
+}
+
+QString CrawlerView::countText() const
+{
+    return m_count->text();
+}
+
+QString CrawlerView::statusText() const
+{
+    return m_status->isHidden() ? QString() : m_status->text();
+}
+
+QFileDialog* CrawlerView::chooseFolder()
+{
+    // Free-standing and not modal, like the save dialog; it goes when the window goes.
+    auto* dialog = new QFileDialog(nullptr, tr("Load Folder"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    connect(this, &QObject::destroyed, dialog, &QWidget::close);
+    // The switch as it is now: changing it while the dialog is up does not change this crawl.
+    const bool show = showQuarantine();
+    connect(dialog, &QFileDialog::fileSelected, m_crawler,
+            [crawler = m_crawler, show](const QString& folder) {
+                if (!folder.isEmpty())
+                    crawler->startCrawl(folder, show);
+            });
+    dialog->show();
+    return dialog;
+}
+
+void CrawlerView::saveCSV()
+{
+    CsvSaveDialog::open(this, m_crawler->proposedCsvName(), [model = m_crawler](const QString& destination) {
+        return model->writeCSV(destination);
+    });
+}
+
+void CrawlerView::closeEvent(QCloseEvent* event)
+{
+    m_toolBar->rememberArea();
+    QMainWindow::closeEvent(event);
+}
+
+void CrawlerView::updateCount()
+{
+    m_count->setText(tr("%1 files found").arg(m_crawler->crawlList().size()));
+}
+
+void CrawlerView::updateStatus()
+{
+    const Crawler::Status status = m_crawler->status();
+    const bool running = status == Crawler::Running;
+    if (running != m_statusTimer->isActive())
+        running ? m_statusTimer->start() : m_statusTimer->stop();
+    m_stop->setVisible(running);
+    m_status->setHidden(status == Crawler::Idle);
+
+    const QLocale locale;
+    const QString examined = tr("%1 entries examined").arg(locale.toString(m_crawler->entriesExamined()));
+    const QString unreadable =
+        tr("%1 folders could not be read").arg(locale.toString(m_crawler->unreadableFolders()));
+    const QString elapsed =
+        tr("%1 s").arg(locale.toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1));
+    const QString separator = QStringLiteral(" · ");
+    switch (status) {
+    case Crawler::Idle:
+        m_status->clear();
+        break;
+    case Crawler::Running:
+        m_status->setText(tr("Crawling…") + QLatin1Char(' ') + examined + separator + unreadable + separator +
+                          elapsed);
+        break;
+    case Crawler::Finished:
+        m_status->setText(tr("Finished:") + QLatin1Char(' ') + examined + separator + unreadable + separator +
+                          elapsed);
+        break;
+    case Crawler::Stopped:
+        m_status->setText(tr("Stopped:") + QLatin1Char(' ') + examined + separator + unreadable + separator +
+                          elapsed);
+        break;
+    case Crawler::Unreadable:
+        m_status->setText(tr("The folder could not be read: %1").arg(m_crawler->failure()));
+        break;
+    }
+}

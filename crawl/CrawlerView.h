@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QMainWindow>
+
+class Crawler;
+class CustomizableToolBar;
+class QCheckBox;
+class QFileDialog;
+class QLabel;
+class QPushButton;
+class QTimer;
+class RecordListView;
+
+// The crawl window: the options line (the "Show Quarantine" switch, the folder's path, the
+// number of entries found), a status line for the running or finished crawl with a Stop
+// button, the list of entries, and a toolbar to choose a folder and to save the list as
+// CSV. Owns its Crawler; closing the window stops the crawl.
+class CrawlerView : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit CrawlerView(QWidget* parent = nullptr);
+
+    Crawler* crawler() const { return m_crawler; }
+    RecordListView* list() const { return m_list; }
+    CustomizableToolBar* toolBar() const { return m_toolBar; }
+
+    // The switch's state: where the next crawl also examines the quarantine attribute.
+    bool showQuarantine() const;
+    void setShowQuarantine(bool show);
+
+    // The texts of the options and status lines, as shown.
+    QString filePathText() const;
+    QString countText() const;
+    QString statusText() const;
+
+    // "Load Folder": opens the folder dialog (non-modal) and returns it; confirming it
+    // crawls the chosen folder with the switch's value at the time of the press.
+    QFileDialog* chooseFolder();
+    // "Save Folder to CSV": opens the save dialog.
+    void saveCSV();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void updateCount();
+    void updateStatus();
+
+    Crawler* m_crawler;
+    CustomizableToolBar* m_toolBar;
+    QCheckBox* m_showQuarantine;
+    QLabel* m_filePath;
+    QLabel* m_count;
+    QLabel* m_status;
+    QPushButton* m_stop;
+    RecordListView* m_list;
+    QTimer* m_statusTimer;
+};

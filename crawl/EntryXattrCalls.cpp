@@ -1,0 +1,228 @@
+#include "crawl/EntryXattrCalls.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#ifdef __linux__
+#include <sys/syscall.h>
+#ifndef SYS_getxattrat
+#define SYS_getxattrat 464
+#endif
+#ifndef SYS_listxattrat
+#define SYS_listxattrat 465
+#endif
+#endif
+
+namespace {
+
+#ifdef __linux__
+// The kernel's struct xattr_args (linux/xattr.h, 6.13 and later).
+struct XattrArgs
+{
+    std::uint64_t value;
+    std::uint32_t size;
+    std::uint32_t flags;
+};
+
+ssize_t listAt(int directoryFd, const char* name, char* buffer, size_t size)
+{
+    return ::syscall(SYS_listxattrat, directoryFd, name, AT_SYMLINK_NOFOLLOW, buffer, size);
+}
+
+ssize_t getAt(int directoryFd, const char* name, const char* attribute, void* buffer, size_t size)
+{
+    XattrArgs args{std::uint64_t(reinterpret_cast<std::uintptr_t>(buffer)), std::uint32_t(size), 0};
+    return ::syscall(SYS_getxattrat, directoryFd, name, AT_SYMLINK_NOFOLLOW, attribute, &args, sizeof args);
+}
+
+EntryXattrCalls::Strategy detectStrategy()
+{
+    // A seccomp filter may answer an unknown system call with EPERM instead of ENOSYS, so
+    // probe on the root folder, whose names are always listable.
+    char buffer[1024];
+    if (listAt(AT_FDCWD, "/", buffer, sizeof buffer) >= 0 || errno == ERANGE)
+        return EntryXattrCalls::Strategy::At;
+    if (::access("/proc/self/fd", X_OK) == 0)
+        return EntryXattrCalls::Strategy::ProcFd;
+    return EntryXattrCalls::Strategy::OpenFd;
+}
+#else
+EntryXattrCalls::Strategy detectStrategy()
+{
+    return EntryXattrCalls::Strategy::OpenFd;
+}
+#endif
+
+std::atomic<EntryXattrCalls::Strategy>& chosenStrategy()
+{
+    static std::atomic<EntryXattrCalls::Strategy> strategy{detectStrategy()};
+    return strategy;
+}
+
+class EntryFd
+{
+public:
+    EntryFd(int directoryFd, const char* name)
+        : m_fd(::openat(directoryFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC))
+    {}
+    ~EntryFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    EntryFd(const EntryFd&) = delete;
+    EntryFd& operator=(const EntryFd&) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+EntryXattrCalls::EntryXattrCalls(int directoryFd, const char* name, Scratch& scratch)
+    : m_directoryFd(directoryFd), m_name(name), m_scratch(&scratch)
+{
+    scratch.namesSize = -1;
+    scratch.namesError = 0;
+    scratch.valueName = nullptr;
+    scratch.valueSize = -1;
+}
+
+EntryXattrCalls::Strategy EntryXattrCalls::strategy()
+{
+    return chosenStrategy().load(std::memory_order_relaxed);
+}
+
+void EntryXattrCalls::setStrategy(Strategy strategy)
+{
+    chosenStrategy().store(strategy, std::memory_order_relaxed);
+}
+
+const char* EntryXattrCalls::procPath()
+{
+    std::snprintf(m_scratch->procPath, sizeof m_scratch->procPath, "/proc/self/fd/%d/%s", m_directoryFd,
+                  m_name);
+    return m_scratch->procPath;
+}
+
+ssize_t EntryXattrCalls::rawList(char* buffer, size_t size)
+{
+    switch (strategy()) {
+#ifdef __linux__
+    case Strategy::At:
+        return listAt(m_directoryFd, m_name, buffer, size);
+    case Strategy::ProcFd:
+        return ::llistxattr(procPath(), buffer, size);
+#else
+    case Strategy::At:
+    case Strategy::ProcFd:
+#endif
+    case Strategy::OpenFd: {
+        const EntryFd entry(m_directoryFd, m_name);
+        if (entry.fd() < 0)
+            return -1;
+#ifdef __APPLE__
+        return ::flistxattr(entry.fd(), buffer, size, 0);
+#else
+        return ::flistxattr(entry.fd(), buffer, size);
+#endif
+    }
+    }
+    errno = ENOTSUP;
+    return -1;
+}
+
+ssize_t EntryXattrCalls::rawGet(const char* attribute, void* buffer, size_t size)
+{
+    switch (strategy()) {
+#ifdef __linux__
+    case Strategy::At:
+        return getAt(m_directoryFd, m_name, attribute, buffer, size);
+    case Strategy::ProcFd:
+        return ::lgetxattr(procPath(), attribute, buffer, size);
+#else
+    case Strategy::At:
+    case Strategy::ProcFd:
+#endif
+    case Strategy::OpenFd: {
+        const EntryFd entry(m_directoryFd, m_name);
+        if (entry.fd() < 0)
+            return -1;
+#ifdef __APPLE__
+        return ::fgetxattr(entry.fd(), attribute, buffer, size, 0, 0);
+#else
+        return ::fgetxattr(entry.fd(), attribute, buffer, size);
+#endif
+    }
+    }
+    errno = ENOTSUP;
+    return -1;
+}
+
+ssize_t EntryXattrCalls::fetchNames()
+{
+    Scratch& s = *m_scratch;
+    if (s.namesSize < 0 && s.namesError == 0) {
+        s.namesSize = rawList(s.names, sizeof s.names);
+        if (s.namesSize < 0)
+            s.namesError = errno;
+    }
+    if (s.namesSize < 0)
+        errno = s.namesError;
+    return s.namesSize;
+}
+
+std::string_view EntryXattrCalls::names() const
+{
+    const Scratch& s = *m_scratch;
+    return s.namesSize > 0 ? std::string_view(s.names, size_t(s.namesSize)) : std::string_view();
+}
+
+ssize_t EntryXattrCalls::list(char* buffer, size_t size)
+{
+    const ssize_t listed = fetchNames();
+    if (listed < 0) {
+        // A list longer than the scratch buffer: ask the kernel with the caller's buffer.
+        if (m_scratch->namesError == ERANGE)
+            return rawList(buffer, size);
+        return -1;
+    }
+    if (size == 0)
+        return listed;
+    if (size_t(listed) > size) {
+        errno = ERANGE;
+        return -1;
+    }
+    std::memcpy(buffer, m_scratch->names, size_t(listed));
+    return listed;
+}
+
+ssize_t EntryXattrCalls::get(const char* attribute, void* buffer, size_t size)
+{
+    Scratch& s = *m_scratch;
+    if (s.valueName == nullptr || std::strcmp(s.valueName, attribute) != 0) {
+        s.valueName = nullptr;
+        const ssize_t got = rawGet(attribute, s.value, sizeof s.value);
+        if (got < 0) {
+            // Larger than the scratch value (or failed): no caching, plain calls.
+            return errno == ERANGE ? rawGet(attribute, buffer, size) : -1;
+        }
+        s.valueName = attribute;
+        s.valueSize = got;
+    }
+    if (size == 0)
+        return s.valueSize;
+    if (size_t(s.valueSize) > size) {
+        errno = ERANGE;
+        return -1;
+    }
+    std::memcpy(buffer, s.value, size_t(s.valueSize));
+    return s.valueSize;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string_view>
+#include <sys/types.h>
+
+// The attribute system calls for one entry of an open directory, as the Calls type of
+// ItemAttributes: relative to the directory descriptor, so a path of any length works,
+// and never following a symbolic link. On Linux 6.13 and later these are listxattrat and
+// getxattrat; older kernels go through /proc/self/fd/<directory>/<name>; macOS opens the
+// entry and uses flistxattr/fgetxattr.
+//
+// Each name list and each value is fetched once and kept in the thread's Scratch, so the
+// size query and the read of ItemAttributes cost one system call, and the walk can filter
+// on the listed names before evaluating.
+class EntryXattrCalls
+{
+public:
+    enum class Strategy
+    {
+        At,     // listxattrat / getxattrat
+        ProcFd, // l*xattr through /proc/self/fd
+        OpenFd  // open the entry, f*xattr
+    };
+
+    // Buffers of one walking thread; valid for one entry at a time.
+    struct Scratch
+    {
+        char names[1024];
+        ssize_t namesSize = -1;
+        int namesError = 0;
+        char value[4096];
+        const char* valueName = nullptr;
+        ssize_t valueSize = -1;
+        char procPath[64 + 256];
+    };
+
+    EntryXattrCalls(int directoryFd, const char* name, Scratch& scratch);
+
+    // Lists the names once: their total size, or -1 with errno set.
+    ssize_t fetchNames();
+    std::string_view names() const;
+
+    ssize_t list(char* buffer, size_t size);
+    ssize_t get(const char* attribute, void* buffer, size_t size);
+
+    // The strategy in use; decided on first use from what the kernel offers.
+    static Strategy strategy();
+    // For tests and measurements: use this strategy from now on.
+    static void setStrategy(Strategy strategy);
+
+private:
+    ssize_t rawList(char* buffer, size_t size);
+    ssize_t rawGet(const char* attribute, void* buffer, size_t size);
+    const char* procPath();
+
+    int m_directoryFd;
+    const char* m_name;
+    Scratch* m_scratch;
+};

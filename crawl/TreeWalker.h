@@ -1,0 +1,66 @@
+#pragma once
+
+#include "crawl/Crawled.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+// Walks every entry below a folder, pre-order (a folder's entry before its contents,
+// directory order otherwise), and yields a Crawled record for each entry that carries a
+// provenance value (or, with showQuarantine, a quarantine value). Symbolic links are
+// neither listed nor entered, unreadable folders are counted and passed over, mount
+// points are crossed, and names are handled as raw bytes relative to open directory
+// descriptors, so odd names and paths longer than PATH_MAX work.
+//
+// Several threads may list and examine folders at once; the records still reach the
+// sink in walk order, on the calling thread.
+class TreeWalker
+{
+public:
+    // Live counters, readable from any thread while a walk runs.
+    struct Progress
+    {
+        std::atomic<qint64> examined{0};          // entries whose attributes were looked at
+        std::atomic<qint64> listed{0};            // records handed to the sink
+        std::atomic<qint64> unreadableFolders{0}; // folders that could not be opened or read
+    };
+
+    struct Options
+    {
+        bool showQuarantine = false;
+        int threads = 0; // 0: defaultThreadCount()
+        // Set from anywhere to stop: the walk ends at the next entry and hands over nothing more.
+        const std::atomic<bool>* cancel = nullptr;
+        Progress* progress = nullptr; // optional, else the walker's own
+    };
+
+    struct Result
+    {
+        int rootError = 0; // errno when the folder itself could not be opened
+        bool cancelled = false;
+        qint64 examined = 0;
+        qint64 listed = 0;
+        qint64 unreadableFolders = 0;
+    };
+
+    // Receives the next records in walk order and may take them (move from the vector).
+    using Sink = std::function<void(std::vector<Crawled>& records)>;
+
+    explicit TreeWalker(Options options);
+
+    // `folder` is taken as given for the records' paths (made absolute if relative).
+    Result run(const QString& folder, const Sink& sink);
+    Result run(const QByteArray& rawFolder, const Sink& sink);
+
+    const Progress& progress() const { return *m_options.progress; }
+
+    static int defaultThreadCount();
+
+private:
+    Options m_options;
+    Progress m_ownProgress;
+};

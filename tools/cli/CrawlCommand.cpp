@@ -1,0 +1,170 @@
+#include "tools/cli/CrawlCommand.h"
+
+#include "core/CsvWriter.h"
+#include "crawl/TreeWalker.h"
+#include "inventory/ApplicationInventory.h"
+#include "tools/cli/CliOutput.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTextStream>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Entries examined, listed and the rate on standard error, redrawn in place while the walk
+// runs and erased at the end. Only on a terminal.
+class ProgressLine
+{
+public:
+    explicit ProgressLine(const TreeWalker::Progress& progress) : m_progress(progress)
+    {
+        if (!::isatty(STDERR_FILENO))
+            return;
+        m_clock.start();
+        m_thread = std::thread([this] { loop(); });
+    }
+
+    ~ProgressLine()
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+    }
+
+private:
+    void loop()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_wake.wait_for(lock, std::chrono::milliseconds(200), [this] { return m_done; })) {
+            const qint64 examined = m_progress.examined.load(std::memory_order_relaxed);
+            const qint64 listed = m_progress.listed.load(std::memory_order_relaxed);
+            const double seconds = std::max<double>(0.001, double(m_clock.elapsed()) / 1000.0);
+            std::fprintf(stderr, "\r\033[K%lld entries examined, %lld listed, %.0f entries/s",
+                         static_cast<long long>(examined), static_cast<long long>(listed),
+                         double(examined) / seconds);
+            std::fflush(stderr);
+        }
+    }
+
+    const TreeWalker::Progress& m_progress;
+    QElapsedTimer m_clock;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+};
+
+} // namespace
+
+QString CrawlCommand::name() const
+{
+    return QStringLiteral("crawl");
+}
+
+QString CrawlCommand::summary() const
+{
+    return QStringLiteral("list the entries below a folder that carry the attributes, as CSV");
+}
+
+int CrawlCommand::run(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Lists every entry below FOLDER that carries a provenance value (with --quarantine also\n"
+        "those with a quarantine value) as CSV (Filename,Provenance ID,Quarantine App,Path), in\n"
+        "walk order: the bytes the crawl window's \"Save Folder to CSV\" writes, with the header\n"
+        "even when nothing is listed. Folders that cannot be read are passed over and counted."));
+    CliOutput::addHelpOption(parser);
+    const QCommandLineOption quarantine(QStringLiteral("quarantine"),
+                                        QStringLiteral("Also examine the quarantine attribute."));
+    const QCommandLineOption apps(QStringLiteral("apps"),
+                                  QStringLiteral("Load the application list first, so registered IDs show "
+                                                 "their application."));
+    const QCommandLineOption threads(QStringLiteral("threads"),
+                                     QStringLiteral("Walk with N threads (default: one per processor)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption output(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Write the CSV to FILE (replaced atomically) instead of standard output."),
+        QStringLiteral("FILE"));
+    parser.addOptions({quarantine, apps, threads, output});
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
+    if (!CliOutput::parse(parser, arguments, 1, 1))
+        return kUsage;
+    if (parser.isSet(QStringLiteral("help"))) {
+        CliOutput::printHelp(
+            parser, QStringLiteral("crawl [--quarantine] [--apps] [--threads N] [--output FILE] FOLDER"));
+        return kOk;
+    }
+
+    TreeWalker::Options options;
+    options.showQuarantine = parser.isSet(quarantine);
+    if (parser.isSet(threads)) {
+        bool ok = false;
+        options.threads = parser.value(threads).toInt(&ok);
+        if (!ok || options.threads < 1) {
+            CliOutput::error(QStringLiteral("--threads needs a positive number"));
+            return kUsage;
+        }
+    }
+    const QString folder = parser.positionalArguments().constFirst();
+    if (parser.isSet(apps))
+        ApplicationInventory::load(ApplicationDiscovery());
+
+    // To standard output the lines go as they are found; a file is replaced at the end, whole.
+    const QString file = parser.value(output);
+    CsvWriter csv(Crawled::csvHeader());
+    QFile out;
+    bool outFailed = false;
+    if (file.isEmpty())
+        out.open(stdout, QIODevice::WriteOnly);
+    auto flush = [&] {
+        if (!file.isEmpty() || outFailed)
+            return;
+        const QByteArray bytes = csv.takeBytes();
+        outFailed = out.write(bytes) != bytes.size();
+    };
+    TreeWalker walker(options);
+    TreeWalker::Result result;
+    {
+        ProgressLine progress(walker.progress());
+        result = walker.run(folder, [&csv, &flush](std::vector<Crawled>& records) {
+            for (const Crawled& record : records)
+                csv.addRow(record.csvFields());
+            if (csv.bytes().size() >= 64 * 1024)
+                flush();
+        });
+    }
+    if (result.rootError != 0) {
+        QTextStream(stderr) << "quellmark-cli: cannot read " << folder << ": "
+                            << QString::fromLocal8Bit(std::strerror(result.rootError)) << '\n';
+        return kFailed;
+    }
+    if (result.unreadableFolders > 0)
+        QTextStream(stderr) << "quellmark-cli: " << result.unreadableFolders
+                            << " folder(s) could not be read and were passed over\n";
+    if (!file.isEmpty())
+        return CliOutput::emitCsv(csv, file);
+    flush();
+    if (outFailed || !out.flush()) {
+        CliOutput::error(QStringLiteral("cannot write to standard output: %1").arg(out.errorString()));
+        return kFailed;
+    }
+    return kOk;
+}
