@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +20,8 @@ namespace {
 
 // Desktop entries are a few kilobytes; anything this large is not one.
 constexpr qsizetype kMaxEntrySize = 4 * 1024 * 1024;
+// Procfs reports a size of 0, so this only bounds what is read.
+constexpr qsizetype kMaxMountTableSize = 256 * 1024 * 1024;
 
 enum class Kind
 {
@@ -110,19 +115,20 @@ std::vector<Child> listFolder(const QByteArray& path, bool followLink = false)
     return children;
 }
 
-// A desktop entry may be a symbolic link to its file; anything but a regular file is refused.
-std::optional<QByteArray> readEntryFile(const QByteArray& path)
+// Reads at most `limit` bytes of a regular file (a desktop entry may be a symbolic link
+// to its file); anything else is refused, and so is a file larger than the limit.
+std::optional<QByteArray> readFile(const QByteArray& path, qsizetype limit)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
     struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntrySize) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
         ::close(fd);
         return std::nullopt;
     }
     QByteArray content;
-    char buffer[8192];
+    char buffer[16384];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
@@ -131,26 +137,7 @@ std::optional<QByteArray> readEntryFile(const QByteArray& path)
             ::close(fd);
             return std::nullopt;
         }
-        if (n == 0 || content.size() + n > kMaxEntrySize)
-            break;
-        content.append(buffer, n);
-    }
-    ::close(fd);
-    return content;
-}
-
-std::optional<QByteArray> readMountTable(const QByteArray& path)
-{
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    QByteArray content;
-    char buffer[16384];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
+        if (n == 0 || content.size() + n > limit)
             break;
         content.append(buffer, n);
     }
@@ -199,9 +186,69 @@ QByteArray absolute(const QByteArray& path)
     return withoutTrailingSlashes(joined(cwd, relative));
 }
 
-} // namespace
+// The value of an environment variable, or nullopt when it is not set.
+std::optional<QByteArray> variable(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::optional<QByteArray>(QByteArray(value)) : std::nullopt;
+}
 
-AppFinder::AppFinder(Environment environment) : m_environment(std::move(environment)) {}
+QByteArray home()
+{
+    if (const std::optional<QByteArray> value = variable("HOME"); value && value->startsWith('/'))
+        return withoutTrailingSlashes(*value);
+    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && user->pw_dir[0] == '/')
+        return withoutTrailingSlashes(QByteArray(user->pw_dir));
+    return {};
+}
+
+QByteArrayList volumeRoots()
+{
+    const std::optional<QByteArray> given = variable("QUELLMARK_MOUNTINFO");
+    const std::optional<QByteArray> table = readFile(
+        given && !given->isEmpty() ? *given : QByteArray("/proc/self/mountinfo"), kMaxMountTableSize);
+    if (!table)
+        return {QByteArrayLiteral("/")};
+    return MountTable::volumeMountPoints(*table);
+}
+
+using Visited = QSet<std::pair<quint64, quint64>>;
+
+// False when the folder was walked already.
+bool firstVisit(Visited& visited, quint64 device, quint64 inode)
+{
+    const qsizetype before = visited.size();
+    visited.insert({device, inode});
+    return visited.size() != before;
+}
+
+// Hands `visit` every entry below `folder` with its path, depth first in name order,
+// entering each folder once. An explicit stack: bundles can nest deeply and a walk
+// must not exhaust the call stack.
+void walk(const QByteArray& folder, bool followLink, Visited& visited,
+          const std::function<void(const QByteArray& path, const Child& child)>& visit)
+{
+    std::vector<QByteArray> pending{folder};
+    bool first = true;
+    while (!pending.empty()) {
+        const QByteArray current = std::move(pending.back());
+        pending.pop_back();
+        const std::vector<Child> children = listFolder(current, first && followLink);
+        first = false;
+        const size_t mark = pending.size();
+        for (const Child& child : children) {
+            if (child.kind == Kind::Folder && !firstVisit(visited, child.device, child.inode))
+                continue;
+            const QByteArray path = joined(current, child.name);
+            visit(path, child);
+            if (child.kind == Kind::Folder)
+                pending.push_back(path);
+        }
+        std::reverse(pending.begin() + qsizetype(mark), pending.end());
+    }
+}
+
+} // namespace
 
 QByteArrayList AppFinder::find()
 {
@@ -251,29 +298,11 @@ bool AppFinder::searchApplicationsFolder(const QByteArray& folder, bool followLi
     const int status = followLink ? ::stat(folder.constData(), &st) : ::lstat(folder.constData(), &st);
     if (status != 0 || !S_ISDIR(st.st_mode))
         return false;
-    if (!firstVisit(st))
-        return true;
-
-    // An explicit stack: bundles can nest deeply and a walk must not exhaust the call stack.
-    std::vector<QByteArray> pending{folder};
-    bool first = true;
-    while (!pending.empty()) {
-        const QByteArray current = std::move(pending.back());
-        pending.pop_back();
-        const std::vector<Child> children = listFolder(current, first && followLink);
-        first = false;
-        const size_t mark = pending.size();
-        for (const Child& child : children) {
-            if (child.kind != Kind::Folder || m_visited.contains({child.device, child.inode}))
-                continue;
-            m_visited.insert({child.device, child.inode});
-            const QByteArray path = joined(current, child.name);
-            if (isBundleName(child.name))
+    if (firstVisit(m_visited, st.st_dev, st.st_ino)) {
+        walk(folder, followLink, m_visited, [this](const QByteArray& path, const Child& child) {
+            if (child.kind == Kind::Folder && isBundleName(child.name))
                 add(path);
-            pending.push_back(path);
-        }
-        // Walk the subfolders in name order.
-        std::reverse(pending.begin() + qsizetype(mark), pending.end());
+        });
     }
     return true;
 }
@@ -304,43 +333,23 @@ void AppFinder::searchDesktopEntries()
     }
 
     QSet<QByteArray> claimedIds;
-    QSet<std::pair<quint64, quint64>> visited;
+    Visited visited;
     for (const QByteArray& base : bases) {
-        struct Pending
-        {
-            QByteArray path;
-            QByteArray idPrefix;
-        };
-        std::vector<Pending> pending{{joined(base, "applications"), {}}};
-        bool first = true;
-        while (!pending.empty()) {
-            const Pending current = std::move(pending.back());
-            pending.pop_back();
-            const std::vector<Child> children = listFolder(current.path, first);
-            first = false;
-            const size_t mark = pending.size();
-            for (const Child& child : children) {
-                const QByteArray path = joined(current.path, child.name);
-                if (child.kind == Kind::Folder) {
-                    if (!visited.contains({child.device, child.inode})) {
-                        visited.insert({child.device, child.inode});
-                        pending.push_back({path, current.idPrefix + child.name + '-'});
-                    }
-                    continue;
-                }
-                if (!child.name.endsWith(".desktop") || claimedIds.contains(current.idPrefix + child.name))
-                    continue;
-                const std::optional<QByteArray> content = readEntryFile(path);
-                if (!content)
-                    continue;
-                // The first file with an id decides for it, even when it hides the entry.
-                claimedIds.insert(current.idPrefix + child.name);
-                const DesktopEntry entry = DesktopEntry::parse(*content);
-                if (entry.isApplication() && !entry.isHidden())
-                    addProgram(entry.program());
-            }
-            std::reverse(pending.begin() + qsizetype(mark), pending.end());
-        }
+        const QByteArray applications = joined(base, "applications");
+        walk(applications, true, visited, [&](const QByteArray& path, const Child& child) {
+            // The id is the path below applications/ with '-' for '/'.
+            const QByteArray id = path.mid(applications.size() + 1).replace('/', '-');
+            if (child.kind == Kind::Folder || !child.name.endsWith(".desktop") || claimedIds.contains(id))
+                return;
+            const std::optional<QByteArray> content = readFile(path, kMaxEntrySize);
+            if (!content)
+                return;
+            // The first file with an id decides for it, even when it hides the entry.
+            claimedIds.insert(id);
+            const DesktopEntry entry = DesktopEntry::parse(*content);
+            if (entry.isApplication() && !entry.isHidden())
+                addProgram(entry.program());
+        });
     }
 }
 
@@ -382,39 +391,4 @@ void AppFinder::add(const QByteArray& path)
         return;
     m_printed.insert(path);
     m_found.append(path);
-}
-
-bool AppFinder::firstVisit(const struct stat& st)
-{
-    const std::pair<quint64, quint64> key{st.st_dev, st.st_ino};
-    if (m_visited.contains(key))
-        return false;
-    m_visited.insert(key);
-    return true;
-}
-
-std::optional<QByteArray> AppFinder::variable(const char* name) const
-{
-    return m_environment ? m_environment(name) : std::nullopt;
-}
-
-QByteArray AppFinder::home() const
-{
-    if (const std::optional<QByteArray> value = variable("HOME"); value && value->startsWith('/'))
-        return withoutTrailingSlashes(*value);
-    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && user->pw_dir[0] == '/')
-        return withoutTrailingSlashes(QByteArray(user->pw_dir));
-    return {};
-}
-
-QByteArrayList AppFinder::volumeRoots() const
-{
-    std::optional<QByteArray> table;
-    if (const std::optional<QByteArray> given = variable("QUELLMARK_MOUNTINFO"); given && !given->isEmpty())
-        table = readMountTable(*given);
-    else
-        table = readMountTable("/proc/self/mountinfo");
-    if (!table)
-        return {QByteArrayLiteral("/")};
-    return MountTable::volumeMountPoints(*table);
 }

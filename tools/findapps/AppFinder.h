@@ -4,11 +4,7 @@
 #include <QByteArrayList>
 #include <QSet>
 
-#include <functional>
-#include <optional>
 #include <utility>
-
-struct stat;
 
 // Lists the applications of this machine as absolute paths (raw bytes), each once:
 // bundles below the Applications folders of every volume and ~/Applications, the
@@ -17,11 +13,6 @@ struct stat;
 class AppFinder
 {
 public:
-    // The value of an environment variable, or nullopt when it is not set.
-    using Environment = std::function<std::optional<QByteArray>(const char* name)>;
-
-    explicit AppFinder(Environment environment);
-
     // Everything found, in an order that depends only on the file system's content.
     QByteArrayList find();
 
@@ -32,13 +23,7 @@ private:
     void searchDesktopEntries();
     void addProgram(const QByteArray& word);
     void add(const QByteArray& path);
-    bool firstVisit(const struct stat& st);
 
-    std::optional<QByteArray> variable(const char* name) const;
-    QByteArray home() const;
-    QByteArrayList volumeRoots() const;
-
-    Environment m_environment;
     QByteArrayList m_found;
     QSet<QByteArray> m_printed;
     // Folders already walked, so a volume mounted twice is listed once.

@@ -55,64 +55,8 @@ QByteArray unescapedValue(const QByteArray& raw)
     return out;
 }
 
-} // namespace
-
-DesktopEntry DesktopEntry::parse(const QByteArray& content)
-{
-    DesktopEntry entry;
-    bool inMainGroup = false;
-    bool seenType = false;
-    bool seenHidden = false;
-    bool seenExec = false;
-    qsizetype start = 0;
-    while (start < content.size()) {
-        qsizetype end = content.indexOf('\n', start);
-        if (end < 0)
-            end = content.size();
-        QByteArray line = content.mid(start, end - start);
-        start = end + 1;
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const QByteArray trimmed = trimmedBlanks(line);
-        if (trimmed.isEmpty() || trimmed.startsWith('#'))
-            continue;
-        if (trimmed.startsWith('[')) {
-            inMainGroup = trimmed == "[Desktop Entry]";
-            continue;
-        }
-        if (!inMainGroup)
-            continue;
-        const qsizetype equals = line.indexOf('=');
-        if (equals < 0)
-            continue;
-        const QByteArray key = trimmedBlanks(line.left(equals));
-        const QByteArray value = unescapedValue(trimmedBlanks(line.mid(equals + 1)));
-        // A key given twice is malformed; the first one counts.
-        if (key == "Type" && !seenType) {
-            entry.m_type = value;
-            seenType = true;
-        } else if (key == "Hidden" && !seenHidden) {
-            entry.m_hidden = value;
-            seenHidden = true;
-        } else if (key == "TryExec" && !entry.m_hasTryExec) {
-            entry.m_tryExec = value;
-            entry.m_hasTryExec = true;
-        } else if (key == "Exec" && !seenExec) {
-            entry.m_exec = value;
-            seenExec = true;
-        }
-    }
-    return entry;
-}
-
-QByteArray DesktopEntry::program() const
-{
-    if (m_hasTryExec)
-        return m_tryExec;
-    return firstExecWord(m_exec);
-}
-
-QByteArray DesktopEntry::firstExecWord(const QByteArray& exec)
+// The first argument of an Exec value (its string escapes already undone).
+QByteArray firstExecWord(const QByteArray& exec)
 {
     QByteArray word;
     bool quoted = false;
@@ -144,4 +88,49 @@ QByteArray DesktopEntry::firstExecWord(const QByteArray& exec)
     }
     // An unterminated quote makes the whole line invalid.
     return quoted ? QByteArray() : word;
+}
+
+} // namespace
+
+DesktopEntry DesktopEntry::parse(const QByteArray& content)
+{
+    DesktopEntry entry;
+    bool inMainGroup = false;
+    qsizetype start = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        if (end < 0)
+            end = content.size();
+        QByteArray line = content.mid(start, end - start);
+        start = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QByteArray trimmed = trimmedBlanks(line);
+        if (trimmed.isEmpty() || trimmed.startsWith('#'))
+            continue;
+        if (trimmed.startsWith('[')) {
+            inMainGroup = trimmed == "[Desktop Entry]";
+            continue;
+        }
+        if (!inMainGroup)
+            continue;
+        const qsizetype equals = line.indexOf('=');
+        if (equals < 0)
+            continue;
+        const QByteArray key = trimmedBlanks(line.left(equals));
+        const QByteArray value = unescapedValue(trimmedBlanks(line.mid(equals + 1)));
+        std::optional<QByteArray>* slot = key == "Type"      ? &entry.m_type
+                                          : key == "Hidden"  ? &entry.m_hidden
+                                          : key == "TryExec" ? &entry.m_tryExec
+                                          : key == "Exec"    ? &entry.m_exec
+                                                             : nullptr;
+        if (slot && !*slot)
+            *slot = value;
+    }
+    return entry;
+}
+
+QByteArray DesktopEntry::program() const
+{
+    return m_tryExec ? *m_tryExec : firstExecWord(m_exec.value_or(QByteArray()));
 }

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 // The few keys of a desktop entry file's [Desktop Entry] group that tell which
 // program an application entry starts.
 class DesktopEntry
@@ -17,13 +19,10 @@ public:
     // Empty when neither gives a word (or Exec's quoting is broken).
     QByteArray program() const;
 
-    // The first argument of an Exec value (its string escapes already undone).
-    static QByteArray firstExecWord(const QByteArray& exec);
-
 private:
-    QByteArray m_type;
-    QByteArray m_hidden;
-    QByteArray m_tryExec;
-    QByteArray m_exec;
-    bool m_hasTryExec = false;
+    // Unset when the key is missing; a key given twice is malformed and the first counts.
+    std::optional<QByteArray> m_type;
+    std::optional<QByteArray> m_hidden;
+    std::optional<QByteArray> m_tryExec;
+    std::optional<QByteArray> m_exec;
 };

@@ -46,9 +46,8 @@ bool isOctal(char c)
     return c >= '0' && c <= '7';
 }
 
-} // namespace
-
-QByteArray MountTable::unescapedField(const QByteArray& field)
+// Undoes the octal escapes (\040 for a blank, ...) of a mountinfo field.
+QByteArray unescapedField(const QByteArray& field)
 {
     QByteArray out;
     out.reserve(field.size());
@@ -64,6 +63,8 @@ QByteArray MountTable::unescapedField(const QByteArray& field)
     }
     return out;
 }
+
+} // namespace
 
 QByteArrayList MountTable::volumeMountPoints(const QByteArray& mountinfo)
 {

@@ -12,7 +12,4 @@ public:
     // /sys or /dev, memory file systems below /run, and network file systems, which
     // the platform's own index leaves out too and which could stall the listing.
     static QByteArrayList volumeMountPoints(const QByteArray& mountinfo);
-
-    // Undoes the octal escapes (\040 for a blank, ...) of a mountinfo field.
-    static QByteArray unescapedField(const QByteArray& field);
 };

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -56,12 +55,8 @@ int main(int argc, char** argv)
 
     // A reader that stops early is no error of ours.
     std::signal(SIGPIPE, SIG_IGN);
-    AppFinder finder([](const char* name) -> std::optional<QByteArray> {
-        const char* value = std::getenv(name);
-        return value ? std::optional<QByteArray>(QByteArray(value)) : std::nullopt;
-    });
     QByteArray output;
-    for (const QByteArray& path : finder.find()) {
+    for (const QByteArray& path : AppFinder().find()) {
         output += path;
         output += '\n';
     }
