@@ -71,7 +71,7 @@ private slots:
         QTest::newRow("files") << ab << any << ab;
         QTest::newRow("folder") << QStringList{QStringLiteral("F/")} << any
                                 << QStringList{QStringLiteral("F")};
-        QTest::newRow("text only") << QStringList() << any << QStringList();
+        QTest::newRow("text, no file URL") << QStringList() << any << QStringList();
         QTest::newRow("mix") << QStringList{QStringLiteral("https://example.org/x"), ab.at(0),
                                             QStringLiteral("mailto:a@b.org"), ab.at(1)}
                              << any << ab;
