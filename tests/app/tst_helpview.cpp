@@ -1,114 +1,108 @@
 #include "app/HelpView.h"
 #include "app/PDFKitView.h"
+#include "tests/support/TestTree.h"
 
-#include <QtTest>
-
-#include <QDockWidget>
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QPdfView>
-#include <QStatusBar>
-#include <QToolBar>
+#include <QtTest>
 
+#include <sys/stat.h>
+
+// The help window and its PDF view, with the guide the build prints and embeds.
 class TestHelpView : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void showsTheEmbeddedGuide();
-    void guideExplains_data();
-    void guideExplains();
-    void guidePagesAreNumbered();
-    void missingGuideShowsTheNotice();
+    void showsTheGuideOnePageFitted()
+    {
+        HelpView window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("Help Window"));
+        PDFKitView* view = window.pdfKitView();
+        QCOMPARE(window.centralWidget(), view);
+        QCOMPARE(view->notice(), QString());
+        QPdfDocument* guide = view->document();
+        const int pages = guide->pageCount();
+        QVERIFY(pages > 2);
+        // Every page of the guide numbered; the marks drawn as colour pictures, which PDF text fonts could
+        // not carry.
+        int coloured = 0;
+        for (int page = 0; page < pages; ++page) {
+            const QString text = guide->getAllText(page).text().simplified();
+            QVERIFY(text.endsWith(QStringLiteral("%1 / %2").arg(page + 1).arg(pages)));
+            QVERIFY(!text.contains(QStringLiteral("✅")) && !text.contains(QStringLiteral("🔸")));
+            const QImage image = guide->render(page, QSize(595, 842));
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    coloured += image.pixelColor(x, y).hsvSaturation() > 150;
+        }
+        QVERIFY(coloured > 200);
+        QCOMPARE(view->pdfView()->pageMode(), QPdfView::PageMode::SinglePage);
+        QCOMPARE(view->pdfView()->zoomMode(), QPdfView::ZoomMode::FitInView);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-private:
-    QString m_guideText; // all pages, whitespace folded
-    int m_pages = 0;
-};
-
-void TestHelpView::initTestCase()
-{
-    QPdfDocument guide;
-    QCOMPARE(guide.load(QStringLiteral(":/QuellmarkHelp.pdf")), QPdfDocument::Error::None);
-    m_pages = guide.pageCount();
-    QStringList pages;
-    for (int page = 0; page < m_pages; ++page)
-        pages << guide.getAllText(page).text();
-    m_guideText = pages.join(QLatin1Char(' ')).simplified();
-}
-
-void TestHelpView::showsTheEmbeddedGuide()
-{
-    HelpView window;
-    QCOMPARE(window.pdfUrl(), QUrl(QStringLiteral("qrc:/QuellmarkHelp.pdf")));
-    QCOMPARE(HelpView::helpDocumentUrl(), window.pdfUrl());
-    QCOMPARE(window.windowTitle(), QStringLiteral("Help Window"));
-    // The whole content is the one PDF view, made with the window's URL.
-    QCOMPARE(window.centralWidget(), window.pdfKitView());
-    QCOMPARE(window.pdfKitView()->url(), window.pdfUrl());
-    QCOMPARE(window.pdfKitView()->document()->pageCount(), m_pages);
-    QCOMPARE(window.pdfKitView()->notice(), QString());
-    QVERIFY(!window.menuWidget());
-    QVERIFY(!window.findChild<QStatusBar*>());
-    QVERIFY(window.findChildren<QToolBar*>().isEmpty());
-    QVERIFY(window.findChildren<QDockWidget*>().isEmpty());
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.pdfKitView()->pdfView()->pageMode(), QPdfView::PageMode::SinglePage);
-}
-
-void TestHelpView::guideExplains_data()
-{
-    QTest::addColumn<QString>("phrase");
-    const char* phrases[] = {
-        // the attributes and where they come from
-        "com.apple.quarantine", "com.apple.provenance", "Gatekeeper", "macOS 13",
-        // the windows, their buttons and shortcuts
-        "Load Apps", "Crawl Folder", "Drop Files", "Write CSV", "Show Quarantine", "Load Folder",
-        "Save Folder to CSV", "Stop", "Ctrl+G", "Ctrl+C", "File > New Window (Ctrl+N)",
-        "Help > Quellmark Help",
-        // what the values and marks mean
-        "no ID", "no app", "unknown", "green check mark", "orange diamond", "red circle",
-        // both CSV formats
-        "Filepath,Provenance ID,Quarantine App", "Filename,Provenance ID,Quarantine App,Path", "RFC 4180",
-        "UTF-8", "Quellmark_App_List.csv",
-        // Linux
-        "user.com.apple.X", "osx.com.apple.X", "user.DosStream.com.apple.X:$DATA", "quellmark-find-apps",
-        "QUELLMARK_APP_ROOTS",
-        // the command line and the preference
-        "quellmark-cli apps [--output FILE]",
-        "quellmark-cli crawl [--quarantine] [--apps] [--output FILE] FOLDER",
-        "quellmark-cli files [--apps] PATH...", "showQuarCrawler=true", "~/.config/Quellmark/Quellmark.conf"};
-    for (const char* phrase : phrases)
-        QTest::newRow(phrase) << QString::fromUtf8(phrase);
-}
-
-void TestHelpView::guideExplains()
-{
-    QFETCH(QString, phrase);
-    QVERIFY2(m_guideText.contains(phrase), qPrintable(phrase));
-}
-
-void TestHelpView::guidePagesAreNumbered()
-{
-    QVERIFY(m_pages > 1);
-    QPdfDocument guide;
-    QCOMPARE(guide.load(QStringLiteral(":/QuellmarkHelp.pdf")), QPdfDocument::Error::None);
-    for (int page = 0; page < m_pages; ++page) {
-        const QString footer = QStringLiteral("%1 / %2").arg(page + 1).arg(m_pages);
-        QVERIFY2(guide.getAllText(page).text().simplified().endsWith(footer), qPrintable(footer));
+        // Keys turn the pages, and stop at the ends.
+        QTest::keyClick(view->pdfView(), Qt::Key_End);
+        QTest::keyClick(view->pdfView(), Qt::Key_PageDown);
+        QCOMPARE(view->currentPage(), pages - 1);
+        QTest::keyClick(view->pdfView(), Qt::Key_Home);
+        QCOMPARE(view->currentPage(), 0);
     }
-}
 
-void TestHelpView::missingGuideShowsTheNotice()
-{
-    HelpView window{QUrl()};
-    QCOMPARE(window.centralWidget(), window.pdfKitView());
-    QCOMPARE(window.pdfKitView()->notice(), QStringLiteral("The user guide could not be opened."));
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-}
+    void unusableGuideShowsTheNotice_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // of the file shown; null: `url` instead
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("opens");
+
+        QFile guide(QStringLiteral(":/QuellmarkHelp.pdf"));
+        QVERIFY(guide.open(QIODevice::ReadOnly));
+        const QByteArray pdf = guide.readAll();
+        QTest::newRow("the guide") << pdf << QString() << 0644 << true;
+        QTest::newRow("the guide, unreadable") << pdf << QString() << 0 << false;
+        QTest::newRow("garbage") << QByteArray("\x01\x02garbage\xff\xfe") << QString() << 0644 << false;
+        QTest::newRow("empty file") << QByteArray("") << QString() << 0644 << false;
+        QTest::newRow("PDF header and end, nothing between")
+            << QByteArray("%PDF-1.7\n%%EOF\n") << QString() << 0644 << false;
+        QTest::newRow("missing resource")
+            << QByteArray() << QStringLiteral("qrc:/NoSuchGuide.pdf") << 0644 << false;
+        QTest::newRow("no URL, as when the build holds no guide")
+            << QByteArray() << QString() << 0644 << false;
+    }
+
+    void unusableGuideShowsTheNotice()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, url);
+        QFETCH(int, mode);
+        QFETCH(bool, opens);
+        TestTree tree;
+        const QString file = tree.file(QStringLiteral("guide.pdf"), content);
+        tree.openToOthers();
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), mode_t(mode)), 0);
+        const QUrl source = content.isNull() ? QUrl(url) : QUrl::fromLocalFile(file);
+        // Made as an unprivileged user, for whom permission bits count.
+        bool ok = false;
+        const QByteArray seen = TestTree::asUnprivileged(
+            [&] {
+                PDFKitView view(source);
+                return (view.notice() + u'|' + QString::number(view.document()->pageCount() > 0)).toUtf8();
+            },
+            &ok);
+        QVERIFY(ok);
+        QCOMPARE(seen, opens ? QByteArray("|1") : QByteArray("The user guide could not be opened.|0"));
+
+        // The window shows, and turning pages does no harm, whatever the document.
+        HelpView window(source);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::keyClick(window.pdfKitView()->pdfView(), Qt::Key_End);
+        QCOMPARE(window.pdfKitView()->notice().isEmpty(), window.pdfKitView()->document()->pageCount() > 0);
+    }
+};
 
 QTEST_MAIN(TestHelpView)
 #include "tst_helpview.moc"
