@@ -7,7 +7,6 @@
 #include "ui/RecordListView.h"
 
 #include <QAction>
-#include <QClipboard>
 #include <QFontDatabase>
 #include <QSettings>
 #include <QtTest>
@@ -24,8 +23,6 @@ private slots:
     void ctrlGLoads();
     void rowPieces_data();
     void rowPieces();
-    void copyInListOrder();
-    void copyWithNothingSelected();
     void hiddenItemsStayHidden();
     void openWindowButtons();
 
@@ -140,31 +137,6 @@ void TestContentView::rowPieces()
     QVERIFY(delegate->rowFont().fixedPitch());
     QCOMPARE(delegate->rowFont().family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
     QCOMPARE(delegate->rowFont().pointSizeF(), 12.0);
-}
-
-void TestContentView::copyInListOrder()
-{
-    ContentView view;
-    loadInto(view);
-    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-    QItemSelectionModel* selection = view.list()->selectionModel();
-    QAbstractItemModel* model = view.list()->model();
-    selection->select(model->index(2, 0), QItemSelectionModel::Select);
-    selection->select(model->index(0, 0), QItemSelectionModel::Select);
-    view.list()->setFocus();
-    QTest::keySequence(view.list(), QKeySequence::Copy);
-    QCOMPARE(QGuiApplication::clipboard()->text(),
-             m_a + QStringLiteral(" | 0x0a0b | no app\n") + m_c + QStringLiteral(" | 0x0c | Browser"));
-}
-
-void TestContentView::copyWithNothingSelected()
-{
-    ContentView view;
-    loadInto(view);
-    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-    view.list()->copySelection();
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
-    QVERIFY(view.list()->selectedExportTexts().isEmpty());
 }
 
 void TestContentView::hiddenItemsStayHidden()

@@ -77,6 +77,10 @@ void TestRecordListView::copyJoinsSelectionInListOrder()
         model.appendRow(record(QString::fromLatin1(text)));
     RecordListView view;
     view.setModel(&model);
+    // Nothing selected: the clipboard keeps what it had.
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    view.copySelection();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
     view.selectionModel()->select(model.index(2, 0), QItemSelectionModel::Select);
     view.selectionModel()->select(model.index(0, 0), QItemSelectionModel::Select);
     QCOMPARE(view.selectedExportTexts(),
