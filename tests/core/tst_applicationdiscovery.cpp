@@ -4,9 +4,6 @@
 #include <QtTest>
 
 #include <atomic>
-#include <thread>
-
-using namespace std::chrono_literals;
 
 // Discovery with scripted tools in place of the real finder.
 class TestApplicationDiscovery : public QObject
@@ -20,38 +17,54 @@ private slots:
     {
         QTest::addColumn<QByteArray>("output"); // what the tool prints
         QTest::addColumn<QByteArray>("then");   // shell run after that
+        QTest::addColumn<int>("limit");         // in milliseconds; 0: cancelled
         QTest::addColumn<QString>("paths");     // joined with "|"
+        const auto row = [](const char* tag, const QByteArray& output, const QString& paths,
+                            const QByteArray& then = {},
+                            int limit = 10000) { QTest::newRow(tag) << output << then << limit << paths; };
+        row("CR LF", "/b.app\r\n/a.app\r\n", QStringLiteral("/a.app\r|/b.app\r"));
+        row("blank lines, spaces kept", "\n/My  App.app\n\n  \n /lead\n\n",
+            QStringLiteral("  | /lead|/My  App.app"));
+        row("invalid UTF-8 line", "/b\n/caf\xe9\n/a\n", QStringLiteral("/a|/b"));
+        row("cut sequence", "/x\xe2\x82\n\xac/y\n/z", QStringLiteral("/z"));
+        // By UTF-16 units U+1F98A would come before U+E000; "e" + combining acute sorts as U+00E9.
+        row("code point order", "/\xf0\x9f\xa6\x8a\n/\xee\x80\x80\n/e\xcc\x81\n/f\n/Z\n/a\n",
+            QStringLiteral("/Z|/a|/f|/e\u0301|/\uE000|/🦊"));
+        row("non-zero exit status", "/y\n/x\n", QStringLiteral("/x|/y"), "exit 3");
+        row("nothing at all", "", QString());
+        row("standard error not read", "/out\n", QStringLiteral("/out"), "echo /err >&2");
+        row("arguments unchanged", "", QStringLiteral("/1|/kMDItemKind == 'Application'"),
+            "printf '/%s\\n' \"$#\" \"$@\"");
         QStringList many; // far more than a pipe holds: the output is read while the tool runs
         for (int i = 0; i < 9000; ++i)
             many << QStringLiteral("/Volumes/Disk/Applications/App %1.app").arg(i, 5, 10, QLatin1Char('0'));
-        QTest::newRow("CR LF") << QByteArray("/b.app\r\n/a.app\r\n") << QByteArray() << "/a.app\r|/b.app\r";
-        QTest::newRow("blank lines, spaces kept")
-            << QByteArray("\n/My  App.app\n\n  \n /lead\n\n") << QByteArray() << "  | /lead|/My  App.app";
-        QTest::newRow("invalid UTF-8 line") << QByteArray("/b\n/caf\xe9\n/a\n") << QByteArray() << "/a|/b";
-        QTest::newRow("cut sequence") << QByteArray("/x\xe2\x82\n\xac/y\n/z") << QByteArray() << "/z";
-        // By UTF-16 units U+1F98A would come before U+E000; "e" + combining acute sorts as U+00E9.
-        QTest::newRow("code point order")
-            << QByteArray("/\xf0\x9f\xa6\x8a\n/\xee\x80\x80\n/e\xcc\x81\n/f\n/Z\n/a\n") << QByteArray()
-            << "/Z|/a|/f|/e\u0301|/\uE000|/🦊";
-        QTest::newRow("non-zero exit status") << QByteArray("/y\n/x\n") << QByteArray("exit 3") << "/x|/y";
-        QTest::newRow("nothing at all") << QByteArray() << QByteArray() << "";
-        QTest::newRow("standard error not read")
-            << QByteArray("/out\n") << QByteArray("echo /err >&2") << "/out";
-        QTest::newRow("arguments unchanged") << QByteArray() << QByteArray("printf '/%s\\n' \"$#\" \"$@\"")
-                                             << "/1|/kMDItemKind == 'Application'";
-        QTest::newRow("large output")
-            << (many.join(u'\n') + u'\n').toUtf8() << QByteArray() << many.join(u'|');
+        row("large output", (many.join(u'\n') + u'\n').toUtf8(), many.join(u'|'));
+        row("hangs", "/b\n/a\n", QStringLiteral("/a|/b"), "exec sleep 30", 300);
+        // The last line has no line feed yet, and a child of the killed tool holds the pipe.
+        row("child keeps the pipe", "/b\n/a", QStringLiteral("/a|/b"), "sleep 30 2>/dev/null", 300);
+        // Done well within the limit; only a background child holds the pipe.
+        row("exited, child left", "/a\n", QStringLiteral("/a"), "(sleep 30 2>/dev/null) &", 20000);
+        row("cancelled", "/a\n", QString(), "exec sleep 30", 0);
     }
 
     void tool()
     {
         QFETCH(QByteArray, output);
         QFETCH(QByteArray, then);
+        QFETCH(int, limit);
         QFETCH(QString, paths);
         const QString printed = m_tree.file(QStringLiteral("output%1").arg(m_scripts), output);
         ApplicationDiscovery discovery(script("cat '" + QFile::encodeName(printed) + "'\n" + then),
                                        {QStringLiteral("kMDItemKind == 'Application'")});
+        discovery.setTimeLimit(std::chrono::milliseconds(limit ? limit : 20000));
+        // A cancel is seen while the tool runs, and the lines it printed are dropped.
+        std::atomic_bool cancel{limit == 0};
+        discovery.setCancelFlag(&cancel);
+        QElapsedTimer timer;
+        timer.start();
         QCOMPARE(discovery.findApplicationPaths().join(u'|'), paths);
+        // Far below the sleeps and the longer limits: a stuck tool is stopped, not waited for.
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
     }
 
     void missingAndDefaultTool()
@@ -61,43 +74,6 @@ private slots:
             QCOMPARE(ApplicationDiscovery(program, {}).findApplicationPaths(), QStringList());
         QCOMPARE(ApplicationDiscovery::defaultProgram(),
                  QCoreApplication::applicationDirPath() + QStringLiteral("/quellmark-find-apps"));
-    }
-
-    void stuckTool_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("limit");
-        QTest::addColumn<QString>("paths");
-        QTest::newRow("hangs") << QByteArray("printf '/b\\n/a\\n'\nexec sleep 30\n") << 300 << "/a|/b";
-        // The last line has no line feed yet, and a child of the killed tool holds the pipe.
-        QTest::newRow("child keeps the pipe")
-            << QByteArray("printf '/b\\n/a'\nsleep 30 2>/dev/null\n") << 300 << "/a|/b";
-        // Done well within the limit; only a background child holds the pipe.
-        QTest::newRow("exited, child left")
-            << QByteArray("(sleep 30 2>/dev/null) &\nprintf '/a\\n'\n") << 20000 << "/a";
-        // Cancelled (limit 0) while it runs: nothing is used.
-        QTest::newRow("cancelled") << QByteArray("printf '/a\\n'\nexec sleep 30\n") << 0 << "";
-    }
-
-    void stuckTool()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(int, limit);
-        QFETCH(QString, paths);
-        ApplicationDiscovery discovery(script(body), {});
-        discovery.setTimeLimit(std::chrono::milliseconds(limit ? limit : 20000));
-        std::atomic_bool cancel{false};
-        discovery.setCancelFlag(&cancel);
-        std::thread canceller([&] {
-            std::this_thread::sleep_for(200ms);
-            cancel = limit == 0;
-        });
-        QElapsedTimer timer;
-        timer.start();
-        QCOMPARE(discovery.findApplicationPaths().join(u'|'), paths);
-        // Far below the sleep and the longer limit: stopped, not waited for.
-        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
-        canceller.join();
     }
 
 private:
