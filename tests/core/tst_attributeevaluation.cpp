@@ -180,14 +180,14 @@ private slots:
         fill(0);
         std::atomic_int found{0};
         const auto reader = [&] {
-            for (int pass = 0; pass < 200; ++pass) {
+            for (int pass = 0; pass < 500; ++pass) {
                 for (int i = 0; i < 64; ++i)
                     found += registry.lookup(id(i)).has_value();
                 std::this_thread::yield();
             }
         };
         std::thread first(reader), second(reader);
-        for (int load = 1; load <= 100; ++load) {
+        for (int load = 1; load <= 200; ++load) {
             std::lock_guard lock(registry.loadMutex());
             registry.clear();
             fill(load);
@@ -199,7 +199,7 @@ private slots:
         for (int i = 0; i < 64; ++i) {
             DecoratedValues values;
             values.onProvenanceID(id(i));
-            QCOMPARE(values.provenanceID, QStringLiteral("✅ /%1/100.app").arg(i));
+            QCOMPARE(values.provenanceID, QStringLiteral("✅ /%1/200.app").arg(i));
         }
     }
 };
