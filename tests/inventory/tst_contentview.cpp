@@ -80,17 +80,11 @@ void TestContentView::toolbarItems()
     QCOMPARE(bar->identifier(), QStringLiteral("ContentView.toolbar"));
     QCOMPARE(bar->itemIdentifiers(), (QStringList{QStringLiteral("getapps"), QStringLiteral("getfolder"),
                                                   QStringLiteral("getfiles"), QStringLiteral("writecsv")}));
-    const QStringList titles{QStringLiteral("Load Apps"), QStringLiteral("Crawl Folder"),
-                             QStringLiteral("Drop Files"), QStringLiteral("Write CSV")};
-    const QStringList tips{QStringLiteral("Load app details"), QStringLiteral("Check folder contents"),
-                           QStringLiteral("Check file details"),
-                           QStringLiteral("Write app details to CSV file")};
-    for (int i = 0; i < 4; ++i) {
-        QAction* item = bar->item(bar->itemIdentifiers().at(i));
-        QCOMPARE(item->text(), titles.at(i));
-        QCOMPARE(item->toolTip(), tips.at(i));
-        QVERIFY(!item->icon().isNull());
-        QCOMPARE(item->shortcut(), i == 0 ? QKeySequence(Qt::CTRL | Qt::Key_G) : QKeySequence());
+    // Only "Load Apps" has a shortcut, and every item shows an icon even on a bare machine.
+    for (const QString& id : bar->itemIdentifiers()) {
+        QVERIFY(!bar->item(id)->icon().isNull());
+        QCOMPARE(bar->item(id)->shortcut(),
+                 id == QLatin1String("getapps") ? QKeySequence(Qt::CTRL | Qt::Key_G) : QKeySequence());
     }
 }
 
