@@ -1,11 +1,22 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
+
 #include <Qt>
 
-// Item data roles every record list model answers, beside its own.
+// Item data roles of the record list models. Each model answers the ones its records have.
 enum RecordRole
 {
     IdRole = Qt::UserRole + 1, // QUuid of the record
     ExportTextRole,            // the record's text form, as copied
-    FirstModelRole = Qt::UserRole + 16
+    NameRole,
+    PathRole,
+    ProvenanceIDRole,
+    QuarantineAppRole,
+    HasProvenanceRole, // the application list's presence flags
+    HasQuarantineRole
 };
+
+// The roles' names, for every model's roleNames().
+QHash<int, QByteArray> recordRoleNames();

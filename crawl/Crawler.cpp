@@ -192,12 +192,5 @@ QVariant Crawler::data(const QModelIndex& index, int role) const
 
 QHash<int, QByteArray> Crawler::roleNames() const
 {
-    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
-    names.insert(IdRole, "id");
-    names.insert(ExportTextRole, "exportText");
-    names.insert(NameRole, "name");
-    names.insert(ProvenanceIDRole, "provenanceID");
-    names.insert(QuarantineAppRole, "quarantineApp");
-    names.insert(PathRole, "path");
-    return names;
+    return recordRoleNames();
 }

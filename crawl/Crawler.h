@@ -25,15 +25,6 @@ class Crawler : public QAbstractListModel
     Q_PROPERTY(Status status READ status NOTIFY statusChanged)
 
 public:
-    enum Role
-    {
-        NameRole = FirstModelRole,
-        ProvenanceIDRole,
-        QuarantineAppRole,
-        PathRole
-    };
-    Q_ENUM(Role)
-
     enum Status
     {
         Idle, // no crawl started yet

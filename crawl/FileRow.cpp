@@ -10,6 +10,6 @@ FileRow::FileRow(QObject* parent, bool isSearching) : TextRowDelegate(parent), m
 QStringList FileRow::pieces(const QModelIndex& index) const
 {
     // Values are shown verbatim; their marks are part of them. An empty one leaves no gap.
-    return {index.data(Crawler::NameRole).toString(), index.data(Crawler::ProvenanceIDRole).toString(),
-            index.data(Crawler::QuarantineAppRole).toString(), index.data(Crawler::PathRole).toString()};
+    return {index.data(NameRole).toString(), index.data(ProvenanceIDRole).toString(),
+            index.data(QuarantineAppRole).toString(), index.data(PathRole).toString()};
 }

@@ -10,8 +10,8 @@
 QStringList DropView::FileRow::pieces(const QModelIndex& index) const
 {
     // TextRowDelegate leaves out empty texts, so a missing value leaves no gap.
-    return {index.data(FileInfo::NameRole).toString(), index.data(FileInfo::ProvenanceIDRole).toString(),
-            index.data(FileInfo::QuarantineAppRole).toString(), index.data(FileInfo::PathRole).toString()};
+    return {index.data(NameRole).toString(), index.data(ProvenanceIDRole).toString(),
+            index.data(QuarantineAppRole).toString(), index.data(PathRole).toString()};
 }
 
 DropView::DropView(QWidget* parent) : QMainWindow(parent)

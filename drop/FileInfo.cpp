@@ -82,12 +82,5 @@ QVariant FileInfo::data(const QModelIndex& index, int role) const
 
 QHash<int, QByteArray> FileInfo::roleNames() const
 {
-    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
-    names.insert(IdRole, "id");
-    names.insert(ExportTextRole, "exportText");
-    names.insert(NameRole, "name");
-    names.insert(PathRole, "path");
-    names.insert(ProvenanceIDRole, "provenanceID");
-    names.insert(QuarantineAppRole, "quarantineApp");
-    return names;
+    return recordRoleNames();
 }

@@ -14,14 +14,6 @@ class FileInfo : public QAbstractListModel
     Q_OBJECT
 
 public:
-    enum Role
-    {
-        NameRole = FirstModelRole,
-        PathRole,
-        ProvenanceIDRole,
-        QuarantineAppRole,
-    };
-
     explicit FileInfo(QObject* parent = nullptr);
 
     const QList<FileDetail>& fileList() const { return m_fileList; }

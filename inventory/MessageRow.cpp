@@ -9,13 +9,13 @@ MessageRow::MessageRow(QObject* parent) : TextRowDelegate(parent)
 
 QStringList MessageRow::pieces(const QModelIndex& index) const
 {
-    QStringList texts{index.data(Provener::NameRole).toString()};
-    if (index.data(Provener::HasProvenanceRole).toBool())
-        texts << tr("✅") << index.data(Provener::ProvenanceIDRole).toString();
+    QStringList texts{index.data(NameRole).toString()};
+    if (index.data(HasProvenanceRole).toBool())
+        texts << tr("✅") << index.data(ProvenanceIDRole).toString();
     else
         texts << tr("⭕️");
-    if (index.data(Provener::HasQuarantineRole).toBool())
-        texts << tr("🔸") << index.data(Provener::QuarantineAppRole).toString();
+    if (index.data(HasQuarantineRole).toBool())
+        texts << tr("🔸") << index.data(QuarantineAppRole).toString();
     else
         texts << tr("⭕️");
     return texts;

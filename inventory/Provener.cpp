@@ -99,8 +99,5 @@ QVariant Provener::data(const QModelIndex& index, int role) const
 
 QHash<int, QByteArray> Provener::roleNames() const
 {
-    return {{Qt::DisplayRole, "display"},         {IdRole, "id"},
-            {ExportTextRole, "exportText"},       {NameRole, "name"},
-            {HasProvenanceRole, "hasProvenance"}, {ProvenanceIDRole, "provenanceID"},
-            {HasQuarantineRole, "hasQuarantine"}, {QuarantineAppRole, "quarantineApp"}};
+    return recordRoleNames();
 }

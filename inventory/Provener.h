@@ -19,15 +19,6 @@ class Provener : public QAbstractListModel
     Q_PROPERTY(bool loading READ isLoading NOTIFY loadingChanged)
 
 public:
-    enum Role
-    {
-        NameRole = FirstModelRole,
-        HasProvenanceRole,
-        ProvenanceIDRole,
-        HasQuarantineRole,
-        QuarantineAppRole
-    };
-
     explicit Provener(QObject* parent = nullptr);
     ~Provener() override;
 

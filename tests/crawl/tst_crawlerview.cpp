@@ -96,7 +96,7 @@ private slots:
         QCOMPARE(row->rowFont().family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
         QAbstractItemModel* model = view.list()->model();
         const QModelIndex quarantined =
-            model->match(model->index(0, 0), Crawler::NameRole, u"quarantined only"_s).value(0);
+            model->match(model->index(0, 0), NameRole, u"quarantined only"_s).value(0);
         QCOMPARE(row->pieces(quarantined),
                  QStringList(
                      {u"quarantined only"_s, {}, u"🔸 Browser"_s, m_tree.root() + u"/quarantined%20only"_s}));
