@@ -2,12 +2,10 @@
 #include "crawl/CrawlQueue.h"
 #include "crawl/Crawler.h"
 #include "crawl/EntryXattrCalls.h"
-#include "crawl/TreeWalker.h"
 #include "tests/support/TestTree.h"
 
 #include <QProcess>
 #include <QRegularExpression>
-#include <QThreadPool>
 #include <QTimer>
 #include <QtTest>
 
@@ -35,14 +33,6 @@ std::tuple<int, QByteArray, QByteArray> run(const QStringList& command)
     const bool exited = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
     return {exited ? process.exitCode() : -1, process.readAllStandardOutput(),
             process.readAllStandardError()};
-}
-
-// Starts a crawl and waits for it to end by itself.
-bool crawl(Crawler& model, const QString& folder, bool showQuarantine)
-{
-    QSignalSpy finished(&model, &Crawler::crawlFinished);
-    model.startCrawl(folder, showQuarantine);
-    return finished.wait(30000);
 }
 
 // A stopped or abandoned walk ends by itself; then whatever it posted is delivered.
@@ -93,13 +83,11 @@ class TestCrawl : public QObject
     // oracle independent of the walker.
     QList<QByteArray> walkOrder() const
     {
-        QProcess find;
-        find.start(u"find"_s,
-                   QStringList{m_tree.root()} + QProcess::splitCommand(u"-mindepth 1 -type d -printf %P/\\0 "
-                                                                       "-o ! -type l -printf %P\\0"_s));
-        if (!find.waitForFinished() || find.exitCode() != 0)
-            qFatal("find failed");
-        QList<QByteArray> order = find.readAllStandardOutput().split('\0');
+        QList<QByteArray> order =
+            std::get<1>(run(QStringList{u"find"_s, m_tree.root()} +
+                            QProcess::splitCommand(
+                                u"-mindepth 1 -type d -printf %P/\\0 -o ! -type l -printf %P\\0"_s)))
+                .split('\0');
         order.removeLast();
         return order;
     }
@@ -141,15 +129,14 @@ private slots:
     {
         QVERIFY2(m_tree.isValid(), m_tree.problem());
         const QByteArray unregistered("\x01\x02\x00\xaa", 4);
-        const QString browser = u"🔸 Browser"_s;
         add("with space.txt", unregistered, {}, u"with%20space.txt"_s);
         add("comma,quote\"percent%.txt", kRegisteredID, {}, u"comma,quote%22percent%25.txt"_s);
-        add("line\nfeed.txt", unregistered, browser, u"line%0Afeed.txt"_s);
+        add("line\nfeed.txt", unregistered, u"🔸 Browser"_s, u"line%0Afeed.txt"_s);
         add("bad\xff\xfename.txt", unregistered, {}, u"bad%FF%FEname.txt"_s, u"bad\uFFFD\uFFFDname.txt"_s);
         add(".hidden", unregistered);
         add("Some.app/Contents/MacOS/tool", unregistered);
         add("folder/", kRegisteredID);
-        add("folder/inner.txt", {}, browser);
+        add("folder/inner.txt", {}, u"🔸 Browser"_s);
         m_tree.setRawAttribute(add("samba.txt", {}, u"🔸 Safari"_s),
                                "user.DosStream.com.apple.quarantine:$DATA",
                                QByteArray("0083;65a1b2c3;Safari;ABC\0", 25));
@@ -192,7 +179,6 @@ private slots:
 
     void cleanupTestCase()
     {
-        ::chmod(QFile::encodeName(m_small.path(u"locked"_s)).constData(), 0755);
         QProcess::execute(u"rm"_s, {u"-rf"_s, m_tree.path(u"deep"_s)}); // beyond what TestTree can remove
     }
 
@@ -206,105 +192,63 @@ private slots:
     void listing_data()
     {
         QTest::addColumn<Strategy>("strategy");
-        QTest::addColumn<int>("threads");
-        QTest::addColumn<bool>("showQuarantine");
-        QTest::addColumn<bool>("registered"); // the tool runs with --apps
-        QTest::addColumn<QString>("suffix");  // after the folder's path
-        QTest::newRow("at, 1 thread") << Strategy::At << 1 << false << true << QString();
-        QTest::newRow("at, 2 threads, unregistered") << Strategy::At << 2 << true << false << QString();
-        QTest::newRow("at, 4 threads, slashes") << Strategy::At << 4 << true << true << u"///"_s;
-        QTest::newRow("proc fd, 1 thread") << Strategy::ProcFd << 1 << true << true << QString();
-        QTest::newRow("proc fd, 3 threads") << Strategy::ProcFd << 3 << false << false << QString();
-        QTest::newRow("open fd, 2 threads") << Strategy::OpenFd << 2 << true << false << QString();
+        QTest::addColumn<QStringList>("options"); // of the tool; the window follows the same two switches
+        const QString root = m_tree.root();
+        QTest::newRow("at, 1 thread") << Strategy::At << QStringList{u"--threads=1"_s, u"--apps"_s, root};
+        QTest::newRow("at, 4 threads, slashes")
+            << Strategy::At << QStringList{u"--threads=4"_s, u"--quarantine"_s, root + u"///"_s};
+        QTest::newRow("proc fd, 3 threads")
+            << Strategy::ProcFd << QStringList{u"--threads=3"_s, u"--quarantine"_s, u"--apps"_s, root};
+        QTest::newRow("open fd, 2 threads") << Strategy::OpenFd << QStringList{u"--threads=2"_s, root};
     }
 
     void listing()
     {
         QFETCH(Strategy, strategy);
-        QFETCH(int, threads);
-        QFETCH(bool, showQuarantine);
-        QFETCH(bool, registered);
-        QFETCH(QString, suffix);
+        QFETCH(QStringList, options);
+        const bool showQuarantine = options.contains(u"--quarantine"_s);
+        const bool registered = options.contains(u"--apps"_s);
         if (strategy == Strategy::At && m_detected != Strategy::At)
             QSKIP("listxattrat arrived in Linux 6.13");
         EntryXattrCalls::setStrategy(strategy);
         const QString app = registered ? m_app : QString();
-        provenanceApps().clear();
         if (registered)
             provenanceApps().set(u"0x0a0b0c"_s, app);
-        TreeWalker walker({showQuarantine, threads, nullptr, nullptr});
-        QList<QStringList> rows;
-        const TreeWalker::Result result =
-            walker.run(m_tree.root() + suffix, [&](std::vector<Crawled>& records) {
-                for (const Crawled& record : records)
-                    rows.append(record.csvFields());
-            });
-        QCOMPARE(rows, expected(showQuarantine, app));
-        QCOMPARE(result.listed, rows.size());
-        QCOMPARE(result.examined, walkOrder().size());
-        QVERIFY(result.unreadableFolders == 0 && result.rootError == 0 && !result.cancelled);
-
         Crawler model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         connect(&model, &Crawler::theCountChanged, this,
                 [&](qint64 count) { QCOMPARE(count, model.rowCount()); });
-        QVERIFY(crawl(model, m_tree.root(), showQuarantine));
+        QSignalSpy finished(&model, &Crawler::crawlFinished);
+        model.startCrawl(m_tree.root(), showQuarantine);
+        QVERIFY(finished.wait(30000));
         QCOMPARE(model.status(), Crawler::Finished);
         QList<QStringList> shown;
         for (const Crawled& record : model.crawlList())
             shown.append(record.csvFields());
-        QCOMPARE(shown, rows);
-        QCOMPARE(model.theCount(), rows.size());
-        QCOMPARE(model.entriesExamined(), result.examined);
+        QCOMPARE(shown, expected(showQuarantine, app));
+        QCOMPARE(model.theCount(), shown.size());
+        QVERIFY(model.entriesExamined() == walkOrder().size() && model.unreadableFolders() == 0);
         const QString saved = m_apps.path(u"window.csv"_s);
         QCOMPARE(model.writeCSV(saved).status, CsvWriteResult::Written);
         const QByteArray window = readFile(saved);
         QCOMPARE(window, csv(showQuarantine, app));
         QVERIFY(window.size() > 64 * 1024); // the tool writes it in several chunks
-        QCOMPARE(model.writeCSV(m_apps.path(u"no/such/folder/out.csv"_s)).status, CsvWriteResult::Failed);
 
-        QStringList command{m_cli, u"crawl"_s, u"--threads"_s, QString::number(threads),
-                            m_tree.root() + suffix};
-        if (showQuarantine)
-            command << u"--quarantine"_s;
-        if (registered)
-            command << u"--apps"_s;
-        const auto [status, out, err] = run(command);
-        QCOMPARE(status, 0);
-        QVERIFY(out == window);
+        QStringList command = QStringList{m_cli, u"crawl"_s} + options;
+        QVERIFY(run(command) == std::tuple(0, window, QByteArray()));
         const QString file = m_apps.path(u"tool.csv"_s);
-        const auto [fileStatus, fileOut, fileErr] = run(command << u"-o"_s << file);
-        QCOMPARE(fileStatus, 0);
-        QVERIFY(fileOut.isEmpty() && readFile(file) == window);
-    }
-
-    void walkCancelled()
-    {
-        for (const int threads : {1, 2}) {
-            std::atomic<bool> cancel{false};
-            TreeWalker walker({false, threads, &cancel, nullptr});
-            qint64 received = 0;
-            qint64 examinedAtCancel = 0;
-            const TreeWalker::Result result = walker.run(m_tree.root(), [&](std::vector<Crawled>& records) {
-                QVERIFY(!cancel); // nothing is handed over once cancelled
-                received += qint64(records.size());
-                examinedAtCancel = walker.progress().examined;
-                cancel = true;
-            });
-            QVERIFY(result.cancelled && result.listed == received);
-            // The only thread emits: it examines nothing after the token is set.
-            QVERIFY(threads > 1 ||
-                    (result.examined == examinedAtCancel && result.examined < walkOrder().size()));
-        }
+        QVERIFY(run(command << u"-o"_s << file) == std::tuple(0, QByteArray(), QByteArray()));
+        QVERIFY(readFile(file) == window);
     }
 
     void unreadableFolderSavesNothing()
     {
         Crawler model;
-        QVERIFY(crawl(model, u"/no/such/folder"_s, true));
+        QSignalSpy finished(&model, &Crawler::crawlFinished);
+        model.startCrawl(u"/no/such/folder"_s, true);
+        QVERIFY(finished.wait());
         QCOMPARE(model.status(), Crawler::Unreadable);
         QCOMPARE(model.failure(), u"No such file or directory"_s);
-        QCOMPARE(model.proposedCsvName(), u"Quellmark__no_such_folder.csv"_s);
         const QString earlier = m_apps.file(u"earlier.csv"_s, "earlier");
         QCOMPARE(model.writeCSV(earlier).status, CsvWriteResult::NothingToWrite);
         QCOMPARE(readFile(earlier), "earlier");
@@ -317,7 +261,6 @@ private slots:
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
         const QString root = m_small.root();
-        const QString missing = m_small.path(u"missing"_s);
         const QString locked = m_small.path(u"locked"_s);
         QTest::newRow("nothing listed: the header")
             << QStringList{m_small.path(u"quiet"_s)} << 0 << kHeader << QByteArray();
@@ -327,10 +270,6 @@ private slots:
             << QByteArray("1 folder(s) could not be read and were passed over\n");
         QTest::newRow("unreadable folder") << QStringList{locked} << 1 << QByteArray()
                                            << "cannot read " + locked.toUtf8() + ": Permission denied\n";
-        QTest::newRow("missing folder")
-            << QStringList{missing} << 1 << QByteArray()
-            << "cannot read " + missing.toUtf8() + ": No such file or directory\n";
-        QTest::newRow("no folder") << QStringList() << 2 << QByteArray() << QByteArray("missing argument");
     }
 
     void toolOutcomes()
@@ -347,73 +286,64 @@ private slots:
         QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), stdErr.constData());
     }
 
-    void newCrawlSupersedes_data()
+    void replacedOrDestroyed_data()
     {
         QTest::addColumn<bool>("waitForFirstRows");
-        QTest::newRow("at once") << false;
-        QTest::newRow("after the first rows") << true;
+        QTest::addColumn<bool>("destroy"); // else a second crawl supersedes it
+        QTest::newRow("superseded at once") << false << false;
+        QTest::newRow("superseded after the first rows") << true << false;
+        QTest::newRow("destroyed at once") << false << true;
+        QTest::newRow("destroyed after the first rows") << true << true;
     }
 
-    void newCrawlSupersedes()
+    void replacedOrDestroyed()
     {
+        // A walk outliving its model must neither touch it nor post to it (the sanitizer build
+        // turns either into a failure).
         QFETCH(bool, waitForFirstRows);
-        Crawler model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QSignalSpy finished(&model, &Crawler::crawlFinished);
-        model.startCrawl(m_tree.root(), false);
+        QFETCH(bool, destroy);
+        auto model = std::make_unique<Crawler>();
+        new QAbstractItemModelTester(model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                     model.get());
+        QSignalSpy finished(model.get(), &Crawler::crawlFinished);
+        model->startCrawl(m_tree.root(), true);
         if (waitForFirstRows)
-            QTRY_VERIFY(model.rowCount() > 0);
+            QTRY_VERIFY(model->rowCount() > 0);
         const qsizetype endedBefore = finished.count(); // the first may have ended while waiting
-        model.startCrawl(m_small.root(), false);
-        QCOMPARE(model.rowCount(), 0);
+        if (destroy)
+            return model.reset(); // cleanup() waits for the walk
+        model->startCrawl(m_small.root(), false);
+        QCOMPARE(model->rowCount(), 0);
         QTRY_COMPARE(finished.count(), endedBefore + 1);
         settle();
         QCOMPARE(finished.count(), endedBefore + 1);
-        for (const Crawled& record : model.crawlList())
+        for (const Crawled& record : model->crawlList())
             QVERIFY2(record.path().startsWith(m_small.root() + u'/'), qPrintable(record.path()));
-        QCOMPARE(model.theCount(), 2);
+        QCOMPARE(model->theCount(), 2);
     }
 
-    void stopKeepsWhatWasFound()
+    void stopOrQuitKeepsWhatWasFound_data()
     {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("stop") << false;
+        QTest::newRow("quit") << true;
+    }
+
+    void stopOrQuitKeepsWhatWasFound()
+    {
+        QFETCH(bool, quit);
         Crawler model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy finished(&model, &Crawler::crawlFinished);
+        if (quit) // queued before anything the walk posts
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         model.startCrawl(m_tree.root(), false);
-        model.stop();
-        QCOMPARE(model.status(), Crawler::Stopped);
+        quit ? void(QCoreApplication::exec()) : model.stop();
+        QVERIFY(quit ? model.rowCount() == 0 : model.status() == Crawler::Stopped);
         const QList<Crawled> shown = model.crawlList();
         settle();
         QVERIFY(model.crawlList() == shown);
         QCOMPARE(model.theCount(), shown.size());
-        QCOMPARE(finished.count(), 0);
-        QCOMPARE(model.status(), Crawler::Stopped);
-    }
-
-    void destroyedWhileCrawling_data() { newCrawlSupersedes_data(); }
-
-    void destroyedWhileCrawling()
-    {
-        // The walk outlives its model: it must neither touch it nor post to it (the sanitizer
-        // build turns either into a failure).
-        QFETCH(bool, waitForFirstRows);
-        auto* model = new Crawler;
-        model->startCrawl(m_tree.root(), true);
-        if (waitForFirstRows)
-            QTRY_VERIFY(model->rowCount() > 0);
-        delete model;
-        settle();
-    }
-
-    void quitStopsTheCrawl()
-    {
-        Crawler model;
-        QSignalSpy finished(&model, &Crawler::crawlFinished);
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit); // queued before anything the walk posts
-        model.startCrawl(m_tree.root(), false);
-        QCoreApplication::exec();
-        settle();
-        QCOMPARE(model.rowCount(), 0);
         QCOMPARE(finished.count(), 0);
     }
 };
