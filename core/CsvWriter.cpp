@@ -64,3 +64,12 @@ std::optional<QString> CsvWriter::writeTo(const QString& destination) const
         return file.errorString();
     return std::nullopt;
 }
+
+CsvWriteResult CsvWriter::exportTo(const QString& destination) const
+{
+    if (m_rows == 0)
+        return {CsvWriteResult::NothingToWrite, {}};
+    if (const auto failure = writeTo(destination))
+        return {CsvWriteResult::Failed, *failure};
+    return {CsvWriteResult::Written, {}};
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/CsvWriteResult.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -26,6 +28,8 @@ public:
     // Replaces `destination` atomically with the bytes; on failure the reason, and any
     // earlier file there is left as it was.
     std::optional<QString> writeTo(const QString& destination) const;
+    // A list export: nothing is written when there are no rows, else writeTo().
+    CsvWriteResult exportTo(const QString& destination) const;
 
 private:
     void addLine(const QStringList& fields);

@@ -143,14 +143,10 @@ qint64 Crawler::elapsedMilliseconds() const
 
 CsvWriteResult Crawler::writeCSV(const QString& destination) const
 {
-    if (m_crawlList.isEmpty())
-        return {CsvWriteResult::NothingToWrite, {}};
     CsvWriter csv(Crawled::csvHeader());
     for (const Crawled& record : m_crawlList)
         csv.addRow(record.csvFields());
-    if (const auto failure = csv.writeTo(destination))
-        return {CsvWriteResult::Failed, *failure};
-    return {CsvWriteResult::Written, {}};
+    return csv.exportTo(destination);
 }
 
 QString Crawler::proposedCsvName() const

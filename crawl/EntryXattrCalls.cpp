@@ -52,10 +52,64 @@ EntryXattrCalls::Strategy detectStrategy()
         return EntryXattrCalls::Strategy::ProcFd;
     return EntryXattrCalls::Strategy::OpenFd;
 }
+
+ssize_t listPath(const char* path, char* buffer, size_t size)
+{
+    return ::llistxattr(path, buffer, size);
+}
+
+ssize_t getPath(const char* path, const char* attribute, void* buffer, size_t size)
+{
+    return ::lgetxattr(path, attribute, buffer, size);
+}
+
+ssize_t listFd(int fd, char* buffer, size_t size)
+{
+    return ::flistxattr(fd, buffer, size);
+}
+
+ssize_t getFd(int fd, const char* attribute, void* buffer, size_t size)
+{
+    return ::fgetxattr(fd, attribute, buffer, size);
+}
 #else
+// Only the open-the-entry strategy exists here; the others are never chosen.
 EntryXattrCalls::Strategy detectStrategy()
 {
     return EntryXattrCalls::Strategy::OpenFd;
+}
+
+ssize_t unsupported()
+{
+    errno = ENOTSUP;
+    return -1;
+}
+
+ssize_t listAt(int, const char*, char*, size_t)
+{
+    return unsupported();
+}
+ssize_t getAt(int, const char*, const char*, void*, size_t)
+{
+    return unsupported();
+}
+ssize_t listPath(const char*, char*, size_t)
+{
+    return unsupported();
+}
+ssize_t getPath(const char*, const char*, void*, size_t)
+{
+    return unsupported();
+}
+
+ssize_t listFd(int fd, char* buffer, size_t size)
+{
+    return ::flistxattr(fd, buffer, size, 0);
+}
+
+ssize_t getFd(int fd, const char* attribute, void* buffer, size_t size)
+{
+    return ::fgetxattr(fd, attribute, buffer, size, 0, 0);
 }
 #endif
 
@@ -112,58 +166,34 @@ const char* EntryXattrCalls::procPath()
     return m_scratch->procPath;
 }
 
-ssize_t EntryXattrCalls::rawList(char* buffer, size_t size)
+template<typename At, typename Path, typename Fd> ssize_t EntryXattrCalls::dispatch(At at, Path path, Fd fd)
 {
     switch (strategy()) {
-#ifdef __linux__
     case Strategy::At:
-        return listAt(m_directoryFd, m_name, buffer, size);
+        return at(m_directoryFd, m_name);
     case Strategy::ProcFd:
-        return ::llistxattr(procPath(), buffer, size);
-#else
-    case Strategy::At:
-    case Strategy::ProcFd:
-#endif
+        return path(procPath());
     case Strategy::OpenFd: {
         const EntryFd entry(m_directoryFd, m_name);
-        if (entry.fd() < 0)
-            return -1;
-#ifdef __APPLE__
-        return ::flistxattr(entry.fd(), buffer, size, 0);
-#else
-        return ::flistxattr(entry.fd(), buffer, size);
-#endif
+        return entry.fd() < 0 ? -1 : fd(entry.fd());
     }
     }
     errno = ENOTSUP;
     return -1;
 }
 
+ssize_t EntryXattrCalls::rawList(char* buffer, size_t size)
+{
+    return dispatch([&](int dir, const char* name) { return listAt(dir, name, buffer, size); },
+                    [&](const char* path) { return listPath(path, buffer, size); },
+                    [&](int fd) { return listFd(fd, buffer, size); });
+}
+
 ssize_t EntryXattrCalls::rawGet(const char* attribute, void* buffer, size_t size)
 {
-    switch (strategy()) {
-#ifdef __linux__
-    case Strategy::At:
-        return getAt(m_directoryFd, m_name, attribute, buffer, size);
-    case Strategy::ProcFd:
-        return ::lgetxattr(procPath(), attribute, buffer, size);
-#else
-    case Strategy::At:
-    case Strategy::ProcFd:
-#endif
-    case Strategy::OpenFd: {
-        const EntryFd entry(m_directoryFd, m_name);
-        if (entry.fd() < 0)
-            return -1;
-#ifdef __APPLE__
-        return ::fgetxattr(entry.fd(), attribute, buffer, size, 0, 0);
-#else
-        return ::fgetxattr(entry.fd(), attribute, buffer, size);
-#endif
-    }
-    }
-    errno = ENOTSUP;
-    return -1;
+    return dispatch([&](int dir, const char* name) { return getAt(dir, name, attribute, buffer, size); },
+                    [&](const char* path) { return getPath(path, attribute, buffer, size); },
+                    [&](int fd) { return getFd(fd, attribute, buffer, size); });
 }
 
 ssize_t EntryXattrCalls::fetchNames()

@@ -51,6 +51,9 @@ public:
 private:
     ssize_t rawList(char* buffer, size_t size);
     ssize_t rawGet(const char* attribute, void* buffer, size_t size);
+    // Runs the call the current strategy asks for: `at(dirfd, name)`, `path(procPath)` or
+    // `fd(entryFd)`.
+    template<typename At, typename Path, typename Fd> ssize_t dispatch(At at, Path path, Fd fd);
     const char* procPath();
 
     int m_directoryFd;

@@ -59,11 +59,7 @@ void Provener::finishLoad(QList<Prover> list)
 
 CsvWriteResult Provener::writeCSV(const QString& destination) const
 {
-    if (m_proverList.isEmpty())
-        return {CsvWriteResult::NothingToWrite, {}};
-    if (const auto failure = ApplicationInventory::csv(m_proverList).writeTo(destination))
-        return {CsvWriteResult::Failed, *failure};
-    return {CsvWriteResult::Written, {}};
+    return ApplicationInventory::csv(m_proverList).exportTo(destination);
 }
 
 int Provener::rowCount(const QModelIndex& parent) const
