@@ -200,6 +200,8 @@ public:
           m_sink(sink)
     {}
 
+    // `rawFolder` is opened as given (relative to the working directory when relative, so a
+    // working directory deeper than PATH_MAX works); `encodedFolder` is how its entries' paths begin.
     TreeWalker::Result run(const QByteArray& rawFolder, const QByteArray& encodedFolder, int threads)
     {
         auto root = std::make_shared<Node>();
@@ -220,6 +222,7 @@ public:
         result.examined = m_progress.examined.load();
         result.listed = m_progress.listed.load();
         result.unreadableFolders = m_progress.unreadableFolders.load();
+        result.unreadableEntries = m_progress.unreadableEntries.load();
         return result;
     }
 
@@ -518,6 +521,7 @@ TreeWalker::Result TreeWalker::run(const QByteArray& rawFolder, const Sink& sink
     progress.examined = 0;
     progress.listed = 0;
     progress.unreadableFolders = 0;
+    progress.unreadableEntries = 0;
     Walk walk(m_options, progress, sink);
-    return walk.run(folder, encodedFolder, m_options.threads);
+    return walk.run(rawFolder, encodedFolder, m_options.threads);
 }

@@ -27,6 +27,7 @@ public:
         std::atomic<qint64> examined{0};          // entries whose attributes were looked at
         std::atomic<qint64> listed{0};            // records handed to the sink
         std::atomic<qint64> unreadableFolders{0}; // folders that could not be opened or read
+        std::atomic<qint64> unreadableEntries{0}; // entries whose attributes could not be read
     };
 
     struct Options
@@ -36,6 +37,9 @@ public:
         // Set from anywhere to stop: the walk ends at the next entry and hands over nothing more.
         const std::atomic<bool>* cancel = nullptr;
         Progress* progress = nullptr; // optional, else the walker's own
+        // AppleDouble companions ("._name", "__MACOSX/...") lend their attributes to the
+        // files they describe and are not listed themselves.
+        bool sidecars = true;
     };
 
     struct Result
@@ -45,6 +49,7 @@ public:
         qint64 examined = 0;
         qint64 listed = 0;
         qint64 unreadableFolders = 0;
+        qint64 unreadableEntries = 0;
     };
 
     // Receives the next records in walk order and may take them (move from the vector).

@@ -1,0 +1,18 @@
+// The two display decoders over arbitrary attribute bytes.
+#include "core/AttributeDecoder.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QString id = decodeProvenanceID(bytes);
+    // Two hex digits per byte after "0x", whatever the bytes.
+    if (id.size() != 2 + 2 * qsizetype(size))
+        std::abort();
+    const QString app = decodeQuarantineApp(bytes);
+    if (app.isEmpty() || app.contains(QLatin1Char(';')))
+        std::abort();
+    return 0;
+}
