@@ -136,6 +136,11 @@ QFileDialog* CrawlerView::chooseFolder()
     return dialog;
 }
 
+void CrawlerView::crawlFolder(const QByteArray& rawFolder)
+{
+    m_crawler->startCrawl(rawFolder, showQuarantine());
+}
+
 void CrawlerView::saveCSV()
 {
     CsvSaveDialog::open(this, m_crawler->proposedCsvName(), [model = m_crawler](const QString& destination) {
