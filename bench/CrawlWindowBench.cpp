@@ -18,6 +18,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <vector>
 
 namespace {
@@ -34,6 +37,17 @@ qint64 residentBytes()
     return qint64(resident) * ::sysconf(_SC_PAGESIZE);
 }
 
+// Bytes the allocator has handed out and not got back (glibc), or 0.
+qint64 heapInUse()
+{
+#ifdef __GLIBC__
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+#else
+    return 0;
+#endif
+}
+
 struct Round
 {
     double crawlMs = 0;
@@ -42,6 +56,7 @@ struct Round
     int ticks = 0;
     int records = 0;
     qint64 residentDelta = 0;
+    qint64 heapDelta = 0;
 };
 
 } // namespace
@@ -133,6 +148,7 @@ int main(int argc, char* argv[])
         settle(100);
         current = Round();
         const qint64 before = residentBytes();
+        const qint64 heapBefore = heapInUse();
         QElapsedTimer clock;
         const auto done = QObject::connect(crawler, &Crawler::crawlFinished, &app, &QCoreApplication::quit);
         tick.start();
@@ -145,6 +161,7 @@ int main(int argc, char* argv[])
         QObject::disconnect(done);
         current.records = crawler->rowCount();
         current.residentDelta = residentBytes() - before;
+        current.heapDelta = heapInUse() - heapBefore;
         std::vector<double> sorted = current.lateness;
         std::sort(sorted.begin(), sorted.end());
         const double p99 = sorted.empty() ? 0 : sorted[std::min(sorted.size() - 1, sorted.size() * 99 / 100)];
@@ -163,10 +180,11 @@ int main(int argc, char* argv[])
     }
     std::sort(times.begin(), times.end());
     const Round& first = results.front();
-    std::printf("median crawl %.1f ms; worst lateness %.1f ms; first measured crawl: %d records, %.0f bytes "
-                "per record%s\n",
+    std::printf("median crawl %.1f ms; worst lateness %.1f ms; first measured crawl: %d records, %.0f resident "
+                "bytes and %.0f heap bytes in use per record%s\n",
                 times[times.size() / 2], worst, first.records,
                 first.records ? double(first.residentDelta) / first.records : 0.0,
+                first.records ? double(first.heapDelta) / first.records : 0.0,
                 shotDir.isEmpty() ? "" : " (not meaningful with --screenshots)");
     return 0;
 }
