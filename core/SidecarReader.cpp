@@ -1,5 +1,7 @@
 #include "core/SidecarReader.h"
 
+#include "core/UniqueFd.h"
+
 #include <QByteArrayList>
 
 #include <algorithm>
@@ -13,23 +15,6 @@ namespace {
 constexpr char kArchiveFolder[] = "__MACOSX";
 // The first read; a sidecar's Finder Info entry nearly always ends well inside it.
 constexpr quint64 kFirstRead = 64 * 1024;
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 struct Descriptors
 {
@@ -85,7 +70,7 @@ QByteArray withoutTrailingSlashes(QByteArray path)
 
 std::optional<AppleDouble> SidecarReader::readAt(int folderFd, const char* name)
 {
-    const Descriptor file(openEvidence(folderFd, name));
+    const UniqueFd file(openEvidence(folderFd, name));
     struct stat st;
     if (file.fd() < 0 || ::fstat(file.fd(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
         return std::nullopt;
@@ -157,7 +142,7 @@ std::optional<AppleDouble> SidecarReader::findFor(const QByteArray& path)
     if (name.isEmpty() || name == "." || name == "..")
         return std::nullopt;
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : item.left(slash);
-    const Descriptor folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     Descriptors archives{openArchiveFolders(folder)};
     return findAt(folderFd.fd(), name.constData(), archives.fds, folderFd.fd() >= 0);
 }

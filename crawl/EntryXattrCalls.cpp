@@ -1,5 +1,7 @@
 #include "crawl/EntryXattrCalls.h"
 
+#include "core/UniqueFd.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -119,25 +121,6 @@ std::atomic<EntryXattrCalls::Strategy>& chosenStrategy()
     return strategy;
 }
 
-class EntryFd
-{
-public:
-    EntryFd(int directoryFd, const char* name)
-        : m_fd(::openat(directoryFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC))
-    {}
-    ~EntryFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    EntryFd(const EntryFd&) = delete;
-    EntryFd& operator=(const EntryFd&) = delete;
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 } // namespace
 
 EntryXattrCalls::EntryXattrCalls(int directoryFd, const char* name, Scratch& scratch)
@@ -174,7 +157,8 @@ template<typename At, typename Path, typename Fd> ssize_t EntryXattrCalls::dispa
     case Strategy::ProcFd:
         return path(procPath());
     case Strategy::OpenFd: {
-        const EntryFd entry(m_directoryFd, m_name);
+        const UniqueFd entry(
+            ::openat(m_directoryFd, m_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         return entry.fd() < 0 ? -1 : fd(entry.fd());
     }
     }

@@ -220,47 +220,55 @@ private slots:
         QCOMPARE(agentOf(SidecarReader::findFor(QFile::encodeName(path))), expected);
     }
 
+    void walkCalls()
+    {
+        // As a walk finds them: the walked folder's archive folders once, each subfolder's
+        // from its parent's, and each entry's sidecar relative to its open folder.
+        TestTree tree;
+        QVERIFY2(tree.isValid(), tree.problem());
+        tree.file(u"X/__MACOSX/Docs/Sub/._a.pdf"_s, sidecarFrom("far"));
+        tree.file(u"X/Docs/Sub/__MACOSX/._b.pdf"_s, sidecarFrom("near"));
+        tree.file(u"X/Docs/Sub/._c.pdf"_s, sidecarFrom("beside"));
+        const auto open = [&](const QString& folder) {
+            return ::open(QFile::encodeName(tree.path(folder)).constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        };
+        std::vector<int> root = SidecarReader::openArchiveFolders(QFile::encodeName(tree.path(u"X"_s)));
+        QCOMPARE(root.size(), size_t(1));
+        std::vector<int> docs{SidecarReader::openArchiveSubfolder(root[0], "Docs")};
+        const int subInDocs = SidecarReader::openArchiveSubfolder(docs[0], "Sub");
+        QVERIFY(docs[0] >= 0 && subInDocs >= 0 && SidecarReader::openArchiveSubfolder(docs[0], "None") < 0);
+        // Sub's own __MACOSX comes first, then the one above.
+        std::vector<int> sub{open(u"X/Docs/Sub/__MACOSX"_s), subInDocs};
+        const int folder = open(u"X/Docs/Sub"_s);
+        QCOMPARE(agentOf(SidecarReader::findAt(folder, "a.pdf", sub, false)), QByteArray("far"));
+        QCOMPARE(agentOf(SidecarReader::findAt(folder, "b.pdf", sub, false)), QByteArray("near"));
+        QCOMPARE(agentOf(SidecarReader::findAt(folder, "c.pdf", sub, true)), QByteArray("beside"));
+        QCOMPARE(agentOf(SidecarReader::findAt(folder, "c.pdf", sub, false)), QByteArray("none"));
+        for (int fd : {root[0], docs[0], sub[0], sub[1], folder})
+            ::close(fd);
+    }
+
     void evaluation_data()
     {
         // Own answers, the sidecar's attributes ("-": no sidecar; "p" provenance, "q" quarantine,
-        // upper case: empty), then the decorated values and how often the sidecar was loaded.
-        QTest::addColumn<QString>("own");
-        QTest::addColumn<QString>("sidecar");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("own values win") << "YY"
-                                        << "pq"
-                                        << "❓ 0x0a|🔸 Own|keep|0";
-        QTest::newRow("no own values") << "NN"
-                                       << "pq"
-                                       << "❓ 0xfeed|🔸 Side|keep|1";
-        QTest::newRow("one of each") << "YN"
-                                     << "pq"
-                                     << "❓ 0x0a|🔸 Side|keep|1";
-        QTest::newRow("own values empty") << "EE"
-                                          << "pq"
-                                          << "❓ 0xfeed|🔸 Side|keep|1";
-        QTest::newRow("no attributes on the file system") << "XX"
-                                                          << "pq"
-                                                          << "❓ 0xfeed|🔸 Side|keep|1";
-        QTest::newRow("own value unreadable stays own") << "UN"
-                                                        << "pq"
-                                                        << "|🔸 Side|keep|1";
-        QTest::newRow("sidecar values empty") << "NN"
-                                              << "PQ"
-                                              << "|||1";
-        QTest::newRow("sidecar without quarantine") << "NN"
-                                                    << "p"
-                                                    << "❓ 0xfeed||keep|1";
-        QTest::newRow("no sidecar") << "NN"
-                                    << "-"
-                                    << "|||1";
+        // upper case: empty) => the decorated values and how often the sidecar was loaded.
+        QTest::addColumn<QString>("script");
+        QTest::newRow("own values win") << "YY pq => ❓ 0x0a|🔸 Own|keep|0";
+        QTest::newRow("no own values") << "NN pq => ❓ 0xfeed|🔸 Side|keep|1";
+        QTest::newRow("one of each") << "YN pq => ❓ 0x0a|🔸 Side|keep|1";
+        QTest::newRow("own values empty") << "EE pq => ❓ 0xfeed|🔸 Side|keep|1";
+        QTest::newRow("no attributes on the file system") << "XX pq => ❓ 0xfeed|🔸 Side|keep|1";
+        QTest::newRow("own value unreadable stays own") << "UN pq => |🔸 Side|keep|1";
+        QTest::newRow("sidecar values empty") << "NN PQ => |||1";
+        QTest::newRow("sidecar without quarantine") << "NN p => ❓ 0xfeed||keep|1";
+        QTest::newRow("no sidecar") << "NN - => |||1";
     }
 
     void evaluation()
     {
-        QFETCH(QString, own);
-        QFETCH(QString, sidecar);
-        QFETCH(QString, expected);
+        QFETCH(QString, script);
+        const QString own = script.section(u' ', 0, 0), sidecar = script.section(u' ', 1, 1);
         AppleDoubleFile file;
         if (sidecar.contains(u'p') || sidecar.contains(u'P'))
             file.add("com.apple.provenance", sidecar.contains(u'p') ? QByteArray("\xfe\xed") : QByteArray());
@@ -276,9 +284,9 @@ private slots:
         });
         DecoratedValues values;
         evaluateAttributes(source, values);
-        QCOMPARE(values.provenanceID + u'|' + values.quarantineApp + u'|' +
+        QCOMPARE(own + u' ' + sidecar + u" => "_s + values.provenanceID + u'|' + values.quarantineApp + u'|' +
                      QLatin1String(values.keep ? "keep" : "") + u'|' + QString::number(loads),
-                 expected);
+                 script);
     }
 
 private:
