@@ -26,18 +26,6 @@ struct Descriptors
     }
 };
 
-int openEvidence(int folderFd, const char* name)
-{
-    const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-#ifdef O_NOATIME
-    // Only the file's owner (or a privileged user) may ask for no access time.
-    const int fd = ::openat(folderFd, name, flags | O_NOATIME);
-    if (fd >= 0 || errno != EPERM)
-        return fd;
-#endif
-    return ::openat(folderFd, name, flags);
-}
-
 // Reads `bytes` up to `size` bytes from offset `from` on; false on a read error. Stops
 // early, with fewer bytes, when the file ends.
 bool readUpTo(int fd, QByteArray& bytes, quint64 size)
@@ -70,7 +58,7 @@ QByteArray withoutTrailingSlashes(QByteArray path)
 
 std::optional<AppleDouble> SidecarReader::readAt(int folderFd, const char* name)
 {
-    const UniqueFd file(openEvidence(folderFd, name));
+    const UniqueFd file(UniqueFd::openEvidence(folderFd, name));
     struct stat st;
     if (file.fd() < 0 || ::fstat(file.fd(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
         return std::nullopt;

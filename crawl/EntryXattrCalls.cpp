@@ -121,6 +121,12 @@ std::atomic<EntryXattrCalls::Strategy>& chosenStrategy()
     return strategy;
 }
 
+std::atomic<EntryXattrCalls::CallHook>& callHook()
+{
+    static std::atomic<EntryXattrCalls::CallHook> hook{nullptr};
+    return hook;
+}
+
 } // namespace
 
 EntryXattrCalls::EntryXattrCalls(int directoryFd, const char* name, Scratch& scratch)
@@ -142,6 +148,11 @@ void EntryXattrCalls::setStrategy(Strategy strategy)
     chosenStrategy().store(strategy, std::memory_order_relaxed);
 }
 
+void EntryXattrCalls::setCallHook(CallHook hook)
+{
+    callHook().store(hook, std::memory_order_relaxed);
+}
+
 const char* EntryXattrCalls::procPath()
 {
     std::snprintf(m_scratch->procPath, sizeof m_scratch->procPath, "/proc/self/fd/%d/%s", m_directoryFd,
@@ -151,14 +162,15 @@ const char* EntryXattrCalls::procPath()
 
 template<typename At, typename Path, typename Fd> ssize_t EntryXattrCalls::dispatch(At at, Path path, Fd fd)
 {
+    if (const CallHook hook = callHook().load(std::memory_order_relaxed))
+        hook(m_name);
     switch (strategy()) {
     case Strategy::At:
         return at(m_directoryFd, m_name);
     case Strategy::ProcFd:
         return path(procPath());
     case Strategy::OpenFd: {
-        const UniqueFd entry(
-            ::openat(m_directoryFd, m_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        const UniqueFd entry(UniqueFd::openEvidence(m_directoryFd, m_name));
         return entry.fd() < 0 ? -1 : fd(entry.fd());
     }
     }
