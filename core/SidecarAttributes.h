@@ -42,6 +42,9 @@ public:
         return m_own.read(forms);
     }
 
+    // The item's own source, for what it noted (the walk's notes failed reads).
+    const Own& own() const { return m_own; }
+
 private:
     // The sidecar's non-empty value of the attribute `forms` stand for.
     std::optional<QByteArrayView> sidecarValue(const std::vector<HostAttributeName>& forms)
