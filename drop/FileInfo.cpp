@@ -5,6 +5,8 @@
 #include "core/ItemAttributes.h"
 #include "core/PathEncoding.h"
 #include "core/PathXattrCalls.h"
+#include "core/SidecarAttributes.h"
+#include "core/SidecarReader.h"
 
 namespace {
 
@@ -22,7 +24,7 @@ QByteArray lastComponent(QByteArray path)
 
 FileInfo::FileInfo(QObject* parent) : QAbstractListModel(parent) {}
 
-FileDetail FileInfo::detailFor(const QUrl& url)
+FileDetail FileInfo::detailFor(const QUrl& url, bool sidecars)
 {
     // Decoded from the encoded form to bytes, not through QString, so that names which are
     // not UTF-8 reach the system calls exactly as the file system holds them.
@@ -34,7 +36,13 @@ FileDetail FileInfo::detailFor(const QUrl& url)
 
     ItemAttributes attributes(PathXattrCalls{rawPath});
     DecoratedValues values;
-    evaluateAttributes(attributes, values);
+    if (sidecars) {
+        SidecarAttributes withSidecar(std::move(attributes),
+                                      [&rawPath] { return SidecarReader::findFor(rawPath); });
+        evaluateAttributes(withSidecar, values);
+    } else {
+        evaluateAttributes(attributes, values);
+    }
     detail.provenanceID = values.provenanceID;
     detail.quarantineApp = values.quarantineApp;
     return detail;
@@ -42,7 +50,7 @@ FileDetail FileInfo::detailFor(const QUrl& url)
 
 void FileInfo::addFile(const QUrl& url)
 {
-    FileDetail detail = detailFor(url);
+    FileDetail detail = detailFor(url, m_sidecars);
     const int row = int(m_fileList.size());
     beginInsertRows(QModelIndex(), row, row);
     m_fileList.append(std::move(detail));

@@ -22,8 +22,13 @@ public:
     // unreadable attribute leaves its value empty; every call appends exactly one record.
     void addFile(const QUrl& url);
 
-    // The record addFile appends for `url`, without a model.
-    static FileDetail detailFor(const QUrl& url);
+    // The record addFile appends for `url`, without a model. With `sidecars`, an attribute
+    // the file lacks is taken from its AppleDouble sidecar, if it has one.
+    static FileDetail detailFor(const QUrl& url, bool sidecars = true);
+
+    // Whether addFile reads sidecars; on unless turned off.
+    bool sidecars() const { return m_sidecars; }
+    void setSidecars(bool sidecars) { m_sidecars = sidecars; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -34,4 +39,5 @@ signals:
 
 private:
     QList<FileDetail> m_fileList;
+    bool m_sidecars = true;
 };

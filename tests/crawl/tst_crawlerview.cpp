@@ -10,6 +10,8 @@
 #include <QCheckBox>
 #include <QPushButton>
 #include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
@@ -134,6 +136,31 @@ private slots:
         for (int i = 0; i < model->rowCount(); ++i) // what is shown is what is copied
             QCOMPARE(row->pieces(model->index(i, 0)).join(u" | "_s),
                      model->index(i, 0).data(ExportTextRole).toString());
+    }
+
+    void sidecarsMenuItem()
+    {
+        // On until turned off; the choice is kept for the next window.
+        {
+            CrawlerView view;
+            QVERIFY(view.readSidecars() && view.sidecarsAction()->isCheckable());
+            // The application's menus come after the window is made; the window's own goes before Help.
+            view.menuBar()->addMenu(u"&File"_s);
+            view.menuBar()->addMenu(u"&Help"_s)->setObjectName(u"helpMenu"_s);
+            view.show();
+            QStringList titles;
+            for (QAction* menu : view.menuBar()->actions())
+                titles << menu->text();
+            QCOMPARE(titles, (QStringList{u"&File"_s, u"&Crawl"_s, u"&Help"_s}));
+            QVERIFY(view.menuBar()->actions().at(1)->menu()->actions().contains(view.sidecarsAction()));
+            view.sidecarsAction()->trigger();
+            QVERIFY(!view.readSidecars());
+        }
+        QCOMPARE(QSettings().value(u"readSidecars"_s), QVariant(false));
+        CrawlerView later;
+        QVERIFY(!later.readSidecars());
+        later.sidecarsAction()->trigger();
+        QCOMPARE(QSettings().value(u"readSidecars"_s), QVariant(true));
     }
 };
 

@@ -12,7 +12,7 @@
 
 namespace {
 
-const QString kSynopsis = QStringLiteral("files [--apps] PATH...");
+const QString kSynopsis = QStringLiteral("files [--apps] [--no-sidecars] PATH...");
 
 // The URL a file manager hands over for `path`: absolute, its bytes percent-encoded.
 QUrl dropUrl(const QString& path)
@@ -51,6 +51,10 @@ int FilesCommand::run(const QStringList& arguments)
         QStringLiteral("apps"), QStringLiteral("Load the installed applications first, so that a provenance "
                                                "shared with one shows its path."));
     parser.addOption(apps);
+    const QCommandLineOption noSidecars(
+        QStringLiteral("no-sidecars"),
+        QStringLiteral("Do not take attributes a file lacks from its AppleDouble file (._name)."));
+    parser.addOption(noSidecars);
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
                                  QStringLiteral("PATH..."));
     if (!CliOutput::parse(parser, arguments, 0))
@@ -71,7 +75,7 @@ int FilesCommand::run(const QStringList& arguments)
     QTextStream out(stdout);
     out.setEncoding(QStringConverter::Utf8);
     for (const QString& path : paths)
-        out << FileInfo::detailFor(dropUrl(path)).exportText() << '\n';
+        out << FileInfo::detailFor(dropUrl(path), !parser.isSet(noSidecars)).exportText() << '\n';
     out.flush();
     if (out.status() != QTextStream::Ok) {
         CliOutput::error(QStringLiteral("cannot write to standard output"));
