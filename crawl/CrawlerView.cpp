@@ -144,10 +144,11 @@ QFileDialog* CrawlerView::chooseFolder()
     connect(this, &QObject::destroyed, dialog, &QWidget::close);
     // The switch as it is now: changing it while the dialog is up does not change this crawl.
     const bool show = showQuarantine();
+    const bool sidecars = readSidecars();
     connect(dialog, &QFileDialog::fileSelected, m_crawler,
-            [crawler = m_crawler, show](const QString& folder) {
+            [crawler = m_crawler, show, sidecars](const QString& folder) {
                 if (!folder.isEmpty())
-                    crawler->startCrawl(folder, show);
+                    crawler->startCrawl(folder, show, 0, sidecars);
             });
     dialog->show();
     return dialog;
@@ -155,7 +156,7 @@ QFileDialog* CrawlerView::chooseFolder()
 
 void CrawlerView::crawlFolder(const QByteArray& rawFolder)
 {
-    m_crawler->startCrawl(rawFolder, showQuarantine());
+    m_crawler->startCrawl(rawFolder, showQuarantine(), 0, readSidecars());
 }
 
 void CrawlerView::saveCSV()
