@@ -5,6 +5,7 @@
 #include "crawl/CrawlerView.h"
 #include "drop/DropView.h"
 #include "inventory/ContentView.h"
+#include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
@@ -111,6 +112,9 @@ void QuellmarkApp::installMenus(QMainWindow* window)
             list->copySelection();
     });
     copy->setShortcut(QKeySequence::Copy);
+
+    if (const auto* details = window->findChild<OriginDetailsController*>())
+        details->addMenuTo(window->menuBar()->addMenu(tr("&View")));
 
     m_helpCommands->install(window->menuBar());
 }

@@ -3,6 +3,7 @@
 #include "drop/FileInfo.h"
 #include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/OriginLines.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -12,7 +13,7 @@
 
 namespace {
 
-const QString kSynopsis = QStringLiteral("files [--apps] PATH...");
+const QString kSynopsis = QStringLiteral("files [--apps] [--format text|jsonl] [--mac-root DIR] PATH...");
 
 // The URL a file manager hands over for `path`: absolute, its bytes percent-encoded.
 QUrl dropUrl(const QString& path)
@@ -51,6 +52,8 @@ int FilesCommand::run(const QStringList& arguments)
         QStringLiteral("apps"), QStringLiteral("Load the installed applications first, so that a provenance "
                                                "shared with one shows its path."));
     parser.addOption(apps);
+    OriginLines origin(QStringLiteral("text"));
+    origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
                                  QStringLiteral("PATH..."));
     if (!CliOutput::parse(parser, arguments, 0))
@@ -59,6 +62,8 @@ int FilesCommand::run(const QStringList& arguments)
         CliOutput::printHelp(parser, kSynopsis);
         return kOk;
     }
+    if (!origin.read(parser))
+        return kUsage;
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty()) {
         QTextStream(stderr) << "Usage: quellmark-cli " << kSynopsis
@@ -70,8 +75,14 @@ int FilesCommand::run(const QStringList& arguments)
         ApplicationInventory::load(ApplicationDiscovery());
     QTextStream out(stdout);
     out.setEncoding(QStringConverter::Utf8);
-    for (const QString& path : paths)
-        out << FileInfo::detailFor(dropUrl(path)).exportText() << '\n';
+    for (const QString& path : paths) {
+        const FileDetail detail = FileInfo::detailFor(dropUrl(path));
+        if (origin.isJsonLines())
+            out << QString::fromUtf8(
+                origin.line(detail.name, detail.path, detail.provenanceID, detail.quarantineApp));
+        else
+            out << detail.exportText() << '\n';
+    }
     out.flush();
     if (out.status() != QTextStream::Ok) {
         CliOutput::error(QStringLiteral("cannot write to standard output"));
