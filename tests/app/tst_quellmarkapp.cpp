@@ -94,11 +94,15 @@ private slots:
                                      QStringLiteral("Close Window ") + key(QKeySequence::Close),
                                      QStringLiteral(" "), QStringLiteral("Quit ") + key(QKeySequence::Quit),
                                      QStringLiteral("Copy ") + key(QKeySequence::Copy),
-                                     QStringLiteral("Quellmark Help ")}));
+                                     QStringLiteral("Show Details Ctrl+I"), QStringLiteral("Quellmark Help ")}));
         main->close();
         QVERIFY(!app->openWindow(QStringLiteral("nothing")));
         QMainWindow* crawler = app->openWindow(QStringLiteral("crawler"));
-        QAction* help = crawler->menuBar()->actions().at(2)->menu()->actions().at(0);
+        QStringList view;
+        for (QAction* action : crawler->menuBar()->actions().at(2)->menu()->actions())
+            view << action->text();
+        QCOMPARE(view, (QStringList{QStringLiteral("Show Details"), QStringLiteral("Mac Volume…")}));
+        QAction* help = crawler->menuBar()->actions().last()->menu()->actions().at(0);
         help->trigger();
         QMainWindow* helpWindow = app->window(QStringLiteral("help"));
         QVERIFY(helpWindow && helpWindow->isVisible());

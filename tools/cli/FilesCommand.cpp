@@ -13,7 +13,7 @@
 
 namespace {
 
-const QString kSynopsis = QStringLiteral("files [--apps] [--format text|jsonl] [--mac-root DIR] PATH...");
+const QString kSynopsis = QStringLiteral("files [--apps] PATH...");
 
 // The URL a file manager hands over for `path`: absolute, its bytes percent-encoded.
 QUrl dropUrl(const QString& path)
