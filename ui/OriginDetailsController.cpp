@@ -38,7 +38,14 @@ OriginDetailsController::OriginDetailsController(QMainWindow* window, bool offer
     m_show->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
     m_show->setShortcutContext(Qt::WindowShortcut);
     window->addAction(m_show);
-    connect(m_show, &QAction::toggled, m_pane, &QWidget::setVisible);
+    connect(m_show, &QAction::toggled, this, [this](bool show) {
+        m_pane->setVisible(show);
+        // Wide enough for URLs the first time; later the user's width stays.
+        if (show && !m_sized) {
+            m_sized = true;
+            m_window->resizeDocks({m_pane}, {m_window->width() * 2 / 5}, Qt::Horizontal);
+        }
+    });
     connect(m_pane, &QDockWidget::visibilityChanged, this, [this](bool visible) {
         // Tabbed away counts as shown; only a closed pane unchecks the item.
         m_show->setChecked(visible || !m_pane->isHidden());

@@ -63,6 +63,7 @@ private:
     OriginDetailsPane* m_pane;
     QAction* m_show;
     QAction* m_macVolume = nullptr;
+    bool m_sized = false;
     QPointer<QAbstractItemView> m_list;
     std::function<QByteArray()> m_anchor;
     QByteArray m_macRoot;

@@ -33,16 +33,16 @@ private:
     QString m_text;
 };
 
-QString databasesLine(const OriginDatabases* databases)
+QStringList databaseLines(const OriginDatabases* databases)
 {
     if (!databases || databases->sources().isEmpty())
-        return OriginDetailsPane::tr("none found (choose one with Mac Volume…)");
+        return {OriginDetailsPane::tr("none found (choose one with Mac Volume…)")};
     QStringList paths;
     if (!databases->sources().execPolicy.isEmpty())
         paths << QFile::decodeName(databases->sources().execPolicy);
     for (const QByteArray& path : databases->sources().quarantineEvents)
         paths << QFile::decodeName(path);
-    return paths.join(QStringLiteral(", "));
+    return paths;
 }
 
 } // namespace
@@ -135,7 +135,8 @@ QString OriginDetailsPane::describe(const QByteArray& rawPath, const OriginDetai
         text += row.text();
     }
     Section sources(tr("Mac Databases"));
-    sources.addLine(databasesLine(databases));
+    for (const QString& line : databaseLines(databases))
+        sources.addLine(line);
     text += sources.text();
     QStringList notes = details.notes;
     if (databases)

@@ -90,11 +90,12 @@ private slots:
             for (QAction* action : menu->menu()->actions())
                 items << action->text() + u' ' + action->shortcut().toString();
         const auto key = [](QKeySequence::StandardKey key) { return QKeySequence(key).toString(); };
-        QCOMPARE(items, (QStringList{QStringLiteral("New Window ") + key(QKeySequence::New),
-                                     QStringLiteral("Close Window ") + key(QKeySequence::Close),
-                                     QStringLiteral(" "), QStringLiteral("Quit ") + key(QKeySequence::Quit),
-                                     QStringLiteral("Copy ") + key(QKeySequence::Copy),
-                                     QStringLiteral("Show Details Ctrl+I"), QStringLiteral("Quellmark Help ")}));
+        QCOMPARE(items,
+                 (QStringList{QStringLiteral("New Window ") + key(QKeySequence::New),
+                              QStringLiteral("Close Window ") + key(QKeySequence::Close), QStringLiteral(" "),
+                              QStringLiteral("Quit ") + key(QKeySequence::Quit),
+                              QStringLiteral("Copy ") + key(QKeySequence::Copy),
+                              QStringLiteral("Show Details Ctrl+I"), QStringLiteral("Quellmark Help ")}));
         main->close();
         QVERIFY(!app->openWindow(QStringLiteral("nothing")));
         QMainWindow* crawler = app->openWindow(QStringLiteral("crawler"));
