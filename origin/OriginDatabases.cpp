@@ -1,5 +1,8 @@
 #include "origin/OriginDatabases.h"
 
+#include "origin/ReadOnlyDatabase.h"
+#include "origin/UtcTime.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -19,44 +22,66 @@ QString unreadLogNote(const QByteArray& database)
 
 } // namespace
 
+struct OriginDatabases::Database
+{
+    explicit Database(const QByteArray& rawPath) : path(QFile::decodeName(rawPath)), connection(rawPath) {}
+
+    QString path;
+    ReadOnlyDatabase connection;
+};
+
+OriginDatabases::OriginDatabases() = default;
+OriginDatabases::~OriginDatabases() = default;
+
 std::shared_ptr<const OriginDatabases> OriginDatabases::load(const MacSources& sources)
 {
     auto databases = std::make_shared<OriginDatabases>();
     databases->m_sources = sources;
-    const auto read = [&databases](const QByteArray& path, const QString& problem) {
-        if (!problem.isEmpty()) {
-            databases->m_notes.append(problem);
-            return false;
+    // The database if `check` finds its table, else nothing and a note.
+    const auto open = [&databases](const QByteArray& path, QString (*check)(ReadOnlyDatabase&)) {
+        auto database = std::make_unique<Database>(path);
+        if (const QString problem = check(database->connection); !problem.isEmpty()) {
+            databases->m_notes.append(QStringLiteral("%1: %2").arg(database->path, problem));
+            return std::unique_ptr<Database>();
         }
         if (const QString note = unreadLogNote(path); !note.isEmpty())
             databases->m_notes.append(note);
-        return true;
+        return database;
     };
     if (!sources.execPolicy.isEmpty())
-        databases->m_readProvenance =
-            read(sources.execPolicy, ProvenanceRecord::loadAll(sources.execPolicy, databases->m_provenance));
+        databases->m_execPolicy = open(sources.execPolicy, &ProvenanceRecord::check);
     for (const QByteArray& path : sources.quarantineEvents) {
-        if (read(path, QuarantineEvent::loadAll(path, databases->m_events)))
-            databases->m_readQuarantineEvents = true;
+        if (auto database = open(path, &QuarantineEvent::check))
+            databases->m_events.push_back(std::move(database));
     }
     return databases;
 }
 
 std::optional<QuarantineEvent> OriginDatabases::event(const QString& eventID) const
 {
-    const auto found = m_events.constFind(eventID.toUpper());
-    if (found == m_events.cend())
-        return std::nullopt;
-    return *found;
+    std::lock_guard lock(m_mutex);
+    for (const auto& database : m_events) {
+        if (auto event = QuarantineEvent::find(database->connection, eventID)) {
+            event->database = database->path;
+            if (event->timestamp)
+                event->time = UtcTime::fromMacAbsolute(*event->timestamp);
+            return event;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<ProvenanceRecord> OriginDatabases::provenance(const QByteArray& value) const
 {
+    if (!m_execPolicy)
+        return std::nullopt;
+    std::lock_guard lock(m_mutex);
     for (const auto& [key, byteOrder] : ProvenanceRecord::keysOf(value)) {
-        const auto found = m_provenance.constFind(key);
-        if (found != m_provenance.cend()) {
-            ProvenanceRecord record = *found;
-            record.byteOrder = byteOrder;
+        if (auto record = ProvenanceRecord::find(m_execPolicy->connection, key)) {
+            record->byteOrder = byteOrder;
+            record->database = m_execPolicy->path;
+            if (record->timestamp)
+                record->time = UtcTime::fromUnixSeconds(*record->timestamp);
             return record;
         }
     }

@@ -1,37 +1,38 @@
 #include "origin/ProvenanceRecord.h"
 
 #include "origin/ReadOnlyDatabase.h"
-#include "origin/UtcTime.h"
 
-#include <QFile>
 #include <QtEndian>
 
-QString ProvenanceRecord::loadAll(const QByteArray& rawPath, QHash<qint64, ProvenanceRecord>& records)
+namespace {
+
+const char kSelect[] =
+    "SELECT pk, url, bundle_id, cdhash, team_identifier, signing_identifier, flags, timestamp, "
+    "link_pk FROM provenance_tracking WHERE pk = ?1";
+
+} // namespace
+
+QString ProvenanceRecord::check(ReadOnlyDatabase& database)
 {
-    ReadOnlyDatabase db(rawPath);
-    const QString source = QFile::decodeName(rawPath);
-    const bool read = db.forEachRow(
-        "SELECT pk, url, bundle_id, cdhash, team_identifier, signing_identifier, flags, timestamp, link_pk "
-        "FROM provenance_tracking",
-        [&](sqlite3_stmt* row) {
-            const auto pk = ReadOnlyDatabase::integer(row, 0);
-            if (!pk)
-                return;
-            ProvenanceRecord record;
-            record.pk = *pk;
-            record.url = ReadOnlyDatabase::text(row, 1).value_or(QString());
-            record.bundleID = ReadOnlyDatabase::text(row, 2).value_or(QString());
-            record.cdhash = ReadOnlyDatabase::textOrHex(row, 3).value_or(QString());
-            record.teamID = ReadOnlyDatabase::text(row, 4).value_or(QString());
-            record.signingID = ReadOnlyDatabase::text(row, 5).value_or(QString());
-            record.flags = ReadOnlyDatabase::integer(row, 6);
-            if (const auto seconds = ReadOnlyDatabase::integer(row, 7))
-                record.time = UtcTime::fromUnixSeconds(*seconds);
-            record.linkPk = ReadOnlyDatabase::integer(row, 8);
-            record.database = source;
-            records.insert(record.pk, record);
-        });
-    return read ? QString() : QStringLiteral("%1: %2").arg(source, db.error());
+    return database.prepare(kSelect) ? QString() : database.error();
+}
+
+std::optional<ProvenanceRecord> ProvenanceRecord::find(ReadOnlyDatabase& database, qint64 key)
+{
+    std::optional<ProvenanceRecord> found;
+    database.findRow(kSelect, key, [&found](sqlite3_stmt* row) {
+        ProvenanceRecord& record = found.emplace();
+        record.pk = ReadOnlyDatabase::integer(row, 0).value_or(0);
+        record.url = ReadOnlyDatabase::text(row, 1).value_or(QString());
+        record.bundleID = ReadOnlyDatabase::text(row, 2).value_or(QString());
+        record.cdhash = ReadOnlyDatabase::textOrHex(row, 3).value_or(QString());
+        record.teamID = ReadOnlyDatabase::text(row, 4).value_or(QString());
+        record.signingID = ReadOnlyDatabase::text(row, 5).value_or(QString());
+        record.flags = ReadOnlyDatabase::integer(row, 6);
+        record.timestamp = ReadOnlyDatabase::integer(row, 7);
+        record.linkPk = ReadOnlyDatabase::integer(row, 8);
+    });
+    return found;
 }
 
 QList<std::pair<qint64, QString>> ProvenanceRecord::keysOf(const QByteArray& provenance)

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
+#include <QList>
 #include <QString>
 
 #include <optional>
+
+class ReadOnlyDatabase;
 
 // A row of a Mac volume's ExecPolicy database (table provenance_tracking): the application
 // that made files carrying a provenance key. Fields are empty where the row holds NULL.
@@ -17,16 +19,18 @@ struct ProvenanceRecord
     QString signingID;
     QString cdhash; // as stored, or lowercase hex when stored as bytes
     std::optional<qint64> flags;
-    QString time; // UTC ISO 8601
+    std::optional<qint64> timestamp; // seconds since 1970, as stored
+    QString time;                    // UTC ISO 8601, made when the row is linked
     std::optional<qint64> linkPk;
     QString byteOrder; // how the key was read from the value: "little-endian" or "big-endian"
     QString database;
 
     friend bool operator==(const ProvenanceRecord&, const ProvenanceRecord&) = default;
 
-    // Adds every row of the database at `rawPath` to `records`, keyed by pk. Returns an empty
-    // text, or why the file could not be read.
-    static QString loadAll(const QByteArray& rawPath, QHash<qint64, ProvenanceRecord>& records);
+    // Whether `database` has the table and columns: an empty text, or why not.
+    static QString check(ReadOnlyDatabase& database);
+    // The row whose pk is `key`.
+    static std::optional<ProvenanceRecord> find(ReadOnlyDatabase& database, qint64 key);
 
     // The candidate keys of a provenance value: the last 8 bytes of an 11-byte value as a
     // signed 64-bit integer, little-endian first, then big-endian. None for other lengths.

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 
 #include <optional>
+
+class ReadOnlyDatabase;
 
 // A row of a user's QuarantineEventsV2 database (table LSQuarantineEvent): what a Mac
 // recorded when it quarantined a download. Fields are empty where the row holds NULL.
@@ -18,13 +19,14 @@ struct QuarantineEvent
     QString senderName;
     QString senderAddress;
     std::optional<qint64> type;
-    QString time;     // UTC ISO 8601
-    QString database; // the file the row was read from
+    std::optional<double> timestamp; // seconds since 2001-01-01 UTC, as stored
+    QString time;                    // UTC ISO 8601, made when the row is linked
+    QString database;                // the file the row was read from
 
     friend bool operator==(const QuarantineEvent&, const QuarantineEvent&) = default;
 
-    // Adds every row of the database at `rawPath` to `events`, keyed by the event identifier in
-    // upper case; an identifier already there keeps its row. Returns an empty text, or why
-    // the file could not be read.
-    static QString loadAll(const QByteArray& rawPath, QHash<QString, QuarantineEvent>& events);
+    // Whether `database` has the table and columns: an empty text, or why not.
+    static QString check(ReadOnlyDatabase& database);
+    // The row of the event `eventID`, looked up as stored, then in upper and in lower case.
+    static std::optional<QuarantineEvent> find(ReadOnlyDatabase& database, const QString& eventID);
 };

@@ -50,31 +50,68 @@ ReadOnlyDatabase::ReadOnlyDatabase(const QByteArray& rawPath)
         m_error = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(result));
         sqlite3_close(m_db);
         m_db = nullptr;
+        return;
     }
+    // Each page is read from the file at most once per crawl: the cache keeps what was read.
+    sqlite3_exec(m_db, "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
 }
 
 ReadOnlyDatabase::~ReadOnlyDatabase()
 {
+    for (sqlite3_stmt* statement : std::as_const(m_statements))
+        sqlite3_finalize(statement);
     sqlite3_close(m_db);
 }
 
-bool ReadOnlyDatabase::forEachRow(const char* sql, const std::function<void(sqlite3_stmt*)>& row)
+bool ReadOnlyDatabase::prepare(const char* sql)
 {
     if (!m_db)
         return false;
+    if (m_statements.contains(sql))
+        return true;
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr) != SQLITE_OK) {
         m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
         sqlite3_finalize(statement);
         return false;
     }
-    int result;
-    while ((result = sqlite3_step(statement)) == SQLITE_ROW)
+    m_statements.insert(sql, statement);
+    return true;
+}
+
+bool ReadOnlyDatabase::findRow(const char* sql, qint64 key, const std::function<void(sqlite3_stmt*)>& row)
+{
+    return findRow(
+        sql, [key](sqlite3_stmt* statement) { sqlite3_bind_int64(statement, 1, key); }, row);
+}
+
+bool ReadOnlyDatabase::findRow(const char* sql, const QString& key,
+                               const std::function<void(sqlite3_stmt*)>& row)
+{
+    const QByteArray text = key.toUtf8();
+    return findRow(
+        sql,
+        [&text](sqlite3_stmt* statement) {
+            sqlite3_bind_text(statement, 1, text.constData(), int(text.size()), SQLITE_STATIC);
+        },
+        row);
+}
+
+bool ReadOnlyDatabase::findRow(const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
+                               const std::function<void(sqlite3_stmt*)>& row)
+{
+    if (!prepare(sql))
+        return false;
+    sqlite3_stmt* statement = m_statements.value(sql);
+    bind(statement);
+    const int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW)
         row(statement);
-    if (result != SQLITE_DONE)
+    else if (result != SQLITE_DONE)
         m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
-    sqlite3_finalize(statement);
-    return result == SQLITE_DONE;
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return result == SQLITE_ROW;
 }
 
 std::optional<QString> ReadOnlyDatabase::text(sqlite3_stmt* row, int column)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <functional>
@@ -20,9 +21,13 @@ public:
     ReadOnlyDatabase(const ReadOnlyDatabase&) = delete;
     ReadOnlyDatabase& operator=(const ReadOnlyDatabase&) = delete;
 
-    // Runs `sql` and hands every row to `row`. False, with error() set, when the file is
-    // not a database, a table or column is missing, or the file is damaged.
-    bool forEachRow(const char* sql, const std::function<void(sqlite3_stmt*)>& row);
+    // Prepares `sql` once for the life of the connection. False, with error() set, when the
+    // file is not a database or a table or column is missing.
+    bool prepare(const char* sql);
+    // Runs the statement `sql` with `key` bound to ?1 and hands its first row to `row`. False
+    // when there is no such row, or (with error() set) when the file is damaged.
+    bool findRow(const char* sql, qint64 key, const std::function<void(sqlite3_stmt*)>& row);
+    bool findRow(const char* sql, const QString& key, const std::function<void(sqlite3_stmt*)>& row);
     QString error() const { return m_error; }
 
     // Column values; nothing for NULL or a value of another kind (SQLite does not enforce types).
@@ -36,6 +41,10 @@ public:
     static QByteArray uriFor(const QByteArray& rawPath);
 
 private:
+    bool findRow(const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
+                 const std::function<void(sqlite3_stmt*)>& row);
+
     sqlite3* m_db = nullptr;
+    QHash<const char*, sqlite3_stmt*> m_statements;
     QString m_error;
 };

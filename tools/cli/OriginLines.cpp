@@ -61,26 +61,59 @@ bool OriginLines::read(const QCommandLineParser& parser)
             return false;
         }
         m_macRoot = QFile::encodeName(root);
+        if (m_jsonLines)
+            startLoading(sourcesFor({}));
     }
     return true;
 }
 
+void OriginLines::setAnchor(const QByteArray& rawPath)
+{
+    m_anchor = rawPath;
+    if (m_jsonLines && m_macRoot.isEmpty())
+        startLoading(sourcesFor({}));
+}
+
+MacSources OriginLines::sourcesFor(const QByteArray& rawPath) const
+{
+    if (!m_macRoot.isEmpty())
+        return MacSources::at(m_macRoot);
+    return MacSources::above(m_anchor.isEmpty() ? rawPath : m_anchor);
+}
+
+void OriginLines::startLoading(const MacSources& sources)
+{
+    if (sources.isEmpty())
+        return;
+    m_loadingSources = sources;
+    m_loading = std::async(std::launch::async, [sources] { return OriginDatabases::load(sources); });
+}
+
 const OriginDatabases* OriginLines::databasesFor(const QByteArray& rawPath)
 {
-    const MacSources sources = !m_macRoot.isEmpty()
-                                   ? MacSources::at(m_macRoot)
-                                   : MacSources::above(m_anchor.isEmpty() ? rawPath : m_anchor);
-    if (sources.isEmpty() && !m_macRoot.isEmpty() && m_databases.isEmpty())
+    // With a Mac root or an anchor every record has the same sources: look for them once.
+    const bool fixed = !m_macRoot.isEmpty() || !m_anchor.isEmpty();
+    if (fixed && m_resolved)
+        return m_fixed;
+    const MacSources sources = sourcesFor(rawPath);
+    if (sources.isEmpty() && !m_macRoot.isEmpty())
         warn(QStringLiteral("no Mac databases under %1").arg(QFile::decodeName(m_macRoot)));
-    if (sources.isEmpty())
-        return nullptr;
-    auto found = m_databases.find(sources);
-    if (found == m_databases.end()) {
-        found = m_databases.insert(sources, OriginDatabases::load(sources));
-        for (const QString& note : (*found)->notes())
-            warn(note);
+    const OriginDatabases* databases = nullptr;
+    if (!sources.isEmpty()) {
+        auto found = m_databases.find(sources);
+        if (found == m_databases.end()) {
+            const bool started = m_loading.valid() && sources == m_loadingSources;
+            found = m_databases.insert(sources, started ? m_loading.get() : OriginDatabases::load(sources));
+            for (const QString& note : (*found)->notes())
+                warn(note);
+        }
+        databases = found->get();
     }
-    return found->get();
+    if (fixed) {
+        m_resolved = true;
+        m_fixed = databases;
+    }
+    return databases;
 }
 
 QByteArray OriginLines::line(const QString& name, const QString& encodedPath, const QString& provenanceID,

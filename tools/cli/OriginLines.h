@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QString>
 
+#include <future>
 #include <memory>
 
 class OriginDatabases;
@@ -29,8 +30,9 @@ public:
     QString synopsis() const; // "[--format FORMAT] [--mac-root DIR]"
 
     // Where the databases are looked for when no Mac root is given: upward from `anchor`
-    // (the crawled folder); without one, upward from each record.
-    void setAnchor(const QByteArray& rawPath) { m_anchor = rawPath; }
+    // (the crawled folder); without one, upward from each record. With jsonl the databases
+    // start loading at once, beside the walk.
+    void setAnchor(const QByteArray& rawPath);
 
     // The line of one listed record, with its line feed; `encodedPath` as the record shows it.
     QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
@@ -40,11 +42,17 @@ public:
     static int write(const QByteArray& bytes, const QString& file);
 
 private:
+    MacSources sourcesFor(const QByteArray& rawPath) const;
     const OriginDatabases* databasesFor(const QByteArray& rawPath);
+    void startLoading(const MacSources& sources);
 
     QString m_plainFormat;
     bool m_jsonLines = false;
     QByteArray m_macRoot;
     QByteArray m_anchor;
+    bool m_resolved = false; // m_fixed holds the databases of the Mac root or anchor
+    const OriginDatabases* m_fixed = nullptr;
     QHash<MacSources, std::shared_ptr<const OriginDatabases>> m_databases;
+    MacSources m_loadingSources;
+    std::future<std::shared_ptr<const OriginDatabases>> m_loading;
 };
