@@ -38,6 +38,8 @@ public:
     // "Load Folder": opens the folder dialog (non-modal) and returns it; confirming it
     // crawls the chosen folder with the switch's value at the time of the press.
     QFileDialog* chooseFolder();
+    // Crawls `rawFolder` (file-system bytes) with the switch's value.
+    void crawlFolder(const QByteArray& rawFolder);
     // "Save Folder to CSV": opens the save dialog.
     void saveCSV();
 

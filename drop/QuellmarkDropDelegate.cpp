@@ -57,7 +57,11 @@ bool QuellmarkDropDelegate::validateDrop(const QMimeData* data)
 
 bool QuellmarkDropDelegate::performDrop(const QMimeData* data)
 {
-    const QList<QUrl> files = fileUrls(data);
+    return dropFiles(fileUrls(data));
+}
+
+bool QuellmarkDropDelegate::dropFiles(const QList<QUrl>& files)
+{
     if (files.isEmpty())
         return false;
     // The new list shows at once, before any file is examined.
