@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QtEndian>
 
 #include <plist/plist.h>
@@ -25,13 +26,47 @@ QByteArray MacVolumeFixture::whereFromsPlist(const QStringList& strings)
     plist_t array = plist_new_array();
     for (const QString& text : strings)
         plist_array_append_item(array, plist_new_string(text.toUtf8().constData()));
+    return binaryPlist(array);
+}
+
+QByteArray MacVolumeFixture::binaryPlist(void* plist)
+{
     char* bytes = nullptr;
     uint32_t length = 0;
-    plist_to_bin(array, &bytes, &length);
+    plist_to_bin(plist, &bytes, &length);
     const QByteArray result(bytes, qsizetype(length));
     plist_to_bin_free(bytes);
-    plist_free(array);
+    plist_free(plist);
     return result;
+}
+
+QString MacVolumeFixture::copyReport(TestTree& tree, const QString& relative)
+{
+    const QString copy = tree.file(relative);
+    const int status = QProcess::execute(
+        QStringLiteral("cp"), {QStringLiteral("-a"), QStringLiteral("--attributes-only"),
+                               tree.path(QStringLiteral("mac/Users/alice/Downloads/report.pdf")), copy});
+    return status == 0 ? QString() : QStringLiteral("cp --attributes-only failed for %1").arg(copy);
+}
+
+QString MacVolumeFixture::brokenVolume(TestTree& tree, const QString& folder, bool withEvents)
+{
+    const QString volume = tree.folder(folder);
+    if (const QString error = copyReport(tree, folder + QStringLiteral("/Users/alice/Downloads/report.pdf"));
+        !error.isEmpty())
+        return error;
+    QDir().mkpath(QFileInfo(execPolicyPath(volume)).path());
+    QFile garbage(execPolicyPath(volume));
+    if (!garbage.open(QIODevice::WriteOnly) || garbage.write(QByteArray(2048, '\x5a')) != 2048)
+        return garbage.errorString();
+    garbage.close();
+    if (!withEvents)
+        return {};
+    const QString events = eventsPath(volume + QStringLiteral("/Users/alice"));
+    QDir().mkpath(QFileInfo(events).path());
+    if (!QFile::copy(eventsPath(tree.path(QStringLiteral("mac/Users/alice"))), events))
+        return QStringLiteral("cannot copy %1").arg(events);
+    return {};
 }
 
 QString MacVolumeFixture::execute(const QString& path, const QString& sql, const QList<QVariantList>& rows)

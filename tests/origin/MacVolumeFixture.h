@@ -23,6 +23,13 @@ public:
     // Users/bob/mail.txt (big-endian key 77, Mail, in Samba's form, id in lower case).
     // Returns an empty text, or what failed.
     static QString populate(TestTree& tree, const QString& folder);
+    // A file at `relative` with the attributes of the populated volume "mac"'s report.pdf.
+    static QString copyReport(TestTree& tree, const QString& relative);
+    // A volume at `folder` whose ExecPolicy is not a database, alice's events database
+    // copied from "mac" when `withEvents`, and Users/alice/Downloads/report.pdf copied.
+    static QString brokenVolume(TestTree& tree, const QString& folder, bool withEvents);
+    // A binary property list of `plist`, which is freed.
+    static QByteArray binaryPlist(void* plist);
 
     // An 11-byte provenance value whose last 8 bytes are `key`, little- or big-endian.
     static QByteArray provenanceValue(qint64 key, bool littleEndian = true);

@@ -114,13 +114,8 @@ private slots:
         QFETCH(bool, event);
         QFETCH(bool, record);
         const QString file = folder + u"/copy.pdf"_s;
-        if (!QFile::exists(m_tree.path(file))) {
-            m_tree.file(file);
-            QCOMPARE(QProcess::execute(u"cp"_s, {u"-a"_s, u"--attributes-only"_s,
-                                                 m_tree.path(u"mac/Users/alice/Downloads/report.pdf"_s),
-                                                 m_tree.path(file)}),
-                     0);
-        }
+        if (!QFile::exists(m_tree.path(file)))
+            QCOMPARE(MacVolumeFixture::copyReport(m_tree, file), QString());
         for (QString& option : options) {
             if (option.startsWith(u"mac"_s))
                 option = m_tree.path(option);
@@ -179,16 +174,8 @@ private slots:
 
     void damagedDatabaseIsNoted()
     {
-        const QString volume = m_tree.folder(u"broken"_s);
-        const QString report = m_tree.file(u"broken/Users/alice/Downloads/report.pdf"_s);
-        QCOMPARE(QProcess::execute(u"cp"_s, {u"-a"_s, u"--attributes-only"_s,
-                                             m_tree.path(u"mac/Users/alice/Downloads/report.pdf"_s), report}),
-                 0);
-        QDir().mkpath(volume + u"/private/var/db/SystemPolicyConfiguration"_s);
-        QFile garbage(MacVolumeFixture::execPolicyPath(volume));
-        QVERIFY(garbage.open(QIODevice::WriteOnly));
-        garbage.write(QByteArray(2048, '\x5a'));
-        garbage.close();
+        QCOMPARE(MacVolumeFixture::brokenVolume(m_tree, u"broken"_s, false), QString());
+        const QString volume = m_tree.path(u"broken"_s);
         const Run run = cli({u"crawl"_s, u"--format"_s, u"jsonl"_s, volume});
         QCOMPARE(run.status, 0);
         QCOMPARE(run.errors, u"quellmark-cli: %1: file is not a database\n"_s.arg(

@@ -102,13 +102,7 @@ private slots:
         plist_t array = plist_new_array();
         plist_array_append_item(array, plist_new_string("https://example.org/"));
         plist_array_append_item(array, plist_new_uint(7));
-        char* bytes = nullptr;
-        uint32_t length = 0;
-        plist_to_bin(array, &bytes, &length);
-        const QByteArray mixed(bytes, qsizetype(length));
-        plist_to_bin_free(bytes);
-        plist_free(array);
-        QVERIFY(!WhereFroms::parse(mixed));
+        QVERIFY(!WhereFroms::parse(MacVolumeFixture::binaryPlist(array)));
     }
 
     void provenanceKeys()

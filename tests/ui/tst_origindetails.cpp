@@ -16,7 +16,6 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
@@ -140,10 +139,8 @@ private slots:
 
     void dropWindowWithMacVolume()
     {
-        const QString copy = m_tree.file(u"elsewhere/copy.pdf"_s);
-        QCOMPARE(QProcess::execute(u"cp"_s, {u"-a"_s, u"--attributes-only"_s,
-                                             m_tree.path(u"mac/Users/alice/Downloads/report.pdf"_s), copy}),
-                 0);
+        QCOMPARE(MacVolumeFixture::copyReport(m_tree, u"elsewhere/copy.pdf"_s), QString());
+        const QString copy = m_tree.path(u"elsewhere/copy.pdf"_s);
         DropView view;
         auto* details = view.findChild<OriginDetailsController*>();
         details->showAction()->trigger();
@@ -166,19 +163,8 @@ private slots:
 
     void brokenDatabaseGivesNotes()
     {
-        const QString volume = m_tree.folder(u"broken"_s);
-        const QString report = m_tree.file(u"broken/Users/alice/Downloads/report.pdf"_s);
-        QCOMPARE(QProcess::execute(u"cp"_s, {u"-a"_s, u"--attributes-only"_s,
-                                             m_tree.path(u"mac/Users/alice/Downloads/report.pdf"_s), report}),
-                 0);
-        QDir().mkpath(QFileInfo(MacVolumeFixture::execPolicyPath(volume)).path());
-        QDir().mkpath(QFileInfo(MacVolumeFixture::eventsPath(volume + u"/Users/alice"_s)).path());
-        QVERIFY(QFile::copy(MacVolumeFixture::eventsPath(m_mac + u"/Users/alice"_s),
-                            MacVolumeFixture::eventsPath(volume + u"/Users/alice"_s)));
-        QFile garbage(MacVolumeFixture::execPolicyPath(volume));
-        QVERIFY(garbage.open(QIODevice::WriteOnly));
-        garbage.write(QByteArray(2048, '\x5a'));
-        garbage.close();
+        QCOMPARE(MacVolumeFixture::brokenVolume(m_tree, u"broken"_s, true), QString());
+        const QString volume = m_tree.path(u"broken"_s);
 
         CrawlerView view;
         crawl(view, volume);
