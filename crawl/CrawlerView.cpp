@@ -57,6 +57,10 @@ CrawlerView::CrawlerView(QWidget* parent)
     status->addStretch();
     status->addWidget(m_status);
     status->addWidget(m_stop);
+    // The list does not jump when the button goes at the end of a crawl.
+    QSizePolicy keepPlace = m_stop->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    m_stop->setSizePolicy(keepPlace);
     status->addStretch();
     layout->addLayout(status);
 

@@ -49,6 +49,16 @@ bool hasContent(const QImage& image)
     return false;
 }
 
+// Shows the model's rows in a list of 300 by 200 pixels.
+bool show(RecordListView& view, QAbstractItemModel& model)
+{
+    view.setItemDelegate(new OnePieceRow(&view));
+    view.setModel(&model);
+    view.resize(300, 200);
+    view.show();
+    return QTest::qWaitForWindowExposed(&view);
+}
+
 QStandardItem* record(const QString& text)
 {
     auto* item = new QStandardItem(text);
@@ -143,11 +153,7 @@ void TestRecordListView::rowsAreWhereTheirNumberSays()
     QFETCH(int, scrollTo);
     GrowingModel model;
     RecordListView view;
-    view.setItemDelegate(new OnePieceRow(&view));
-    view.setModel(&model);
-    view.resize(300, 200);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(show(view, model));
     model.append(rows);
     const QModelIndex target = model.index(scrollTo, 0);
     view.scrollTo(target);
@@ -169,11 +175,7 @@ void TestRecordListView::keysAndClicksSelect()
     GrowingModel model;
     model.append(500);
     RecordListView view;
-    view.setItemDelegate(new OnePieceRow(&view));
-    view.setModel(&model);
-    view.resize(300, 200);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(show(view, model));
     const auto clickRow = [&view](int row, Qt::KeyboardModifiers modifiers = {}) {
         QTest::mouseClick(view.viewport(), Qt::LeftButton, modifiers,
                           view.visualRect(view.model()->index(row, 0)).center());
@@ -203,11 +205,7 @@ void TestRecordListView::appendingKeepsViewAndSelection()
     GrowingModel model;
     model.append(100);
     RecordListView view;
-    view.setItemDelegate(new OnePieceRow(&view));
-    view.setModel(&model);
-    view.resize(300, 200);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(show(view, model));
     view.scrollTo(model.index(50, 0), QAbstractItemView::PositionAtTop);
     view.selectionModel()->select(model.index(51, 0), QItemSelectionModel::Select);
     const int maximum = view.verticalScrollBar()->maximum();
