@@ -5,11 +5,13 @@
 #include "crawl/FileRow.h"
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
+#include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -101,6 +103,10 @@ CrawlerView::CrawlerView(QWidget* parent)
     // The counters move on the walk's threads; show them a few times a second.
     m_statusTimer->setInterval(250);
     connect(m_statusTimer, &QTimer::timeout, this, &CrawlerView::updateStatus);
+
+    auto* details = new OriginDetailsController(this, true);
+    details->setAnchor([crawler = m_crawler] { return QFile::encodeName(crawler->filePath()); });
+    details->follow(m_list);
 
     updateCount();
     updateStatus();

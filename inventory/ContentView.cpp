@@ -4,6 +4,7 @@
 #include "inventory/Provener.h"
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
+#include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
@@ -68,6 +69,7 @@ ContentView::ContentView(QWidget* parent)
 
     connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);
     connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateLoading);
+    (new OriginDetailsController(this, false))->follow(m_list);
     updateCount();
     updateLoading(false);
     resize(900, 560);

@@ -4,6 +4,7 @@
 #include "crawl/TreeWalker.h"
 #include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/OriginLines.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -108,16 +109,20 @@ int CrawlCommand::run(const QStringList& arguments)
         QStringLiteral("List AppleDouble files (._name) as entries, and do not lend their attributes to\n"
                        "the files they belong to."));
     parser.addOptions({quarantine, apps, threads, output, noSidecars});
+    OriginLines origin(QStringLiteral("csv"));
+    origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
     if (!CliOutput::parse(parser, arguments, 1, 1))
         return kUsage;
     if (parser.isSet(QStringLiteral("help"))) {
-        CliOutput::printHelp(
-            parser,
-            QStringLiteral(
-                "crawl [--quarantine] [--apps] [--no-sidecars] [--threads N] [--output FILE] FOLDER"));
+        CliOutput::printHelp(parser,
+                             QStringLiteral("crawl [--quarantine] [--apps] [--no-sidecars] [--threads N] "
+                                            "[--output FILE] ") +
+                                 origin.synopsis() + QStringLiteral(" FOLDER"));
         return kOk;
     }
+    if (!origin.read(parser))
+        return kUsage;
 
     TreeWalker::Options options;
     options.showQuarantine = parser.isSet(quarantine);
@@ -147,13 +152,21 @@ int CrawlCommand::run(const QStringList& arguments)
         const QByteArray bytes = csv.takeBytes();
         outFailed = out.write(bytes) != bytes.size();
     };
+    // JSON lines: each listed record's origin is read from its path, the databases once.
+    QByteArray jsonLines;
+    origin.setAnchor(QFile::encodeName(folder));
     TreeWalker walker(options);
     TreeWalker::Result result;
     {
         ProgressLine progress(walker.progress());
-        result = walker.run(folder, [&csv, &flush](std::vector<Crawled>& records) {
-            for (const Crawled& record : records)
-                csv.addRow(record.csvFields());
+        result = walker.run(folder, [&](std::vector<Crawled>& records) {
+            for (const Crawled& record : records) {
+                if (origin.isJsonLines())
+                    jsonLines += origin.line(record.name(), record.path(), record.provenanceID(),
+                                             record.quarantineApp());
+                else
+                    csv.addRow(record.csvFields());
+            }
             if (csv.bytes().size() >= 64 * 1024)
                 flush();
         });
@@ -166,6 +179,8 @@ int CrawlCommand::run(const QStringList& arguments)
     if (result.unreadableFolders > 0)
         QTextStream(stderr) << "quellmark-cli: " << result.unreadableFolders
                             << " folder(s) could not be read and were passed over\n";
+    if (origin.isJsonLines())
+        return OriginLines::write(jsonLines, file);
     if (!file.isEmpty())
         return CliOutput::emitCsv(csv, file);
     flush();

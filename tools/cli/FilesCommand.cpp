@@ -3,6 +3,7 @@
 #include "drop/FileInfo.h"
 #include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/OriginLines.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -55,6 +56,8 @@ int FilesCommand::run(const QStringList& arguments)
         QStringLiteral("no-sidecars"),
         QStringLiteral("Do not take attributes a file lacks from its AppleDouble file (._name)."));
     parser.addOption(noSidecars);
+    OriginLines origin(QStringLiteral("text"));
+    origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
                                  QStringLiteral("PATH..."));
     if (!CliOutput::parse(parser, arguments, 0))
@@ -63,6 +66,8 @@ int FilesCommand::run(const QStringList& arguments)
         CliOutput::printHelp(parser, kSynopsis);
         return kOk;
     }
+    if (!origin.read(parser))
+        return kUsage;
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty()) {
         QTextStream(stderr) << "Usage: quellmark-cli " << kSynopsis
@@ -74,8 +79,14 @@ int FilesCommand::run(const QStringList& arguments)
         ApplicationInventory::load(ApplicationDiscovery());
     QTextStream out(stdout);
     out.setEncoding(QStringConverter::Utf8);
-    for (const QString& path : paths)
-        out << FileInfo::detailFor(dropUrl(path), !parser.isSet(noSidecars)).exportText() << '\n';
+    for (const QString& path : paths) {
+        const FileDetail detail = FileInfo::detailFor(dropUrl(path), !parser.isSet(noSidecars));
+        if (origin.isJsonLines())
+            out << QString::fromUtf8(
+                origin.line(detail.name, detail.path, detail.provenanceID, detail.quarantineApp));
+        else
+            out << detail.exportText() << '\n';
+    }
     out.flush();
     if (out.status() != QTextStream::Ok) {
         CliOutput::error(QStringLiteral("cannot write to standard output"));
