@@ -106,6 +106,7 @@ CrawlerView::CrawlerView(QWidget* parent)
 
     auto* details = new OriginDetailsController(this, true);
     details->setAnchor([crawler = m_crawler] { return QFile::encodeName(crawler->filePath()); });
+    details->setSidecars([this] { return readSidecars(); });
     details->follow(m_list);
 
     updateCount();

@@ -1,5 +1,6 @@
 #include "drop/DropView.h"
 
+#include "core/SidecarPreference.h"
 #include "drop/DropPlaceholder.h"
 #include "drop/FileInfo.h"
 #include "drop/QuellmarkDropDelegate.h"
@@ -34,6 +35,7 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
 
     setFileInfo(new FileInfo);
     auto* details = new OriginDetailsController(this, true);
+    details->setSidecars(&SidecarPreference::enabled);
     details->follow(m_list);
     connect(this, &DropView::fileInfoChanged, details, [details, list = m_list] { details->follow(list); });
 }

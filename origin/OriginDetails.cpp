@@ -4,6 +4,7 @@
 #include "core/ItemAttributes.h"
 #include "core/PathXattrCalls.h"
 #include "core/PosixError.h"
+#include "core/SidecarReader.h"
 #include "origin/OriginDatabases.h"
 #include "origin/WhereFroms.h"
 
@@ -21,7 +22,8 @@ const std::vector<HostAttributeName>& whereFromsForms()
     return forms;
 }
 
-// One attribute's value; a missing attribute is simply absent, any other failure a note.
+// One attribute's value; a missing attribute (or a file system that holds none) is simply
+// absent, any other failure a note.
 template<typename Calls>
 QByteArray readValue(ItemAttributes<Calls>& item, const std::vector<HostAttributeName>& forms,
                      const char* attribute, QStringList& notes)
@@ -29,26 +31,58 @@ QByteArray readValue(ItemAttributes<Calls>& item, const std::vector<HostAttribut
     auto value = item.read(forms);
     if (value)
         return *value;
-    if (value.error().code != ENODATA)
+    if (value.error().code != ENODATA && value.error().code != ENOTSUP)
         notes.append(QStringLiteral("%1 could not be read: %2")
                          .arg(QLatin1String(attribute), value.error().description));
     return {};
 }
 
-template<typename Calls> void readAttributes(Calls calls, OriginDetails& details)
+struct RawValues
+{
+    QByteArray provenance;
+    QByteArray quarantine;
+    QByteArray whereFroms;
+};
+
+template<typename Calls> RawValues readAttributes(Calls calls, QStringList& notes)
 {
     ItemAttributes<Calls> item(std::move(calls));
-    details.provenance = readValue(item, provenanceForms(), kProvenanceAttribute, details.notes);
-    const QByteArray quarantine = readValue(item, quarantineForms(), kQuarantineAttribute, details.notes);
-    details.quarantine = QuarantineValue::decode(quarantine);
-    const QByteArray whereFroms = readValue(item, whereFromsForms(), WhereFroms::kAttribute, details.notes);
-    if (whereFroms.isEmpty())
+    return {readValue(item, provenanceForms(), kProvenanceAttribute, notes),
+            readValue(item, quarantineForms(), kQuarantineAttribute, notes),
+            readValue(item, whereFromsForms(), WhereFroms::kAttribute, notes)};
+}
+
+// What the file lacks, from its AppleDouble file, as the lists take it.
+void lendFromSidecar(const QByteArray& path, RawValues& values, QStringList& lent)
+{
+    if (!values.provenance.isEmpty() && !values.quarantine.isEmpty() && !values.whereFroms.isEmpty())
         return;
-    details.whereFroms = WhereFroms::parse(whereFroms);
+    const std::optional<AppleDouble> sidecar = SidecarReader::findFor(path);
+    if (!sidecar)
+        return;
+    for (auto [value, attribute] : {std::pair{&values.provenance, kProvenanceAttribute},
+                                    std::pair{&values.quarantine, kQuarantineAttribute},
+                                    std::pair{&values.whereFroms, WhereFroms::kAttribute}}) {
+        if (!value->isEmpty())
+            continue;
+        if (const auto lentValue = sidecar->value(attribute); lentValue && !lentValue->isEmpty()) {
+            *value = lentValue->toByteArray();
+            lent.append(QLatin1String(attribute));
+        }
+    }
+}
+
+void decode(const RawValues& values, OriginDetails& details)
+{
+    details.provenance = values.provenance;
+    details.quarantine = QuarantineValue::decode(values.quarantine);
+    if (values.whereFroms.isEmpty())
+        return;
+    details.whereFroms = WhereFroms::parse(values.whereFroms);
     if (!details.whereFroms)
         details.notes.append(QStringLiteral("%1 is not a property list of texts (%2 bytes); ignored")
                                  .arg(QLatin1String(WhereFroms::kAttribute))
-                                 .arg(whereFroms.size()));
+                                 .arg(values.whereFroms.size()));
 }
 
 void link(OriginDetails& details, const OriginDatabases& databases)
@@ -68,19 +102,24 @@ void link(OriginDetails& details, const OriginDatabases& databases)
 
 } // namespace
 
-OriginDetails OriginDetails::inspect(const QByteArray& rawPath, const OriginDatabases* databases)
+OriginDetails OriginDetails::inspect(const QByteArray& rawPath, const OriginDatabases* databases,
+                                     bool sidecars)
 {
     OriginDetails details;
     QByteArray path = rawPath;
     // A folder's listed path ends in "/"; the attributes are the folder's either way.
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
+    RawValues values;
 #ifdef __linux__
     if (path.size() >= PATH_MAX)
-        readAttributes(AnchoredXattrCalls(path), details);
+        values = readAttributes(AnchoredXattrCalls(path), details.notes);
     else
 #endif
-        readAttributes(PathXattrCalls(path), details);
+        values = readAttributes(PathXattrCalls(path), details.notes);
+    if (sidecars)
+        lendFromSidecar(path, values, details.fromSidecar);
+    decode(values, details);
     if (databases)
         link(details, *databases);
     return details;

@@ -21,10 +21,14 @@ struct OriginDetails
     std::optional<QuarantineEvent> quarantineEvent;
     std::optional<ProvenanceRecord> provenanceRecord;
     QStringList notes; // what could not be read or linked, one line each
+    // The attributes taken from the file's AppleDouble file, which it lacks itself.
+    QStringList fromSidecar;
 
     // Reads the attributes of the file at `rawPath` (any bytes, any length; symbolic links
-    // followed) and links them to `databases` when given.
-    static OriginDetails inspect(const QByteArray& rawPath, const OriginDatabases* databases);
+    // followed) and links them to `databases` when given. With `sidecars`, an attribute the
+    // file lacks is taken from its AppleDouble file, as the lists do.
+    static OriginDetails inspect(const QByteArray& rawPath, const OriginDatabases* databases,
+                                 bool sidecars = true);
 
     // The raw path of a listed record's percent-encoded path.
     static QByteArray rawPathOf(const QString& encodedPath);

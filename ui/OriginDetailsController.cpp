@@ -133,7 +133,7 @@ void OriginDetailsController::refresh()
     const auto found = m_databases.constFind(sources);
     if (found != m_databases.cend() || sources.isEmpty()) {
         const OriginDatabases* databases = found != m_databases.cend() ? found->get() : nullptr;
-        m_pane->showRecord(path, OriginDetails::inspect(path, databases), databases);
+        m_pane->showRecord(path, OriginDetails::inspect(path, databases, m_sidecars()), databases);
         emit shown();
         return;
     }

@@ -35,6 +35,9 @@ public:
     void follow(QAbstractItemView* list);
     // The path the databases are looked for from; by default each record's own.
     void setAnchor(std::function<QByteArray()> anchor) { m_anchor = std::move(anchor); }
+    // Whether a record lacking an attribute takes it from its AppleDouble file, as the list
+    // does; by default not.
+    void setSidecars(std::function<bool()> sidecars) { m_sidecars = std::move(sidecars); }
 
     // The Mac volume root or home folder to take the databases from; empty: look upward.
     void setMacRoot(const QByteArray& root);
@@ -66,6 +69,7 @@ private:
     bool m_sized = false;
     QPointer<QAbstractItemView> m_list;
     std::function<QByteArray()> m_anchor;
+    std::function<bool()> m_sidecars = [] { return false; };
     QByteArray m_macRoot;
     QHash<MacSources, std::shared_ptr<const OriginDatabases>> m_databases;
     QHash<MacSources, bool> m_loading;

@@ -141,6 +141,8 @@ QString OriginDetailsPane::describe(const QByteArray& rawPath, const OriginDetai
     QStringList notes = details.notes;
     if (databases)
         notes = databases->notes() + notes;
+    for (const QString& attribute : details.fromSidecar)
+        notes.append(tr("%1 is taken from the file's AppleDouble file (._name).").arg(attribute));
     if (!notes.isEmpty()) {
         Section section(tr("Notes"));
         for (const QString& note : notes)

@@ -34,6 +34,7 @@ int AppsCommand::run(const QStringList& arguments)
         CliOutput::printHelp(parser, QStringLiteral("apps [--output FILE] ") + origin.synopsis());
         return kOk;
     }
+    origin.setSidecars(false); // the application list reads the bundles' own attributes only
     if (!origin.read(parser))
         return kUsage;
     const QList<Prover> list = ApplicationInventory::load(ApplicationDiscovery());

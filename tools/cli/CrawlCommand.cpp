@@ -127,6 +127,7 @@ int CrawlCommand::run(const QStringList& arguments)
     TreeWalker::Options options;
     options.showQuarantine = parser.isSet(quarantine);
     options.sidecars = !parser.isSet(noSidecars);
+    origin.setSidecars(options.sidecars);
     if (parser.isSet(threads)) {
         bool ok = false;
         options.threads = parser.value(threads).toInt(&ok);

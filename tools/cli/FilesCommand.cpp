@@ -66,6 +66,7 @@ int FilesCommand::run(const QStringList& arguments)
         CliOutput::printHelp(parser, kSynopsis);
         return kOk;
     }
+    origin.setSidecars(!parser.isSet(noSidecars));
     if (!origin.read(parser))
         return kUsage;
     const QStringList paths = parser.positionalArguments();

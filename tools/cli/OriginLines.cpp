@@ -120,7 +120,7 @@ QByteArray OriginLines::line(const QString& name, const QString& encodedPath, co
                              const QString& quarantineApp)
 {
     const QByteArray path = OriginDetails::rawPathOf(encodedPath);
-    const OriginDetails details = OriginDetails::inspect(path, databasesFor(path));
+    const OriginDetails details = OriginDetails::inspect(path, databasesFor(path), m_sidecars);
     for (const QString& note : details.notes)
         warn(QStringLiteral("%1: %2").arg(QFile::decodeName(path), note));
     return OriginJson::line(name, encodedPath, provenanceID, quarantineApp, details) + '\n';

@@ -33,6 +33,8 @@ public:
     // (the crawled folder); without one, upward from each record. With jsonl the databases
     // start loading at once, beside the walk.
     void setAnchor(const QByteArray& rawPath);
+    // Whether a file lacking an attribute takes it from its AppleDouble file (as the list did).
+    void setSidecars(bool sidecars) { m_sidecars = sidecars; }
 
     // The line of one listed record, with its line feed; `encodedPath` as the record shows it.
     QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
@@ -48,6 +50,7 @@ private:
 
     QString m_plainFormat;
     bool m_jsonLines = false;
+    bool m_sidecars = true;
     QByteArray m_macRoot;
     QByteArray m_anchor;
     bool m_resolved = false; // m_fixed holds the databases of the Mac root or anchor
