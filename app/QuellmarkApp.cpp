@@ -2,10 +2,15 @@
 
 #include "app/HelpCommands.h"
 #include "app/HelpView.h"
+#include "app/PDFKitView.h"
+#include "crawl/Crawler.h"
 #include "crawl/CrawlerView.h"
 #include "drop/DropView.h"
 #include "inventory/ContentView.h"
 #include "ui/RecordListView.h"
+#include "ui/RowContextMenu.h"
+#include "ui/WindowCommands.h"
+#include "ui/WindowGeometry.h"
 
 #include <QAction>
 #include <QMainWindow>
@@ -91,6 +96,15 @@ void QuellmarkApp::prepare(QMainWindow* window)
     // Closing a window discards it and its model; reopening starts empty.
     window->setAttribute(Qt::WA_DeleteOnClose);
     installMenus(window);
+    new WindowGeometry(window,
+                       window->objectName().isEmpty() ? QStringLiteral("main") : window->objectName());
+    // A folder row of any window can be crawled in the crawl window.
+    if (auto* rows = window->findChild<RowContextMenu*>()) {
+        rows->setCrawlFolder([this](const QString& folder) {
+            if (auto* crawlWindow = qobject_cast<CrawlerView*>(openWindow(QStringLiteral("crawler"))))
+                crawlWindow->crawler()->startCrawl(folder, crawlWindow->showQuarantine());
+        });
+    }
 }
 
 void QuellmarkApp::installMenus(QMainWindow* window)
@@ -100,6 +114,13 @@ void QuellmarkApp::installMenus(QMainWindow* window)
     newWindow->setShortcut(QKeySequence::New);
     QAction* close = file->addAction(tr("Close Window"), window, &QWidget::close);
     close->setShortcut(QKeySequence::Close);
+    // The window's own commands (its toolbar's among them) between New and Close.
+    if (const QList<QAction*> commands = WindowCommands::actions(window, WindowCommands::FileMenu);
+        !commands.isEmpty()) {
+        file->insertSeparator(close);
+        file->insertActions(close, commands);
+        file->insertSeparator(close);
+    }
     file->addSeparator();
     QAction* quit = file->addAction(tr("Quit"), this, &QuellmarkApp::closeAllWindows);
     quit->setShortcut(QKeySequence::Quit);
@@ -109,10 +130,25 @@ void QuellmarkApp::installMenus(QMainWindow* window)
     QAction* copy = edit->addAction(tr("Copy"), window, [window] {
         if (auto* list = window->findChild<RecordListView*>())
             list->copySelection();
+        else if (auto* pdf = window->findChild<PDFKitView*>())
+            pdf->copySelection();
     });
     copy->setShortcut(QKeySequence::Copy);
+    addWindowCommands(edit, WindowCommands::actions(window, WindowCommands::EditMenu));
+    if (const QList<QAction*> commands = WindowCommands::actions(window, WindowCommands::ViewMenu);
+        !commands.isEmpty())
+        addWindowCommands(window->menuBar()->addMenu(tr("&View")), commands);
 
     m_helpCommands->install(window->menuBar());
+}
+
+void QuellmarkApp::addWindowCommands(QMenu* menu, const QList<QAction*>& commands)
+{
+    for (QAction* action : commands) {
+        if (WindowCommands::isSeparated(action) && !menu->isEmpty())
+            menu->addSeparator();
+        menu->addAction(action);
+    }
 }
 
 void QuellmarkApp::closeEveryWindow()

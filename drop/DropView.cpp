@@ -3,7 +3,11 @@
 #include "drop/DropPlaceholder.h"
 #include "drop/FileInfo.h"
 #include "drop/QuellmarkDropDelegate.h"
+#include "ui/EmptyListHint.h"
+#include "ui/FindBar.h"
 #include "ui/RecordListView.h"
+#include "ui/RowContextMenu.h"
+#include "ui/RowDrag.h"
 
 #include <QEvent>
 
@@ -25,6 +29,11 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
 
     m_placeholder = new DropPlaceholder(m_list->viewport());
     m_list->viewport()->installEventFilter(this);
+    // Beside the specified window, out of the way until asked for; the hint under the symbol.
+    m_findBar = new FindBar(m_list, this);
+    new RowContextMenu(m_list);
+    new RowDrag(m_list);
+    m_hint = new EmptyListHint(tr("Drop files here"), m_list, nullptr, DropPlaceholder::kSide / 2 + 16);
 
     m_dropDelegate = new QuellmarkDropDelegate(
         {[this] { return m_fileInfo; }, [this](FileInfo* fileInfo) { setFileInfo(fileInfo); }}, this);
@@ -41,8 +50,9 @@ void DropView::setFileInfo(FileInfo* fileInfo)
     FileInfo* previous = m_fileInfo;
     m_fileInfo = fileInfo;
     m_fileInfo->setParent(this);
-    // A new selection model comes with it, so nothing is selected; the old one goes with the old model.
-    m_list->setModel(m_fileInfo);
+    // Nothing stays selected: the list gets a new selection model, or the find bar's filter starts over.
+    m_findBar->setListModel(m_fileInfo);
+    m_hint->setModel(m_fileInfo);
     connect(m_fileInfo, &FileInfo::fileListChanged, this, &DropView::updatePlaceholder);
     updatePlaceholder();
 

@@ -22,6 +22,14 @@ std::optional<Qt::DropAction> dropAction(Qt::DropActions possible)
     return std::nullopt;
 }
 
+// True when the drag comes from `target` or from a widget that contains it.
+bool isOwnDrag(const QObject* source, const QObject* target)
+{
+    const auto* widget = qobject_cast<const QWidget*>(source);
+    const auto* over = qobject_cast<const QWidget*>(target);
+    return widget && over && (widget == over || widget->isAncestorOf(over));
+}
+
 } // namespace
 
 QuellmarkDropDelegate::QuellmarkDropDelegate(Binding theFileInfo, QObject* parent)
@@ -89,6 +97,19 @@ void QuellmarkDropDelegate::feed()
 
 bool QuellmarkDropDelegate::eventFilter(QObject* watched, QEvent* event)
 {
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        // Rows dragged out of this very list and let go over it are not a new drop.
+        if (isOwnDrag(static_cast<QDropEvent*>(event)->source(), watched)) {
+            event->ignore();
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {

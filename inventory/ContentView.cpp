@@ -4,7 +4,11 @@
 #include "inventory/Provener.h"
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
+#include "ui/EmptyListHint.h"
+#include "ui/FindBar.h"
 #include "ui/RecordListView.h"
+#include "ui/RowContextMenu.h"
+#include "ui/RowDrag.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -63,8 +67,17 @@ ContentView::ContentView(QWidget* parent)
     QAction* write =
         m_toolBar->addItem(QStringLiteral("writecsv"), tr("Write CSV"), tr("Write app details to CSV file"),
                            QStringLiteral("document-save"), QStyle::SP_DialogSaveButton);
+    write->setShortcut(QKeySequence::Save);
     connect(write, &QAction::triggered, this, &ContentView::saveCSV);
     addToolBar(m_toolBar->savedArea(), m_toolBar);
+
+    // Beside the specified window, out of the way until asked for.
+    new FindBar(m_list, this);
+    new RowContextMenu(m_list);
+    new RowDrag(m_list);
+    auto* hint =
+        new EmptyListHint(tr("Press Load Apps to list the installed applications"), m_list, m_providerer);
+    connect(m_providerer, &Provener::loadingChanged, hint, [hint] { hint->setHint({}); });
 
     connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);
     connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateLoading);

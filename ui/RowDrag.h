@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QModelIndexList>
+#include <QObject>
+#include <QPersistentModelIndex>
+#include <QPoint>
+
+class QMimeData;
+class RecordListView;
+
+// Dragging rows out of a list: the selected rows' files go as URLs (text/uri-list), with
+// their copy text as plain text, offered for copying or linking, never for moving. A press
+// on a row that is already selected keeps the selection, so that several rows drag together;
+// releasing without dragging then selects that row alone, as a click does.
+class RowDrag : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RowDrag(RecordListView* list);
+
+    // What a drag of `rows` carries (rows in list order).
+    static QMimeData* mimeData(const QModelIndexList& rows);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void startDrag();
+
+    RecordListView* m_list;
+    QPersistentModelIndex m_pressed;
+    QPoint m_pressPosition;
+    bool m_keepSelection = false;
+};
