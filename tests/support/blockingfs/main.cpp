@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr std::string_view kFiles[] = {"/blocked", "/blocked.log"};
+constexpr std::string_view kFiles[] = {"/blocked", "/blocked.csv"};
 constexpr off_t kFileSize = 4096;
 
 std::atomic_bool g_released{false};
