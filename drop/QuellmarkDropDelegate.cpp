@@ -22,14 +22,6 @@ std::optional<Qt::DropAction> dropAction(Qt::DropActions possible)
     return std::nullopt;
 }
 
-// True when the drag comes from `target` or from a widget that contains it.
-bool isOwnDrag(const QObject* source, const QObject* target)
-{
-    const auto* widget = qobject_cast<const QWidget*>(source);
-    const auto* over = qobject_cast<const QWidget*>(target);
-    return widget && over && (widget == over || widget->isAncestorOf(over));
-}
-
 } // namespace
 
 QuellmarkDropDelegate::QuellmarkDropDelegate(Binding theFileInfo, QObject* parent)
@@ -56,6 +48,13 @@ QList<QUrl> QuellmarkDropDelegate::fileUrls(const QMimeData* data)
             files.append(url);
     }
     return files;
+}
+
+bool QuellmarkDropDelegate::isOwnDrag(const QObject* source, const QObject* target)
+{
+    const auto* widget = qobject_cast<const QWidget*>(source);
+    const auto* over = qobject_cast<const QWidget*>(target);
+    return widget && over && (widget == over || widget->isAncestorOf(over));
 }
 
 bool QuellmarkDropDelegate::validateDrop(const QMimeData* data)

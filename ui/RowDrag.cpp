@@ -51,50 +51,31 @@ bool RowDrag::eventFilter(QObject* watched, QEvent* event)
         return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
+        // The view handles the press as well: a row already selected stays so until the
+        // release, which a drag never delivers, so several selected rows drag together.
         auto* press = static_cast<QMouseEvent*>(event);
-        m_pressed = QPersistentModelIndex();
-        m_keepSelection = false;
-        if (press->button() != Qt::LeftButton ||
-            press->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier))
-            break;
-        const QModelIndex row = m_list->indexAt(press->position().toPoint());
-        if (!row.isValid())
-            break;
-        m_pressed = row;
+        const bool plain = press->button() == Qt::LeftButton &&
+                           !(press->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+        m_pressed = plain ? QPersistentModelIndex(m_list->indexAt(press->position().toPoint()))
+                          : QPersistentModelIndex();
         m_pressPosition = press->position().toPoint();
-        if (m_list->selectionModel()->isSelected(row)) {
-            // The view would select this row alone at once; that waits for the release.
-            m_keepSelection = true;
-            m_list->setFocus(Qt::MouseFocusReason);
-            m_list->selectionModel()->setCurrentIndex(row, QItemSelectionModel::NoUpdate);
-            return true;
-        }
         break;
     }
     case QEvent::MouseMove: {
         auto* move = static_cast<QMouseEvent*>(event);
         if (!m_pressed.isValid() || !(move->buttons() & Qt::LeftButton))
             break;
-        if ((move->position().toPoint() - m_pressPosition).manhattanLength() <
-            QApplication::startDragDistance())
-            return m_keepSelection;
-        m_pressed = QPersistentModelIndex();
-        m_keepSelection = false;
-        startDrag();
+        // Moving from a row drags it rather than stretching the selection.
+        if ((move->position().toPoint() - m_pressPosition).manhattanLength() >=
+            QApplication::startDragDistance()) {
+            m_pressed = QPersistentModelIndex();
+            startDrag();
+        }
         return true;
     }
-    case QEvent::MouseButtonRelease: {
-        const QModelIndex row = m_pressed;
-        const bool keptSelection = m_keepSelection;
+    case QEvent::MouseButtonRelease:
         m_pressed = QPersistentModelIndex();
-        m_keepSelection = false;
-        if (keptSelection && row.isValid()) {
-            m_list->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect |
-                                                               QItemSelectionModel::Rows);
-            return true;
-        }
         break;
-    }
     default:
         break;
     }

@@ -9,9 +9,7 @@ class QMimeData;
 class RecordListView;
 
 // Dragging rows out of a list: the selected rows' files go as URLs (text/uri-list), with
-// their copy text as plain text, offered for copying or linking, never for moving. A press
-// on a row that is already selected keeps the selection, so that several rows drag together;
-// releasing without dragging then selects that row alone, as a click does.
+// their copy text as plain text, offered for copying or linking, never for moving.
 class RowDrag : public QObject
 {
     Q_OBJECT
@@ -31,5 +29,4 @@ private:
     RecordListView* m_list;
     QPersistentModelIndex m_pressed;
     QPoint m_pressPosition;
-    bool m_keepSelection = false;
 };
