@@ -11,7 +11,7 @@ namespace {
 // How long one event-loop pass may spend examining rows, and how many rows it may add to
 // the view at most (each costs the view a little too).
 constexpr qint64 kScanBudgetMs = 8;
-constexpr int kMaxRowsPerPass = 20000;
+constexpr int kMaxRowsPerPass = 4096;
 
 QStringList roleFields(const QModelIndex& index)
 {
