@@ -240,11 +240,12 @@ void PDFKitView::paintSelection()
     painter.translate(page.topLeft());
     painter.scale(page.width() / points.width(), page.height() / points.height());
     QColor colour = palette().color(QPalette::Highlight);
-    colour.setAlpha(90);
+    colour.setAlpha(120);
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
+    // The boxes are a character's each, tight round the glyph: widened a little, they join up.
     for (const QPolygonF& bound : std::as_const(m_selectedBounds))
-        painter.drawPolygon(bound);
+        painter.drawRect(bound.boundingRect().adjusted(-0.5, -0.5, 0.5, 0.5));
 }
 
 bool PDFKitView::handleKey(QEvent* event)

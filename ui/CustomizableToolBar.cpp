@@ -18,15 +18,18 @@ CustomizableToolBar::CustomizableToolBar(const QString& identifier, QWidget* par
     setMovable(true);
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(this, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& position) { m_customizeMenu->exec(mapToGlobal(position)); });
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        QMenu menu(this);
+        menu.addActions(m_customizeMenu->actions());
+        menu.addSeparator();
+        menu.addAction(m_reset);
+        menu.exec(mapToGlobal(position));
+    });
     connect(this, &QToolBar::topLevelChanged, this, [this](bool floating) {
         if (!floating)
             rememberArea();
     });
 
-    m_customizeMenu->addSeparator();
-    m_customizeMenu->addAction(m_reset);
     connect(m_reset, &QAction::triggered, this, &CustomizableToolBar::reset);
     // With every button hidden the bar is a thin strip; the View menu still has these.
     WindowCommands::mark(m_customizeMenu->menuAction(), WindowCommands::ViewMenu);
@@ -56,7 +59,7 @@ QAction* CustomizableToolBar::addItem(const QString& itemIdentifier, const QStri
 
     auto* toggle = new QAction(title, this);
     toggle->setCheckable(true);
-    m_customizeMenu->insertAction(m_customizeMenu->actions().value(int(m_items.size())), toggle);
+    m_customizeMenu->addAction(toggle);
     connect(toggle, &QAction::toggled, this,
             [this, itemIdentifier](bool shown) { setItemShown(itemIdentifier, shown); });
 

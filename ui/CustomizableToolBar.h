@@ -40,7 +40,8 @@ public:
     // Every button shown, the bar shown and on top, the saved choices forgotten.
     void reset();
 
-    // The bar's context menu: one checkable entry per button, then "Reset Toolbar".
+    // "Toolbar Buttons": one checkable entry per button. The bar's context menu has these and
+    // "Reset Toolbar".
     QMenu* customizeMenu() const { return m_customizeMenu; }
     QAction* resetAction() const { return m_reset; }
 
