@@ -69,11 +69,11 @@ QByteArray RowContextMenu::containingFolder(const QByteArray& rawPath)
     return rawPath.left(slash);
 }
 
-QModelIndexList RowContextMenu::selectedRows() const
+QModelIndexList RowContextMenu::selectedRows(const QAbstractItemView* list)
 {
-    if (!m_list->selectionModel())
+    if (!list->selectionModel())
         return {};
-    QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    QModelIndexList rows = list->selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(),
               [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     return rows;
@@ -82,7 +82,7 @@ QModelIndexList RowContextMenu::selectedRows() const
 void RowContextMenu::copyPaths()
 {
     QByteArrayList paths;
-    for (const QModelIndex& row : selectedRows()) {
+    for (const QModelIndex& row : selectedRows(m_list)) {
         const QByteArray path = rawPath(row);
         if (!path.isEmpty())
             paths.append(path);

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QAbstractItemView;
 class QAction;
 class QMenu;
 class RecordListView;
@@ -46,6 +47,8 @@ public:
     // A file URL for raw path bytes, exact whatever they are.
     static QUrl fileUrl(const QByteArray& rawPath);
     static QByteArray containingFolder(const QByteArray& rawPath);
+    // A list's selected rows in list order, whatever order they were selected in.
+    static QModelIndexList selectedRows(const QAbstractItemView* list);
 
 public slots:
     // The selected rows' paths, in list order, one a line, as the bytes the file system
@@ -58,7 +61,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QModelIndexList selectedRows() const;
     QByteArray currentPath() const;
     bool currentIsCrawlableFolder() const;
 

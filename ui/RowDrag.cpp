@@ -10,8 +10,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 
-#include <algorithm>
-
 RowDrag::RowDrag(RecordListView* list) : QObject(list), m_list(list)
 {
     m_list->viewport()->installEventFilter(this);
@@ -35,11 +33,9 @@ QMimeData* RowDrag::mimeData(const QModelIndexList& rows)
 
 void RowDrag::startDrag()
 {
-    QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    const QModelIndexList rows = RowContextMenu::selectedRows(m_list);
     if (rows.isEmpty())
         return;
-    std::sort(rows.begin(), rows.end(),
-              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     auto* drag = new QDrag(m_list);
     drag->setMimeData(mimeData(rows));
     drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
