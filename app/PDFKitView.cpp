@@ -46,8 +46,8 @@ qreal screenResolution()
 
 PDFKitView::PDFKitView(const QUrl& url, QWidget* parent)
     : QWidget(parent), m_url(url), m_document(new QPdfDocument(this)), m_pdfView(new QPdfView(this)),
-      m_notice(new QLabel(tr("The user guide could not be opened."))),
-      m_highlight(new QWidget(m_pdfView->viewport())), m_zoomIn(new QAction(tr("Zoom In"), this)),
+      m_notice(new QLabel(tr("The user guide could not be opened."))), m_viewport(m_pdfView->viewport()),
+      m_highlight(new QWidget(m_viewport)), m_zoomIn(new QAction(tr("Zoom In"), this)),
       m_zoomOut(new QAction(tr("Zoom Out"), this)), m_fit(new QAction(tr("Fit Page"), this))
 {
     auto* layout = new QVBoxLayout(this);
@@ -300,7 +300,9 @@ bool PDFKitView::handleKey(QEvent* event)
 
 bool PDFKitView::eventFilter(QObject* watched, QEvent* event)
 {
-    QWidget* viewport = m_pdfView->viewport();
+    // Compared with pointers kept, not asked for: the viewport has events while the view is
+    // being destroyed.
+    QWidget* viewport = m_viewport;
     if (watched == m_highlight && event->type() == QEvent::Paint) {
         paintSelection();
         return true;

@@ -73,6 +73,7 @@ private:
     QPdfDocument* m_document = nullptr;
     QPdfView* m_pdfView = nullptr;
     QLabel* m_notice = nullptr;
+    QWidget* m_viewport = nullptr;
     QWidget* m_highlight = nullptr;
     QAction* m_zoomIn = nullptr;
     QAction* m_zoomOut = nullptr;

@@ -6,7 +6,7 @@
 
 EmptyListHint::EmptyListHint(const QString& text, QAbstractItemView* list, QAbstractItemModel* model,
                              int verticalOffset)
-    : QLabel(text, list->viewport()), m_list(list), m_verticalOffset(verticalOffset)
+    : QLabel(text, list->viewport()), m_verticalOffset(verticalOffset)
 {
     setObjectName(QStringLiteral("emptyListHint"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -48,7 +48,7 @@ void EmptyListHint::refresh()
 
 void EmptyListHint::place()
 {
-    const QRect area = m_list->viewport()->rect();
+    const QRect area = parentWidget()->rect();
     const int width = std::max(area.width() - 24, 0);
     resize(width, heightForWidth(width));
     QRect box = rect();
@@ -58,7 +58,8 @@ void EmptyListHint::place()
 
 bool EmptyListHint::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_list->viewport() && event->type() == QEvent::Resize && !isHidden())
+    // Its parent is the viewport, which has events while the list is being destroyed.
+    if (watched == parentWidget() && event->type() == QEvent::Resize && !isHidden())
         place();
     return QLabel::eventFilter(watched, event);
 }

@@ -33,7 +33,6 @@ private:
     void refresh();
     void place();
 
-    QAbstractItemView* m_list;
     QPointer<QAbstractItemModel> m_model;
     QList<QMetaObject::Connection> m_connections;
     int m_verticalOffset;

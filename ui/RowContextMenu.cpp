@@ -19,7 +19,7 @@
 #include <sys/stat.h>
 
 RowContextMenu::RowContextMenu(RecordListView* list)
-    : QObject(list), m_list(list),
+    : QObject(list), m_list(list), m_viewport(list->viewport()),
       // The key is only shown: Edit > Copy owns the shortcut.
       m_copy(new QAction(tr("Copy") + QLatin1Char('\t') +
                              QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText),
@@ -30,7 +30,7 @@ RowContextMenu::RowContextMenu(RecordListView* list)
 {
     // Events rather than customContextMenuRequested, which does not tell the Menu key from a click.
     m_list->installEventFilter(this);
-    m_list->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
     connect(m_copy, &QAction::triggered, m_list, &RecordListView::copySelection);
     connect(m_copyPath, &QAction::triggered, this, &RowContextMenu::copyPaths);
     connect(m_openFolder, &QAction::triggered, this, &RowContextMenu::openContainingFolder);
@@ -155,12 +155,13 @@ QMenu* RowContextMenu::menuFor(const QModelIndex& row)
 
 bool RowContextMenu::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::ContextMenu || (watched != m_list && watched != m_list->viewport()))
+    // Compared, not asked for: the viewport has events while the list is being destroyed.
+    if (event->type() != QEvent::ContextMenu || (watched != m_list && watched != m_viewport))
         return QObject::eventFilter(watched, event);
     auto* request = static_cast<QContextMenuEvent*>(event);
     QModelIndex row;
     QPoint at;
-    if (request->reason() == QContextMenuEvent::Mouse && watched == m_list->viewport()) {
+    if (request->reason() == QContextMenuEvent::Mouse && watched == m_viewport) {
         at = request->pos();
         row = m_list->indexAt(at);
     } else {

@@ -11,6 +11,7 @@
 class QAbstractItemView;
 class QAction;
 class QMenu;
+class QWidget;
 class RecordListView;
 
 // The context menu of a list's rows (right click, or the Menu key): Copy, as Edit > Copy;
@@ -65,6 +66,7 @@ private:
     bool currentIsCrawlableFolder() const;
 
     RecordListView* m_list;
+    QWidget* m_viewport;
     CrawlFolder m_crawlFolder;
     QAction* m_copy;
     QAction* m_copyPath;

@@ -10,9 +10,9 @@
 #include <QMimeData>
 #include <QMouseEvent>
 
-RowDrag::RowDrag(RecordListView* list) : QObject(list), m_list(list)
+RowDrag::RowDrag(RecordListView* list) : QObject(list), m_list(list), m_viewport(list->viewport())
 {
-    m_list->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
 }
 
 QMimeData* RowDrag::mimeData(const QModelIndexList& rows)
@@ -43,7 +43,8 @@ void RowDrag::startDrag()
 
 bool RowDrag::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != m_list->viewport())
+    // Compared, not asked for: the viewport has events while the list is being destroyed.
+    if (watched != m_viewport)
         return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::MouseButtonPress: {

@@ -6,6 +6,7 @@
 #include <QPoint>
 
 class QMimeData;
+class QWidget;
 class RecordListView;
 
 // Dragging rows out of a list: the selected rows' files go as URLs (text/uri-list), with
@@ -27,6 +28,7 @@ private:
     void startDrag();
 
     RecordListView* m_list;
+    QWidget* m_viewport;
     QPersistentModelIndex m_pressed;
     QPoint m_pressPosition;
 };

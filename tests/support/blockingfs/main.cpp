@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -95,6 +96,8 @@ int main(int argc, char* argv[])
     }
     g_log = argv[1];
     std::signal(SIGUSR1, release);
+    // A test that dies leaves no mount behind: we get SIGTERM, and unmount.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 
     fuse_operations operations{};
     operations.getattr = getAttributes;
