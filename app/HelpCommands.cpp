@@ -71,7 +71,8 @@ QAction* HelpCommands::install(QMenu* helpMenu)
 
     auto* action = new QAction(tr("Quellmark Help"), helpMenu);
     action->setObjectName(kActionName);
-    action->setShortcuts({});
+    // The desktop's key for help contents.
+    action->setShortcut(QKeySequence::HelpContents);
     action->setMenuRole(QAction::NoRole);
     connect(action, &QAction::triggered, this, &HelpCommands::openHelp);
     helpMenu->insertAction(before, action);

@@ -4,12 +4,17 @@
 #include "app/HelpView.h"
 #include "app/LaunchArguments.h"
 #include "core/PathEncoding.h"
+#include "app/PDFKitView.h"
+#include "crawl/Crawler.h"
 #include "crawl/CrawlerView.h"
 #include "drop/DropView.h"
 #include "drop/QuellmarkDropDelegate.h"
 #include "inventory/ContentView.h"
 #include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
+#include "ui/RowContextMenu.h"
+#include "ui/WindowCommands.h"
+#include "ui/WindowGeometry.h"
 
 #include <QAction>
 #include <QDir>
@@ -123,6 +128,15 @@ void QuellmarkApp::prepare(QMainWindow* window)
     // Closing a window discards it and its model; reopening starts empty.
     window->setAttribute(Qt::WA_DeleteOnClose);
     installMenus(window);
+    new WindowGeometry(window,
+                       window->objectName().isEmpty() ? QStringLiteral("main") : window->objectName());
+    // A folder row of any window can be crawled in the crawl window.
+    if (auto* rows = window->findChild<RowContextMenu*>()) {
+        rows->setCrawlFolder([this](const QString& folder) {
+            if (auto* crawlWindow = qobject_cast<CrawlerView*>(openWindow(QStringLiteral("crawler"))))
+                crawlWindow->crawler()->startCrawl(folder, crawlWindow->showQuarantine());
+        });
+    }
 }
 
 void QuellmarkApp::installMenus(QMainWindow* window)
@@ -132,6 +146,13 @@ void QuellmarkApp::installMenus(QMainWindow* window)
     newWindow->setShortcut(QKeySequence::New);
     QAction* close = file->addAction(tr("Close Window"), window, &QWidget::close);
     close->setShortcut(QKeySequence::Close);
+    // The window's own commands (its toolbar's among them) between New and Close.
+    if (const QList<QAction*> commands = WindowCommands::actions(window, WindowCommands::FileMenu);
+        !commands.isEmpty()) {
+        file->insertSeparator(close);
+        file->insertActions(close, commands);
+        file->insertSeparator(close);
+    }
     file->addSeparator();
     QAction* quit = file->addAction(tr("Quit"), this, &QuellmarkApp::closeAllWindows);
     quit->setShortcut(QKeySequence::Quit);
@@ -141,13 +162,33 @@ void QuellmarkApp::installMenus(QMainWindow* window)
     QAction* copy = edit->addAction(tr("Copy"), window, [window] {
         if (auto* list = window->findChild<RecordListView*>())
             list->copySelection();
+        else if (auto* pdf = window->findChild<PDFKitView*>())
+            pdf->copySelection();
     });
     copy->setShortcut(QKeySequence::Copy);
-
-    if (const auto* details = window->findChild<OriginDetailsController*>())
-        details->addMenuTo(window->menuBar()->addMenu(tr("&View")));
+    addWindowCommands(edit, WindowCommands::actions(window, WindowCommands::EditMenu));
+    // One View menu: the details pane first, then the window's own view commands.
+    const QList<QAction*> viewCommands = WindowCommands::actions(window, WindowCommands::ViewMenu);
+    const auto* details = window->findChild<OriginDetailsController*>();
+    if (details || !viewCommands.isEmpty()) {
+        QMenu* view = window->menuBar()->addMenu(tr("&View"));
+        if (details)
+            details->addMenuTo(view);
+        if (details && !viewCommands.isEmpty())
+            view->addSeparator();
+        addWindowCommands(view, viewCommands);
+    }
 
     m_helpCommands->install(window->menuBar());
+}
+
+void QuellmarkApp::addWindowCommands(QMenu* menu, const QList<QAction*>& commands)
+{
+    for (QAction* action : commands) {
+        if (WindowCommands::isSeparated(action) && !menu->isEmpty())
+            menu->addSeparator();
+        menu->addAction(action);
+    }
 }
 
 void QuellmarkApp::closeEveryWindow()

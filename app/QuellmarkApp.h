@@ -9,7 +9,9 @@
 class ContentView;
 struct LaunchArguments;
 class HelpCommands;
+class QAction;
 class QMainWindow;
+class QMenu;
 
 // The application: opens windows by identifier and gives each its menus. Main
 // windows are a group (any number, each with its own model); "crawler", "dropview"
@@ -41,6 +43,8 @@ private:
     using Factory = std::function<QMainWindow*()>;
 
     void installMenus(QMainWindow* window);
+    // Adds a window's own commands to one of its menus (see WindowCommands).
+    static void addWindowCommands(QMenu* menu, const QList<QAction*>& commands);
     void prepare(QMainWindow* window);
     void closeEveryWindow();
 

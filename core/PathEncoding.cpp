@@ -7,6 +7,11 @@ QString encodePath(const QByteArray& rawPath)
     return QString::fromLatin1(rawPath.toPercentEncoding(kept));
 }
 
+QByteArray decodePath(const QString& encodedPath)
+{
+    return QByteArray::fromPercentEncoding(encodedPath.toUtf8());
+}
+
 QString displayName(const QByteArray& rawName)
 {
     return QString::fromUtf8(rawName);

@@ -8,6 +8,9 @@
 // hex), slashes stay. Takes the raw bytes so that names which are not UTF-8 stay exact.
 QString encodePath(const QByteArray& rawPath);
 
+// The file-system bytes of a path in that encoded form (the inverse of encodePath).
+QByteArray decodePath(const QString& encodedPath);
+
 // The name of a path component as the user reads it: UTF-8 with U+FFFD in place of
 // bytes that are not.
 QString displayName(const QByteArray& rawName);

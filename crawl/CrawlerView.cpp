@@ -6,7 +6,12 @@
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
 #include "ui/OriginDetailsController.h"
+#include "ui/EmptyListHint.h"
+#include "ui/FindBar.h"
+#include "ui/NameOnlyIconProvider.h"
 #include "ui/RecordListView.h"
+#include "ui/RowContextMenu.h"
+#include "ui/RowDrag.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -82,6 +87,7 @@ CrawlerView::CrawlerView(QWidget* parent)
     QAction* write = m_toolBar->addItem(QStringLiteral("writefolder"), tr("Save Folder to CSV"),
                                         tr("Write results to a CSV file"), QStringLiteral("document-save"),
                                         QStyle::SP_DialogSaveButton);
+    write->setShortcut(QKeySequence::Save);
     connect(write, &QAction::triggered, this, &CrawlerView::saveCSV);
     addToolBar(m_toolBar->savedArea(), m_toolBar);
 
@@ -93,6 +99,12 @@ CrawlerView::CrawlerView(QWidget* parent)
     connect(m_readSidecars, &QAction::toggled, this, [](bool on) { SidecarPreference::setEnabled(on); });
     m_crawlMenu->addAction(m_readSidecars);
     menuBar()->addMenu(m_crawlMenu);
+    // Beside the specified window, out of the way until asked for.
+    new FindBar(m_list, this);
+    auto* rows = new RowContextMenu(m_list);
+    new RowDrag(m_list);
+    auto* hint = new EmptyListHint(tr("Choose a folder with Load Folder"), m_list, m_crawler);
+    connect(m_crawler, &Crawler::filePathChanged, hint, [hint] { hint->setHint({}); });
 
     connect(m_crawler, &Crawler::filePathChanged, m_filePath, &QLabel::setText);
     connect(m_crawler, &Crawler::rowsInserted, this, &CrawlerView::updateCount);
@@ -108,6 +120,7 @@ CrawlerView::CrawlerView(QWidget* parent)
     details->setAnchor([crawler = m_crawler] { return QFile::encodeName(crawler->filePath()); });
     details->setSidecars([this] { return readSidecars(); });
     details->follow(m_list);
+    details->offerOnRows(rows, m_list);
 
     updateCount();
     updateStatus();
@@ -148,6 +161,7 @@ QFileDialog* CrawlerView::chooseFolder()
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    NameOnlyIconProvider::useIn(dialog);
     connect(this, &QObject::destroyed, dialog, &QWidget::close);
     // The switch as it is now: changing it while the dialog is up does not change this crawl.
     const bool show = showQuarantine();

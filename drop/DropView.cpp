@@ -4,8 +4,12 @@
 #include "drop/DropPlaceholder.h"
 #include "drop/FileInfo.h"
 #include "drop/QuellmarkDropDelegate.h"
+#include "ui/EmptyListHint.h"
+#include "ui/FindBar.h"
 #include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
+#include "ui/RowContextMenu.h"
+#include "ui/RowDrag.h"
 
 #include <QEvent>
 
@@ -27,6 +31,11 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
 
     m_placeholder = new DropPlaceholder(m_list->viewport());
     m_list->viewport()->installEventFilter(this);
+    // Beside the specified window, out of the way until asked for; the hint under the symbol.
+    m_findBar = new FindBar(m_list, this);
+    auto* rows = new RowContextMenu(m_list);
+    new RowDrag(m_list);
+    m_hint = new EmptyListHint(tr("Drop files here"), m_list, nullptr, DropPlaceholder::kSide / 2 + 16);
 
     m_dropDelegate = new QuellmarkDropDelegate(
         {[this] { return m_fileInfo; }, [this](FileInfo* fileInfo) { setFileInfo(fileInfo); }}, this);
@@ -37,6 +46,7 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
     auto* details = new OriginDetailsController(this, true);
     details->setSidecars(&SidecarPreference::enabled);
     details->follow(m_list);
+    details->offerOnRows(rows, m_list);
     connect(this, &DropView::fileInfoChanged, details, [details, list = m_list] { details->follow(list); });
 }
 
@@ -47,8 +57,9 @@ void DropView::setFileInfo(FileInfo* fileInfo)
     FileInfo* previous = m_fileInfo;
     m_fileInfo = fileInfo;
     m_fileInfo->setParent(this);
-    // A new selection model comes with it, so nothing is selected; the old one goes with the old model.
-    m_list->setModel(m_fileInfo);
+    // Nothing stays selected: the list gets a new selection model, or the find bar's filter starts over.
+    m_findBar->setListModel(m_fileInfo);
+    m_hint->setModel(m_fileInfo);
     connect(m_fileInfo, &FileInfo::fileListChanged, this, &DropView::updatePlaceholder);
     updatePlaceholder();
 

@@ -5,6 +5,8 @@
 #include <QMainWindow>
 
 class DropPlaceholder;
+class EmptyListHint;
+class FindBar;
 class FileInfo;
 class QuellmarkDropDelegate;
 class RecordListView;
@@ -48,4 +50,6 @@ private:
     RecordListView* m_list;
     DropPlaceholder* m_placeholder;
     QuellmarkDropDelegate* m_dropDelegate;
+    FindBar* m_findBar;
+    EmptyListHint* m_hint;
 };

@@ -51,6 +51,13 @@ QList<QUrl> QuellmarkDropDelegate::fileUrls(const QMimeData* data)
     return files;
 }
 
+bool QuellmarkDropDelegate::isOwnDrag(const QObject* source, const QObject* target)
+{
+    const auto* widget = qobject_cast<const QWidget*>(source);
+    const auto* over = qobject_cast<const QWidget*>(target);
+    return widget && over && (widget == over || widget->isAncestorOf(over));
+}
+
 bool QuellmarkDropDelegate::validateDrop(const QMimeData* data)
 {
     return !fileUrls(data).isEmpty();
@@ -96,6 +103,19 @@ void QuellmarkDropDelegate::feed()
 
 bool QuellmarkDropDelegate::eventFilter(QObject* watched, QEvent* event)
 {
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        // Rows dragged out of this very list and let go over it are not a new drop.
+        if (isOwnDrag(static_cast<QDropEvent*>(event)->source(), watched)) {
+            event->ignore();
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {

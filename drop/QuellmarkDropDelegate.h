@@ -37,6 +37,9 @@ public:
 
     // The local file URLs of a drag, in the order the drag gives them.
     static QList<QUrl> fileUrls(const QMimeData* data);
+    // True when a drag from `source` over `target` comes from that widget or one that holds
+    // it: rows dragged out of the list and let go over it again are not a new drop.
+    static bool isOwnDrag(const QObject* source, const QObject* target);
     // True when the drag carries at least one local file URL.
     static bool validateDrop(const QMimeData* data);
     // Starts a new list and queues the drag's file URLs; false (and nothing changed)

@@ -4,8 +4,12 @@
 #include "inventory/Provener.h"
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
+#include "ui/EmptyListHint.h"
+#include "ui/FindBar.h"
 #include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
+#include "ui/RowContextMenu.h"
+#include "ui/RowDrag.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -64,12 +68,23 @@ ContentView::ContentView(QWidget* parent)
     QAction* write =
         m_toolBar->addItem(QStringLiteral("writecsv"), tr("Write CSV"), tr("Write app details to CSV file"),
                            QStringLiteral("document-save"), QStyle::SP_DialogSaveButton);
+    write->setShortcut(QKeySequence::Save);
     connect(write, &QAction::triggered, this, &ContentView::saveCSV);
     addToolBar(m_toolBar->savedArea(), m_toolBar);
 
+    // Beside the specified window, out of the way until asked for.
+    new FindBar(m_list, this);
+    auto* rows = new RowContextMenu(m_list);
+    new RowDrag(m_list);
+    auto* hint =
+        new EmptyListHint(tr("Press Load Apps to list the installed applications"), m_list, m_providerer);
+    connect(m_providerer, &Provener::loadingChanged, hint, [hint] { hint->setHint({}); });
+
     connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);
     connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateLoading);
-    (new OriginDetailsController(this, false))->follow(m_list);
+    auto* details = new OriginDetailsController(this, false);
+    details->follow(m_list);
+    details->offerOnRows(rows, m_list);
     updateCount();
     updateLoading(false);
     resize(900, 560);

@@ -1,5 +1,7 @@
 #include "ui/CsvSaveDialog.h"
 
+#include "ui/NameOnlyIconProvider.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -15,6 +17,7 @@ void CsvSaveDialog::open(QWidget* parent, const QString& proposedName, Writer wr
     dialog->setMimeTypeFilters({QStringLiteral("text/csv"), QStringLiteral("text/plain")});
     dialog->selectFile(proposedName);
     dialog->setWindowModality(Qt::NonModal);
+    NameOnlyIconProvider::useIn(dialog);
 
     QPointer<QWidget> owner(parent);
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [owner, write](const QString& destination) {

@@ -4,6 +4,7 @@
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
 #include "ui/OriginDetailsPane.h"
+#include "ui/RowContextMenu.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -105,6 +106,12 @@ void OriginDetailsController::addMenuTo(QMenu* menu) const
     menu->addAction(m_show);
     if (m_macVolume)
         menu->addAction(m_macVolume);
+}
+
+void OriginDetailsController::offerOnRows(RowContextMenu* rows, QAbstractItemView* list)
+{
+    rows->addRowAction(m_show);
+    connect(list, &QAbstractItemView::doubleClicked, m_show, [show = m_show] { show->setChecked(true); });
 }
 
 void OriginDetailsController::forgetDatabases()

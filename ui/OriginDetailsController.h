@@ -17,6 +17,7 @@ class QAction;
 class QFileDialog;
 class QMainWindow;
 class QMenu;
+class RowContextMenu;
 
 // Fills a window's details pane with the selected record's origin: reads the record's
 // attributes on demand from its path and links them to the Mac's databases, which are read
@@ -50,6 +51,9 @@ public:
     QAction* macVolumeAction() const { return m_macVolume; }
     // The window's "View" menu: Show Details and, where offered, Mac Volume….
     void addMenuTo(QMenu* menu) const;
+
+    // Offers Show Details in the rows' context menu, and opens the pane on a double-clicked row.
+    void offerOnRows(RowContextMenu* rows, QAbstractItemView* list);
 
     // Forgets the databases read, so the next record reads them again.
     void forgetDatabases();

@@ -2,12 +2,36 @@
 #include "app/PDFKitView.h"
 #include "tests/support/TestTree.h"
 
+#include <QClipboard>
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QPdfView>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <sys/stat.h>
+
+namespace {
+
+// Where the page shows in the viewport, found in its pixels: the white area on the darker ground.
+QRect whiteArea(QWidget* viewport)
+{
+    const QImage image = viewport->grab().toImage();
+    QRect area;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) == Qt::white)
+                area |= QRect(x, y, 1, 1);
+    return area;
+}
+
+bool near(const QRect& a, const QRect& b)
+{
+    return std::abs(a.left() - b.left()) <= 1 && std::abs(a.top() - b.top()) <= 1 &&
+           std::abs(a.right() - b.right()) <= 1 && std::abs(a.bottom() - b.bottom()) <= 1;
+}
+
+} // namespace
 
 // The help window and its PDF view, with the guide the build prints and embeds.
 class TestHelpView : public QObject
@@ -49,6 +73,96 @@ private slots:
         QCOMPARE(view->currentPage(), pages - 1);
         QTest::keyClick(view->pdfView(), Qt::Key_Home);
         QCOMPARE(view->currentPage(), 0);
+    }
+
+    void zoomKeepsThePagePlace_data()
+    {
+        QTest::addColumn<int>("steps"); // zoom steps from the fitted page; 0: fitted
+        QTest::addColumn<bool>("scrolledToEnd");
+        QTest::newRow("fitted") << 0 << false;
+        QTest::newRow("zoomed out") << -1 << false;
+        QTest::newRow("zoomed in, at the start") << 3 << false;
+        QTest::newRow("zoomed in, at the end") << 3 << true;
+    }
+
+    void zoomKeepsThePagePlace()
+    {
+        QFETCH(int, steps);
+        QFETCH(bool, scrolledToEnd);
+        HelpView window;
+        window.resize(640, 720);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        PDFKitView* view = window.pdfKitView();
+        QVERIFY(view->isFitted()); // it opens fitted to the page
+        const qreal fitted = view->zoomFactor();
+        for (int i = 0; i < std::abs(steps); ++i)
+            QTest::keySequence(&window, steps > 0 ? QKeySequence::ZoomIn : QKeySequence::ZoomOut);
+        QCOMPARE(view->isFitted(), steps == 0);
+        QVERIFY(qAbs(view->zoomFactor() - fitted * std::pow(1.25, steps)) < 0.001);
+        QPdfView* pdf = view->pdfView();
+        if (scrolledToEnd) {
+            QTRY_VERIFY(pdf->verticalScrollBar()->maximum() > 0 && pdf->horizontalScrollBar()->maximum() > 0);
+            pdf->verticalScrollBar()->setValue(pdf->verticalScrollBar()->maximum());
+            pdf->horizontalScrollBar()->setValue(pdf->horizontalScrollBar()->maximum());
+        }
+        // Where the view says the page is, it is.
+        QWidget* viewport = pdf->viewport();
+        QTRY_VERIFY(near(whiteArea(viewport), view->pageRect().toRect() & viewport->rect()));
+        // Ctrl+0 fits it again.
+        QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_0));
+        QVERIFY(view->isFitted());
+        QVERIFY(qAbs(view->zoomFactor() - fitted) < 0.001);
+    }
+
+    void textCanBeSelectedAndCopied()
+    {
+        HelpView window;
+        window.resize(640, 720);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        PDFKitView* view = window.pdfKitView();
+        QWidget* viewport = view->pdfView()->viewport();
+        QRect page;
+        QTRY_VERIFY((page = whiteArea(viewport)).width() > 100);
+        // The line of text nearest the middle of the first page (the guide gives one box a character),
+        // dragged over from its start to its end with the mouse.
+        QPdfDocument* guide = view->document();
+        const QSizeF points = guide->pagePointSize(0);
+        QList<QRectF> boxes;
+        for (const QPolygonF& box : guide->getAllText(0).bounds())
+            boxes << box.boundingRect();
+        QVERIFY(!boxes.isEmpty());
+        const QRectF middle =
+            *std::min_element(boxes.cbegin(), boxes.cend(), [&](const QRectF& a, const QRectF& b) {
+                return std::abs(a.center().y() - points.height() / 2) <
+                       std::abs(b.center().y() - points.height() / 2);
+            });
+        QRectF line = middle;
+        for (const QRectF& box : std::as_const(boxes))
+            if (std::abs(box.center().y() - middle.center().y()) < 2)
+                line |= box;
+        const qreal scale = page.width() / points.width();
+        const auto onScreen = [&](const QPointF& point) {
+            return (page.topLeft() + point * scale).toPoint();
+        };
+        const QPointF from(line.left() + 1, line.center().y());
+        const QPointF to(line.right() - 1, line.center().y());
+        QTest::mousePress(viewport, Qt::LeftButton, {}, onScreen(from));
+        QTest::mouseMove(viewport, onScreen((from + to) / 2));
+        QTest::mouseMove(viewport, onScreen(to));
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, onScreen(to));
+        const QString expected = guide->getSelection(0, from, to).text();
+        QVERIFY(expected.size() > 3);
+        QCOMPARE(view->selectedText(), expected);
+        view->pdfView()->setFocus();
+        QTest::keySequence(view->pdfView(), QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+        // Ctrl+A takes the whole page; turning the page lets go of it.
+        QTest::keySequence(view->pdfView(), QKeySequence::SelectAll);
+        QCOMPARE(view->selectedText(), guide->getAllText(0).text());
+        QTest::keyClick(view->pdfView(), Qt::Key_PageDown);
+        QCOMPARE(view->selectedText(), QString());
     }
 
     void unusableGuideShowsTheNotice_data()

@@ -8,10 +8,15 @@
 #include "inventory/ContentView.h"
 #include "inventory/Provener.h"
 #include "tests/support/TestTree.h"
+#include "ui/CustomizableToolBar.h"
+#include "ui/RecordListView.h"
+#include "ui/RowContextMenu.h"
 
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QSettings>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -33,8 +38,17 @@ class TestQuellmarkApp : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_noApps;
+
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings().clear();
+        // Load Apps finds nothing here, quickly.
+        QVERIFY(m_noApps.isValid());
+        qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_noApps.path()));
+    }
 
     void launchArguments_data()
     {
@@ -191,42 +205,145 @@ private slots:
         QTRY_VERIFY(a.isNull() && b.isNull());
     }
 
+    void menus_data()
+    {
+        QTest::addColumn<QString>("identifier"); // empty: a main window
+        QTest::addColumn<QStringList>("items");  // "[menu]" then "item key" for each item
+        const auto key = [](QKeySequence::StandardKey standard) { return QKeySequence(standard).toString(); };
+        const QStringList file{u"[File]"_s, u"New Window "_s + key(QKeySequence::New)};
+        const QStringList close{u"Close Window "_s + key(QKeySequence::Close), u" "_s,
+                                u"Quit "_s + key(QKeySequence::Quit)};
+        const QStringList edit{u"[Edit]"_s, u"Copy "_s + key(QKeySequence::Copy)};
+        const QStringList rows{u"Copy Path "_s, u" "_s, u"Find… "_s + key(QKeySequence::Find)};
+        const QStringList details{u"[View]"_s, u"Show Details Ctrl+I"_s};
+        const QStringList macVolume{u"Mac Volume… "_s};
+        const QStringList toolbar{u" "_s, u"Toolbar Buttons "_s, u"Reset Toolbar "_s};
+        const QStringList help{u"[Help]"_s, u"Quellmark Help "_s + key(QKeySequence::HelpContents)};
+        // Every toolbar command is in the File menu, with the spec's key or the desktop's.
+        QTest::newRow("main") << QString()
+                              << file +
+                                     QStringList{u" "_s,
+                                                 u"Load Apps Ctrl+G"_s,
+                                                 u"Crawl Folder "_s,
+                                                 u"Drop Files "_s,
+                                                 u"Write CSV "_s + key(QKeySequence::Save),
+                                                 u" "_s} +
+                                     close + edit + rows + details + toolbar + help;
+        QTest::newRow("crawler") << u"crawler"_s
+                                 << file +
+                                        QStringList{u" "_s, u"Load Folder Ctrl+G"_s,
+                                                    u"Save Folder to CSV "_s + key(QKeySequence::Save),
+                                                    u" "_s} +
+                                        close + edit + rows + details + macVolume + toolbar +
+                                        QStringList{u"[Crawl]"_s, u"Read AppleDouble Sidecars "_s} + help;
+        QTest::newRow("dropview") << u"dropview"_s << file + close + edit + rows + details + macVolume + help;
+        QTest::newRow("help") << u"help"_s
+                              << file + close + edit +
+                                     QStringList{u"[View]"_s, u"Zoom In "_s + key(QKeySequence::ZoomIn),
+                                                 u"Zoom Out "_s + key(QKeySequence::ZoomOut),
+                                                 u"Fit Page Ctrl+0"_s} +
+                                     help;
+    }
+
     void menus()
     {
-        // Every window has these menus; the Help item has no shortcut and opens "help" from any of them.
+        QFETCH(QString, identifier);
+        QFETCH(QStringList, items);
         QuellmarkApp* app = QuellmarkApp::instance();
-        QPointer<ContentView> main = app->newMainWindow();
-        QStringList items;
-        for (QAction* menu : main->menuBar()->actions())
+        QPointer<QMainWindow> window =
+            identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
+        QStringList shown;
+        for (QAction* menu : window->menuBar()->actions()) {
+            shown << u'[' + menu->text().remove(u'&') + u']';
             for (QAction* action : menu->menu()->actions())
-                items << action->text() + u' ' + action->shortcut().toString();
-        const auto key = [](QKeySequence::StandardKey key) { return QKeySequence(key).toString(); };
-        QCOMPARE(items,
-                 (QStringList{QStringLiteral("New Window ") + key(QKeySequence::New),
-                              QStringLiteral("Close Window ") + key(QKeySequence::Close), QStringLiteral(" "),
-                              QStringLiteral("Quit ") + key(QKeySequence::Quit),
-                              QStringLiteral("Copy ") + key(QKeySequence::Copy),
-                              QStringLiteral("Show Details Ctrl+I"), QStringLiteral("Quellmark Help ")}));
-        main->close();
-        QVERIFY(!app->openWindow(QStringLiteral("nothing")));
-        QMainWindow* crawler = app->openWindow(QStringLiteral("crawler"));
-        QStringList titles;
-        for (QAction* menu : crawler->menuBar()->actions())
-            titles << menu->text();
-        // The crawl window has a menu of its own before Help.
-        QCOMPARE(titles, (QStringList{u"&File"_s, u"&Edit"_s, u"&View"_s, u"&Crawl"_s, u"&Help"_s}));
-        QStringList view;
-        for (QAction* action : crawler->menuBar()->actions().at(2)->menu()->actions())
-            view << action->text();
-        QCOMPARE(view, (QStringList{QStringLiteral("Show Details"), QStringLiteral("Mac Volume…")}));
-        QAction* help = crawler->menuBar()->actions().last()->menu()->actions().at(0);
-        help->trigger();
+                shown << action->text() + u' ' + action->shortcut().toString();
+        }
+        QCOMPARE(shown, items);
+
+        // With every button hidden, each toolbar command still answers its key.
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        if (auto* bar = window->findChild<CustomizableToolBar*>()) {
+            for (const QString& id : bar->itemIdentifiers())
+                bar->setItemShown(id, false);
+            for (const QString& id : bar->itemIdentifiers()) {
+                QAction* command = bar->item(id);
+                QVERIFY(command->isVisible() && command->isEnabled());
+                if (command->shortcut().isEmpty())
+                    continue;
+                QSignalSpy triggered(command, &QAction::triggered);
+                window->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(window));
+                QTest::keySequence(window, command->shortcut());
+                QCOMPARE(triggered.count(), 1);
+            }
+            bar->reset();
+        }
+        // F1 opens the guide from any window.
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keySequence(window, QKeySequence::HelpContents);
         QMainWindow* helpWindow = app->window(QStringLiteral("help"));
         QVERIFY(helpWindow && helpWindow->isVisible());
-        help->trigger();
-        QCOMPARE(app->window(QStringLiteral("help")), helpWindow);
-        helpWindow->close();
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            widget->close();
+        QTRY_VERIFY(window.isNull());
+    }
+
+    void folderRowsCrawlInTheCrawlWindow()
+    {
+        TestTree tree;
+        QVERIFY2(tree.isValid(), tree.problem());
+        const QString app = tree.folder(u"Tool.app"_s);
+        tree.setProvenance(app, "\x02");
+        tree.setProvenance(tree.file(u"Tool.app/inside"_s), "\x01");
+        const QString list = tree.file(u"apps.txt"_s, app.toUtf8());
+        QPointer<ContentView> main = QuellmarkApp::instance()->newMainWindow();
+        main->providerer()->setDiscovery(ApplicationDiscovery(u"/bin/cat"_s, {list}));
+        QSignalSpy loaded(main->providerer(), &Provener::loadFinished);
+        main->providerer()->loadApps();
+        QVERIFY(loaded.wait(10000));
+
+        auto* rows = main->findChild<RowContextMenu*>();
+        std::unique_ptr<QMenu> menu(rows->menuFor(main->list()->model()->index(0, 0)));
+        QVERIFY(menu->actions().contains(rows->crawlFolderAction()) &&
+                rows->crawlFolderAction()->isEnabled());
+        rows->crawlFolderAction()->trigger();
+        auto* crawlWindow = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->window(u"crawler"_s));
+        QVERIFY(crawlWindow);
+        QCOMPARE(crawlWindow->filePathText(), app);
+        QSignalSpy finished(crawlWindow->crawler(), &Crawler::crawlFinished);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(crawlWindow->crawler()->crawlList().value(0).name(), u"inside"_s);
+        crawlWindow->close();
+        main->close();
+    }
+
+    void windowsReopenWhereTheyWere()
+    {
+        QuellmarkApp* app = QuellmarkApp::instance();
+        QPointer<QMainWindow> crawler = app->openWindow(u"crawler"_s);
+        crawler->setGeometry(QRect(140, 120, 610, 430));
+        const QRect placed = crawler->geometry();
         crawler->close();
+        QTRY_VERIFY(crawler.isNull());
+        crawler = app->openWindow(u"crawler"_s);
+        QCOMPARE(crawler->geometry(), placed);
+        // Kept per kind: a main window does not take the crawl window's place.
+        QPointer<ContentView> first = app->newMainWindow();
+        QVERIFY(first->geometry() != placed);
+        first->setGeometry(QRect(60, 50, 700, 400));
+        first->close();
+        QTRY_VERIFY(first.isNull());
+        first = app->newMainWindow();
+        QCOMPARE(first->geometry(), QRect(60, 50, 700, 400));
+        // A second main window steps aside rather than hide the first.
+        QPointer<ContentView> second = app->newMainWindow();
+        QCOMPARE(second->size(), first->size());
+        QVERIFY(second->pos() != first->pos());
+        for (QMainWindow* window :
+             {crawler.data(), static_cast<QMainWindow*>(first), static_cast<QMainWindow*>(second)})
+            window->close();
     }
 };
 

@@ -3,13 +3,17 @@
 #include "crawl/FileRow.h"
 #include "tests/support/TestTree.h"
 #include "tests/support/WalkGate.h"
+#include "ui/EmptyListHint.h"
+#include "ui/FindBar.h"
 #include "ui/RecordListView.h"
+#include "ui/RowFilterModel.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
@@ -161,6 +165,46 @@ private slots:
         QVERIFY(!later.readSidecars());
         later.sidecarsAction()->trigger();
         QCOMPARE(QSettings().value(u"readSidecars"_s), QVariant(true));
+    }
+
+    void findWhileTheCrawlStreamsIn()
+    {
+        TestTree tree;
+        QVERIFY2(tree.isValid(), tree.problem());
+        for (int i = 0; i < 600; ++i)
+            tree.setProvenance(
+                tree.file(u"d%1/%2%3"_s.arg(i % 7).arg(i % 5 ? u"other"_s : u"Match"_s).arg(i)),
+                QByteArray(1, char(1 + i % 3)));
+        CrawlerView view;
+        QCOMPARE(view.findChild<EmptyListHint*>()->text(), u"Choose a folder with Load Folder"_s);
+        QVERIFY(view.findChild<EmptyListHint*>()->isShown());
+        auto* bar = view.findChild<FindBar*>();
+        bar->open();
+        bar->field()->setText(u"match"_s);
+        QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
+        view.crawler()->startCrawl(tree.root(), false);
+        QVERIFY(!view.findChild<EmptyListHint*>()->isShown()); // the hint goes with the first crawl
+        QVERIFY(finished.wait(20000));
+        QTRY_VERIFY(!bar->filter()->isFiltering());
+
+        // Shown: exactly the crawled rows whose texts hold the text; the count line counts them all.
+        QStringList expected;
+        for (const Crawled& record : view.crawler()->crawlList())
+            if (record.name().contains(u"match"_s, Qt::CaseInsensitive))
+                expected << record.name();
+        QCOMPARE(expected.size(), 120);
+        QStringList shown;
+        for (int row = 0; row < view.list()->model()->rowCount(); ++row)
+            shown << view.list()->model()->index(row, 0).data(NameRole).toString();
+        QCOMPARE(shown, expected);
+        QCOMPARE(bar->countText(), u"120 of 600"_s);
+        QCOMPARE(view.countText(), u"600 files found"_s);
+        // Save still writes the whole list.
+        const QString csv = tree.path(u"out.csv"_s);
+        QCOMPARE(view.crawler()->writeCSV(csv).status, CsvWriteResult::Written);
+        QFile written(csv);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().count('\n'), 601);
     }
 };
 

@@ -5,10 +5,14 @@
 #include "drop/QuellmarkDropDelegate.h"
 #include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
+#include "ui/EmptyListHint.h"
+#include "ui/FindBar.h"
 #include "ui/RecordListView.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDrag>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPointer>
 #include <QSettings>
@@ -95,11 +99,14 @@ private slots:
         QFETCH(QStringList, expected);
         // The placeholder, 150 x 150 and centred, shows while the list is empty.
         QVERIFY(m_view->placeholder()->isVisible());
+        auto* hint = m_view->findChild<EmptyListHint*>();
+        QVERIFY(hint->isVisible() && hint->text() == QStringLiteral("Drop files here"));
+        QVERIFY(hint->geometry().top() > m_view->placeholder()->geometry().bottom()); // under the symbol
         QCOMPARE(m_view->placeholder()->size(), QSize(150, 150));
         QTRY_COMPARE(m_view->placeholder()->geometry().center(), m_view->list()->viewport()->rect().center());
         QVERIFY(drop({QStringLiteral("earlier")}));
         QTRY_COMPARE(names(), QStringList{QStringLiteral("earlier")});
-        QVERIFY(!m_view->placeholder()->isVisible());
+        QVERIFY(!m_view->placeholder()->isVisible() && !hint->isVisible());
 
         QPointer<FileInfo> previous = m_view->fileInfo();
         QCOMPARE(drop(entries, actions), !expected.isEmpty());
@@ -152,6 +159,49 @@ private slots:
         QCOMPARE(m_view->fileInfo()->fileList().at(0).quarantineApp,
                  enabled ? QStringLiteral("🔸 Safari") : QString());
         QSettings().clear();
+    }
+
+    void dragRowsOut()
+    {
+        QVERIFY(drop({QStringLiteral("d0"), QStringLiteral("d1"), QStringLiteral("d2")}));
+        QTRY_COMPARE(m_view->fileInfo()->rowCount(), 3);
+        RecordListView* list = m_view->list();
+        QWidget* viewport = list->viewport();
+        list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::Select);
+        list->selectionModel()->select(list->model()->index(2, 0), QItemSelectionModel::Select);
+        // Pressed on a selected row, both stay selected, so both go with the drag.
+        const QPoint third = list->visualRect(list->model()->index(2, 0)).center();
+        QTest::mousePress(viewport, Qt::LeftButton, {}, third);
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 2);
+        QTest::mouseMove(viewport, third + QPoint(QApplication::startDragDistance() + 2, 0));
+        auto* drag = list->findChild<QDrag*>();
+        QVERIFY(drag);
+        const QList<FileDetail>& files = m_view->fileInfo()->fileList();
+        QCOMPARE(drag->mimeData()->urls(),
+                 (QList<QUrl>{QUrl::fromLocalFile(m_tree.path(QStringLiteral("d0"))),
+                              QUrl::fromLocalFile(m_tree.path(QStringLiteral("d2")))}));
+        QCOMPARE(drag->mimeData()->text(), files.at(0).exportText() + u'\n' + files.at(2).exportText());
+        QCOMPARE(drag->supportedActions(), Qt::CopyAction | Qt::LinkAction); // never a move
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, third);
+        // A click without a drag selects that row alone.
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, third);
+        QCOMPARE(list->selectionModel()->selectedRows(), QModelIndexList{list->model()->index(2, 0)});
+        // Let go over the list they came from, they are no new drop.
+        QVERIFY(QuellmarkDropDelegate::isOwnDrag(list, viewport));
+        QVERIFY(!QuellmarkDropDelegate::isOwnDrag(m_view->findChild<FindBar*>(), viewport));
+        QVERIFY(!QuellmarkDropDelegate::isOwnDrag(nullptr, viewport));
+    }
+
+    void findAcrossDrops()
+    {
+        auto* bar = m_view->findChild<FindBar*>();
+        bar->open();
+        bar->field()->setText(QStringLiteral("keep"));
+        QVERIFY(drop({QStringLiteral("keep 1"), QStringLiteral("drop"), QStringLiteral("keep 2")}));
+        QTRY_COMPARE(bar->countText(), QStringLiteral("2 of 3"));
+        QCOMPARE(m_view->list()->model()->index(1, 0).data(NameRole).toString(), QStringLiteral("keep 2"));
+        bar->dismiss();
+        QCOMPARE(m_view->list()->model(), m_view->fileInfo());
     }
 
     void queuedFiles()

@@ -4,12 +4,25 @@
 #include "inventory/Provener.h"
 #include "tests/support/TestTree.h"
 #include "ui/CustomizableToolBar.h"
+#include "ui/EmptyListHint.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
 #include <QFontDatabase>
+#include <QMenu>
 #include <QSettings>
 #include <QtTest>
+
+namespace {
+
+// The text the empty list shows, or nothing.
+QString shownHint(const QWidget& window)
+{
+    const auto* hint = window.findChild<EmptyListHint*>();
+    return hint && hint->isShown() ? hint->text() : QString();
+}
+
+} // namespace
 
 class TestContentView : public QObject
 {
@@ -79,17 +92,24 @@ void TestContentView::toolbarItems()
     QCOMPARE(bar->identifier(), QStringLiteral("ContentView.toolbar"));
     QCOMPARE(bar->itemIdentifiers(), (QStringList{QStringLiteral("getapps"), QStringLiteral("getfolder"),
                                                   QStringLiteral("getfiles"), QStringLiteral("writecsv")}));
-    // Only "Load Apps" has a shortcut, and every item shows an icon even on a bare machine.
+    // "Load Apps" has its Ctrl+G, "Write CSV" the desktop's Save; the buttons carry none, and
+    // every item shows an icon even on a bare machine.
     for (const QString& id : bar->itemIdentifiers()) {
         QVERIFY(!bar->item(id)->icon().isNull());
-        QCOMPARE(bar->item(id)->shortcut(),
-                 id == QLatin1String("getapps") ? QKeySequence(Qt::CTRL | Qt::Key_G) : QKeySequence());
+        QVERIFY(bar->button(id)->shortcut().isEmpty());
+        const QKeySequence key = id == QLatin1String("getapps")    ? QKeySequence(Qt::CTRL | Qt::Key_G)
+                                 : id == QLatin1String("writecsv") ? QKeySequence(QKeySequence::Save)
+                                                                   : QKeySequence();
+        QCOMPARE(bar->item(id)->shortcut(), key);
     }
 }
 
 void TestContentView::ctrlGLoads()
 {
     ContentView view;
+    // Without its button: the command is the window's, not the toolbar's.
+    view.toolBar()->setItemShown(QStringLiteral("getapps"), false);
+    QCOMPARE(shownHint(view), QStringLiteral("Press Load Apps to list the installed applications"));
     view.show();
     QVERIFY(QTest::qWaitForWindowActive(&view));
     const QString list = m_tree->file(QStringLiteral("apps.txt"), m_a.toUtf8());
@@ -98,6 +118,7 @@ void TestContentView::ctrlGLoads()
     QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
     QVERIFY(finished.wait(10000));
     QCOMPARE(view.countText(), QStringLiteral("1 apps found"));
+    QCOMPARE(shownHint(view), QString());
 }
 
 void TestContentView::rowPieces_data()
@@ -137,14 +158,32 @@ void TestContentView::hiddenItemsStayHidden()
     {
         ContentView view;
         view.toolBar()->setItemShown(QStringLiteral("getfiles"), false);
-        QVERIFY(!view.toolBar()->item(QStringLiteral("getfiles"))->isVisible());
+        view.toolBar()->setItemShown(QStringLiteral("writecsv"), false);
+        QVERIFY(!view.toolBar()->button(QStringLiteral("getfiles"))->isVisible());
     }
     ContentView reopened;
-    QVERIFY(!reopened.toolBar()->item(QStringLiteral("getfiles"))->isVisible());
-    QVERIFY(reopened.toolBar()->item(QStringLiteral("getapps"))->isVisible());
-    reopened.toolBar()->setItemShown(QStringLiteral("getfiles"), true);
+    CustomizableToolBar* bar = reopened.toolBar();
+    QVERIFY(!bar->isItemShown(QStringLiteral("getfiles")) && !bar->isItemShown(QStringLiteral("writecsv")));
+    QVERIFY(bar->isItemShown(QStringLiteral("getapps")));
+    // The command stays, visible and enabled, whatever the button does.
+    QVERIFY(bar->item(QStringLiteral("getfiles"))->isVisible() &&
+            bar->item(QStringLiteral("getfiles"))->isEnabled());
+    // The bar's menu ticks what is shown; its toggle shows the button again.
+    QList<QAction*> toggles = bar->customizeMenu()->actions();
+    QCOMPARE(toggles.at(2)->text(), QStringLiteral("Drop Files"));
+    QVERIFY(toggles.at(0)->isChecked() && !toggles.at(2)->isChecked());
+    toggles.at(2)->trigger();
+    QVERIFY(bar->isItemShown(QStringLiteral("getfiles")));
+    // Reset Toolbar: every button, the bar shown on top, and so it stays.
+    bar->hide();
+    reopened.addToolBar(Qt::LeftToolBarArea, bar);
+    bar->rememberArea();
+    bar->resetAction()->trigger();
+    QVERIFY(bar->isItemShown(QStringLiteral("writecsv")) && !bar->isHidden());
+    QCOMPARE(reopened.toolBarArea(bar), Qt::TopToolBarArea);
     ContentView third;
-    QVERIFY(third.toolBar()->item(QStringLiteral("getfiles"))->isVisible());
+    QVERIFY(third.toolBar()->isItemShown(QStringLiteral("writecsv")));
+    QCOMPARE(third.toolBar()->savedArea(), Qt::TopToolBarArea);
 }
 
 void TestContentView::openWindowButtons()

@@ -1,0 +1,113 @@
+// quellmark-blocking-fs LOG MOUNTPOINT: a read-only FUSE file system whose regular files
+// can be listed and stat'ed at once but whose reads never return, like /proc/kmsg or a file
+// on a hung network share. Every open is appended to LOG, so a test can tell whether
+// anything tried to read. SIGUSR1 lets the waiting reads fail with EIO; SIGTERM unmounts.
+#define FUSE_USE_VERSION 31
+#include <fuse.h>
+#include <fuse_lowlevel.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::string_view kFiles[] = {"/blocked", "/blocked.csv"};
+constexpr off_t kFileSize = 4096;
+
+std::atomic_bool g_released{false};
+const char* g_log = nullptr;
+
+bool isFile(const char* path)
+{
+    for (std::string_view file : kFiles)
+        if (file == path)
+            return true;
+    return false;
+}
+
+int getAttributes(const char* path, struct stat* st, fuse_file_info*)
+{
+    std::memset(st, 0, sizeof *st);
+    if (std::strcmp(path, "/") == 0) {
+        st->st_mode = S_IFDIR | 0555;
+        st->st_nlink = 2;
+        return 0;
+    }
+    if (!isFile(path))
+        return -ENOENT;
+    st->st_mode = S_IFREG | 0444;
+    st->st_nlink = 1;
+    st->st_size = kFileSize;
+    return 0;
+}
+
+int readDirectory(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
+                  fuse_readdir_flags)
+{
+    if (std::strcmp(path, "/") != 0)
+        return -ENOENT;
+    fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags(0));
+    fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags(0));
+    for (std::string_view file : kFiles)
+        fill(buffer, file.data() + 1, nullptr, 0, fuse_fill_dir_flags(0));
+    return 0;
+}
+
+int openFile(const char* path, fuse_file_info* info)
+{
+    if (!isFile(path))
+        return -ENOENT;
+    if (FILE* log = std::fopen(g_log, "a")) {
+        std::fprintf(log, "%s\n", path);
+        std::fclose(log);
+    }
+    if ((info->flags & O_ACCMODE) != O_RDONLY)
+        return -EROFS;
+    info->direct_io = 1; // every read reaches us, none is served from the page cache
+    return 0;
+}
+
+int readFile(const char*, char*, size_t, off_t, fuse_file_info*)
+{
+    fuse_session* session = fuse_get_session(fuse_get_context()->fuse);
+    while (!g_released.load() && !fuse_session_exited(session))
+        usleep(20 * 1000);
+    return -EIO;
+}
+
+void release(int)
+{
+    g_released.store(true);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s LOG MOUNTPOINT\n", argv[0]);
+        return 2;
+    }
+    g_log = argv[1];
+    std::signal(SIGUSR1, release);
+    // A test that dies leaves no mount behind: we get SIGTERM, and unmount.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+
+    fuse_operations operations{};
+    operations.getattr = getAttributes;
+    operations.readdir = readDirectory;
+    operations.open = openFile;
+    operations.read = readFile;
+
+    // Foreground, several threads (a waiting read must not hold up stat), read-only.
+    char foreground[] = "-f";
+    char options[] = "-oro,fsname=quellmark-blocking-fs";
+    char* fuseArgs[] = {argv[0], foreground, options, argv[2], nullptr};
+    return fuse_main(4, fuseArgs, &operations, nullptr);
+}

@@ -1,0 +1,143 @@
+#include "ui/FindBar.h"
+
+#include "ui/RowFilterModel.h"
+#include "ui/TextRowDelegate.h"
+#include "ui/WindowCommands.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QShortcut>
+#include <QStyle>
+
+#include <algorithm>
+
+FindBar::FindBar(QAbstractItemView* list, QMainWindow* window)
+    : QToolBar(window), m_list(list), m_find(new QAction(tr("Find…"), window)), m_field(new QLineEdit),
+      m_count(new QLabel), m_listEscape(new QShortcut(QKeySequence(Qt::Key_Escape), list))
+{
+    setObjectName(QStringLiteral("findBar"));
+    setWindowTitle(tr("Find"));
+    setMovable(false);
+    setFloatable(false);
+    setAllowedAreas(Qt::BottomToolBarArea);
+    toggleViewAction()->setVisible(false); // not one of the toolbars a user shows or hides
+
+    auto* label = new QLabel(tr("Find:"));
+    label->setBuddy(m_field);
+    label->setContentsMargins(4, 0, 4, 0);
+    addWidget(label);
+    m_field->setClearButtonEnabled(true);
+    m_field->setPlaceholderText(tr("Text in any field"));
+    addWidget(m_field);
+    m_count->setContentsMargins(8, 0, 8, 0);
+    addWidget(m_count);
+    QAction* close = addAction(style()->standardIcon(QStyle::SP_DialogCloseButton), tr("Close Find Bar"));
+    close->setToolTip(tr("Close the find bar (Esc)"));
+    connect(close, &QAction::triggered, this, &FindBar::dismiss);
+
+    connect(m_field, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (m_filter)
+            m_filter->setFilterText(text);
+    });
+    connect(m_field, &QLineEdit::returnPressed, this, &FindBar::focusList);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &FindBar::dismiss);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    m_listEscape->setContext(Qt::WidgetShortcut);
+    m_listEscape->setEnabled(false);
+    connect(m_listEscape, &QShortcut::activated, this, &FindBar::dismiss);
+
+    m_find->setShortcuts(QKeySequence::Find);
+    connect(m_find, &QAction::triggered, this, &FindBar::open);
+    window->addAction(m_find);
+    WindowCommands::mark(m_find, WindowCommands::EditMenu, true);
+
+    window->addToolBar(Qt::BottomToolBarArea, this);
+    hide();
+}
+
+QString FindBar::countText() const
+{
+    return m_filter ? m_count->text() : QString();
+}
+
+void FindBar::setListModel(QAbstractItemModel* model)
+{
+    if (m_filter)
+        m_filter->setSourceModel(model);
+    else
+        m_list->setModel(model);
+}
+
+void FindBar::open()
+{
+    if (!m_filter) {
+        m_filter = new RowFilterModel(this);
+        // What the rows show is what is searched, marks included.
+        if (auto* rows = qobject_cast<TextRowDelegate*>(m_list->itemDelegate()))
+            m_filter->setFields([rows](const QModelIndex& index) { return rows->pieces(index); });
+        m_filter->setFilterText(m_field->text());
+        connect(m_filter, &RowFilterModel::countsChanged, this, &FindBar::updateCount);
+        m_filter->setSourceModel(m_list->model());
+        m_list->setModel(m_filter);
+        m_listEscape->setEnabled(true);
+        show();
+    }
+    updateCount();
+    m_field->setFocus(Qt::ShortcutFocusReason);
+    m_field->selectAll();
+}
+
+void FindBar::dismiss()
+{
+    if (!m_filter)
+        return;
+    RowFilterModel* filter = m_filter;
+    QList<int> selected;
+    if (QItemSelectionModel* selection = m_list->selectionModel()) {
+        for (const QModelIndex& index : selection->selectedRows())
+            selected.append(filter->mapToSource(index).row());
+    }
+    const QModelIndex current = filter->mapToSource(m_list->currentIndex());
+
+    m_filter = nullptr;
+    m_listEscape->setEnabled(false);
+    QAbstractItemModel* source = filter->sourceModel();
+    m_list->setModel(source);
+    filter->deleteLater();
+    hide();
+
+    // Runs of neighbouring rows become one range each.
+    std::sort(selected.begin(), selected.end());
+    QItemSelection rows;
+    for (qsizetype i = 0; i < selected.size();) {
+        qsizetype end = i;
+        while (end + 1 < selected.size() && selected.at(end + 1) == selected.at(end) + 1)
+            ++end;
+        rows.select(source->index(selected.at(i), 0), source->index(selected.at(end), 0));
+        i = end + 1;
+    }
+    m_list->selectionModel()->select(rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (current.isValid()) {
+        m_list->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+        m_list->scrollTo(current, QAbstractItemView::PositionAtCenter);
+    }
+    m_list->setFocus(Qt::OtherFocusReason);
+}
+
+void FindBar::updateCount()
+{
+    if (m_filter)
+        m_count->setText(tr("%1 of %2").arg(m_filter->rowCount()).arg(m_filter->totalCount()));
+}
+
+void FindBar::focusList()
+{
+    m_list->setFocus(Qt::OtherFocusReason);
+    if (!m_list->currentIndex().isValid() && m_list->model()->rowCount() > 0)
+        m_list->setCurrentIndex(m_list->model()->index(0, 0));
+}
