@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QPainter>
@@ -20,6 +21,8 @@ RecordListView::RecordListView(QWidget* parent) : QAbstractItemView(parent)
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setTextElideMode(Qt::ElideNone);
+    m_measuring.setInterval(0);
+    connect(&m_measuring, &QTimer::timeout, this, &RecordListView::measureRows);
 }
 
 void RecordListView::setModel(QAbstractItemModel* model)
@@ -31,6 +34,7 @@ void RecordListView::setModel(QAbstractItemModel* model)
     QAbstractItemView::setModel(model);
     if (model) {
         const auto shrunk = [this] {
+            m_measured = std::min(m_measured, rowCount());
             updateGeometries();
             viewport()->update();
         };
@@ -291,7 +295,9 @@ void RecordListView::rowsInserted(const QModelIndex& parent, int start, int end)
         return;
     if (start == 0)
         m_rowHeight = 0; // the first row is there to measure now
-    widenRows(start, end);
+    if (start <= m_measured)
+        m_measured = std::min(m_measured, start); // rows after an insertion moved
+    measureRows();
     updateGeometries();
     // Only rows that land on screen need painting.
     if (start < firstVisibleRow() + visibleRowCount() + 1)
@@ -303,28 +309,44 @@ void RecordListView::reset()
     QAbstractItemView::reset();
     m_rowHeight = 0;
     m_widest = 0;
-    if (const int rows = rowCount(); rows > 0)
-        widenRows(0, rows - 1);
+    m_measured = 0;
+    measureRows();
     updateGeometries();
     viewport()->update();
 }
 
-void RecordListView::widenRows(int start, int end)
+void RecordListView::measureRows()
 {
-    if (!model())
+    // A crawl's batch is measured at once; a whole list of millions, a few milliseconds a turn.
+    constexpr qint64 kBudgetMs = 4;
+    const int rows = rowCount();
+    if (!model() || m_measured >= rows) {
+        m_measuring.stop();
         return;
+    }
     const auto* rowDelegate = qobject_cast<const TextRowDelegate*>(itemDelegate());
     QStyleOptionViewItem option;
     if (!rowDelegate)
         initViewItemOption(&option);
+    QElapsedTimer spent;
+    spent.start();
     int widest = m_widest;
-    for (int row = start; row <= end; ++row) {
-        const QModelIndex index = model()->index(row, 0, rootIndex());
+    while (m_measured < rows) {
+        const QModelIndex index = model()->index(m_measured++, 0, rootIndex());
         // An estimate from character counts: shaping every row of millions would be too slow.
         widest = std::max(widest, rowDelegate ? rowDelegate->estimatedWidth(index)
                                               : itemDelegateForIndex(index)->sizeHint(option, index).width());
+        if ((m_measured & 255) == 0 && spent.elapsed() >= kBudgetMs)
+            break;
     }
-    m_widest = widest;
+    if (widest != m_widest) {
+        m_widest = widest;
+        updateGeometries();
+    }
+    if (m_measured < rows)
+        m_measuring.start();
+    else
+        m_measuring.stop();
 }
 
 QStringList RecordListView::selectedExportTexts() const

@@ -2,12 +2,15 @@
 
 #include <QAbstractItemView>
 #include <QStringList>
+#include <QTimer>
 
 // The list every window shows: one column of rows of one height, several selectable at
 // once, and Copy (Ctrl+C) of the selected records' export texts (ExportTextRole) in list
 // order. It lays nothing out per row: a row's place follows from its number, so appending
 // rows costs the same with ten rows as with millions, and rows stay visible and
-// scrollable while a crawl streams them in. Rows are as wide as the widest seen so far.
+// scrollable while a crawl streams them in. Rows are as wide as the widest measured so
+// far; a long list is measured a few milliseconds at a time, so a new model never
+// holds up the window.
 class RecordListView : public QAbstractItemView
 {
     Q_OBJECT
@@ -54,9 +57,12 @@ private:
     int visibleRowCount() const;
     // The row under viewport coordinate y (may lie outside the model's rows).
     qint64 rowAtY(int y) const;
-    // Widens the rows to fit rows [start, end]; only the new rows are measured.
-    void widenRows(int start, int end);
+    // Measures rows from the first not yet measured, for a few milliseconds at most, and
+    // goes on at the next turn of the event loop while rows are left.
+    void measureRows();
 
     mutable int m_rowHeight = 0; // 0: not measured yet
     int m_widest = 0;
+    int m_measured = 0; // rows [0, m_measured) are measured
+    QTimer m_measuring;
 };

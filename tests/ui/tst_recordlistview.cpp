@@ -21,11 +21,13 @@ class GrowingModel : public QAbstractListModel
 {
 public:
     int count = 0;
+    int longRow = -1; // a row far wider than the others
     int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : count; }
     QVariant data(const QModelIndex& index, int role) const override
     {
         if (role == Qt::DisplayRole)
-            return QStringLiteral("row %1").arg(index.row());
+            return index.row() == longRow ? QString(400, QLatin1Char('w'))
+                                          : QStringLiteral("row %1").arg(index.row());
         if (role == ExportTextRole)
             return QStringLiteral("export %1").arg(index.row());
         return {};
@@ -82,6 +84,7 @@ private slots:
     void rowsAreWhereTheirNumberSays();
     void keysAndClicksSelect();
     void appendingKeepsViewAndSelection();
+    void longListsAreMeasuredInTurns();
 };
 
 void TestRecordListView::everyRowCanBeScrolledTo_data()
@@ -183,8 +186,8 @@ void TestRecordListView::keysAndClicksSelect()
     clickRow(2);
     clickRow(5, Qt::ShiftModifier);
     clickRow(0, Qt::ControlModifier);
-    QCOMPARE(view.selectedExportTexts(), (QStringList{u"export 0"_s, u"export 2"_s, u"export 3"_s,
-                                                      u"export 4"_s, u"export 5"_s}));
+    QCOMPARE(view.selectedExportTexts(),
+             (QStringList{u"export 0"_s, u"export 2"_s, u"export 3"_s, u"export 4"_s, u"export 5"_s}));
     const int page = view.viewport()->height() / view.rowHeight();
     QTest::keyClick(&view, Qt::Key_PageDown);
     QCOMPARE(view.currentIndex().row(), page);
@@ -216,6 +219,23 @@ void TestRecordListView::appendingKeepsViewAndSelection()
     QCOMPARE(view.verticalScrollBar()->maximum(), maximum + 20000);
     QTest::keyClick(&view, Qt::Key_End);
     QCOMPARE(view.indexAt(QPoint(1, view.viewport()->height() - view.rowHeight())).row(), 20099);
+}
+
+void TestRecordListView::longListsAreMeasuredInTurns()
+{
+    // A million rows, the widest last: the window does not wait for all to be measured, and
+    // once they are, that row can be scrolled to its end.
+    GrowingModel model;
+    model.append(1000000);
+    model.longRow = 999999;
+    RecordListView view;
+    view.setItemDelegate(new OnePieceRow(&view));
+    view.resize(300, 200);
+    view.setModel(&model);
+    QCOMPARE(view.horizontalScrollBar()->maximum(), 0);
+    const int width = QFontMetrics(view.font()).horizontalAdvance(QString(400, QLatin1Char('w')));
+    QTRY_VERIFY_WITH_TIMEOUT(view.horizontalScrollBar()->maximum() + view.viewport()->width() >= width,
+                             30000);
 }
 
 QTEST_MAIN(TestRecordListView)
