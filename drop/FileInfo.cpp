@@ -2,9 +2,12 @@
 
 #include "core/AttributeEvaluation.h"
 #include "core/DecoratedValues.h"
+#include "core/FailureNotingCalls.h"
 #include "core/ItemAttributes.h"
 #include "core/PathEncoding.h"
 #include "core/PathXattrCalls.h"
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,12 +30,23 @@ FileDetail FileInfo::detailFor(const QUrl& url)
     // Decoded from the encoded form to bytes, not through QString, so that names which are
     // not UTF-8 reach the system calls exactly as the file system holds them.
     const QByteArray rawPath = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    return detailFor(rawPath, rawPath);
+}
+
+FileDetail FileInfo::detailFor(const QByteArray& shownPath, const QByteArray& accessPath, int* failure)
+{
+    QByteArray path = shownPath;
+    // A folder's path ends in "/" in every list, also when a file manager's URL has none.
+    struct stat item;
+    if (!path.endsWith('/') && ::stat(accessPath.constData(), &item) == 0 && S_ISDIR(item.st_mode))
+        path += '/';
 
     FileDetail detail;
-    detail.name = displayName(lastComponent(rawPath));
-    detail.path = encodePath(rawPath);
+    detail.name = displayName(lastComponent(path));
+    detail.path = encodePath(path);
 
-    ItemAttributes attributes(PathXattrCalls{rawPath});
+    int unused = 0;
+    ItemAttributes attributes(FailureNotingCalls(PathXattrCalls{accessPath}, failure ? failure : &unused));
     DecoratedValues values;
     evaluateAttributes(attributes, values);
     detail.provenanceID = values.provenanceID;

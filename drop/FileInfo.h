@@ -24,6 +24,11 @@ public:
 
     // The record addFile appends for `url`, without a model.
     static FileDetail detailFor(const QUrl& url);
+    // The record for the item reached at `accessPath` (relative to the working directory
+    // unless absolute), shown as `shownPath`. `failure` gets the errno of the first
+    // attribute call that failed other than for a missing attribute, else stays as it was.
+    static FileDetail detailFor(const QByteArray& shownPath, const QByteArray& accessPath,
+                                int* failure = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;

@@ -1,5 +1,6 @@
 #include "inventory/ContentView.h"
 
+#include "core/RawText.h"
 #include "inventory/MessageRow.h"
 #include "inventory/Provener.h"
 #include "ui/CsvSaveDialog.h"
@@ -26,12 +27,13 @@ ContentView::ContentView(QWidget* parent)
     countLine->addStretch();
     layout->addLayout(countLine);
 
-    // Shown only while a load runs.
+    // Shown while a load runs, and after one whose application search went wrong.
     auto* statusLine = new QHBoxLayout;
     m_busy->setRange(0, 0);
     m_busy->setMaximumWidth(160);
     m_busy->setTextVisible(false);
-    m_status->setText(tr("Loading applications…"));
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setWordWrap(true);
     statusLine->addStretch();
     statusLine->addWidget(m_busy);
     statusLine->addWidget(m_status);
@@ -67,15 +69,21 @@ ContentView::ContentView(QWidget* parent)
     addToolBar(m_toolBar->savedArea(), m_toolBar);
 
     connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);
-    connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateLoading);
+    connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateStatus);
+    connect(m_providerer, &Provener::searchProblemChanged, this, &ContentView::updateStatus);
     updateCount();
-    updateLoading(false);
+    updateStatus();
     resize(900, 560);
 }
 
 QString ContentView::countText() const
 {
     return m_count->text();
+}
+
+QString ContentView::statusText() const
+{
+    return m_status->isVisibleTo(this) ? m_status->text() : QString();
 }
 
 void ContentView::closeEvent(QCloseEvent* event)
@@ -89,10 +97,19 @@ void ContentView::updateCount()
     m_count->setText(tr("%1 apps found").arg(m_providerer->proverList().size()));
 }
 
-void ContentView::updateLoading(bool loading)
+void ContentView::updateStatus()
 {
+    const bool loading = m_providerer->isLoading();
+    QStringList problems;
+    if (!loading && !m_providerer->searchFailure().isEmpty())
+        problems << tr("The application search failed: %1. The list is incomplete.")
+                        .arg(RawText::display(m_providerer->searchFailure()));
+    if (!loading && m_providerer->unreadableSearchResults() > 0)
+        problems << tr("%n application path(s) could not be read and are not listed.", nullptr,
+                       int(m_providerer->unreadableSearchResults()));
     m_busy->setVisible(loading);
-    m_status->setVisible(loading);
+    m_status->setText(loading ? tr("Loading applications…") : problems.join(QLatin1Char(' ')));
+    m_status->setVisible(loading || !problems.isEmpty());
 }
 
 void ContentView::saveCSV()

@@ -181,11 +181,15 @@ private slots:
         QVERIFY2(tree.isValid(), tree.problem());
         const auto encoded = [](const QString& path) { return encodePath(QFile::encodeName(path)); };
         // Gone before its turn, or deeper than PATH_MAX: listed with empty values and the whole path; the
-        // command line exits with 0 all the same, and with 2 and its usage when given no path.
+        // command line says so and exits with 3, and with 2 and its usage when given no path.
         const QString gone = tree.path(QStringLiteral("gone away"));
         const QString goneRecord = QStringLiteral("gone away | %1 |  | ").arg(encoded(gone));
         QCOMPARE(FileInfo::detailFor(QUrl::fromLocalFile(gone)).exportText(), goneRecord);
-        QCOMPARE(files({gone}), (QStringList{QStringLiteral("0"), goneRecord + u'\n', QString()}));
+        QCOMPARE(files({gone}),
+                 (QStringList{QStringLiteral("3"), goneRecord + u'\n',
+                              QStringLiteral("quellmark-cli: cannot examine %1: No such file or directory\n"
+                                             "quellmark-cli: 1 of 1 path(s) could not be examined\n")
+                                  .arg(gone)}));
         QCOMPARE(files({}).value(0), QStringLiteral("2"));
         QVERIFY(files({}).value(2).startsWith(QStringLiteral("Usage: quellmark-cli files [--apps] PATH...")));
         QByteArray deep = QFile::encodeName(tree.root());

@@ -138,13 +138,14 @@ void TestProvener::presentButUnreadableProvenance()
 {
     provenanceApps().set(QStringLiteral("0xstale"), QStringLiteral("/Applications/Old.app"));
     const QList<Prover> list =
-        ApplicationInventory::load({QStringLiteral("/Applications/Locked.app")},
-                                   [](const QString&) { return UnreadableProvenanceCalls{}; });
+        ApplicationInventory::load({QStringLiteral("/Applications/Locked.app")}, [](const QString&) {
+            return UnreadableProvenanceCalls{};
+        }).list;
     QCOMPARE(list.size(), 1);
     QVERIFY(list.at(0).hasProvenance);
     QCOMPARE(list.at(0).provenanceID, QStringLiteral("no ID"));
     QVERIFY(!list.at(0).hasQuarantine);
-    // The load emptied the registry first and found no readable value to put back.
+    // The load replaced the registry with what it read: nothing.
     QCOMPARE(provenanceApps().size(), 0);
 }
 

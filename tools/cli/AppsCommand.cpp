@@ -16,19 +16,23 @@ int AppsCommand::run(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Lists the installed applications that carry a provenance or quarantine attribute,\n"
-                       "as CSV (Filepath,Provenance ID,Quarantine App), in ascending path order."));
+                       "as CSV (Filepath,Provenance ID,Quarantine App), in ascending path order. When the\n"
+                       "application search fails, nothing is written."));
     CliOutput::addHelpOption(parser);
-    const QCommandLineOption output(
-        {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Write the CSV to FILE (replaced atomically) instead of standard output."),
-        QStringLiteral("FILE"));
+    const QCommandLineOption output = CliOutput::outputOption();
     parser.addOption(output);
     if (!CliOutput::parse(parser, arguments, 0, 0))
         return kUsage;
-    if (parser.isSet(QStringLiteral("help"))) {
-        CliOutput::printHelp(parser, QStringLiteral("apps [--output FILE]"));
-        return kOk;
-    }
-    const CsvWriter csv = ApplicationInventory::csv(ApplicationInventory::load(ApplicationDiscovery()));
-    return CliOutput::emitCsv(csv, parser.value(output));
+    if (parser.isSet(QStringLiteral("help")))
+        return CliOutput::printHelp(parser, QStringLiteral("apps [--output FILE]"));
+    const std::optional<QString> destination = CliOutput::destination(parser, output);
+    if (!destination)
+        return kUsage;
+    const ApplicationInventory::Loaded loaded = ApplicationInventory::load(ApplicationDiscovery());
+    const int searched = CliOutput::searchStatus(loaded.failure, loaded.unreadableLines);
+    // A list from a failed search is not written: it would pass for the whole list.
+    if (searched == kFailed)
+        return kFailed;
+    const CsvWriter csv = ApplicationInventory::csv(loaded.list);
+    return combined(searched, CliOutput::write(csv.bytes(), *destination));
 }

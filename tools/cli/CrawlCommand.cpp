@@ -1,19 +1,18 @@
 #include "tools/cli/CrawlCommand.h"
 
 #include "core/CsvWriter.h"
+#include "core/PosixError.h"
 #include "crawl/TreeWalker.h"
-#include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/OutputTarget.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTextStream>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -89,7 +88,8 @@ int CrawlCommand::run(const QStringList& arguments)
         "Lists every entry below FOLDER that carries a provenance value (with --quarantine also\n"
         "those with a quarantine value) as CSV (Filename,Provenance ID,Quarantine App,Path), in\n"
         "walk order: the bytes the crawl window's \"Save Folder to CSV\" writes, with the header\n"
-        "even when nothing is listed. Folders that cannot be read are passed over and counted."));
+        "even when nothing is listed. Folders and entries that cannot be read are passed over and\n"
+        "counted on standard error."));
     CliOutput::addHelpOption(parser);
     const QCommandLineOption quarantine(QStringLiteral("quarantine"),
                                         QStringLiteral("Also examine the quarantine attribute."));
@@ -99,19 +99,14 @@ int CrawlCommand::run(const QStringList& arguments)
     const QCommandLineOption threads(QStringLiteral("threads"),
                                      QStringLiteral("Walk with N threads (default: one per processor)."),
                                      QStringLiteral("N"));
-    const QCommandLineOption output(
-        {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Write the CSV to FILE (replaced atomically) instead of standard output."),
-        QStringLiteral("FILE"));
+    const QCommandLineOption output = CliOutput::outputOption();
     parser.addOptions({quarantine, apps, threads, output});
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
     if (!CliOutput::parse(parser, arguments, 1, 1))
         return kUsage;
-    if (parser.isSet(QStringLiteral("help"))) {
-        CliOutput::printHelp(
+    if (parser.isSet(QStringLiteral("help")))
+        return CliOutput::printHelp(
             parser, QStringLiteral("crawl [--quarantine] [--apps] [--threads N] [--output FILE] FOLDER"));
-        return kOk;
-    }
 
     TreeWalker::Options options;
     options.showQuarantine = parser.isSet(quarantine);
@@ -123,22 +118,28 @@ int CrawlCommand::run(const QStringList& arguments)
             return kUsage;
         }
     }
-    const QString folder = parser.positionalArguments().constFirst();
-    if (parser.isSet(apps))
-        ApplicationInventory::load(ApplicationDiscovery());
+    const std::optional<QString> destination = CliOutput::destination(parser, output);
+    if (!destination)
+        return kUsage;
+    const QByteArray folder = CliOutput::rawPath(parser.positionalArguments().constFirst());
+    int status = kOk;
+    if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
+        return kFailed;
 
-    // To standard output the lines go as they are found; a file is replaced at the end, whole.
-    const QString file = parser.value(output);
+    // Opened first, so that a destination that cannot be written fails before a long walk.
+    OutputTarget out;
+    if (const auto failure = out.open(CliOutput::rawPath(*destination))) {
+        CliOutput::note(
+            QStringLiteral("cannot write to %1: %2").arg(CliOutput::shown(*destination), *failure));
+        return kFailed;
+    }
+    // Lines go out as they are found; a write that fails stops the walk.
+    std::atomic_bool stop{false};
+    options.cancel = &stop;
     CsvWriter csv(Crawled::csvHeader());
-    QFile out;
-    bool outFailed = false;
-    if (file.isEmpty())
-        out.open(stdout, QIODevice::WriteOnly);
     auto flush = [&] {
-        if (!file.isEmpty() || outFailed)
-            return;
-        const QByteArray bytes = csv.takeBytes();
-        outFailed = out.write(bytes) != bytes.size();
+        if (!out.write(csv.takeBytes()))
+            stop = true;
     };
     TreeWalker walker(options);
     TreeWalker::Result result;
@@ -152,19 +153,26 @@ int CrawlCommand::run(const QStringList& arguments)
         });
     }
     if (result.rootError != 0) {
-        QTextStream(stderr) << "quellmark-cli: cannot read " << folder << ": "
-                            << QString::fromLocal8Bit(std::strerror(result.rootError)) << '\n';
+        out.abandon();
+        CliOutput::note(QStringLiteral("cannot read %1: %2")
+                            .arg(CliOutput::shown(folder), posixError(result.rootError).description));
         return kFailed;
     }
-    if (result.unreadableFolders > 0)
-        QTextStream(stderr) << "quellmark-cli: " << result.unreadableFolders
-                            << " folder(s) could not be read and were passed over\n";
-    if (!file.isEmpty())
-        return CliOutput::emitCsv(csv, file);
     flush();
-    if (outFailed || !out.flush()) {
-        CliOutput::error(QStringLiteral("cannot write to standard output: %1").arg(out.errorString()));
+    if (const auto failure = out.finish()) {
+        const QString where =
+            destination->isEmpty() ? QStringLiteral("standard output") : CliOutput::shown(*destination);
+        CliOutput::note(QStringLiteral("cannot write to %1: %2").arg(where, *failure));
         return kFailed;
     }
-    return kOk;
+    if (result.unreadableFolders > 0) {
+        CliOutput::note(QStringLiteral("%1 folder(s) could not be read and were passed over")
+                            .arg(result.unreadableFolders));
+        status = combined(status, kPartial);
+    }
+    if (result.unreadableEntries > 0) {
+        CliOutput::note(QStringLiteral("%1 entries could not be examined").arg(result.unreadableEntries));
+        status = combined(status, kPartial);
+    }
+    return status;
 }
