@@ -17,7 +17,7 @@ void CrawlSession::post(const std::function<void()>& call)
 void CrawlSession::deliver(std::vector<Crawled>& records)
 {
     std::lock_guard lock(m_mutex);
-    if (!m_receiver || cancelled.load(std::memory_order_relaxed))
+    if (!m_receiver)
         return;
     const bool wasEmpty = m_pending.empty();
     if (wasEmpty)
@@ -56,7 +56,7 @@ bool CrawlSession::isFinished(TreeWalker::Result* result)
 
 void CrawlSession::detach()
 {
-    cancelled.store(true);
+    stop.store(true);
     std::lock_guard lock(m_mutex);
     m_receiver = nullptr;
     m_pending.clear();

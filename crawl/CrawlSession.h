@@ -11,16 +11,17 @@
 #include <vector>
 
 // What one crawl shares between its walk (on crawlQueue) and its model (on the GUI
-// thread): the cancellation token, the live counters, and the records found but not yet
-// shown. The model detaches itself when it supersedes, stops or loses the crawl; from then
-// on the walk hands over nothing and posts nothing.
+// thread): the stop token, the live counters, and the records found but not yet shown.
+// A stopped walk still hands over what it found before the stop. The model detaches
+// itself when it supersedes or loses the crawl; from then on the walk stops, hands over
+// nothing and posts nothing.
 class CrawlSession
 {
 public:
     // `onPending` and `onFinished` run on `receiver`'s thread, posted there.
     CrawlSession(QObject* receiver, std::function<void()> onPending, std::function<void()> onFinished);
 
-    std::atomic<bool> cancelled{false};
+    std::atomic<bool> stop{false};
     TreeWalker::Progress progress;
 
     // Walk side.
@@ -30,7 +31,7 @@ public:
     // Model side.
     std::vector<Crawled> takePending();
     bool isFinished(TreeWalker::Result* result = nullptr);
-    // Cancels the walk and cuts every later delivery and notification.
+    // Stops the walk and cuts every later delivery and notification.
     void detach();
 
 private:

@@ -10,8 +10,10 @@
 
 #include <cstring>
 
-Crawler::Crawler(QObject* parent) : QAbstractListModel(parent)
+Crawler::Crawler(QObject* parent) : QAbstractListModel(parent), m_drainTimer(new QTimer(this))
 {
+    m_drainTimer->setSingleShot(true);
+    connect(m_drainTimer, &QTimer::timeout, this, &Crawler::drain);
     // Quitting stops every crawl without waiting for it.
     if (auto* app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
@@ -26,7 +28,7 @@ Crawler::~Crawler()
         m_session->detach();
 }
 
-void Crawler::startCrawl(const QString& folder, bool showQuarantine)
+void Crawler::startCrawl(const QString& folder, bool showQuarantine, int threads)
 {
     if (m_session)
         m_session->detach();
@@ -46,19 +48,23 @@ void Crawler::startCrawl(const QString& folder, bool showQuarantine)
     }
 
     auto session = std::make_shared<CrawlSession>(
-        this, [this] { drain(); }, [this] { finishCrawl(); });
+        this, [this] { recordsPending(); }, [this] { finishCrawl(); });
     m_session = session;
     m_failure.clear();
     m_elapsed = 0;
     m_examined = 0;
-    m_unreadable = 0;
+    m_unreadableFolders = 0;
+    m_unreadableEntries = 0;
+    m_drainTimer->stop();
+    m_sinceDrain.invalidate();
     m_clock.start();
     setStatus(Running);
 
-    crawlQueue()->start([session, folder, showQuarantine] {
+    crawlQueue()->start([session, folder, showQuarantine, threads] {
         TreeWalker::Options options;
         options.showQuarantine = showQuarantine;
-        options.cancel = &session->cancelled;
+        options.threads = threads;
+        options.stop = &session->stop;
         options.progress = &session->progress;
         TreeWalker walker(options);
         const TreeWalker::Result result =
@@ -71,14 +77,24 @@ void Crawler::stop()
 {
     if (!m_session || m_status != Running)
         return;
-    // What was found before the stop is still shown; nothing after it.
-    m_session->cancelled.store(true);
-    drain();
-    endSession(Stopped);
+    // The walk ends at its next entry and hands over what it found before; finishCrawl follows.
+    m_session->stop.store(true);
+    setStatus(Stopping);
+}
+
+void Crawler::recordsPending()
+{
+    // Each insertion makes the view do some work: batch what a fast walk finds.
+    if (!m_sinceDrain.isValid() || m_sinceDrain.elapsed() >= kDrainInterval)
+        drain();
+    else if (!m_drainTimer->isActive())
+        m_drainTimer->start(int(kDrainInterval - m_sinceDrain.elapsed()));
 }
 
 void Crawler::drain()
 {
+    m_drainTimer->stop();
+    m_sinceDrain.start();
     if (!m_session)
         return;
     std::vector<Crawled> records = m_session->takePending();
@@ -103,7 +119,7 @@ void Crawler::finishCrawl()
         m_failure = QString::fromLocal8Bit(std::strerror(result.rootError));
         endSession(Unreadable);
     } else {
-        endSession(Finished);
+        endSession(result.stopped ? Stopped : Finished);
     }
     emit crawlFinished();
 }
@@ -111,7 +127,8 @@ void Crawler::finishCrawl()
 void Crawler::endSession(Status status)
 {
     m_examined = m_session->progress.examined.load();
-    m_unreadable = m_session->progress.unreadableFolders.load();
+    m_unreadableFolders = m_session->progress.unreadableFolders.load();
+    m_unreadableEntries = m_session->progress.unreadableEntries.load();
     m_elapsed = m_clock.elapsed();
     m_session->detach();
     m_session.reset();
@@ -133,7 +150,14 @@ qint64 Crawler::entriesExamined() const
 
 qint64 Crawler::unreadableFolders() const
 {
-    return m_session ? m_session->progress.unreadableFolders.load(std::memory_order_relaxed) : m_unreadable;
+    return m_session ? m_session->progress.unreadableFolders.load(std::memory_order_relaxed)
+                     : m_unreadableFolders;
+}
+
+qint64 Crawler::unreadableEntries() const
+{
+    return m_session ? m_session->progress.unreadableEntries.load(std::memory_order_relaxed)
+                     : m_unreadableEntries;
 }
 
 qint64 Crawler::elapsedMilliseconds() const

@@ -8,14 +8,18 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
 class CrawlSession;
 
 // The crawl window's model: the records of the last crawl started (crawlList), in walk
-// order, growing while the walk runs on crawlQueue. Belongs to the GUI thread. A new
-// crawl, stop(), the model's destruction and the application's quit each stop the
+// order, growing while the walk runs on crawlQueue. Belongs to the GUI thread. Records
+// arrive in batches at most every kDrainInterval, so a fast walk does not keep the
+// event loop busy with insertions, and within that time of reaching the model, so a slow
+// one shows each record soon after it was examined. stop() keeps every record examined
+// before it; a new crawl, the model's destruction and the application's quit abandon the
 // running walk, which then adds nothing more.
 class Crawler : public QAbstractListModel
 {
@@ -29,6 +33,7 @@ public:
     {
         Idle, // no crawl started yet
         Running,
+        Stopping, // stop() was called; the walk hands over what it found before
         Finished,
         Stopped,   // by stop()
         Unreadable // the folder itself could not be read
@@ -42,17 +47,20 @@ public:
     QString filePath() const { return m_filePath; }
     qint64 theCount() const { return m_theCount; }
 
-    // Empties the list, sets filePath to `folder` and queues the walk; a crawl still running
-    // stops and its records are not shown. Returns at once.
-    Q_INVOKABLE void startCrawl(const QString& folder, bool showQuarantine);
-    // Stops the running crawl; the records found so far stay.
+    // Empties the list, sets filePath to `folder` and queues the walk (with `threads` walking
+    // threads, 0 for the default); a crawl still running stops and its records are not
+    // shown. Returns at once.
+    Q_INVOKABLE void startCrawl(const QString& folder, bool showQuarantine, int threads = 0);
+    // Stops the running crawl: the walk examines nothing more, and every record it examined
+    // before is added, in walk order, before the status becomes Stopped.
     Q_INVOKABLE void stop();
 
     Status status() const { return m_status; }
-    bool isRunning() const { return m_status == Running; }
+    bool isRunning() const { return m_status == Running || m_status == Stopping; }
     // Live while running, final afterwards.
     qint64 entriesExamined() const;
     qint64 unreadableFolders() const;
+    qint64 unreadableEntries() const;
     qint64 elapsedMilliseconds() const;
     // Why the folder could not be read (with status Unreadable).
     QString failure() const { return m_failure; }
@@ -70,10 +78,15 @@ signals:
     void filePathChanged(const QString& filePath);
     void theCountChanged(qint64 theCount);
     void statusChanged(Crawler::Status status);
-    // The crawl ended by itself (not superseded or stopped).
+    // The walk has ended (finished, stopped, or the folder could not be read) and every
+    // record it found is in the list. Not emitted for a crawl that was superseded.
     void crawlFinished();
 
+public:
+    static constexpr int kDrainInterval = 50; // milliseconds
+
 private:
+    void recordsPending();
     void drain();
     void finishCrawl();
     void endSession(Status status);
@@ -86,7 +99,10 @@ private:
     Status m_status = Idle;
     QString m_failure;
     QElapsedTimer m_clock;
+    QElapsedTimer m_sinceDrain;
+    QTimer* m_drainTimer;
     qint64 m_elapsed = 0;
     qint64 m_examined = 0;
-    qint64 m_unreadable = 0;
+    qint64 m_unreadableFolders = 0;
+    qint64 m_unreadableEntries = 0;
 };

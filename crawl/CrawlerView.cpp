@@ -157,34 +157,37 @@ void CrawlerView::updateCount()
 void CrawlerView::updateStatus()
 {
     const Crawler::Status status = m_crawler->status();
-    const bool running = status == Crawler::Running;
+    const bool running = m_crawler->isRunning();
     if (running != m_statusTimer->isActive())
         running ? m_statusTimer->start() : m_statusTimer->stop();
     m_stop->setVisible(running);
+    m_stop->setEnabled(status == Crawler::Running);
     m_status->setHidden(status == Crawler::Idle);
 
     const QLocale locale;
-    const QString examined = tr("%1 entries examined").arg(locale.toString(m_crawler->entriesExamined()));
-    const QString unreadable =
-        tr("%1 folders could not be read").arg(locale.toString(m_crawler->unreadableFolders()));
-    const QString elapsed =
-        tr("%1 s").arg(locale.toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1));
-    const QString separator = QStringLiteral(" · ");
+    QStringList parts{tr("%1 entries examined").arg(locale.toString(m_crawler->entriesExamined()))};
+    // What could not be read is said whenever there is any: the list may lack those entries.
+    if (const qint64 folders = m_crawler->unreadableFolders())
+        parts.append(tr("%1 folders could not be read").arg(locale.toString(folders)));
+    if (const qint64 entries = m_crawler->unreadableEntries())
+        parts.append(tr("%1 entries could not be read").arg(locale.toString(entries)));
+    parts.append(tr("%1 s").arg(locale.toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1)));
+    const QString summary = parts.join(QStringLiteral(" · "));
     switch (status) {
     case Crawler::Idle:
         m_status->clear();
         break;
     case Crawler::Running:
-        m_status->setText(tr("Crawling…") + QLatin1Char(' ') + examined + separator + unreadable + separator +
-                          elapsed);
+        m_status->setText(tr("Crawling…") + QLatin1Char(' ') + summary);
+        break;
+    case Crawler::Stopping:
+        m_status->setText(tr("Stopping…") + QLatin1Char(' ') + summary);
         break;
     case Crawler::Finished:
-        m_status->setText(tr("Finished:") + QLatin1Char(' ') + examined + separator + unreadable + separator +
-                          elapsed);
+        m_status->setText(tr("Finished:") + QLatin1Char(' ') + summary);
         break;
     case Crawler::Stopped:
-        m_status->setText(tr("Stopped:") + QLatin1Char(' ') + examined + separator + unreadable + separator +
-                          elapsed);
+        m_status->setText(tr("Stopped:") + QLatin1Char(' ') + summary);
         break;
     case Crawler::Unreadable:
         m_status->setText(tr("The folder could not be read: %1").arg(m_crawler->failure()));

@@ -119,12 +119,25 @@ std::atomic<EntryXattrCalls::Strategy>& chosenStrategy()
     return strategy;
 }
 
+std::atomic<EntryXattrCalls::CallHook>& callHook()
+{
+    static std::atomic<EntryXattrCalls::CallHook> hook{nullptr};
+    return hook;
+}
+
 class EntryFd
 {
 public:
     EntryFd(int directoryFd, const char* name)
-        : m_fd(::openat(directoryFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC))
-    {}
+    {
+        const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+#ifdef O_NOATIME
+        // Evidence keeps its access time; only the owner (or root) may ask for that.
+        m_fd = ::openat(directoryFd, name, flags | O_NOATIME);
+        if (m_fd < 0 && errno == EPERM)
+#endif
+            m_fd = ::openat(directoryFd, name, flags);
+    }
     ~EntryFd()
     {
         if (m_fd >= 0)
@@ -132,10 +145,13 @@ public:
     }
     EntryFd(const EntryFd&) = delete;
     EntryFd& operator=(const EntryFd&) = delete;
-    int fd() const { return m_fd; }
+    int fd() const
+    {
+        return m_fd;
+    }
 
 private:
-    int m_fd;
+    int m_fd = -1;
 };
 
 } // namespace
@@ -159,6 +175,11 @@ void EntryXattrCalls::setStrategy(Strategy strategy)
     chosenStrategy().store(strategy, std::memory_order_relaxed);
 }
 
+void EntryXattrCalls::setCallHook(CallHook hook)
+{
+    callHook().store(hook, std::memory_order_relaxed);
+}
+
 const char* EntryXattrCalls::procPath()
 {
     std::snprintf(m_scratch->procPath, sizeof m_scratch->procPath, "/proc/self/fd/%d/%s", m_directoryFd,
@@ -168,6 +189,8 @@ const char* EntryXattrCalls::procPath()
 
 template<typename At, typename Path, typename Fd> ssize_t EntryXattrCalls::dispatch(At at, Path path, Fd fd)
 {
+    if (const CallHook hook = callHook().load(std::memory_order_relaxed))
+        hook(m_name);
     switch (strategy()) {
     case Strategy::At:
         return at(m_directoryFd, m_name);

@@ -48,6 +48,11 @@ public:
     // For tests and measurements: use this strategy from now on.
     static void setStrategy(Strategy strategy);
 
+    // For tests: called on the walking thread with the entry's name before each of its
+    // attribute calls, to make the file system slow or hold the walk at an entry.
+    using CallHook = void (*)(const char* name);
+    static void setCallHook(CallHook hook);
+
 private:
     ssize_t rawList(char* buffer, size_t size);
     ssize_t rawGet(const char* attribute, void* buffer, size_t size);

@@ -1,35 +1,36 @@
 #include "crawl/TreeWalker.h"
 
 #include "core/AbsolutePath.h"
-#include "core/AttributeEvaluation.h"
-#include "core/DecoratedValues.h"
-#include "core/ItemAttributes.h"
 #include "core/PathEncoding.h"
-#include "crawl/EntryXattrCalls.h"
+#include "crawl/EntryExaminer.h"
+#include "crawl/FolderDescriptors.h"
+#include "crawl/FolderListing.h"
 
 #include <QFile>
 #include <QThread>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
+#include <system_error>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
 
-// The work is cut per folder: a task lists one folder and examines its entries, and hands
-// each subfolder to the shared stack as a task of its own. Each folder's findings go to
-// its Node in directory order, a subfolder's Node hanging at the subfolder's place, so the
-// emitting thread can read the tree in walk order while other threads fill it.
+// The walk goes depth first: a thread examines a folder's entries in order and, at a
+// subfolder, goes down into it at once, leaving the rest of the folder on the shared stack,
+// where another thread may take it up. So one thread examines entries in walk order, and
+// the others work just ahead of it. Each folder's findings go to its Node in directory
+// order, a subfolder's Node hanging at the subfolder's place, so the emitting thread can
+// read the tree in walk order while the threads fill it.
 struct Node;
 
 struct Item
@@ -44,148 +45,44 @@ struct Node
     bool finished = false;   // nothing more will be published (under Walk::m_mutex)
 };
 
-// An open folder, closed when the last task that needs it (its own, its subfolders'
-// openat) is done.
-struct DirHandle
+// A listed folder whose entries are examined in order, by one thread at a time.
+struct ListedFolder
 {
-    explicit DirHandle(int descriptor) : fd(descriptor) {}
-    ~DirHandle() { ::close(fd); }
-    DirHandle(const DirHandle&) = delete;
-    DirHandle& operator=(const DirHandle&) = delete;
-    const int fd;
-};
-
-struct Task
-{
-    std::shared_ptr<DirHandle> parent; // null for the walked folder itself
-    std::string name;                  // in the parent; the whole path for the walked folder
-    QByteArray encodedFolder;          // this folder's encoded path, ending in "/"
+    FolderListing listing;
+    std::string name;   // in its parent; the path as given for the walked folder
+    QByteArray encoded; // its encoded path, ending in "/"
     std::shared_ptr<Node> node;
+    FolderDescriptors::FolderRef parent; // the folder it was opened from
+    FolderDescriptors::FolderRef self;   // made when a thread first goes down into a subfolder
+    size_t next = 0;                     // the first entry not examined yet
 };
 
-constexpr unsigned char kSkip = 0xff; // an entry whose type could not be read
-
-// One folder's entries, names stored back to back with their NULs.
-struct Listing
+// The folder a thread is examining, and the descriptor it examines it through.
+struct Frame
 {
-    struct Entry
-    {
-        std::uint32_t offset;
-        std::uint32_t length;
-        unsigned char type;
-    };
-    std::vector<char> names;
-    std::vector<Entry> entries;
-
-    void clear()
-    {
-        names.clear();
-        entries.clear();
-    }
-    void add(const char* name, unsigned char type)
-    {
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            return;
-        const size_t length = std::strlen(name);
-        entries.push_back({std::uint32_t(names.size()), std::uint32_t(length), type});
-        names.insert(names.end(), name, name + length + 1);
-    }
-    const char* name(const Entry& entry) const { return names.data() + entry.offset; }
+    std::shared_ptr<ListedFolder> folder;
+    int fd = -1;
 };
 
-// Reads the whole folder; false (errno set) when reading failed part way or at once.
-bool readFolder(int fd, Listing& listing, std::vector<char>& buffer)
+// The emitting thread hands over what is ready this often while the walk runs.
+constexpr auto kEmitInterval = std::chrono::milliseconds(10);
+// A walking thread adds to the shared counters after this many entries or this long.
+constexpr int kCountBatch = 1024;
+constexpr std::int64_t kCountIntervalNs = 20'000'000;
+
+// A cheap clock: read after every entry.
+std::int64_t coarseNanoseconds()
 {
-    listing.clear();
-#ifdef __linux__
-    for (;;) {
-        const ssize_t got = ::getdents64(fd, buffer.data(), buffer.size());
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        for (ssize_t offset = 0; offset < got;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer.data() + offset);
-            offset += entry->d_reclen;
-            listing.add(entry->d_name, entry->d_type);
-        }
-    }
+#ifdef CLOCK_MONOTONIC_COARSE
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 #else
-    const int copy = ::dup(fd);
-    DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
-    if (!dir) {
-        if (copy >= 0)
-            ::close(copy);
-        return false;
-    }
-    bool ok = true;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir);
-        if (!entry) {
-            ok = errno == 0;
-            break;
-        }
-        listing.add(entry->d_name, entry->d_type);
-    }
-    const int error = errno;
-    ::closedir(dir);
-    errno = error;
-    return ok;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 #endif
 }
-
-unsigned char typeOf(int directoryFd, const char* name)
-{
-    struct stat st;
-    if (::fstatat(directoryFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return kSkip;
-    if (S_ISLNK(st.st_mode))
-        return DT_LNK;
-    if (S_ISDIR(st.st_mode))
-        return DT_DIR;
-    return DT_REG;
-}
-
-// ItemAttributes over names already listed: an attribute with no listed form is answered
-// "no such attribute" at once, without the calls and the error text of the general path.
-class ListedAttributes
-{
-public:
-    ListedAttributes(EntryXattrCalls calls, bool listed)
-        : m_names(listed ? calls.names() : std::string_view()), m_listed(listed), m_item(calls)
-    {}
-
-    PosixResult<bool> hasValue(const std::vector<HostAttributeName>& forms)
-    {
-        if (notListed(forms))
-            return noSuchAttribute();
-        return m_item.hasValue(forms);
-    }
-
-    PosixResult<QByteArray> read(const std::vector<HostAttributeName>& forms)
-    {
-        if (notListed(forms))
-            return noSuchAttribute();
-        return m_item.read(forms);
-    }
-
-private:
-    bool notListed(const std::vector<HostAttributeName>& forms) const
-    {
-        return m_listed && !HostAttributeName::firstListed(forms, m_names);
-    }
-
-    static const PosixError& noSuchAttribute()
-    {
-        static const PosixError error = posixError(ENODATA);
-        return error;
-    }
-
-    std::string_view m_names;
-    bool m_listed;
-    ItemAttributes<EntryXattrCalls> m_item;
-};
 
 bool vanished(int error)
 {
@@ -197,8 +94,8 @@ class Walk
 {
 public:
     Walk(const TreeWalker::Options& options, TreeWalker::Progress& progress, const TreeWalker::Sink& sink)
-        : m_showQuarantine(options.showQuarantine), m_cancel(options.cancel), m_progress(progress),
-          m_sink(sink)
+        : m_showQuarantine(options.showQuarantine), m_stop(options.stop), m_progress(progress), m_sink(sink),
+          m_descriptors(FolderDescriptors::defaultBudget())
     {}
 
     // `rawFolder` is opened as given (relative to the working directory when relative, so a
@@ -207,24 +104,36 @@ public:
     {
         auto root = std::make_shared<Node>();
         m_cursors.push_back({root, {}, 0});
-        m_stack.push_back({nullptr, rawFolder.toStdString(), encodedFolder, root});
+        ThreadState state(m_showQuarantine);
+        const int fd = m_descriptors.openRoot(rawFolder.toStdString());
+        if (fd < 0) {
+            m_rootError = errno;
+            return result();
+        }
+        Frame frame = list(fd, rawFolder.toStdString(), encodedFolder, nullptr, root, state, true);
+        if (!frame.folder) // read nothing at all
+            return result();
+        // Left for the first thread to take up.
+        frame.folder->self = m_descriptors.adopt(nullptr, frame.folder->name, fd);
+        m_descriptors.suspend(*frame.folder->self);
+        m_stack.push_back(std::move(frame.folder));
 
-        std::vector<std::thread> helpers;
-        for (int i = 1; i < threads; ++i)
-            helpers.emplace_back([this] { work(false); });
-        work(true);
-        for (auto& helper : helpers)
-            helper.join();
-        emitReady();
-
-        TreeWalker::Result result;
-        result.rootError = m_rootError;
-        result.cancelled = cancelled();
-        result.examined = m_progress.examined.load();
-        result.listed = m_progress.listed.load();
-        result.unreadableFolders = m_progress.unreadableFolders.load();
-        result.unreadableEntries = m_progress.unreadableEntries.load();
-        return result;
+        std::vector<std::thread> workers;
+        for (int i = 0; i < threads; ++i) {
+            try {
+                workers.emplace_back([this] { work(false); });
+            } catch (const std::system_error&) {
+                break; // the system allows no more threads: go on with those there are
+            }
+        }
+        if (workers.empty())
+            work(true);
+        else
+            emitWhileWalking();
+        for (auto& worker : workers)
+            worker.join();
+        emitReady(true);
+        return result();
     }
 
 private:
@@ -237,24 +146,42 @@ private:
 
     struct ThreadState
     {
-        Listing listing;
-        std::vector<char> buffer = std::vector<char>(64 * 1024);
-        EntryXattrCalls::Scratch scratch;
+        explicit ThreadState(bool showQuarantine) : examiner(showQuarantine) {}
+        std::vector<char> buffer;
+        EntryExaminer examiner;
+        // Counts not yet added to the shared ones.
+        qint64 examined = 0;
+        qint64 unreadable = 0;
+        std::int64_t countedAt = coarseNanoseconds();
     };
 
-    bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
-
-    // Every thread takes folders from the stack until none is left and none is being
-    // read; the calling thread also emits whatever is ready in walk order.
-    void work(bool emitter)
+    TreeWalker::Result result() const
     {
-        ThreadState state;
+        TreeWalker::Result result;
+        result.rootError = m_rootError;
+        result.stopped = stopped();
+        result.examined = m_progress.examined.load();
+        result.listed = m_progress.listed.load();
+        result.unreadableFolders = m_progress.unreadableFolders.load();
+        result.unreadableEntries = m_progress.unreadableEntries.load();
+        return result;
+    }
+
+    bool stopped() const { return m_stop && m_stop->load(std::memory_order_relaxed); }
+
+    bool walkDone() const { return m_stack.empty() && m_active == 0; }
+
+    // Threads take folders left for later from the stack until none is left and none is
+    // being examined. `alone`: no other thread could be started, so this one also emits.
+    void work(bool alone)
+    {
+        ThreadState state(m_showQuarantine);
         for (;;) {
-            Task task;
+            std::shared_ptr<ListedFolder> task;
             {
                 std::unique_lock lock(m_mutex);
                 for (;;) {
-                    if (cancelled())
+                    if (stopped())
                         m_stack.clear();
                     if (!m_stack.empty()) {
                         task = std::move(m_stack.back());
@@ -266,59 +193,52 @@ private:
                         m_condition.notify_all();
                         return;
                     }
-                    if (emitter && canEmit()) {
-                        lock.unlock();
-                        emitReady();
-                        lock.lock();
-                        continue;
-                    }
                     ++m_sleepers;
-                    m_emitterWaiting = m_emitterWaiting || emitter;
                     m_condition.wait(lock);
                     --m_sleepers;
-                    if (emitter)
-                        m_emitterWaiting = false;
                 }
             }
-            examineFolder(task, state, emitter);
+            walkFrom(std::move(task), state, alone);
             {
                 std::lock_guard lock(m_mutex);
                 if (--m_active == 0 && m_stack.empty())
                     m_condition.notify_all();
             }
-            if (emitter)
-                emitReady();
+            if (alone)
+                emitReady(false);
         }
     }
 
-    // Under m_mutex: whether the emitter has something to hand over.
-    bool canEmit() const
+    // The calling thread while others walk: hands over what is ready, regularly.
+    void emitWhileWalking()
     {
-        if (m_cursors.empty())
-            return false;
-        const Cursor& cursor = m_cursors.back();
-        return cursor.index < cursor.items.size() || !cursor.node->ready.empty() || cursor.node->finished;
+        for (;;) {
+            bool done;
+            {
+                std::unique_lock lock(m_mutex);
+                done = m_condition.wait_for(lock, kEmitInterval, [this] { return walkDone(); });
+            }
+            emitReady(false);
+            if (done)
+                return;
+        }
     }
 
-    void publish(Node& node, std::vector<Item>& items, bool finished)
+    void publish(Node& node, Item item)
     {
-        bool wake;
-        {
-            std::lock_guard lock(m_mutex);
-            if (node.ready.empty())
-                node.ready.swap(items);
-            else
-                std::move(items.begin(), items.end(), std::back_inserter(node.ready));
-            node.finished = finished;
-            wake = m_emitterWaiting;
-        }
-        items.clear();
-        if (wake)
-            m_condition.notify_all();
+        std::lock_guard lock(m_mutex);
+        node.ready.push_back(std::move(item));
+    }
+
+    void finish(Node& node)
+    {
+        std::lock_guard lock(m_mutex);
+        node.finished = true;
     }
 
     // Emitting thread only: hands every record that is ready, in walk order, to the sink.
-    void emitReady()
+    // `last`: no thread walks any more, so what was not finished never will be.
+    void emitReady(bool last)
     {
         m_batch.clear();
         while (!m_cursors.empty()) {
@@ -330,7 +250,7 @@ private:
                 {
                     std::lock_guard lock(m_mutex);
                     cursor.items.swap(cursor.node->ready);
-                    finished = cursor.node->finished;
+                    finished = cursor.node->finished || last;
                 }
                 if (cursor.items.empty()) {
                     if (!finished)
@@ -347,136 +267,157 @@ private:
                 m_cursors.push_back({std::move(child), {}, 0});
             }
         }
-        if (m_batch.empty() || cancelled())
+        if (m_batch.empty())
             return;
         m_progress.listed.fetch_add(qint64(m_batch.size()), std::memory_order_relaxed);
         m_sink(m_batch);
     }
 
-    int openFolder(const Task& task)
+    void addCounts(ThreadState& state)
     {
-        if (!task.parent)
-            return ::open(task.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        return ::openat(task.parent->fd, task.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (state.examined > 0)
+            m_progress.examined.fetch_add(state.examined, std::memory_order_relaxed);
+        if (state.unreadable > 0)
+            m_progress.unreadableEntries.fetch_add(state.unreadable, std::memory_order_relaxed);
+        state.examined = 0;
+        state.unreadable = 0;
+        state.countedAt = coarseNanoseconds();
     }
 
-    void examineFolder(Task& task, ThreadState& state, bool emitter)
+    // Lists the folder open as `fd`. A frame without folder (and fd closed) when nothing could be read.
+    Frame list(int fd, std::string name, QByteArray encoded, FolderDescriptors::FolderRef parent,
+               std::shared_ptr<Node> node, ThreadState& state, bool isRoot)
     {
-        Node& node = *task.node;
-        const bool isRoot = !task.parent;
-        std::vector<Item> items;
-        const int fd = openFolder(task);
+        auto folder = std::make_shared<ListedFolder>();
+        if (!folder->listing.read(fd, state.buffer)) {
+            if (isRoot && folder->listing.entries().empty()) {
+                m_rootError = errno;
+                ::close(fd);
+                finish(*node);
+                return {};
+            }
+            m_progress.unreadableFolders.fetch_add(1, std::memory_order_relaxed);
+        }
+        for (auto& entry : folder->listing.entries()) {
+            if (entry.type != DT_UNKNOWN)
+                continue;
+            entry.type = FolderListing::typeOf(fd, folder->listing.name(entry));
+            if (entry.type == FolderListing::kUnreadable && !vanished(errno))
+                ++state.unreadable;
+        }
+        folder->name = std::move(name);
+        folder->encoded = std::move(encoded);
+        folder->node = std::move(node);
+        folder->parent = std::move(parent);
+        return {std::move(folder), fd};
+    }
+
+    // Opens and lists a subfolder of `parent`; a frame without folder when it cannot be opened.
+    Frame goDown(Frame& parent, const FolderListing::Entry& entry, std::shared_ptr<Node> node,
+                 ThreadState& state)
+    {
+        const std::string name(parent.folder->listing.name(entry), entry.length);
+        const int fd = m_descriptors.openBelow(parent.fd, name);
         if (fd < 0) {
-            const int error = errno;
-            if (isRoot)
-                m_rootError = error;
-            else if (!vanished(error))
+            if (!vanished(errno))
                 m_progress.unreadableFolders.fetch_add(1, std::memory_order_relaxed);
-            publish(node, items, true);
+            finish(*node);
+            return {};
+        }
+        const QByteArray rawName = QByteArray::fromStdString(name);
+        return list(fd, name, parent.folder->encoded + encodePath(rawName).toLatin1() + '/', nullptr,
+                    std::move(node), state, false);
+    }
+
+    // Takes up a folder left for later and walks on, depth first, until it is done and so is
+    // everything the thread went down into from it.
+    void walkFrom(std::shared_ptr<ListedFolder> task, ThreadState& state, bool alone)
+    {
+        Frame frame{std::move(task), -1};
+        frame.fd = m_descriptors.resume(*frame.folder->self);
+        if (frame.fd < 0) {
+            if (!vanished(errno))
+                m_progress.unreadableFolders.fetch_add(1, std::memory_order_relaxed);
+            finish(*frame.folder->node);
             return;
         }
-        task.parent.reset();
-        const auto folder = std::make_shared<DirHandle>(fd);
-
-        Listing& listing = state.listing;
-        if (!readFolder(fd, listing, state.buffer)) {
-            if (isRoot && listing.entries.empty())
-                m_rootError = errno;
-            else
-                m_progress.unreadableFolders.fetch_add(1, std::memory_order_relaxed);
-        }
-
-        // Subfolders go to the stack first, so that other threads can start on them while
-        // this one examines the entries; the first subfolder ends on top.
-        std::vector<std::shared_ptr<Node>> children;
-        for (auto& entry : listing.entries) {
-            if (entry.type == DT_UNKNOWN)
-                entry.type = typeOf(fd, listing.name(entry));
-            if (entry.type == DT_DIR)
-                children.push_back(std::make_shared<Node>());
-        }
-        if (!children.empty() && !cancelled()) {
-            std::vector<Task> tasks;
-            tasks.reserve(children.size());
-            size_t child = children.size();
-            for (auto it = listing.entries.rbegin(); it != listing.entries.rend(); ++it) {
-                if (it->type != DT_DIR)
-                    continue;
-                const QByteArray rawName(listing.name(*it), qsizetype(it->length));
-                tasks.push_back({folder, rawName.toStdString(),
-                                 task.encodedFolder + encodePath(rawName).toLatin1() + '/',
-                                 children[--child]});
-            }
-            std::lock_guard lock(m_mutex);
-            std::move(tasks.begin(), tasks.end(), std::back_inserter(m_stack));
-            if (m_sleepers > 0)
-                m_condition.notify_all();
-        }
-
-        size_t nextChild = 0;
-        qint64 examined = 0;
-        for (const auto& entry : listing.entries) {
-            if (cancelled())
-                break;
-            if (entry.type == DT_LNK || entry.type == kSkip)
-                continue;
-            ++examined;
-            const bool isFolder = entry.type == DT_DIR;
-            std::optional<Crawled> record = examineEntry(fd, listing.name(entry), entry.length, isFolder,
-                                                         task.encodedFolder, state.scratch);
-            if (isFolder)
-                items.push_back({std::move(record), children[nextChild++]});
-            else if (record)
-                items.push_back({std::move(record), nullptr});
-            if ((examined & 1023) == 0) {
-                m_progress.examined.fetch_add(examined, std::memory_order_relaxed);
-                examined = 0;
-                if (!items.empty()) {
-                    publish(node, items, false);
-                    if (emitter)
-                        emitReady();
-                }
-            }
-        }
-        m_progress.examined.fetch_add(examined, std::memory_order_relaxed);
-        publish(node, items, true);
+        while (frame.folder)
+            frame = walkFolder(frame, state, alone);
+        addCounts(state);
     }
 
-    std::optional<Crawled> examineEntry(int fd, const char* name, std::uint32_t length, bool isFolder,
-                                        const QByteArray& encodedFolder, EntryXattrCalls::Scratch& scratch)
+    // Examines the frame's folder from its next entry on, up to its end or to a subfolder
+    // to go down into, which it returns (a frame without folder when done).
+    Frame walkFolder(Frame& frame, ThreadState& state, bool alone)
     {
-        EntryXattrCalls calls(fd, name, scratch);
-        // Most entries carry neither attribute: one list call settles them.
-        const bool listed = calls.fetchNames() >= 0;
-        if (listed) {
-            const std::string_view names = calls.names();
-            if (names.empty())
-                return std::nullopt;
-            if (!HostAttributeName::firstListed(provenanceForms(), names) &&
-                !(m_showQuarantine && HostAttributeName::firstListed(quarantineForms(), names)))
-                return std::nullopt;
-        } else if (errno != ERANGE) {
-            return std::nullopt;
+        ListedFolder& folder = *frame.folder;
+        const auto& entries = folder.listing.entries();
+        Frame below;
+        while (folder.next < entries.size() && !below.folder && !stopped()) {
+            const FolderListing::Entry& entry = entries[folder.next++];
+            if (entry.type == DT_LNK || entry.type == FolderListing::kUnreadable)
+                continue;
+            const bool isFolder = entry.type == DT_DIR;
+            EntryExaminer::Outcome outcome = state.examiner.examine(frame.fd, folder.listing.name(entry),
+                                                                    entry.length, isFolder, folder.encoded);
+            ++state.examined;
+            if (outcome.unreadable)
+                ++state.unreadable;
+            if (isFolder) {
+                auto child = std::make_shared<Node>();
+                const bool record = outcome.record.has_value();
+                publish(*folder.node, {std::move(outcome.record), child});
+                if (record)
+                    addCounts(state);
+                below = goDown(frame, entry, std::move(child), state);
+            } else if (outcome.record) {
+                // At once, and counted with it: the next entry may take long on a slow file system.
+                publish(*folder.node, {std::move(outcome.record), nullptr});
+                addCounts(state);
+            }
+            if (state.examined >= kCountBatch || coarseNanoseconds() - state.countedAt >= kCountIntervalNs) {
+                addCounts(state);
+                if (alone)
+                    emitReady(false);
+            }
         }
-        ListedAttributes attributes(calls, listed);
-        DecoratedValues values;
-        evaluateAttributes(attributes, values, m_showQuarantine);
-        if (!values.keep)
-            return std::nullopt;
-        return Crawled::fromWalk(encodedFolder, QByteArrayView(name, qsizetype(length)), isFolder, values);
+
+        if (below.folder) {
+            // The subfolder will be reopened from this one if it loses its descriptor.
+            if (!folder.self)
+                folder.self = m_descriptors.adopt(folder.parent, folder.name, frame.fd);
+            below.folder->parent = folder.self;
+        }
+        const bool more = below.folder && folder.next < entries.size();
+        if (more) {
+            // The rest waits on the stack, where an idle thread may take it up.
+            m_descriptors.suspend(*folder.self);
+            std::lock_guard lock(m_mutex);
+            m_stack.push_back(std::move(frame.folder));
+            if (m_sleepers > 0)
+                m_condition.notify_one();
+        } else {
+            addCounts(state);
+            finish(*folder.node);
+            if (folder.self)
+                m_descriptors.finish(*folder.self);
+            else
+                ::close(frame.fd);
+        }
+        return below;
     }
 
     const bool m_showQuarantine;
-    const std::atomic<bool>* const m_cancel;
+    const std::atomic<bool>* const m_stop;
     TreeWalker::Progress& m_progress;
     const TreeWalker::Sink& m_sink;
+    FolderDescriptors m_descriptors; // outlives the folders, which it closes
 
     std::mutex m_mutex;
     std::condition_variable m_condition;
-    std::vector<Task> m_stack; // LIFO: close to walk order, so little waits to be emitted
+    std::vector<std::shared_ptr<ListedFolder>> m_stack; // LIFO: the deepest, so closest to walk order
     int m_active = 0;
     int m_sleepers = 0;
-    bool m_emitterWaiting = false;
     int m_rootError = 0;
 
     // Emitting thread only.
@@ -492,6 +433,8 @@ TreeWalker::TreeWalker(Options options) : m_options(options)
         m_options.progress = &m_ownProgress;
     if (m_options.threads <= 0)
         m_options.threads = defaultThreadCount();
+    // Every walking thread needs a few descriptors of its own.
+    m_options.threads = std::min({m_options.threads, kMaxThreads, FolderDescriptors::affordableThreads()});
 }
 
 int TreeWalker::defaultThreadCount()

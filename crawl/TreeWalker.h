@@ -12,12 +12,14 @@
 // Walks every entry below a folder, pre-order (a folder's entry before its contents,
 // directory order otherwise), and yields a Crawled record for each entry that carries a
 // provenance value (or, with showQuarantine, a quarantine value). Symbolic links are
-// neither listed nor entered, unreadable folders are counted and passed over, mount
-// points are crossed, and names are handled as raw bytes relative to open directory
-// descriptors, so odd names and paths longer than PATH_MAX work.
+// neither listed nor entered, unreadable folders and entries are counted and passed over,
+// mount points are crossed, and names are handled as raw bytes relative to open directory
+// descriptors, so odd names and paths longer than PATH_MAX work. However few descriptors
+// the process may open, no subtree is left out for want of them.
 //
-// Several threads may list and examine folders at once; the records still reach the
-// sink in walk order, on the calling thread.
+// Worker threads list and examine folders; the calling thread hands the records to the
+// sink in walk order, at least every few milliseconds while the walk runs, so a record
+// reaches the sink soon after it was examined however slow the file system is.
 class TreeWalker
 {
 public:
@@ -33,9 +35,10 @@ public:
     struct Options
     {
         bool showQuarantine = false;
-        int threads = 0; // 0: defaultThreadCount()
-        // Set from anywhere to stop: the walk ends at the next entry and hands over nothing more.
-        const std::atomic<bool>* cancel = nullptr;
+        int threads = 0; // 0: defaultThreadCount(); fewer when the system allows fewer
+        // Set from anywhere to stop: the walk examines no entry after it and hands over every
+        // record it examined before, in walk order.
+        const std::atomic<bool>* stop = nullptr;
         Progress* progress = nullptr; // optional, else the walker's own
         // AppleDouble companions ("._name", "__MACOSX/...") lend their attributes to the
         // files they describe and are not listed themselves.
@@ -45,7 +48,7 @@ public:
     struct Result
     {
         int rootError = 0; // errno when the folder itself could not be opened
-        bool cancelled = false;
+        bool stopped = false;
         qint64 examined = 0;
         qint64 listed = 0;
         qint64 unreadableFolders = 0;
@@ -64,6 +67,8 @@ public:
     const Progress& progress() const { return *m_options.progress; }
 
     static int defaultThreadCount();
+    // More threads than this never make a walk faster.
+    static constexpr int kMaxThreads = 64;
 
 private:
     Options m_options;

@@ -105,5 +105,5 @@ QSize TextRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
         width += metrics.horizontalAdvance(piece) + (first ? 0 : spacing());
         first = false;
     }
-    return {std::max(width, m_minimumRowWidth), metrics.height() + 2 * kVerticalMargin};
+    return {width, metrics.height() + 2 * kVerticalMargin};
 }

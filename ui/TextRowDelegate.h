@@ -31,13 +31,8 @@ public:
     // A quick estimate of a row's width, from character counts rather than shaping,
     // cheap enough to run for every row of a list of millions.
     int estimatedWidth(const QModelIndex& index) const;
-    // Rows are laid out at least this wide (uniform row sizes take one row's size for
-    // all, so the list's widest row is told to the delegate).
-    void setMinimumRowWidth(int width) { m_minimumRowWidth = width; }
-    int minimumRowWidth() const { return m_minimumRowWidth; }
 
 private:
     QFont m_font;
     int m_characterWidth = 0;
-    int m_minimumRowWidth = 0;
 };

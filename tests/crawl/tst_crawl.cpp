@@ -3,6 +3,7 @@
 #include "crawl/Crawler.h"
 #include "crawl/EntryXattrCalls.h"
 #include "tests/support/TestTree.h"
+#include "tests/support/WalkGate.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -54,6 +55,7 @@ class TestCrawl : public QObject
     // Its entries that carry something, by raw relative path: name, provenance ("R" for the
     // registered ID), quarantine (shown with the switch on), encoded relative path.
     QHash<QByteArray, QStringList> m_listed;
+    TestTree m_held;  // a folder the walk is held in: files, a gate, two subfolders
     TestTree m_small; // a second folder, partly unreadable as nobody
     TestTree m_apps;  // the one application discovery finds, and saved files
     QString m_cli;
@@ -81,16 +83,17 @@ class TestCrawl : public QObject
 
     // Pre-order in directory order, links skipped, folders ending in "/": find's order, an
     // oracle independent of the walker.
-    QList<QByteArray> walkOrder() const
+    static QList<QByteArray> walkOrder(const QString& root)
     {
         QList<QByteArray> order =
-            std::get<1>(run(QStringList{u"find"_s, m_tree.root()} +
+            std::get<1>(run(QStringList{u"find"_s, root} +
                             QProcess::splitCommand(
                                 u"-mindepth 1 -type d -printf %P/\\0 -o ! -type l -printf %P\\0"_s)))
                 .split('\0');
         order.removeLast();
         return order;
     }
+    QList<QByteArray> walkOrder() const { return walkOrder(m_tree.root()); }
 
     // The fields of each listed entry, in walk order.
     QList<QStringList> expected(bool showQuarantine, const QString& registeredApp) const
@@ -155,6 +158,9 @@ private slots:
             for (int f = 0; f < 10; ++f)
                 add((made.last() + u"/file-%1"_s.arg(f) + longName).toLatin1(), "\x05");
         }
+        // More entries in one folder than the walk hands over at once by count.
+        for (int i = 0; i < 1100; ++i)
+            add(u"wide/w%1"_s.arg(i, 4, 10, u'0').toLatin1(), "\x06");
         // Past PATH_MAX only relative steps work: 22 levels of 200 characters.
         const QString level(200, u'd');
         const QString script =
@@ -164,6 +170,14 @@ private slots:
         const QByteArray deep = "deep/" + (level.toLatin1() + '/').repeated(22) + "bottom.txt";
         m_listed.insert(deep, {u"bottom.txt"_s, u"❓ 0x010200aa"_s, {}, QString::fromLatin1(deep)});
         QCOMPARE(expected(true, {}).size(), m_listed.size()); // every one is made
+
+        for (int i = 0; i < 300; ++i)
+            m_held.setProvenance(m_held.file(u"f%1"_s.arg(i)), "\x07");
+        for (const QString& sub : {u"a"_s, u"b"_s}) {
+            m_held.setProvenance(m_held.folder(sub), "\x08");
+            for (int i = 0; i < 20; ++i)
+                m_held.setProvenance(m_held.file(sub + u"/g%1"_s.arg(i)), "\x09");
+        }
 
         m_small.setProvenance(m_small.file(u"visible.txt"_s), "\x01");
         m_small.setQuarantine(m_small.file(u"quiet/quarantine-only"_s), "0083;1;Browser;2");
@@ -322,28 +336,69 @@ private slots:
         QCOMPARE(model->theCount(), 2);
     }
 
-    void stopOrQuitKeepsWhatWasFound_data()
+    // A walk held at one entry, as on a hung file system: everything before it in walk order
+    // is shown meanwhile (the walk goes depth first, so nothing after it was examined), the
+    // count moves with the rows, and Stop keeps exactly that.
+    void heldWalkShowsWhatItFoundAndStopKeepsIt_data()
     {
-        QTest::addColumn<bool>("quit");
-        QTest::newRow("stop") << false;
-        QTest::newRow("quit") << true;
+        QTest::addColumn<int>("threads");
+        QTest::newRow("1 thread") << 1;
+        QTest::newRow("3 threads") << 3;
     }
 
-    void stopOrQuitKeepsWhatWasFound()
+    void heldWalkShowsWhatItFoundAndStopKeepsIt()
     {
-        QFETCH(bool, quit);
+        QFETCH(int, threads);
+        // The gate: a file of the folder itself, halfway in walk order (which the file system decides).
+        const QList<QByteArray> order = walkOrder(m_held.root());
+        QList<QByteArray> files;
+        for (const QByteArray& entry : order)
+            if (entry.startsWith('f'))
+                files.append(entry);
+        const QByteArray gateName = files.at(files.size() / 2);
+        QStringList beforeGate;
+        for (const QByteArray& entry : order.first(order.indexOf(gateName)))
+            beforeGate.append(m_held.root() + u'/' + QString::fromUtf8(entry));
+        const QString gatePath = m_held.root() + u'/' + QString::fromUtf8(gateName);
+
+        WalkGate gate(gateName);
         Crawler model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy finished(&model, &Crawler::crawlFinished);
-        if (quit) // queued before anything the walk posts
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-        model.startCrawl(m_tree.root(), false);
-        quit ? void(QCoreApplication::exec()) : model.stop();
-        QVERIFY(quit ? model.rowCount() == 0 : model.status() == Crawler::Stopped);
-        const QList<Crawled> shown = model.crawlList();
+        const auto paths = [&model] {
+            QStringList shown;
+            for (const Crawled& record : model.crawlList())
+                shown.append(record.path());
+            return shown;
+        };
+        model.startCrawl(m_held.root(), false, threads);
+        QVERIFY(gate.waitUntilHeld());
+        QTRY_COMPARE(paths(), beforeGate);
+        QCOMPARE(model.theCount(), beforeGate.size());
+        QTRY_COMPARE(model.entriesExamined(), beforeGate.size());
+        QVERIFY(model.isRunning() && finished.isEmpty());
+
+        model.stop();
+        QCOMPARE(model.status(), Crawler::Stopping);
+        gate.release();
+        QVERIFY(finished.wait());
+        QCOMPARE(model.status(), Crawler::Stopped);
+        // The gate's own examination ended after the stop, and counts; nothing after it.
+        QCOMPARE(paths(), beforeGate + QStringList{gatePath});
+        QCOMPARE(model.entriesExamined(), beforeGate.size() + 1);
         settle();
-        QVERIFY(model.crawlList() == shown);
-        QCOMPARE(model.theCount(), shown.size());
+        QCOMPARE(model.rowCount(), beforeGate.size() + 1);
+    }
+
+    void quitAbandonsTheWalk()
+    {
+        Crawler model;
+        QSignalSpy finished(&model, &Crawler::crawlFinished);
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit); // queued before anything the walk posts
+        model.startCrawl(m_tree.root(), false);
+        QCoreApplication::exec();
+        settle();
+        QCOMPARE(model.rowCount(), 0);
         QCOMPARE(finished.count(), 0);
     }
 };

@@ -70,7 +70,6 @@ void TestContentView::freshWindow()
     QCOMPARE(view.countText(), QStringLiteral("0 apps found"));
     QCOMPARE(view.list()->model()->rowCount(), 0);
     QVERIFY(view.list()->selectionMode() == QAbstractItemView::ExtendedSelection);
-    QVERIFY(view.list()->uniformItemSizes());
 }
 
 void TestContentView::toolbarItems()

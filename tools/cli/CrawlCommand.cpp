@@ -135,7 +135,7 @@ int CrawlCommand::run(const QStringList& arguments)
     }
     // Lines go out as they are found; a write that fails stops the walk.
     std::atomic_bool stop{false};
-    options.cancel = &stop;
+    options.stop = &stop;
     CsvWriter csv(Crawled::csvHeader());
     auto flush = [&] {
         if (!out.write(csv.takeBytes()))

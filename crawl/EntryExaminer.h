@@ -1,0 +1,36 @@
+#pragma once
+
+#include "crawl/Crawled.h"
+#include "crawl/EntryXattrCalls.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <optional>
+
+// Examines the entries of an open folder for the walk, one walking thread each: lists an
+// entry's attribute names once (most entries carry none, and that settles them), then runs
+// the usual evaluation over the names listed, and makes the entry's record if it is listed.
+class EntryExaminer
+{
+public:
+    explicit EntryExaminer(bool showQuarantine) : m_showQuarantine(showQuarantine) {}
+
+    struct Outcome
+    {
+        std::optional<Crawled> record;
+        // The entry's attributes could not be read (no permission, an I/O error): what the
+        // list shows of it may be incomplete. An entry that vanished is not unreadable.
+        bool unreadable = false;
+    };
+
+    Outcome examine(int folderFd, const char* name, std::uint32_t length, bool isFolder,
+                    const QByteArray& encodedFolder);
+
+    // Whether a failed call with this errno means the attributes exist but could not be read.
+    static bool isReadFailure(int error);
+
+private:
+    bool m_showQuarantine;
+    EntryXattrCalls::Scratch m_scratch;
+};
