@@ -135,6 +135,9 @@ private slots:
         row("percent and hash", "50%25#1?", "%0A", "-", "50%#1? | ROOT/50%25%231%3F | ❓ 0x0a | ");
         row("not UTF-8", "bad%FF", "%0A", "-", "bad\uFFFD | ROOT/bad%FF | ❓ 0x0a | ");
         row("folder", "Some Folder/", "%0A", "-", "Some Folder | ROOT/Some%20Folder/ | ❓ 0x0a | ");
+        // Copied rows and the command line's lines stay one line each; the path was encoded anyway.
+        row("control characters", "tab%09and%0Aline%7F", "-", "0083;1;Evil%0D%0AAgent;2",
+            "tab␉and␊line␡ | ROOT/tab%09and%0Aline%7F |  | 🔸 Evil␍␊Agent");
     }
 
     void records()
@@ -159,7 +162,8 @@ private slots:
         FileInfo model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.addFile(dropUrl(raw));
-        model.addFile(dropUrl(raw)); // the same file twice gives two records
+        // The same file twice gives two records; a folder's path ends in "/" also when its URL does not.
+        model.addFile(dropUrl(relative.endsWith('/') ? raw.chopped(1) : raw));
         expected.replace(QLatin1String("ROOT"), encodePath(QFile::encodeName(tree.root())));
         QCOMPARE(model.fileList().at(0).exportText(), expected);
         QCOMPARE(model.index(1).data(ExportTextRole).toString(), expected);
