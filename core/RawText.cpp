@@ -45,6 +45,29 @@ qsizetype sequenceLength(QByteArrayView bytes, qsizetype at, char32_t* codePoint
     return length;
 }
 
+enum class Piece
+{
+    Character,     // a character, or a surrogate pair
+    EscapedByte,   // a byte that was not UTF-8
+    LoneSurrogate, // one that stands for no byte
+};
+
+// Calls visit(kind, piece) for each piece of `text`, in order.
+template<typename Visit> void forEachPiece(const QString& text, Visit visit)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            visit(Piece::Character, QStringView(text).mid(i, 2));
+            ++i;
+        } else if (c.unicode() >= kEscapeBase + 0x80 && c.unicode() <= kEscapeBase + 0xFF) {
+            visit(Piece::EscapedByte, QStringView(text).mid(i, 1));
+        } else {
+            visit(c.isSurrogate() ? Piece::LoneSurrogate : Piece::Character, QStringView(text).mid(i, 1));
+        }
+    }
+}
+
 } // namespace
 
 QString RawText::fromBytes(QByteArrayView bytes)
@@ -68,19 +91,12 @@ QByteArray RawText::toBytes(const QString& text)
 {
     QByteArray bytes;
     bytes.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            bytes += QString(text.constData() + i, 2).toUtf8();
-            ++i;
-        } else if (c.unicode() >= kEscapeBase + 0x80 && c.unicode() <= kEscapeBase + 0xFF) {
-            bytes += char(c.unicode() - kEscapeBase);
-        } else if (c.isSurrogate()) {
-            bytes += QStringView(u"\uFFFD").toUtf8();
-        } else {
-            bytes += QStringView(&c, 1).toUtf8();
-        }
-    }
+    forEachPiece(text, [&bytes](Piece kind, QStringView piece) {
+        if (kind == Piece::EscapedByte)
+            bytes += char(piece.at(0).unicode() - kEscapeBase);
+        else
+            bytes += (kind == Piece::Character ? piece : QStringView(u"\uFFFD")).toUtf8();
+    });
     return bytes;
 }
 
@@ -88,14 +104,8 @@ QString RawText::display(const QString& text)
 {
     QString shown;
     shown.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            shown += c;
-            shown += text.at(++i);
-        } else {
-            shown += c.isSurrogate() ? QChar(QChar::ReplacementCharacter) : c;
-        }
-    }
+    forEachPiece(text, [&shown](Piece kind, QStringView piece) {
+        shown += kind == Piece::Character ? piece : QStringView(u"\uFFFD");
+    });
     return withControlPictures(shown);
 }

@@ -36,7 +36,7 @@ struct Invocation
     QByteArray program;
     QByteArrayList arguments;
     QByteArray folder;             // entered one name at a time, from the test's working folder
-    int output = -1;               // standard output instead of a pipe
+    int output = -1;               // standard output instead of a pipe; -2: closed
     bool unprivileged = false;     // as nobody, when root
     long fileSizeLimit = -1;       // RLIMIT_FSIZE: past it, writes fail as on a full disk
     std::function<bool()> inChild; // more setup in the child, before the folder is entered
@@ -70,7 +70,10 @@ Outcome run(const Invocation& call)
         return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(call.output >= 0 ? call.output : out[1], STDOUT_FILENO);
+        if (call.output == -2)
+            ::close(STDOUT_FILENO);
+        else
+            ::dup2(call.output >= 0 ? call.output : out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
         if (call.fileSizeLimit >= 0) {
             const rlimit limit{rlim_t(call.fileSizeLimit), rlim_t(call.fileSizeLimit)};
@@ -188,9 +191,9 @@ private slots:
         QTest::addColumn<QByteArray>("command"); // the arguments before -o
         QTest::addColumn<QByteArray>("kind");
         for (const QByteArray command : {"apps", "crawl ROOT/folder"}) {
-            for (const char* kind :
-                 {"new file", "file behind a link", "file on a full disk", "folder", "FIFO", "null device",
-                  "full device", "terminal", "socket", "-", "/dev/stdout, a pipe", "/dev/stdout, a file"})
+            for (const char* kind : {"new file", "file behind a link", "file on a full disk", "folder",
+                                     "FIFO", "null device", "full device", "terminal", "socket", "-",
+                                     "/dev/stdout, a pipe", "/dev/stdout, a file", "standard output closed"})
                 QTest::addRow("%s, %s", command.constData(), kind) << command << QByteArray(kind);
         }
     }
@@ -271,6 +274,11 @@ private slots:
             });
         } else if (kind == "-" || kind == "/dev/stdout, a pipe") {
             destination = kind == "-" ? "-" : "/dev/stdout";
+        } else if (kind == "standard output closed") {
+            destination = "-";
+            call.output = -2;
+            status = 1;
+            err = "quellmark-cli: cannot write to standard output: Bad file descriptor\n";
         } else if (kind == "/dev/stdout, a file") {
             destination = "/dev/stdout";
             call.output =
@@ -300,7 +308,7 @@ private slots:
             delivered = readFile(dir + "/stdout.csv");
         else if (kind.endsWith("file") || kind.endsWith("link") || kind.endsWith("disk"))
             delivered = readFile(destination);
-        if (!kind.endsWith("device") && kind != "folder")
+        if (!kind.endsWith("device") && kind != "folder" && kind != "standard output closed")
             QCOMPARE(delivered, status == 0 ? expected : QByteArray("earlier\n"));
         // Written into, never replaced: the same kind of file, and for a device the same device.
         const struct stat after = statOf(destination);

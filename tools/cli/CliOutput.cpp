@@ -95,20 +95,22 @@ QString CliOutput::shown(const QByteArray& rawPath)
 
 int CliOutput::write(const QByteArray& bytes, const QString& destination)
 {
-    const QString where = destination.isEmpty() || destination == QLatin1String("-")
-                              ? QStringLiteral("standard output")
-                              : shown(destination);
     OutputTarget out;
     std::optional<QString> failure = out.open(rawPath(destination));
     if (!failure) {
         out.write(bytes);
         failure = out.finish(); // says why a write failed
     }
-    if (failure) {
-        note(QStringLiteral("cannot write to %1: %2").arg(where, *failure));
-        return CliCommand::kFailed;
-    }
-    return CliCommand::kOk;
+    return failure ? cannotWrite(destination, *failure) : CliCommand::kOk;
+}
+
+int CliOutput::cannotWrite(const QString& destination, const QString& reason)
+{
+    const QString where = destination.isEmpty() || destination == QLatin1String("-")
+                              ? QStringLiteral("standard output")
+                              : shown(destination);
+    note(QStringLiteral("cannot write to %1: %2").arg(where, reason));
+    return CliCommand::kFailed;
 }
 
 int CliOutput::loadApps()

@@ -40,6 +40,8 @@ public:
     // Writes `bytes` to `destination` (see OutputTarget; "" is standard output); the exit
     // status, 1 with a message on standard error when they cannot be written.
     static int write(const QByteArray& bytes, const QString& destination);
+    // Says that `destination` cannot be written, and why; the exit status 1.
+    static int cannotWrite(const QString& destination, const QString& reason);
 
     // Loads the installed applications into the registry, as --apps asks. The exit status
     // so far: 1 with a message when the application search failed, 3 when some of its

@@ -128,11 +128,8 @@ int CrawlCommand::run(const QStringList& arguments)
 
     // Opened first, so that a destination that cannot be written fails before a long walk.
     OutputTarget out;
-    if (const auto failure = out.open(CliOutput::rawPath(*destination))) {
-        CliOutput::note(
-            QStringLiteral("cannot write to %1: %2").arg(CliOutput::shown(*destination), *failure));
-        return kFailed;
-    }
+    if (const auto failure = out.open(CliOutput::rawPath(*destination)))
+        return CliOutput::cannotWrite(*destination, *failure);
     // Lines go out as they are found; a write that fails stops the walk.
     std::atomic_bool stop{false};
     options.stop = &stop;
@@ -159,12 +156,8 @@ int CrawlCommand::run(const QStringList& arguments)
         return kFailed;
     }
     flush();
-    if (const auto failure = out.finish()) {
-        const QString where =
-            destination->isEmpty() ? QStringLiteral("standard output") : CliOutput::shown(*destination);
-        CliOutput::note(QStringLiteral("cannot write to %1: %2").arg(where, *failure));
-        return kFailed;
-    }
+    if (const auto failure = out.finish())
+        return CliOutput::cannotWrite(*destination, *failure);
     if (result.unreadableFolders > 0) {
         CliOutput::note(QStringLiteral("%1 folder(s) could not be read and were passed over")
                             .arg(result.unreadableFolders));

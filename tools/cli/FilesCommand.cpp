@@ -72,10 +72,8 @@ int FilesCommand::run(const QStringList& arguments)
                                 .arg(CliOutput::shown(argument), posixError(failure).description));
         }
     }
-    if (const auto failure = out.finish()) {
-        CliOutput::note(QStringLiteral("cannot write to standard output: %1").arg(*failure));
-        return kFailed;
-    }
+    if (const auto failure = out.finish())
+        return CliOutput::cannotWrite({}, *failure);
     if (unexamined > 0) {
         CliOutput::note(
             QStringLiteral("%1 of %2 path(s) could not be examined").arg(unexamined).arg(paths.size()));

@@ -8,7 +8,10 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -38,6 +41,12 @@ QString overview(const std::vector<std::unique_ptr<CliCommand>>& list)
 
 int main(int argc, char* argv[])
 {
+    // A standard stream the caller closed must not be reused by the next file we open, or output
+    // meant for it would land there: it gets /dev/null, opened so that writes to it fail.
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quellmark-cli"));
     const auto list = commands();
