@@ -63,8 +63,8 @@ private slots:
         QTest::newRow("UTF-8 kept") << QByteArray("/\xc3\xa9\xf0\x9f\xa6\x8a\xf4\x8f\xbf\xbf")
                                     << u"/é🦊\U0010FFFF"_qs;
         QTest::newRow("bytes that are not UTF-8")
-            << QByteArray("d\xff/\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82")
-            << u"d\uFFFD/\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"_qs;
+            << QByteArray("d\xff/\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82")
+            << u"d\uFFFD/\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"_qs;
     }
 
     void rawText()
