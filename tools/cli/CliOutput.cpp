@@ -47,8 +47,9 @@ QCommandLineOption CliOutput::outputOption()
 {
     return QCommandLineOption(
         {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Write to FILE instead of standard output: a regular file is replaced\n"
-                       "atomically, a device, FIFO or socket is written to as it is; - is standard output."),
+        QStringLiteral(
+            "Write to FILE instead of standard output: a regular file is replaced atomically once "
+            "all is written, a device, FIFO or socket is written to as it is; - is standard output."),
         QStringLiteral("FILE"));
 }
 
