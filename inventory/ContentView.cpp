@@ -17,7 +17,7 @@
 ContentView::ContentView(QWidget* parent)
     : QMainWindow(parent), m_providerer(new Provener(this)), m_list(new RecordListView),
       m_toolBar(new CustomizableToolBar(QStringLiteral("ContentView.toolbar"), this)), m_count(new QLabel),
-      m_busy(new QProgressBar), m_status(new QLabel)
+      m_busy(new QProgressBar), m_status(new QLabel), m_problem(new QLabel)
 {
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
@@ -27,18 +27,22 @@ ContentView::ContentView(QWidget* parent)
     countLine->addStretch();
     layout->addLayout(countLine);
 
-    // Shown while a load runs, and after one whose application search went wrong.
+    // Shown only while a load runs.
     auto* statusLine = new QHBoxLayout;
     m_busy->setRange(0, 0);
     m_busy->setMaximumWidth(160);
     m_busy->setTextVisible(false);
-    m_status->setTextFormat(Qt::PlainText);
-    m_status->setWordWrap(true);
+    m_status->setText(tr("Loading applications…"));
     statusLine->addStretch();
     statusLine->addWidget(m_busy);
     statusLine->addWidget(m_status);
     statusLine->addStretch();
     layout->addLayout(statusLine);
+    // Shown after a load whose application search went wrong.
+    m_problem->setTextFormat(Qt::PlainText);
+    m_problem->setWordWrap(true);
+    m_problem->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(m_problem);
 
     m_list->setModel(m_providerer);
     m_list->setItemDelegate(new MessageRow(m_list));
@@ -83,7 +87,9 @@ QString ContentView::countText() const
 
 QString ContentView::statusText() const
 {
-    return m_status->isVisibleTo(this) ? m_status->text() : QString();
+    if (m_status->isVisibleTo(this))
+        return m_status->text();
+    return m_problem->isVisibleTo(this) ? m_problem->text() : QString();
 }
 
 void ContentView::closeEvent(QCloseEvent* event)
@@ -108,8 +114,9 @@ void ContentView::updateStatus()
         problems << tr("%n application path(s) could not be read and are not listed.", nullptr,
                        int(m_providerer->unreadableSearchResults()));
     m_busy->setVisible(loading);
-    m_status->setText(loading ? tr("Loading applications…") : problems.join(QLatin1Char(' ')));
-    m_status->setVisible(loading || !problems.isEmpty());
+    m_status->setVisible(loading);
+    m_problem->setText(problems.join(QLatin1Char(' ')));
+    m_problem->setVisible(!problems.isEmpty());
 }
 
 void ContentView::saveCSV()

@@ -46,4 +46,5 @@ private:
     QLabel* m_count;
     QProgressBar* m_busy;
     QLabel* m_status;
+    QLabel* m_problem;
 };
