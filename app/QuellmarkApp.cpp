@@ -2,12 +2,17 @@
 
 #include "app/HelpCommands.h"
 #include "app/HelpView.h"
+#include "app/LaunchArguments.h"
+#include "core/PathEncoding.h"
 #include "crawl/CrawlerView.h"
 #include "drop/DropView.h"
+#include "drop/QuellmarkDropDelegate.h"
 #include "inventory/ContentView.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QMainWindow>
 #include <QMenuBar>
 
@@ -57,6 +62,32 @@ ContentView* QuellmarkApp::newMainWindow()
     prepare(window);
     window->show();
     return window;
+}
+
+void QuellmarkApp::start(const LaunchArguments& launch)
+{
+    switch (launch.start) {
+    case LaunchArguments::Start::Crawl:
+        if (auto* crawler = qobject_cast<CrawlerView*>(openWindow(QStringLiteral("crawler"))))
+            crawler->crawlFolder(launch.folder);
+        break;
+    case LaunchArguments::Start::Drop: {
+        QList<QUrl> files;
+        const QByteArray here = QFile::encodeName(QDir::currentPath());
+        for (const QByteArray& path : launch.paths) {
+            const QByteArray absolute = path.startsWith('/') ? path : here + '/' + path;
+            // Percent-encoded bytes, not text: names that are not UTF-8 stay exact.
+            files.append(QUrl::fromEncoded("file://" + encodePath(absolute).toLatin1()));
+        }
+        if (auto* drop = qobject_cast<DropView*>(openWindow(QStringLiteral("dropview"))))
+            drop->dropDelegate()->dropFiles(files);
+        break;
+    }
+    case LaunchArguments::Start::MainWindow:
+    case LaunchArguments::Start::Help:
+        newMainWindow();
+        break;
+    }
 }
 
 QMainWindow* QuellmarkApp::openWindow(const QString& identifier)

@@ -7,6 +7,7 @@
 #include <functional>
 
 class ContentView;
+struct LaunchArguments;
 class HelpCommands;
 class QMainWindow;
 
@@ -31,6 +32,10 @@ public:
     QMainWindow* window(const QString& identifier) const;
 
     static QString windowTitle(const QString& identifier);
+
+    // Opens what the command line asks for: the main window, a crawl window crawling a
+    // folder (with the remembered Show Quarantine), or a drop window listing paths.
+    void start(const LaunchArguments& launch);
 
 private:
     using Factory = std::function<QMainWindow*()>;

@@ -4,14 +4,34 @@
 
 #include <QStringList>
 
+namespace {
+
+constexpr qsizetype kProvenanceSize = 11;
+
+} // namespace
+
+QByteArrayView provenanceValue(QByteArrayView bytes)
+{
+    if (bytes.size() == kProvenanceSize + 1 && bytes.startsWith(QByteArrayView("\x01\x02\x00", 3)) &&
+        bytes.back() == '\0')
+        return bytes.first(kProvenanceSize);
+    return bytes;
+}
+
+QByteArrayView quarantineText(QByteArrayView bytes)
+{
+    const qsizetype end = bytes.indexOf('\0');
+    return end < 0 ? bytes : bytes.first(end);
+}
+
 QString decodeProvenanceID(const QByteArray& bytes)
 {
-    return QLatin1String("0x") + QString::fromLatin1(bytes.toHex());
+    return QLatin1String("0x") + QString::fromLatin1(provenanceValue(bytes).toByteArray().toHex());
 }
 
 QString decodeQuarantineApp(const QByteArray& bytes)
 {
-    const QString text = decodeUtf8Strictly(bytes).value_or(QStringLiteral(";;unknown;"));
+    const QString text = decodeUtf8Strictly(quarantineText(bytes)).value_or(QStringLiteral(";;unknown;"));
     const QStringList fields = text.split(QLatin1Char(';'), Qt::SkipEmptyParts);
     if (fields.size() > 2)
         return fields.at(2);

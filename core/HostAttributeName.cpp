@@ -6,14 +6,15 @@ std::vector<HostAttributeName> HostAttributeName::formsOf(std::string_view attri
 {
     const std::string name(attribute);
 #ifdef __APPLE__
-    return {{name, false}};
+    return {{name, false, name}};
 #else
     // rsync -X and netatalk; the kernel's hfsplus and APFS drivers; apfs-fuse;
-    // Samba's streams_xattr for a Mac SMB client.
-    return {{"user." + name, false},
-            {"osx." + name, false},
-            {name, false},
-            {"user.DosStream." + name + ":$DATA", true}};
+    // Samba's streams_xattr for a Mac SMB client, with and without the stream type.
+    return {{"user." + name, false, name, true},
+            {"osx." + name, false, name},
+            {name, false, name},
+            {"user.DosStream." + name + ":$DATA", true, name},
+            {"user.DosStream." + name, true, name}};
 #endif
 }
 

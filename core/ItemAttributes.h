@@ -38,6 +38,12 @@ public:
         const ssize_t size = m_calls.get(form->name.c_str(), nullptr, 0);
         if (size < 0)
             return posixError(errno);
+        if (size == 1 && form->mayAppendNul) {
+            auto value = read(forms);
+            if (!value)
+                return value.error();
+            return !value->isEmpty();
+        }
         return size > 0;
     }
 
@@ -60,7 +66,8 @@ public:
             const ssize_t got = m_calls.get(form->name.c_str(), value.data(), size_t(value.size()));
             if (got >= 0) {
                 value.truncate(qsizetype(got));
-                if (form->trailingNul && value.endsWith('\0'))
+                const bool onlyNul = value.size() == 1 && value.at(0) == '\0';
+                if ((form->trailingNul && value.endsWith('\0')) || (form->mayAppendNul && onlyNul))
                     value.chop(1);
                 return value;
             }

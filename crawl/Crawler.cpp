@@ -6,6 +6,7 @@
 #include "crawl/TreeWalker.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QThreadPool>
 
 #include <cstring>
@@ -30,6 +31,13 @@ Crawler::~Crawler()
 
 void Crawler::startCrawl(const QString& folder, bool showQuarantine, int threads)
 {
+    startCrawl(QFile::encodeName(folder), showQuarantine, threads);
+}
+
+void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads)
+{
+    // Shown as text; the walk goes by the bytes, which need not be UTF-8.
+    const QString folder = QFile::decodeName(rawFolder);
     if (m_session)
         m_session->detach();
     m_session.reset();
@@ -60,7 +68,7 @@ void Crawler::startCrawl(const QString& folder, bool showQuarantine, int threads
     m_clock.start();
     setStatus(Running);
 
-    crawlQueue()->start([session, folder, showQuarantine, threads] {
+    crawlQueue()->start([session, rawFolder, showQuarantine, threads] {
         TreeWalker::Options options;
         options.showQuarantine = showQuarantine;
         options.threads = threads;
@@ -68,7 +76,7 @@ void Crawler::startCrawl(const QString& folder, bool showQuarantine, int threads
         options.progress = &session->progress;
         TreeWalker walker(options);
         const TreeWalker::Result result =
-            walker.run(folder, [&session](std::vector<Crawled>& records) { session->deliver(records); });
+            walker.run(rawFolder, [&session](std::vector<Crawled>& records) { session->deliver(records); });
         session->finish(result);
     });
 }

@@ -51,6 +51,8 @@ public:
     // threads, 0 for the default); a crawl still running stops and its records are not
     // shown. Returns at once.
     Q_INVOKABLE void startCrawl(const QString& folder, bool showQuarantine, int threads = 0);
+    // The same for a folder given as file-system bytes (a command-line argument).
+    void startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads = 0);
     // Stops the running crawl: the walk examines nothing more, and every record it examined
     // before is added, in walk order, before the status becomes Stopped.
     Q_INVOKABLE void stop();

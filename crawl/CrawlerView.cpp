@@ -1,5 +1,6 @@
 #include "crawl/CrawlerView.h"
 
+#include "core/SidecarPreference.h"
 #include "crawl/Crawler.h"
 #include "crawl/FileRow.h"
 #include "ui/CsvSaveDialog.h"
@@ -13,6 +14,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QStyle>
@@ -24,7 +27,8 @@ CrawlerView::CrawlerView(QWidget* parent)
       m_toolBar(new CustomizableToolBar(QStringLiteral("ContentView.toolbar"), this)),
       m_showQuarantine(new QCheckBox(tr("Show Quarantine"))), m_filePath(new QLabel), m_count(new QLabel),
       m_status(new QLabel), m_stop(new QPushButton(tr("Stop"))), m_list(new RecordListView),
-      m_statusTimer(new QTimer(this))
+      m_statusTimer(new QTimer(this)), m_crawlMenu(new QMenu(tr("&Crawl"), this)),
+      m_readSidecars(new QAction(tr("Read AppleDouble Sidecars"), this))
 {
     setWindowTitle(tr("Crawl Folder"));
     // Read when the window opens and never written: the switch's changes last as long as it.
@@ -55,6 +59,10 @@ CrawlerView::CrawlerView(QWidget* parent)
     status->addStretch();
     status->addWidget(m_status);
     status->addWidget(m_stop);
+    // The list does not jump when the button goes at the end of a crawl.
+    QSizePolicy keepPlace = m_stop->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    m_stop->setSizePolicy(keepPlace);
     status->addStretch();
     layout->addLayout(status);
 
@@ -74,6 +82,15 @@ CrawlerView::CrawlerView(QWidget* parent)
                                         QStyle::SP_DialogSaveButton);
     connect(write, &QAction::triggered, this, &CrawlerView::saveCSV);
     addToolBar(m_toolBar->savedArea(), m_toolBar);
+
+    // Out of the options line: a preference, kept when changed, for the next crawl and drop.
+    m_readSidecars->setCheckable(true);
+    m_readSidecars->setChecked(SidecarPreference::enabled());
+    m_readSidecars->setStatusTip(tr("Take the attributes a file lacks from its AppleDouble file (._name), "
+                                    "and do not list those files themselves"));
+    connect(m_readSidecars, &QAction::toggled, this, [](bool on) { SidecarPreference::setEnabled(on); });
+    m_crawlMenu->addAction(m_readSidecars);
+    menuBar()->addMenu(m_crawlMenu);
 
     connect(m_crawler, &Crawler::filePathChanged, m_filePath, &QLabel::setText);
     connect(m_crawler, &Crawler::rowsInserted, this, &CrawlerView::updateCount);
@@ -136,11 +153,36 @@ QFileDialog* CrawlerView::chooseFolder()
     return dialog;
 }
 
+void CrawlerView::crawlFolder(const QByteArray& rawFolder)
+{
+    m_crawler->startCrawl(rawFolder, showQuarantine());
+}
+
 void CrawlerView::saveCSV()
 {
     CsvSaveDialog::open(this, m_crawler->proposedCsvName(), [model = m_crawler](const QString& destination) {
         return model->writeCSV(destination);
     });
+}
+
+bool CrawlerView::readSidecars() const
+{
+    return m_readSidecars->isChecked();
+}
+
+void CrawlerView::showEvent(QShowEvent* event)
+{
+    // The application adds its menus (File, Edit, Help) after this window is made; this
+    // window's own menu goes before Help.
+    QMenuBar* bar = menuBar();
+    QAction* own = m_crawlMenu->menuAction();
+    QAction* help = nullptr;
+    for (QAction* action : bar->actions())
+        if (action->menu() && action->menu()->objectName() == QLatin1String("helpMenu"))
+            help = action;
+    bar->removeAction(own);
+    bar->insertAction(help, own);
+    QMainWindow::showEvent(event);
 }
 
 void CrawlerView::closeEvent(QCloseEvent* event)

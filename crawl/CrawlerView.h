@@ -4,9 +4,11 @@
 
 class Crawler;
 class CustomizableToolBar;
+class QAction;
 class QCheckBox;
 class QFileDialog;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTimer;
 class RecordListView;
@@ -30,6 +32,10 @@ public:
     bool showQuarantine() const;
     void setShowQuarantine(bool show);
 
+    // The menu item "Read AppleDouble Sidecars": the preference, on by default, kept when changed.
+    QAction* sidecarsAction() const { return m_readSidecars; }
+    bool readSidecars() const;
+
     // The texts of the options and status lines, as shown.
     QString filePathText() const;
     QString countText() const;
@@ -38,11 +44,14 @@ public:
     // "Load Folder": opens the folder dialog (non-modal) and returns it; confirming it
     // crawls the chosen folder with the switch's value at the time of the press.
     QFileDialog* chooseFolder();
+    // Crawls `rawFolder` (file-system bytes) with the switch's value.
+    void crawlFolder(const QByteArray& rawFolder);
     // "Save Folder to CSV": opens the save dialog.
     void saveCSV();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void updateCount();
@@ -57,4 +66,6 @@ private:
     QPushButton* m_stop;
     RecordListView* m_list;
     QTimer* m_statusTimer;
+    QMenu* m_crawlMenu;
+    QAction* m_readSidecars;
 };

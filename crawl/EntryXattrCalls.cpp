@@ -1,5 +1,7 @@
 #include "crawl/EntryXattrCalls.h"
 
+#include "core/UniqueFd.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -125,35 +127,6 @@ std::atomic<EntryXattrCalls::CallHook>& callHook()
     return hook;
 }
 
-class EntryFd
-{
-public:
-    EntryFd(int directoryFd, const char* name)
-    {
-        const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-#ifdef O_NOATIME
-        // Evidence keeps its access time; only the owner (or root) may ask for that.
-        m_fd = ::openat(directoryFd, name, flags | O_NOATIME);
-        if (m_fd < 0 && errno == EPERM)
-#endif
-            m_fd = ::openat(directoryFd, name, flags);
-    }
-    ~EntryFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    EntryFd(const EntryFd&) = delete;
-    EntryFd& operator=(const EntryFd&) = delete;
-    int fd() const
-    {
-        return m_fd;
-    }
-
-private:
-    int m_fd = -1;
-};
-
 } // namespace
 
 EntryXattrCalls::EntryXattrCalls(int directoryFd, const char* name, Scratch& scratch)
@@ -197,7 +170,7 @@ template<typename At, typename Path, typename Fd> ssize_t EntryXattrCalls::dispa
     case Strategy::ProcFd:
         return path(procPath());
     case Strategy::OpenFd: {
-        const EntryFd entry(m_directoryFd, m_name);
+        const UniqueFd entry(UniqueFd::openEvidence(m_directoryFd, m_name));
         return entry.fd() < 0 ? -1 : fd(entry.fd());
     }
     }

@@ -103,6 +103,7 @@ FolderDescriptors::FolderRef FolderDescriptors::adopt(const FolderRef& parent, c
     std::lock_guard lock(m_mutex);
     folder->users = 1;
     keep(*folder, fd);
+    trim();
     return folder;
 }
 

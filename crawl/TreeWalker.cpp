@@ -132,7 +132,8 @@ public:
             emitWhileWalking();
         for (auto& worker : workers)
             worker.join();
-        emitReady(true);
+        emitReady();
+        Q_ASSERT(m_cursors.empty()); // every folder was finished, so everything was handed over
         return result();
     }
 
@@ -181,8 +182,12 @@ private:
             {
                 std::unique_lock lock(m_mutex);
                 for (;;) {
-                    if (stopped())
+                    if (stopped()) {
+                        // What is left of these folders will not be examined: nothing to wait for.
+                        for (const auto& folder : m_stack)
+                            folder->node->finished = true;
                         m_stack.clear();
+                    }
                     if (!m_stack.empty()) {
                         task = std::move(m_stack.back());
                         m_stack.pop_back();
@@ -205,7 +210,7 @@ private:
                     m_condition.notify_all();
             }
             if (alone)
-                emitReady(false);
+                emitReady();
         }
     }
 
@@ -218,7 +223,7 @@ private:
                 std::unique_lock lock(m_mutex);
                 done = m_condition.wait_for(lock, kEmitInterval, [this] { return walkDone(); });
             }
-            emitReady(false);
+            emitReady();
             if (done)
                 return;
         }
@@ -237,8 +242,7 @@ private:
     }
 
     // Emitting thread only: hands every record that is ready, in walk order, to the sink.
-    // `last`: no thread walks any more, so what was not finished never will be.
-    void emitReady(bool last)
+    void emitReady()
     {
         m_batch.clear();
         while (!m_cursors.empty()) {
@@ -250,7 +254,7 @@ private:
                 {
                     std::lock_guard lock(m_mutex);
                     cursor.items.swap(cursor.node->ready);
-                    finished = cursor.node->finished || last;
+                    finished = cursor.node->finished;
                 }
                 if (cursor.items.empty()) {
                     if (!finished)
@@ -378,7 +382,7 @@ private:
             if (state.examined >= kCountBatch || coarseNanoseconds() - state.countedAt >= kCountIntervalNs) {
                 addCounts(state);
                 if (alone)
-                    emitReady(false);
+                    emitReady();
             }
         }
 

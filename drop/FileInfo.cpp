@@ -6,7 +6,10 @@
 #include "core/ItemAttributes.h"
 #include "core/PathEncoding.h"
 #include "core/PathXattrCalls.h"
+#include "core/SidecarAttributes.h"
+#include "core/SidecarReader.h"
 
+#include <climits>
 #include <sys/stat.h>
 
 namespace {
@@ -25,15 +28,16 @@ QByteArray lastComponent(QByteArray path)
 
 FileInfo::FileInfo(QObject* parent) : QAbstractListModel(parent) {}
 
-FileDetail FileInfo::detailFor(const QUrl& url)
+FileDetail FileInfo::detailFor(const QUrl& url, bool sidecars)
 {
     // Decoded from the encoded form to bytes, not through QString, so that names which are
     // not UTF-8 reach the system calls exactly as the file system holds them.
     const QByteArray rawPath = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-    return detailFor(rawPath, rawPath);
+    return detailFor(rawPath, rawPath, sidecars);
 }
 
-FileDetail FileInfo::detailFor(const QByteArray& shownPath, const QByteArray& accessPath, int* failure)
+FileDetail FileInfo::detailFor(const QByteArray& shownPath, const QByteArray& accessPath, bool sidecars,
+                               int* failure)
 {
     QByteArray path = shownPath;
     // A folder's path ends in "/" in every list, also when a file manager's URL has none.
@@ -48,7 +52,16 @@ FileDetail FileInfo::detailFor(const QByteArray& shownPath, const QByteArray& ac
     int unused = 0;
     ItemAttributes attributes(FailureNotingCalls(PathXattrCalls{accessPath}, failure ? failure : &unused));
     DecoratedValues values;
-    evaluateAttributes(attributes, values);
+    if (sidecars) {
+        // Looked for by the whole path where it can be given, so that a Finder archive's folder above
+        // the item is found too.
+        const QByteArray& sidecarPath = shownPath.size() < PATH_MAX ? shownPath : accessPath;
+        SidecarAttributes withSidecar(std::move(attributes),
+                                      [&sidecarPath] { return SidecarReader::findFor(sidecarPath); });
+        evaluateAttributes(withSidecar, values);
+    } else {
+        evaluateAttributes(attributes, values);
+    }
     detail.provenanceID = values.provenanceID;
     detail.quarantineApp = values.quarantineApp;
     return detail;
@@ -56,7 +69,7 @@ FileDetail FileInfo::detailFor(const QByteArray& shownPath, const QByteArray& ac
 
 void FileInfo::addFile(const QUrl& url)
 {
-    FileDetail detail = detailFor(url);
+    FileDetail detail = detailFor(url, m_sidecars);
     const int row = int(m_fileList.size());
     beginInsertRows(QModelIndex(), row, row);
     m_fileList.append(std::move(detail));

@@ -22,13 +22,18 @@ public:
     // unreadable attribute leaves its value empty; every call appends exactly one record.
     void addFile(const QUrl& url);
 
-    // The record addFile appends for `url`, without a model.
-    static FileDetail detailFor(const QUrl& url);
+    // The record addFile appends for `url`, without a model. With `sidecars`, an attribute
+    // the file lacks is taken from its AppleDouble sidecar, if it has one.
+    static FileDetail detailFor(const QUrl& url, bool sidecars = true);
     // The record for the item reached at `accessPath` (relative to the working directory
     // unless absolute), shown as `shownPath`. `failure` gets the errno of the first
     // attribute call that failed other than for a missing attribute, else stays as it was.
     static FileDetail detailFor(const QByteArray& shownPath, const QByteArray& accessPath,
-                                int* failure = nullptr);
+                                bool sidecars = true, int* failure = nullptr);
+
+    // Whether addFile reads sidecars; on unless turned off.
+    bool sidecars() const { return m_sidecars; }
+    void setSidecars(bool sidecars) { m_sidecars = sidecars; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -39,4 +44,5 @@ signals:
 
 private:
     QList<FileDetail> m_fileList;
+    bool m_sidecars = true;
 };

@@ -1,5 +1,6 @@
 #include "drop/QuellmarkDropDelegate.h"
 
+#include "core/SidecarPreference.h"
 #include "drop/FileInfo.h"
 
 #include <QDropEvent>
@@ -57,11 +58,17 @@ bool QuellmarkDropDelegate::validateDrop(const QMimeData* data)
 
 bool QuellmarkDropDelegate::performDrop(const QMimeData* data)
 {
-    const QList<QUrl> files = fileUrls(data);
+    return dropFiles(fileUrls(data));
+}
+
+bool QuellmarkDropDelegate::dropFiles(const QList<QUrl>& files)
+{
     if (files.isEmpty())
         return false;
     // The new list shows at once, before any file is examined.
-    m_theFileInfo.set(new FileInfo);
+    auto* fileInfo = new FileInfo;
+    fileInfo->setSidecars(SidecarPreference::enabled());
+    m_theFileInfo.set(fileInfo);
     m_pending.insert(m_pending.end(), files.cbegin(), files.cend());
     m_feeder.start();
     return true;

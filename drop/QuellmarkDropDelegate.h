@@ -42,6 +42,8 @@ public:
     // Starts a new list and queues the drag's file URLs; false (and nothing changed)
     // when it carries none.
     bool performDrop(const QMimeData* data);
+    // The same for file URLs from elsewhere (the command line).
+    bool dropFiles(const QList<QUrl>& files);
 
     // File URLs dropped but not yet handed to a model.
     qsizetype pendingCount() const { return qsizetype(m_pending.size()); }

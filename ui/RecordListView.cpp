@@ -24,6 +24,8 @@ RecordListView::RecordListView(QWidget* parent) : QAbstractItemView(parent)
 
 void RecordListView::setModel(QAbstractItemModel* model)
 {
+    if (model == this->model())
+        return;
     if (this->model())
         disconnect(this->model(), nullptr, this, nullptr);
     QAbstractItemView::setModel(model);

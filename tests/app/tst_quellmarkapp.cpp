@@ -1,11 +1,20 @@
+#include "app/LaunchArguments.h"
 #include "app/QuellmarkApp.h"
+#include "crawl/Crawler.h"
+#include "crawl/CrawlerView.h"
+#include "drop/DropView.h"
+#include "drop/FileInfo.h"
+#include "drop/QuellmarkDropDelegate.h"
 #include "inventory/ContentView.h"
 #include "inventory/Provener.h"
+#include "tests/support/TestTree.h"
 
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -26,6 +35,108 @@ class TestQuellmarkApp : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void launchArguments_data()
+    {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QByteArrayList>("named"); // the folder, or the paths
+        QTest::addColumn<bool>("bad");
+        using Start = LaunchArguments::Start;
+        const auto row = [](const char* name, QByteArrayList arguments, Start start, QByteArrayList named,
+                            bool bad = false) {
+            QTest::newRow(name) << arguments << int(start) << named << bad;
+        };
+        row("nothing", {}, Start::MainWindow, {});
+        row("crawl", {"--crawl", "/d\xff"}, Start::Crawl, {"/d\xff"});
+        row("crawl=", {"--crawl=rel/d"}, Start::Crawl, {"rel/d"});
+        row("paths, bytes kept", {"a", "/b\xfe", "--", "-c"}, Start::Drop, {"a", "/b\xfe", "-c"});
+        row("help wins", {"x", "--help", "--bogus"}, Start::Help, {});
+        row("unknown option", {"--bogus"}, Start::MainWindow, {}, true);
+        row("crawl without folder", {"--crawl"}, Start::MainWindow, {}, true);
+        row("crawl with empty folder", {"--crawl="}, Start::MainWindow, {}, true);
+        row("crawl and paths", {"--crawl", "d", "e"}, Start::MainWindow, {}, true);
+        row("crawl twice", {"--crawl", "d", "--crawl", "e"}, Start::MainWindow, {}, true);
+        row("empty path", {"a", ""}, Start::MainWindow, {}, true);
+    }
+
+    void launchArguments()
+    {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(int, start);
+        QFETCH(QByteArrayList, named);
+        QFETCH(bool, bad);
+        const LaunchArguments launch = LaunchArguments::parse(arguments);
+        QCOMPARE(!launch.error.isEmpty(), bad);
+        if (bad)
+            return;
+        QCOMPARE(int(launch.start), start);
+        QCOMPARE(launch.start == LaunchArguments::Start::Crawl ? QByteArrayList{launch.folder} : launch.paths,
+                 named);
+    }
+
+    // The program itself: bad usage is said on standard error with status 2.
+    void commandLineOutcomes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // on standard error, else standard output
+        QTest::newRow("bad option") << QStringList{u"--bogus"_s} << 2 << u"unknown option '--bogus'"_s;
+        QTest::newRow("crawl without folder") << QStringList{u"--crawl"_s} << 2 << u"--crawl needs a folder"_s;
+        QTest::newRow("help") << QStringList{u"--help"_s} << 0 << u"Usage: quellmark"_s;
+    }
+
+    void commandLineOutcomes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QProcess app;
+        app.start(qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark"_s, arguments);
+        QVERIFY(app.waitForFinished(30000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), status);
+        const QString out = QString::fromUtf8(status == 0 ? app.readAllStandardOutput() : app.readAllStandardError());
+        QVERIFY2(out.contains(said), qPrintable(out));
+    }
+
+    void startsWithTheWindowAskedFor()
+    {
+        TestTree tree;
+        QVERIFY2(tree.isValid(), tree.problem());
+        const QByteArray odd = tree.rawFile("odd\xff.txt");
+        tree.setRawAttribute(odd, "user.com.apple.provenance", "\x01");
+        tree.setProvenance(tree.file(u"plain.txt"_s), "\x02");
+        QuellmarkApp* app = QuellmarkApp::instance();
+
+        // A folder that is not there: the window opens and says so.
+        const QByteArray missing = QFile::encodeName(tree.path(u"missing"_s));
+        app->start(LaunchArguments::parse({"--crawl", missing}));
+        auto* crawl = qobject_cast<CrawlerView*>(app->window(u"crawler"_s));
+        QVERIFY(crawl && crawl->isVisible());
+        QTRY_COMPARE(crawl->crawler()->status(), Crawler::Unreadable);
+        QCOMPARE(crawl->filePathText(), tree.path(u"missing"_s));
+        QCOMPARE(crawl->statusText(), u"The folder could not be read: No such file or directory"_s);
+        app->start(LaunchArguments::parse({"--crawl", QFile::encodeName(tree.root())}));
+        QTRY_COMPARE(crawl->crawler()->status(), Crawler::Finished);
+        QCOMPARE(crawl->crawler()->rowCount(), 2);
+        crawl->close();
+
+        // Paths as if dropped, relative ones from the working directory, bytes kept.
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(tree.root());
+        app->start(LaunchArguments::parse({odd, "plain.txt"}));
+        QDir::setCurrent(before);
+        auto* drop = qobject_cast<DropView*>(app->window(u"dropview"_s));
+        QVERIFY(drop && drop->isVisible());
+        QTRY_COMPARE(drop->fileInfo()->rowCount(), 2);
+        const QList<FileDetail>& files = drop->fileInfo()->fileList();
+        QCOMPARE(files.at(0).path, tree.root() + u"/odd%FF.txt"_s);
+        QCOMPARE(files.at(0).provenanceID, u"❓ 0x01"_s);
+        QCOMPARE(files.at(1).path, tree.root() + u"/plain.txt"_s);
+        QCOMPARE(files.at(1).provenanceID, u"❓ 0x02"_s);
+        drop->close();
+    }
 
     void singleWindowsComeToTheFront_data()
     {
@@ -82,7 +193,7 @@ private slots:
 
     void menus()
     {
-        // Every window has the same menus; the Help item has no shortcut and opens "help" from any of them.
+        // Every window has these menus; the Help item has no shortcut and opens "help" from any of them.
         QuellmarkApp* app = QuellmarkApp::instance();
         QPointer<ContentView> main = app->newMainWindow();
         QStringList items;
@@ -98,7 +209,10 @@ private slots:
         main->close();
         QVERIFY(!app->openWindow(QStringLiteral("nothing")));
         QMainWindow* crawler = app->openWindow(QStringLiteral("crawler"));
-        QAction* help = crawler->menuBar()->actions().at(2)->menu()->actions().at(0);
+        // The crawl window has a menu of its own before Help.
+        const QList<QAction*> menus = crawler->menuBar()->actions();
+        QCOMPARE(menus.size(), 4);
+        QAction* help = menus.at(3)->menu()->actions().at(0);
         help->trigger();
         QMainWindow* helpWindow = app->window(QStringLiteral("help"));
         QVERIFY(helpWindow && helpWindow->isVisible());

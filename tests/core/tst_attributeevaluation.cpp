@@ -37,6 +37,44 @@ struct ChangingValue
     }
 };
 
+// Every host form of the provenance from the `from`th on, listed in reverse order of
+// preference, as no real file system can hold them (ext4 refuses "osx." and bare names).
+// Each form's value is its number; the stream forms carry Samba's trailing NUL.
+struct AllForms
+{
+    size_t from;
+
+    ssize_t list(char* buffer, size_t size)
+    {
+        std::string names;
+        const auto& forms = provenanceForms();
+        for (size_t i = forms.size(); i-- > from;)
+            names += forms[i].name + '\0';
+        if (size == 0)
+            return ssize_t(names.size());
+        if (size < names.size())
+            return errno = ERANGE, -1;
+        std::memcpy(buffer, names.data(), names.size());
+        return ssize_t(names.size());
+    }
+    ssize_t get(const char* name, void* buffer, size_t size)
+    {
+        const auto& forms = provenanceForms();
+        for (size_t i = from; i < forms.size(); ++i) {
+            if (forms[i].name != name)
+                continue;
+            const QByteArray value =
+                QByteArray::number(qulonglong(i + 1)) + (i >= 3 ? QByteArray(1, '\0') : "");
+            if (buffer && size < size_t(value.size()))
+                return errno = ERANGE, -1;
+            if (buffer)
+                std::memcpy(buffer, value.constData(), size_t(value.size()));
+            return value.size();
+        }
+        return errno = ENODATA, -1;
+    }
+};
+
 // An evaluation source answering 'Y' (yes / the bytes), 'N' (empty) or 'F' (fails) for
 // the provenance test and read, then the quarantine test and read, noting each question.
 struct Journal
@@ -72,6 +110,29 @@ class TestAttributeEvaluation : public QObject
     Q_OBJECT
 
 private slots:
+    void formOrder_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("user.") << 0 << QByteArray("user.com.apple.provenance");
+        QTest::newRow("osx.") << 1 << QByteArray("osx.com.apple.provenance");
+        QTest::newRow("bare") << 2 << QByteArray("com.apple.provenance");
+        QTest::newRow("Samba stream") << 3 << QByteArray("user.DosStream.com.apple.provenance:$DATA");
+        QTest::newRow("Samba stream without type") << 4 << QByteArray("user.DosStream.com.apple.provenance");
+    }
+
+    void formOrder()
+    {
+        QFETCH(int, from);
+        QFETCH(QByteArray, name);
+        QCOMPARE(provenanceForms().size(), size_t(5));
+        QCOMPARE(QByteArray::fromStdString(provenanceForms().at(size_t(from)).name), name);
+        // The first form that exists is read, whatever the order of the listing.
+        ItemAttributes attributes{AllForms{size_t(from)}};
+        QCOMPARE(attributes.hasValue(provenanceForms()).value(), true);
+        QCOMPARE(attributes.read(provenanceForms()).value(), QByteArray::number(from + 1));
+    }
+
     void changingValue_data()
     {
         QTest::addColumn<QByteArrayList>("values");

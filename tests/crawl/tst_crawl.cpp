@@ -2,6 +2,7 @@
 #include "crawl/CrawlQueue.h"
 #include "crawl/Crawler.h"
 #include "crawl/EntryXattrCalls.h"
+#include "crawl/TreeWalker.h"
 #include "tests/support/TestTree.h"
 #include "tests/support/WalkGate.h"
 
@@ -10,7 +11,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using Strategy = EntryXattrCalls::Strategy;
@@ -182,8 +186,11 @@ private slots:
         m_small.setProvenance(m_small.file(u"visible.txt"_s), "\x01");
         m_small.setQuarantine(m_small.file(u"quiet/quarantine-only"_s), "0083;1;Browser;2");
         m_small.setProvenance(m_small.file(u"locked/inside.txt"_s), "\x02");
+        const QString sealed = m_small.file(u"sealed.txt"_s);
+        m_small.setProvenance(sealed, "\x03");
         m_small.openToOthers();
         QVERIFY(::chmod(QFile::encodeName(m_small.path(u"locked"_s)).constData(), 0700) == 0);
+        QVERIFY(::chmod(QFile::encodeName(sealed).constData(), 0) == 0);
 
         m_app = m_apps.folder(u"Registered.app"_s);
         m_apps.setProvenance(m_app, kRegisteredID);
@@ -200,6 +207,7 @@ private slots:
     {
         settle();
         provenanceApps().clear();
+        EntryXattrCalls::setStrategy(m_detected);
     }
 
     // The walk, the window's list and saved CSV, and the tool's output, against one listing.
@@ -268,6 +276,33 @@ private slots:
         QCOMPARE(readFile(earlier), "earlier");
     }
 
+    // As nobody: a folder it may not open and a file whose values it may not read are counted.
+    void unreadableIsCounted()
+    {
+        bool ok = false;
+        const QByteArray seen = TestTree::asUnprivileged(
+            [this] {
+                TreeWalker::Options options;
+                options.showQuarantine = true;
+                options.threads = 2;
+                QStringList names;
+                const TreeWalker::Result result = TreeWalker(options).run(
+                    m_small.root(), [&names](std::vector<Crawled>& records) {
+                        for (const Crawled& record : records)
+                            names.append(record.name());
+                    });
+                names.sort();
+                return (QStringList{QString::number(result.unreadableFolders),
+                                    QString::number(result.unreadableEntries)} +
+                        names)
+                    .join(u' ')
+                    .toUtf8();
+            },
+            &ok);
+        QVERIFY(ok);
+        QCOMPARE(seen, "1 1 quarantine-only visible.txt");
+    }
+
     void toolOutcomes_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -333,7 +368,7 @@ private slots:
         QCOMPARE(finished.count(), endedBefore + 1);
         for (const Crawled& record : model->crawlList())
             QVERIFY2(record.path().startsWith(m_small.root() + u'/'), qPrintable(record.path()));
-        QCOMPARE(model->theCount(), 2);
+        QCOMPARE(model->theCount(), 3);
     }
 
     // A walk held at one entry, as on a hung file system: everything before it in walk order
@@ -388,6 +423,66 @@ private slots:
         QCOMPARE(model.entriesExamined(), beforeGate.size() + 1);
         settle();
         QCOMPARE(model.rowCount(), beforeGate.size() + 1);
+    }
+
+    // However few descriptors or threads the process gets, the output is the same: a tree
+    // 1,500 folders deep, each level with two more folders and a file.
+    void limitsLoseNothing_data()
+    {
+        QTest::addColumn<QStringList>("limits"); // a command prefix
+        QTest::addColumn<int>("threads");
+        QTest::newRow("64 descriptors, 1 thread") << QStringList{u"prlimit"_s, u"--nofile=64"_s} << 1;
+        QTest::newRow("64 descriptors, 8 threads") << QStringList{u"prlimit"_s, u"--nofile=64"_s} << 8;
+        QTest::newRow("1024 descriptors, 2 threads") << QStringList{u"prlimit"_s, u"--nofile=1024"_s} << 2;
+        // The process limit holds to every process of the user: one that no other process has.
+        // (The sanitizer's leak check needs a thread of its own, so it is off here.)
+        QStringList alone;
+        if (::geteuid() == 0) {
+            const QString uid = QString::number(65000 + ::getpid() % 500);
+            alone = {u"setpriv"_s, u"--reuid="_s + uid, u"--regid="_s + uid, u"--clear-groups"_s, u"--"_s};
+        }
+        alone += QStringList{u"env"_s, u"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"_s};
+        QTest::newRow("no thread can start") << QStringList{u"prlimit"_s, u"--nproc=1"_s} + alone << 4;
+        QTest::newRow("one thread can start") << QStringList{u"prlimit"_s, u"--nproc=2"_s} + alone << 16;
+        QTest::newRow("far too many threads") << QStringList{} << 40000;
+    }
+
+    void limitsLoseNothing()
+    {
+        QFETCH(QStringList, limits);
+        QFETCH(int, threads);
+        static TestTree deep; // made once for every row
+        static QByteArray whole;
+        constexpr int kLevels = 1500;
+        if (whole.isEmpty()) {
+            QVERIFY2(deep.isValid(), deep.problem());
+            int fd = ::open(QFile::encodeName(deep.root()).constData(), O_RDONLY | O_DIRECTORY);
+            for (int level = 0; level < kLevels && fd >= 0; ++level) {
+                const QByteArray file = "f" + QByteArray::number(level);
+                // Names differ from level to level, so the folders' order does too.
+                for (const QByteArray& name : {"a" + QByteArray::number(level), "z" + QByteArray::number(level)})
+                    QCOMPARE(::mkdirat(fd, name.constData(), 0755), 0);
+                QCOMPARE(::mkdirat(fd, "d", 0755), 0);
+                const int made = ::openat(fd, file.constData(), O_WRONLY | O_CREAT, 0644);
+                QVERIFY(made >= 0);
+                QCOMPARE(::fsetxattr(made, "user.com.apple.provenance", "\x01", 1, 0), 0);
+                ::close(made);
+                const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+                ::close(fd);
+                fd = next;
+            }
+            QVERIFY(fd >= 0);
+            ::close(fd);
+            deep.openToOthers();
+            const auto [status, out, err] = run({m_cli, u"crawl"_s, deep.root()});
+            QCOMPARE(status, 0);
+            QCOMPARE(out.count('\n'), kLevels + 1);
+            whole = out;
+        }
+        const auto [status, out, err] =
+            run(limits + QStringList{m_cli, u"crawl"_s, u"--threads=%1"_s.arg(threads), deep.root()});
+        QVERIFY2(status == 0 && err.isEmpty(), err.constData());
+        QVERIFY(out == whole);
     }
 
     void quitAbandonsTheWalk()

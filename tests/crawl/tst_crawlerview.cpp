@@ -2,12 +2,16 @@
 #include "crawl/CrawlerView.h"
 #include "crawl/FileRow.h"
 #include "tests/support/TestTree.h"
+#include "tests/support/WalkGate.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QPushButton>
 #include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
@@ -19,6 +23,7 @@ class TestCrawlerView : public QObject
     Q_OBJECT
 
     TestTree m_tree; // two files with provenance, one with only a quarantine value
+    TestTree m_many; // many files with provenance, and one more
 
 private slots:
     void initTestCase()
@@ -30,6 +35,52 @@ private slots:
         m_tree.setProvenance(m_tree.file(u"f0"_s), "\x01");
         m_tree.setProvenance(m_tree.file(u"f1"_s), "\x02");
         m_tree.setQuarantine(m_tree.file(u"quarantined only"_s), "0083;1;Browser;2");
+        for (int i = 0; i < 400; ++i)
+            m_many.setProvenance(m_many.file(u"file %1"_s.arg(i)), "\x03");
+    }
+
+    // While the walk is held (as on a hung share), what it found is drawn and can be
+    // reached, and Stop keeps it and says how much was examined.
+    void rowsShowWhileTheCrawlRuns()
+    {
+        // Held at the last file in walk order, so the rows before it fill more than the list.
+        const QString last = QDir(m_many.root()).entryList(QDir::Files, QDir::Unsorted).last();
+        WalkGate gate(last.toUtf8());
+        CrawlerView view;
+        view.resize(600, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.crawlFolder(QFile::encodeName(m_many.root()));
+        QVERIFY(gate.waitUntilHeld());
+        RecordListView* list = view.list();
+        QTRY_COMPARE(list->model()->rowCount(), 399);
+        QVERIFY(view.crawler()->isRunning());
+        QCOMPARE(view.countText(), u"399 files found"_s);
+        QTRY_VERIFY(view.statusText().startsWith(u"Crawling… 399 entries examined · "_s));
+        QCOMPARE(list->indexAt(QPoint(1, 1)).row(), 0);
+        // The first row's text is drawn: its strip is not all one colour.
+        const QImage firstRow = list->viewport()->grab(list->visualRect(list->model()->index(0, 0))).toImage();
+        bool drawn = false;
+        for (int x = 0; x < firstRow.width() && !drawn; ++x)
+            for (int y = 0; y < firstRow.height() && !drawn; ++y)
+                drawn = firstRow.pixel(x, y) != firstRow.pixel(0, 0);
+        QVERIFY(drawn);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_End);
+        QCOMPARE(list->currentIndex().row(), 398);
+        QVERIFY(list->viewport()->rect().contains(list->visualRect(list->currentIndex())));
+
+        QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
+        auto* stop = view.findChild<QPushButton*>();
+        QVERIFY(stop && stop->isVisible() && stop->isEnabled());
+        stop->click();
+        QVERIFY(view.statusText().startsWith(u"Stopping… 399 entries examined · "_s));
+        QVERIFY(!stop->isEnabled());
+        gate.release();
+        QVERIFY(finished.wait());
+        QVERIFY(view.statusText().startsWith(u"Stopped: 400 entries examined · "_s));
+        QVERIFY(stop->isHidden());
+        QCOMPARE(view.countText(), u"400 files found"_s);
     }
 
     void ctrlGIsThisWindows()
@@ -85,6 +136,31 @@ private slots:
         for (int i = 0; i < model->rowCount(); ++i) // what is shown is what is copied
             QCOMPARE(row->pieces(model->index(i, 0)).join(u" | "_s),
                      model->index(i, 0).data(ExportTextRole).toString());
+    }
+
+    void sidecarsMenuItem()
+    {
+        // On until turned off; the choice is kept for the next window.
+        {
+            CrawlerView view;
+            QVERIFY(view.readSidecars() && view.sidecarsAction()->isCheckable());
+            // The application's menus come after the window is made; the window's own goes before Help.
+            view.menuBar()->addMenu(u"&File"_s);
+            view.menuBar()->addMenu(u"&Help"_s)->setObjectName(u"helpMenu"_s);
+            view.show();
+            QStringList titles;
+            for (QAction* menu : view.menuBar()->actions())
+                titles << menu->text();
+            QCOMPARE(titles, (QStringList{u"&File"_s, u"&Crawl"_s, u"&Help"_s}));
+            QVERIFY(view.menuBar()->actions().at(1)->menu()->actions().contains(view.sidecarsAction()));
+            view.sidecarsAction()->trigger();
+            QVERIFY(!view.readSidecars());
+        }
+        QCOMPARE(QSettings().value(u"readSidecars"_s), QVariant(false));
+        CrawlerView later;
+        QVERIFY(!later.readSidecars());
+        later.sidecarsAction()->trigger();
+        QCOMPARE(QSettings().value(u"readSidecars"_s), QVariant(true));
     }
 };
 

@@ -1,7 +1,9 @@
+#include "core/SidecarPreference.h"
 #include "drop/DropPlaceholder.h"
 #include "drop/DropView.h"
 #include "drop/FileInfo.h"
 #include "drop/QuellmarkDropDelegate.h"
+#include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
 #include "ui/RecordListView.h"
 
@@ -9,6 +11,8 @@
 #include <QClipboard>
 #include <QMimeData>
 #include <QPointer>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QtTest>
 
 class TestDropView : public QObject
@@ -49,7 +53,13 @@ class TestDropView : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(m_tree.isValid(), m_tree.problem()); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("QuellmarkTest"));
+        QSettings().clear();
+        QVERIFY2(m_tree.isValid(), m_tree.problem());
+    }
 
     void init()
     {
@@ -121,6 +131,27 @@ private slots:
         // A new drop starts with nothing selected.
         QVERIFY(drop({QStringLiteral("r1")}));
         QVERIFY(!m_view->list()->selectionModel()->hasSelection());
+    }
+
+    void sidecarPreference_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("on") << true;
+        QTest::newRow("off") << false;
+    }
+
+    void sidecarPreference()
+    {
+        // Each drop reads the preference the crawl window's menu sets.
+        QFETCH(bool, enabled);
+        SidecarPreference::setEnabled(enabled);
+        m_tree.file(QStringLiteral("._invoice.pdf"),
+                    AppleDoubleFile().add("com.apple.quarantine", "0083;65a1b2c3;Safari;1F2E").bytes());
+        QVERIFY(drop({QStringLiteral("invoice.pdf")}));
+        QTRY_COMPARE(m_view->fileInfo()->rowCount(), 1);
+        QCOMPARE(m_view->fileInfo()->fileList().at(0).quarantineApp,
+                 enabled ? QStringLiteral("🔸 Safari") : QString());
+        QSettings().clear();
     }
 
     void queuedFiles()

@@ -1,6 +1,7 @@
 #include "core/PathEncoding.h"
 #include "core/ProvenanceRegistry.h"
 #include "drop/FileInfo.h"
+#include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
 
 #include <QAbstractItemModelTester>
@@ -179,6 +180,9 @@ private slots:
                      (QStringList{QStringLiteral("0"), expected + u'\n' + expected + u'\n', QString()}));
     }
 
+    void sidecars_data();
+    void sidecars();
+
     void unreadableItemsStillListed()
     {
         TestTree tree;
@@ -195,7 +199,8 @@ private slots:
                                              "quellmark-cli: 1 of 1 path(s) could not be examined\n")
                                   .arg(gone)}));
         QCOMPARE(files({}).value(0), QStringLiteral("2"));
-        QVERIFY(files({}).value(2).startsWith(QStringLiteral("Usage: quellmark-cli files [--apps] PATH...")));
+        QVERIFY(files({}).value(2).startsWith(
+            QStringLiteral("Usage: quellmark-cli files [--apps] [--no-sidecars] PATH...")));
         QByteArray deep = QFile::encodeName(tree.root());
         while (deep.size() <= PATH_MAX)
             deep += '/' + QByteArray(200, 'd');
@@ -218,6 +223,69 @@ private slots:
         QCOMPARE(QString::fromUtf8(seen), QStringLiteral("secret | %1 |  | ").arg(encoded(file)));
     }
 };
+
+void TestFileInfo::sidecars_data()
+{
+    // Files to make ("path=sidecar" for an AppleDouble file holding "P" a provenance, "Q" a
+    // quarantine, "!" damaged; "path+P" for the file's own provenance), the item, and its values
+    // with sidecars read.
+    QTest::addColumn<QStringList>("made");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("beside") << QStringList{QStringLiteral("._invoice.pdf=PQ")} << "invoice.pdf"
+                            << "❓ 0x010200aabbccddeeff1100 | 🔸 Safari";
+    QTest::newRow("own value wins") << QStringList{QStringLiteral("own.txt+P"),
+                                                   QStringLiteral("._own.txt=PQ")}
+                                    << "own.txt"
+                                    << "❓ 0x0a | 🔸 Safari";
+    QTest::newRow("unzipped Finder archive")
+        << QStringList{QStringLiteral("__MACOSX/Docs/._a.pdf=Q")} << "Docs/a.pdf"
+        << " | 🔸 Safari";
+    QTest::newRow("a folder") << QStringList{QStringLiteral("._Docs=P")} << "Docs/"
+                              << "❓ 0x010200aabbccddeeff1100 | ";
+    QTest::newRow("damaged") << QStringList{QStringLiteral("._b.txt=!PQ")} << "b.txt"
+                             << " | ";
+}
+
+void TestFileInfo::sidecars()
+{
+    QFETCH(QStringList, made);
+    QFETCH(QString, item);
+    QFETCH(QString, expected);
+    TestTree tree;
+    QVERIFY2(tree.isValid(), tree.problem());
+    const QString path = item.endsWith(u'/') ? tree.folder(item) : tree.file(item);
+    for (const QString& spec : made) {
+        if (spec.contains(u'+')) {
+            tree.setProvenance(tree.path(spec.section(u'+', 0, 0)), "\x0a");
+            continue;
+        }
+        const QString content = spec.section(u'=', 1);
+        AppleDoubleFile sidecar;
+        if (content.contains(u'P'))
+            sidecar.add("com.apple.provenance", QByteArray::fromHex("010200aabbccddeeff1100"));
+        if (content.contains(u'Q'))
+            sidecar.add("com.apple.quarantine", "0083;65a1b2c3;Safari;1F2E3D4C");
+        QByteArray bytes = sidecar.bytes();
+        if (content.startsWith(u'!'))
+            bytes.chop(1);
+        tree.file(spec.section(u'=', 0, 0), bytes);
+    }
+    // The record's values, and the same from a model that reads no sidecars and from the tool.
+    const auto values = [](const QString& record) { return record.section(QStringLiteral(" | "), 2); };
+    const QString without =
+        expected.startsWith(QStringLiteral("❓ 0x0a")) ? QStringLiteral("❓ 0x0a | ") : QStringLiteral(" | ");
+    FileInfo model;
+    QVERIFY(model.sidecars());
+    model.addFile(QUrl::fromLocalFile(path));
+    model.setSidecars(false);
+    model.addFile(QUrl::fromLocalFile(path));
+    QCOMPARE(values(model.fileList().at(0).exportText()), expected);
+    QCOMPARE(values(model.fileList().at(1).exportText()), without);
+    const QStringList withTool = files({path}), withoutTool = files({QStringLiteral("--no-sidecars"), path});
+    QCOMPARE(values(withTool.value(1).section(u'\n', 0, 0)) + withTool.value(0), expected + u'0');
+    QCOMPARE(values(withoutTool.value(1).section(u'\n', 0, 0)) + withoutTool.value(0), without + u'0');
+}
 
 QTEST_GUILESS_MAIN(TestFileInfo)
 #include "tst_fileinfo.moc"

@@ -16,6 +16,49 @@ public:
     QStringList pieces(const QModelIndex& index) const override { return {index.data().toString()}; }
 };
 
+// Rows "row 0", "row 1", ... that can be appended in batches, as a crawl appends them.
+class GrowingModel : public QAbstractListModel
+{
+public:
+    int count = 0;
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : count; }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role == Qt::DisplayRole)
+            return QStringLiteral("row %1").arg(index.row());
+        if (role == ExportTextRole)
+            return QStringLiteral("export %1").arg(index.row());
+        return {};
+    }
+    void append(int rows)
+    {
+        beginInsertRows({}, count, count + rows - 1);
+        count += rows;
+        endInsertRows();
+    }
+};
+
+// Whether the picture has more than one colour: rows drawn, not a blank area.
+bool hasContent(const QImage& image)
+{
+    const QRgb first = image.pixel(0, 0);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != first)
+                return true;
+    return false;
+}
+
+// Shows the model's rows in a list of 300 by 200 pixels.
+bool show(RecordListView& view, QAbstractItemModel& model)
+{
+    view.setItemDelegate(new OnePieceRow(&view));
+    view.setModel(&model);
+    view.resize(300, 200);
+    view.show();
+    return QTest::qWaitForWindowExposed(&view);
+}
+
 QStandardItem* record(const QString& text)
 {
     auto* item = new QStandardItem(text);
@@ -25,6 +68,8 @@ QStandardItem* record(const QString& text)
 
 } // namespace
 
+using namespace Qt::StringLiterals;
+
 class TestRecordListView : public QObject
 {
     Q_OBJECT
@@ -33,6 +78,10 @@ private slots:
     void everyRowCanBeScrolledTo_data();
     void everyRowCanBeScrolledTo();
     void copyJoinsSelectionInListOrder();
+    void rowsAreWhereTheirNumberSays_data();
+    void rowsAreWhereTheirNumberSays();
+    void keysAndClicksSelect();
+    void appendingKeepsViewAndSelection();
 };
 
 void TestRecordListView::everyRowCanBeScrolledTo_data()
@@ -87,6 +136,86 @@ void TestRecordListView::copyJoinsSelectionInListOrder()
              (QStringList{QStringLiteral("export a"), QStringLiteral("export c")}));
     QTest::keySequence(&view, QKeySequence::Copy);
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("export a\nexport c"));
+}
+
+void TestRecordListView::rowsAreWhereTheirNumberSays_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("scrollTo");
+    QTest::newRow("a few, at the top") << 3 << 0;
+    QTest::newRow("a million, in the middle") << 1000000 << 500000;
+    QTest::newRow("a million, at the end") << 1000000 << 999999;
+}
+
+void TestRecordListView::rowsAreWhereTheirNumberSays()
+{
+    QFETCH(int, rows);
+    QFETCH(int, scrollTo);
+    GrowingModel model;
+    RecordListView view;
+    QVERIFY(show(view, model));
+    model.append(rows);
+    const QModelIndex target = model.index(scrollTo, 0);
+    view.scrollTo(target);
+    const QRect place = view.visualRect(target);
+    QVERIFY(view.viewport()->rect().contains(place.center()));
+    QCOMPARE(view.indexAt(place.center()), target);
+    QCOMPARE(place.height(), view.rowHeight());
+    // Rows follow one another with no gap; nothing below the last one.
+    const QModelIndex top = view.indexAt(QPoint(1, 1));
+    QVERIFY(top.isValid());
+    QCOMPARE(view.visualRect(model.index(top.row() + 1, 0)).top(), view.visualRect(top).bottom() + 1);
+    const QRect last = view.visualRect(model.index(rows - 1, 0));
+    QVERIFY(!view.indexAt(QPoint(1, last.bottom() + 2)).isValid());
+    QVERIFY(hasContent(view.viewport()->grab().toImage()));
+}
+
+void TestRecordListView::keysAndClicksSelect()
+{
+    GrowingModel model;
+    model.append(500);
+    RecordListView view;
+    QVERIFY(show(view, model));
+    const auto clickRow = [&view](int row, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, modifiers,
+                          view.visualRect(view.model()->index(row, 0)).center());
+    };
+    clickRow(2);
+    clickRow(5, Qt::ShiftModifier);
+    clickRow(0, Qt::ControlModifier);
+    QCOMPARE(view.selectedExportTexts(), (QStringList{u"export 0"_s, u"export 2"_s, u"export 3"_s,
+                                                      u"export 4"_s, u"export 5"_s}));
+    const int page = view.viewport()->height() / view.rowHeight();
+    QTest::keyClick(&view, Qt::Key_PageDown);
+    QCOMPARE(view.currentIndex().row(), page);
+    QTest::keyClick(&view, Qt::Key_End);
+    QCOMPARE(view.currentIndex().row(), 499);
+    QVERIFY(view.viewport()->rect().contains(view.visualRect(view.currentIndex())));
+    QTest::keyClick(&view, Qt::Key_Down);
+    QCOMPARE(view.currentIndex().row(), 499);
+    QTest::keyClick(&view, Qt::Key_Home);
+    QTest::keyClick(&view, Qt::Key_Up);
+    QCOMPARE(view.currentIndex().row(), 0);
+    QCOMPARE(view.indexAt(QPoint(1, 1)).row(), 0);
+    QCOMPARE(view.selectedExportTexts(), QStringList{u"export 0"_s});
+}
+
+void TestRecordListView::appendingKeepsViewAndSelection()
+{
+    GrowingModel model;
+    model.append(100);
+    RecordListView view;
+    QVERIFY(show(view, model));
+    view.scrollTo(model.index(50, 0), QAbstractItemView::PositionAtTop);
+    view.selectionModel()->select(model.index(51, 0), QItemSelectionModel::Select);
+    const int maximum = view.verticalScrollBar()->maximum();
+    for (int batch = 0; batch < 20; ++batch) // as a crawl streams rows in
+        model.append(1000);
+    QCOMPARE(view.indexAt(QPoint(1, 1)).row(), 50);
+    QCOMPARE(view.selectedExportTexts(), QStringList{u"export 51"_s});
+    QCOMPARE(view.verticalScrollBar()->maximum(), maximum + 20000);
+    QTest::keyClick(&view, Qt::Key_End);
+    QCOMPARE(view.indexAt(QPoint(1, view.viewport()->height() - view.rowHeight())).row(), 20099);
 }
 
 QTEST_MAIN(TestRecordListView)

@@ -100,16 +100,23 @@ int CrawlCommand::run(const QStringList& arguments)
                                      QStringLiteral("Walk with N threads (default: one per processor)."),
                                      QStringLiteral("N"));
     const QCommandLineOption output = CliOutput::outputOption();
-    parser.addOptions({quarantine, apps, threads, output});
+    const QCommandLineOption noSidecars(
+        QStringLiteral("no-sidecars"),
+        QStringLiteral("List AppleDouble files (._name) as entries, and do not lend their attributes to "
+                       "the files they belong to."));
+    parser.addOptions({quarantine, apps, threads, output, noSidecars});
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
     if (!CliOutput::parse(parser, arguments, 1, 1))
         return kUsage;
     if (parser.isSet(QStringLiteral("help")))
         return CliOutput::printHelp(
-            parser, QStringLiteral("crawl [--quarantine] [--apps] [--threads N] [--output FILE] FOLDER"));
+            parser,
+            QStringLiteral(
+                "crawl [--quarantine] [--apps] [--no-sidecars] [--threads N] [--output FILE] FOLDER"));
 
     TreeWalker::Options options;
     options.showQuarantine = parser.isSet(quarantine);
+    options.sidecars = !parser.isSet(noSidecars);
     if (parser.isSet(threads)) {
         bool ok = false;
         options.threads = parser.value(threads).toInt(&ok);

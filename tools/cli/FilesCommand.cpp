@@ -11,7 +11,7 @@
 
 namespace {
 
-const QString kSynopsis = QStringLiteral("files [--apps] PATH...");
+const QString kSynopsis = QStringLiteral("files [--apps] [--no-sidecars] PATH...");
 
 } // namespace
 
@@ -39,6 +39,10 @@ int FilesCommand::run(const QStringList& arguments)
         QStringLiteral("apps"), QStringLiteral("Load the installed applications first, so that a provenance "
                                                "shared with one shows its path."));
     parser.addOption(apps);
+    const QCommandLineOption noSidecars(
+        QStringLiteral("no-sidecars"),
+        QStringLiteral("Do not take attributes a file lacks from its AppleDouble file (._name)."));
+    parser.addOption(noSidecars);
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
                                  QStringLiteral("PATH..."));
     if (!CliOutput::parse(parser, arguments, 0))
@@ -62,7 +66,8 @@ int FilesCommand::run(const QStringList& arguments)
         const QByteArray given = CliOutput::rawPath(argument);
         int failure = 0;
         const auto absolute = AbsolutePath::of(given);
-        const FileDetail detail = FileInfo::detailFor(absolute ? *absolute : given, given, &failure);
+        const FileDetail detail =
+            FileInfo::detailFor(absolute ? *absolute : given, given, !parser.isSet(noSidecars), &failure);
         if (!absolute && failure == 0)
             failure = int(absolute.error().code);
         out.write(detail.exportText().toUtf8() + '\n');

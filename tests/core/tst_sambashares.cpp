@@ -1,0 +1,253 @@
+#include "core/PathEncoding.h"
+#include "tests/support/TestTree.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A port nobody listens on now, from the kernel.
+quint16 freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool accepts(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// The live (not yet reaped) processes of process group `group`.
+QList<pid_t> groupMembers(pid_t group)
+{
+    QList<pid_t> members;
+    QDirIterator entries(u"/proc"_s, QDir::Dirs | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        bool isPid = false;
+        const pid_t pid = entries.next().section(u'/', -1).toInt(&isPid);
+        QFile stat(entries.filePath() + u"/stat"_s);
+        if (!isPid || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid pgrp ...": the name may hold anything, so count from its end.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 1).trimmed().split(' ');
+        if (fields.size() > 2 && fields.at(0) != "Z" && fields.at(2).toInt() == group)
+            members << pid;
+    }
+    return members;
+}
+
+QByteArray attributeNames(const QString& path)
+{
+    char names[4096];
+    const ssize_t size = ::listxattr(QFile::encodeName(path).constData(), names, sizeof names);
+    QByteArrayList apple;
+    for (const QByteArray& name : QByteArray(names, size > 0 ? size : 0).split('\0'))
+        if (name.contains("com.apple."))
+            apple << name;
+    std::sort(apple.begin(), apple.end());
+    return apple.join(' ');
+}
+
+} // namespace
+
+// A real smbd on 127.0.0.1 serving a temporary folder, written to with smbclient as a Mac
+// client stores extended attributes (named streams), and what Quellmark shows for the files
+// the share keeps on disk.
+class TestSambaShares : public QObject
+{
+    Q_OBJECT
+
+    TestTree m_tree;
+    QString m_smbd, m_smbclient;
+    QProcess m_server;
+    quint16 m_port = 0;
+
+    QString config() const { return m_tree.path(u"smb.conf"_s); }
+
+    bool start(const QStringList& shareOptions)
+    {
+        for (const QString& folder : {u"share"_s, u"state"_s, u"lock"_s, u"cache"_s, u"private"_s, u"pid"_s,
+                                      u"ncalrpc"_s, u"log"_s}) {
+            QDir(m_tree.path(folder)).removeRecursively();
+            m_tree.folder(folder);
+        }
+        m_port = freePort();
+        const passwd* user = ::getpwuid(::geteuid());
+        QString text =
+            u"[global]\n"
+            "server role = standalone server\nworkgroup = WORKGROUP\nnetbios name = QUELLMARKTEST\n"
+            "interfaces = 127.0.0.1\nbind interfaces only = yes\nsmb ports = %1\ndisable netbios = yes\n"
+            "map to guest = Bad User\nguest account = %2\nload printers = no\nprintcap name = /dev/null\n"
+            "disable spoolss = yes\npassdb backend = tdbsam:ROOT/private/passdb.tdb\n"
+            "state directory = ROOT/state\nlock directory = ROOT/lock\ncache directory = ROOT/cache\n"
+            "private dir = ROOT/private\nbinddns dir = ROOT/private\npid directory = ROOT/pid\n"
+            "ncalrpc dir = ROOT/ncalrpc\nlog file = ROOT/log/smbd.log\n"
+            "[share]\npath = ROOT/share\nread only = no\nguest ok = yes\n"_s.arg(m_port)
+                .arg(QString::fromLocal8Bit(user ? user->pw_name : "nobody"));
+        text = text.replace(u"ROOT"_s, m_tree.root()) + shareOptions.join(u'\n') + u'\n';
+        QFile file(config());
+        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) != text.toUtf8().size())
+            return false;
+        file.close();
+        // Its own session: smbd signals its whole process group when it stops.
+        m_server.setChildProcessModifier([] { ::setsid(); });
+        m_server.setProcessChannelMode(QProcess::MergedChannels);
+        m_server.start(m_smbd, {u"--foreground"_s, u"--no-process-group"_s, u"--debug-stdout"_s,
+                                u"--configfile"_s, config()});
+        if (!m_server.waitForStarted())
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (!accepts(m_port)) {
+            if (m_server.state() != QProcess::Running || clock.elapsed() > 30000)
+                return false;
+            m_server.waitForReadyRead(100); // smbd's output, or a tenth of a second
+        }
+        return true;
+    }
+
+    // Stops the server by its process id, then whatever it started.
+    void stop()
+    {
+        if (m_server.state() == QProcess::NotRunning)
+            return;
+        const pid_t pid = pid_t(m_server.processId());
+        ::kill(pid, SIGTERM);
+        if (!m_server.waitForFinished(10000)) {
+            ::kill(pid, SIGKILL);
+            m_server.waitForFinished(10000);
+        }
+        for (pid_t child : groupMembers(pid))
+            ::kill(child, SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(groupMembers(pid).isEmpty(), 10000);
+    }
+
+    // smbclient's exit status and output for `commands`, run in the folder of the local files.
+    QPair<int, QByteArray> client(const QString& commands)
+    {
+        QProcess process;
+        process.setWorkingDirectory(m_tree.path(u"local"_s));
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(m_smbclient, {u"//127.0.0.1/share"_s, u"--port"_s, QString::number(m_port), u"-N"_s,
+                                    u"--configfile"_s, config(), u"-c"_s, commands});
+        const bool done = process.waitForFinished(60000);
+        return {done && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAll()};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_tree.isValid(), m_tree.problem());
+        const QStringList sbin{u"/usr/sbin"_s, u"/usr/local/sbin"_s, u"/sbin"_s};
+        m_smbd = QStandardPaths::findExecutable(u"smbd"_s);
+        if (m_smbd.isEmpty())
+            m_smbd = QStandardPaths::findExecutable(u"smbd"_s, sbin);
+        m_smbclient = QStandardPaths::findExecutable(u"smbclient"_s);
+        QVERIFY2(!m_smbd.isEmpty() && !m_smbclient.isEmpty(),
+                 "smbd and smbclient are needed: install the Debian packages samba and smbclient");
+        // What a Mac writes: an 11-byte provenance whose key ends in 00, a quarantine text, nothing.
+        m_tree.file(u"local/p.bin"_s, QByteArray::fromHex("010200aabbccddeeff1100"));
+        m_tree.file(u"local/q.bin"_s, "0083;65a1b2c3;Safari;1F2E3D4C");
+        m_tree.file(u"local/empty.bin"_s);
+        m_tree.file(u"local/report.txt"_s, "report\n");
+    }
+
+    void cleanup() { stop(); }
+
+    void cleanupTestCase() { stop(); }
+
+    void share_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("stored"); // the attribute names of report.txt on disk
+        QTest::addColumn<bool>("read");         // whether Quellmark shows the values
+        const QByteArray streams =
+            "user.DosStream.com.apple.provenance:$DATA user.DosStream.com.apple.quarantine:$DATA";
+        QTest::newRow("streams_xattr") << QStringList{u"vfs objects = streams_xattr"_s} << streams << true;
+        QTest::newRow("catia fruit streams_xattr, netatalk metadata")
+            << QStringList{u"vfs objects = catia fruit streams_xattr"_s} << streams << true;
+        QTest::newRow("catia fruit streams_xattr, metadata as stream")
+            << QStringList{u"vfs objects = catia fruit streams_xattr"_s, u"fruit:metadata = stream"_s}
+            << streams << true;
+        QTest::newRow("store_stream_type = no")
+            << QStringList{u"vfs objects = streams_xattr"_s, u"streams_xattr:store_stream_type = no"_s}
+            << QByteArray("user.DosStream.com.apple.provenance user.DosStream.com.apple.quarantine") << true;
+        QTest::newRow("prefix = user., store_stream_type = no")
+            << QStringList{u"vfs objects = streams_xattr"_s, u"streams_xattr:prefix = user."_s,
+                           u"streams_xattr:store_stream_type = no"_s}
+            << QByteArray("user.com.apple.provenance user.com.apple.quarantine") << true;
+        // The stream type stays in the name: no route from a Mac stores this name otherwise,
+        // and the guide asks for store_stream_type = no with this prefix.
+        QTest::newRow("prefix = user. alone")
+            << QStringList{u"vfs objects = streams_xattr"_s, u"streams_xattr:prefix = user."_s}
+            << QByteArray("user.com.apple.provenance:$DATA user.com.apple.quarantine:$DATA") << false;
+    }
+
+    void share()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, stored);
+        QFETCH(bool, read);
+        QVERIFY2(start(options), m_server.readAll().constData());
+        // As a Mac client stores extended attributes: named streams of the file and the folder.
+        const auto [status, output] =
+            client(u"put report.txt report.txt; put p.bin \"report.txt:com.apple.provenance\"; "
+                   "put q.bin \"report.txt:com.apple.quarantine\"; mkdir folder; put q.bin "
+                   "\"folder:com.apple.quarantine\"; "
+                   "put report.txt empty.txt; put empty.bin \"empty.txt:com.apple.quarantine\""_s);
+        QVERIFY2(status == 0 && !output.contains("NT_STATUS"), output.constData());
+        const QString share = m_tree.path(u"share"_s);
+        QCOMPARE(attributeNames(share + u"/report.txt"_s), stored);
+
+        const QString encoded = encodePath(QFile::encodeName(share));
+        const QString provenance = read ? u"❓ 0x010200aabbccddeeff1100"_s : QString();
+        const QString quarantine = read ? u"🔸 Safari"_s : QString();
+        const QStringList expected{
+            u"report.txt | %1/report.txt | %2 | %3"_s.arg(encoded, provenance, quarantine),
+            u"folder | %1/folder/ |  | %2"_s.arg(encoded, quarantine),
+            u"empty.txt | %1/empty.txt |  | "_s.arg(encoded), // an empty stream is no value
+        };
+        QProcess cli;
+        cli.start(qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark-cli"_s,
+                  {u"files"_s, share + u"/report.txt"_s, share + u"/folder/"_s, share + u"/empty.txt"_s});
+        QVERIFY(cli.waitForFinished(60000));
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts), expected);
+        stop();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSambaShares)
+#include "tst_sambashares.moc"

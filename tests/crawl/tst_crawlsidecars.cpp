@@ -1,0 +1,127 @@
+#include "crawl/CrawlQueue.h"
+#include "crawl/Crawler.h"
+#include "tests/support/AppleDoubleFile.h"
+#include "tests/support/TestTree.h"
+
+#include <QProcess>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray kProvenance = QByteArray::fromHex("010200aabbccddeeff1100");
+
+QByteArray sidecar(bool provenance, bool quarantine)
+{
+    AppleDoubleFile file;
+    if (provenance)
+        file.add("com.apple.provenance", kProvenance);
+    if (quarantine)
+        file.add("com.apple.quarantine", "0083;65a1b2c3;Safari;1F2E3D4C");
+    return file.bytes();
+}
+
+} // namespace
+
+// What a crawl lists where files came with AppleDouble sidecars, from the window's model and
+// from `quellmark-cli crawl`, with and without --no-sidecars. The rows that need the walk to
+// read sidecars are marked as expected failures until it does.
+class TestCrawlSidecars : public QObject
+{
+    Q_OBJECT
+
+    TestTree m_tree;
+
+    // The CSV lines below the header, sorted (the order is the walk's, checked elsewhere).
+    static QStringList sortedRows(const QByteArray& csv)
+    {
+        QStringList rows = QString::fromUtf8(csv).split(u'\n', Qt::SkipEmptyParts).mid(1);
+        rows.sort();
+        return rows;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_tree.isValid(), m_tree.problem());
+        // A file with its sidecar beside it; one that has a provenance of its own as well.
+        m_tree.file(u"invoice.pdf"_s);
+        m_tree.file(u"._invoice.pdf"_s, sidecar(true, true));
+        m_tree.setProvenance(m_tree.file(u"own.txt"_s), "\x0a");
+        m_tree.file(u"._own.txt"_s, sidecar(true, true));
+        // A Finder zip unzipped into Archive.
+        m_tree.file(u"Archive/Docs/a.pdf"_s);
+        m_tree.file(u"Archive/__MACOSX/Docs/._a.pdf"_s, sidecar(false, true));
+        // A damaged sidecar lends nothing.
+        m_tree.file(u"b.txt"_s);
+        QByteArray damaged = sidecar(true, true);
+        damaged.chop(1);
+        m_tree.file(u"._b.txt"_s, damaged);
+        // A sidecar carrying an attribute itself is still a sidecar; a "._" file that is not
+        // AppleDouble is an entry like any other.
+        m_tree.setProvenance(m_tree.file(u"._tagged"_s, sidecar(true, false)), "\x0c");
+        m_tree.setProvenance(m_tree.file(u"._notad"_s, "not AppleDouble"), "\x0b");
+    }
+
+    void cleanup()
+    {
+        crawlQueue()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+    }
+
+    void listing_data()
+    {
+        QTest::addColumn<QString>("through"); // "window" or the tool's options
+        QTest::addColumn<bool>("sidecars");
+        QTest::newRow("window") << u"window"_s << true;
+        QTest::newRow("tool") << u"--quarantine"_s << true;
+        QTest::newRow("tool, --no-sidecars") << u"--quarantine --no-sidecars"_s << false;
+    }
+
+    void listing()
+    {
+        QFETCH(QString, through);
+        QFETCH(bool, sidecars);
+        const QString root = m_tree.root();
+        QStringList expected =
+            sidecars
+                ? QStringList{u"invoice.pdf,❓ 0x010200aabbccddeeff1100,🔸 Safari,%1/invoice.pdf"_s,
+                              u"own.txt,❓ 0x0a,🔸 Safari,%1/own.txt"_s,
+                              u"a.pdf,,🔸 Safari,%1/Archive/Docs/a.pdf"_s, u"._notad,❓ 0x0b,,%1/._notad"_s}
+                : QStringList{u"own.txt,❓ 0x0a,,%1/own.txt"_s, u"._tagged,❓ 0x0c,,%1/._tagged"_s,
+                              u"._notad,❓ 0x0b,,%1/._notad"_s};
+        for (QString& row : expected)
+            row = row.arg(root);
+        expected.sort();
+
+        QByteArray csv;
+        if (through == u"window"_s) {
+            Crawler model;
+            QSignalSpy finished(&model, &Crawler::crawlFinished);
+            model.startCrawl(root, true);
+            QVERIFY(finished.wait(30000));
+            QTemporaryDir out;
+            const QString saved = out.filePath(u"window.csv"_s);
+            QCOMPARE(model.writeCSV(saved).status, CsvWriteResult::Written);
+            QFile file(saved);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            csv = file.readAll();
+        } else {
+            QProcess tool;
+            tool.start(qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark-cli"_s,
+                       QStringList{u"crawl"_s} + through.split(u' ') + QStringList{root});
+            QVERIFY(tool.waitForFinished(60000));
+            QCOMPARE(tool.exitCode(), 0);
+            csv = tool.readAllStandardOutput();
+        }
+        if (sidecars)
+            QEXPECT_FAIL("",
+                         "the walk does not read sidecars yet: TreeWalker::Options::sidecars is to be wired",
+                         Abort);
+        QCOMPARE(sortedRows(csv), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCrawlSidecars)
+#include "tst_crawlsidecars.moc"
