@@ -1,130 +1,29 @@
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 
 #include <QtTest>
 
 #include <fcntl.h>
-#include <functional>
-#include <future>
-#include <grp.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
 const QByteArray kLevel(200, 'd'); // 22 of them: far past PATH_MAX
 const QByteArray kHeader("Filename,Provenance ID,Quarantine App,Path\n");
-
-struct Outcome
-{
-    int status = -1; // the exit status, or minus the signal that ended the tool
-    QByteArray out;
-    QByteArray err;
-};
-
-// One run of a program with arguments as raw bytes, in a working folder of any depth.
-struct Invocation
-{
-    QByteArray program;
-    QByteArrayList arguments;
-    QByteArray folder;             // entered one name at a time, from the test's working folder
-    int output = -1;               // standard output instead of a pipe; -2: closed
-    bool unprivileged = false;     // as nobody, when root
-    long fileSizeLimit = -1;       // RLIMIT_FSIZE: past it, writes fail as on a full disk
-    std::function<bool()> inChild; // more setup in the child, before the folder is entered
-};
-
-QByteArray drain(int fd)
-{
-    QByteArray bytes;
-    char buffer[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-        bytes.append(buffer, n);
-    ::close(fd);
-    return bytes;
-}
-
-Outcome run(const Invocation& call)
-{
-    // Everything the child uses is made before fork: it only makes system calls.
-    QByteArrayList storage{call.program};
-    storage += call.arguments;
-    std::vector<char*> argv;
-    for (QByteArray& argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    QByteArrayList folders = call.folder.split('/');
-    folders.removeAll(QByteArray());
-    const bool fromRoot = call.folder.startsWith('/');
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-        return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (call.output == -2)
-            ::close(STDOUT_FILENO);
-        else
-            ::dup2(call.output >= 0 ? call.output : out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        if (call.fileSizeLimit >= 0) {
-            const rlimit limit{rlim_t(call.fileSizeLimit), rlim_t(call.fileSizeLimit)};
-            ::signal(SIGXFSZ, SIG_IGN);
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        if (call.inChild && !call.inChild())
-            ::_exit(124);
-        if (fromRoot && ::chdir("/") != 0)
-            ::_exit(125);
-        for (const QByteArray& folder : folders) {
-            if (::chdir(folder.constData()) != 0)
-                ::_exit(125);
-        }
-        if (call.unprivileged && ::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-             ::setresuid(kNobody, kNobody, kNobody) != 0))
-            ::_exit(126);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    auto errors = std::async(std::launch::async, drain, err[0]);
-    Outcome outcome;
-    outcome.out = drain(out[0]);
-    outcome.err = errors.get();
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    return outcome;
-}
 
 QByteArray readFile(const QByteArray& path)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    return fd < 0 ? QByteArray("<none>") : drain(fd);
-}
-
-struct stat statOf(const QByteArray& path)
-{
-    struct stat st
-    {};
-    ::lstat(path.constData(), &st);
-    return st;
+    return fd < 0 ? QByteArray("<none>") : ToolRun::drain(fd);
 }
 
 } // namespace
 
-// quellmark-cli under hostile conditions: outputs that are no regular file, arguments that are
-// not UTF-8 or reach past PATH_MAX, items that cannot be read, application searches that fail.
+// quellmark-cli under hostile conditions: arguments that are not UTF-8 or reach past PATH_MAX,
+// items that cannot be read, application searches that fail.
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -132,15 +31,14 @@ class TestCli : public QObject
     TestTree m_tree;
     QByteArray m_root, m_cli, m_deep;
     QByteArray m_crawled; // the CSV of crawling ROOT/folder
-    QByteArray m_apps;    // the CSV of the application list
 
     QByteArray at(const QByteArray& relative) const { return m_root + '/' + relative; }
 
-    Outcome cli(QByteArrayList arguments, const QByteArray& folder = {})
+    ToolRun::Outcome cli(QByteArrayList arguments, const QByteArray& folder = {})
     {
         for (QByteArray& argument : arguments)
             argument.replace("ROOT", m_root);
-        return run({m_cli, arguments, folder.isEmpty() ? m_root : at(folder)});
+        return ToolRun{m_cli, arguments, folder.isEmpty() ? m_root : at(folder)}.run();
     }
 
 private slots:
@@ -172,183 +70,12 @@ private slots:
         m_crawled = cli({"crawl", "ROOT/folder"}).out;
         QCOMPARE(m_crawled, kHeader + "f,\xe2\x9d\x93 0x01,," + at("folder/f") + "\ng,\xe2\x9d\x93 0x02,," +
                                 at("folder/inner/g") + '\n');
-        m_apps = cli({"apps"}).out;
-        QCOMPARE(m_apps, "Filepath,Provenance ID,Quarantine App\n" + at("apps/Tool.app") + ",0x01,no app\n");
         m_tree.openToOthers();
     }
 
     void cleanupTestCase()
     {
-        // Whatever went wrong above, the system's devices must be what they were.
-        QCOMPARE(statOf("/dev/null").st_rdev, makedev(1, 3));
-        QCOMPARE(statOf("/dev/full").st_rdev, makedev(1, 7));
-        QVERIFY(S_ISCHR(statOf("/dev/null").st_mode) && S_ISCHR(statOf("/dev/full").st_mode));
         QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), m_tree.root()});
-    }
-
-    void outputs_data()
-    {
-        QTest::addColumn<QByteArray>("command"); // the arguments before -o
-        QTest::addColumn<QByteArray>("kind");
-        for (const QByteArray command : {"apps", "crawl ROOT/folder"}) {
-            for (const char* kind : {"new file", "file behind a link", "file on a full disk", "folder",
-                                     "FIFO", "null device", "full device", "terminal", "socket", "-",
-                                     "/dev/stdout, a pipe", "/dev/stdout, a file", "standard output closed"})
-                QTest::addRow("%s, %s", command.constData(), kind) << command << QByteArray(kind);
-        }
-    }
-
-    void outputs()
-    {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, kind);
-        const QByteArray expected = command == "apps" ? m_apps : m_crawled;
-        TestTree place;
-        const QByteArray dir = QFile::encodeName(place.root());
-        Invocation call{m_cli, command.replace("ROOT", m_root).split(' ') << "-o", m_root};
-        QByteArray destination = dir + "/out.csv";
-        std::future<QByteArray> received; // what a reader at the other end got
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        int terminal = -1;
-        const auto closeTerminal = qScopeGuard([&terminal] { terminal < 0 || ::close(terminal); });
-        int status = 0;
-        QByteArray err, delivered;
-        int device = -1; // the device number the destination must still have
-        if (kind == "file behind a link" || kind == "file on a full disk") {
-            QVERIFY(place.rawFile("target.csv", "earlier\n").size() > 0 &&
-                    ::chmod((dir + "/target.csv").constData(), 0640) == 0);
-            QVERIFY(::symlink("target.csv", destination.constData()) == 0);
-            if (kind == "file on a full disk") {
-                call.fileSizeLimit = 10;
-                status = 1;
-                err = "quellmark-cli: cannot write to " + destination + ": File too large\n";
-            }
-        } else if (kind == "folder") {
-            destination = dir;
-            status = 1;
-            err = "quellmark-cli: cannot write to " + dir + ": Is a directory\n";
-        } else if (kind == "FIFO") {
-            QVERIFY(::mkfifo(destination.constData(), 0600) == 0);
-            received = std::async(std::launch::async, [destination] { return readFile(destination); });
-        } else if (kind.endsWith("device")) {
-            // As root, a copy of the device node in the test's folder: a fault could only replace the copy.
-            // Others cannot replace anything in /dev.
-            device = kind == "full device" ? makedev(1, 7) : makedev(1, 3);
-            destination = ::geteuid() != 0 ? QByteArray(kind == "full device" ? "/dev/full" : "/dev/null")
-                                           : dir + "/device";
-            if (::geteuid() == 0)
-                QVERIFY(::mknod(destination.constData(), S_IFCHR | 0666, dev_t(device)) == 0);
-            if (kind == "full device") {
-                status = 1;
-                err = "quellmark-cli: cannot write to " + destination + ": No space left on device\n";
-            }
-        } else if (kind == "terminal") {
-            const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-            QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-            destination = ::ptsname(master);
-            terminal = master; // kept open to the end: the terminal goes away with it
-            device = int(statOf(destination).st_rdev);
-            received = std::async(std::launch::async, [master] {
-                QByteArray bytes; // until the tool has closed the terminal and nothing is left
-                char buffer[4096];
-                pollfd ready{master, POLLIN, 0};
-                while (::poll(&ready, 1, 5000) > 0 && (ready.revents & POLLIN)) {
-                    const ssize_t n = ::read(master, buffer, sizeof buffer);
-                    if (n <= 0)
-                        break;
-                    bytes.append(buffer, n);
-                }
-                return bytes.replace("\r\n", "\n"); // the terminal's own line ends
-            });
-        } else if (kind == "socket") {
-            const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            destination = dir + "/socket";
-            qstrncpy(address.sun_path, destination.constData(), sizeof address.sun_path);
-            QVERIFY(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                    ::listen(server, 1) == 0);
-            received = std::async(std::launch::async, [server] {
-                const int connection = ::accept(server, nullptr, nullptr);
-                ::close(server);
-                return connection < 0 ? QByteArray("<no connection>") : drain(connection);
-            });
-        } else if (kind == "-" || kind == "/dev/stdout, a pipe") {
-            destination = kind == "-" ? "-" : "/dev/stdout";
-        } else if (kind == "standard output closed") {
-            destination = "-";
-            call.output = -2;
-            status = 1;
-            err = "quellmark-cli: cannot write to standard output: Bad file descriptor\n";
-        } else if (kind == "/dev/stdout, a file") {
-            destination = "/dev/stdout";
-            call.output =
-                ::open((dir + "/stdout.csv").constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        }
-        const struct stat before = statOf(destination);
-        call.arguments << destination;
-        const Outcome outcome = run(call);
-        if (call.output >= 0)
-            ::close(call.output);
-        QCOMPARE(outcome.err, err);
-        QCOMPARE(outcome.status, status);
-        // A reader still waiting means the tool never opened the destination: end the wait.
-        if (received.valid() && received.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-            const int end = kind == "FIFO"
-                                ? ::open(destination.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)
-                                : ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (kind == "socket")
-                ::connect(end, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-            ::close(end);
-        }
-        if (received.valid())
-            delivered = received.get();
-        else if (kind.startsWith('-') || kind == "/dev/stdout, a pipe")
-            delivered = outcome.out;
-        else if (kind == "/dev/stdout, a file")
-            delivered = readFile(dir + "/stdout.csv");
-        else if (kind.endsWith("file") || kind.endsWith("link") || kind.endsWith("disk"))
-            delivered = readFile(destination);
-        if (!kind.endsWith("device") && kind != "folder" && kind != "standard output closed")
-            QCOMPARE(delivered, status == 0 ? expected : QByteArray("earlier\n"));
-        // Written into, never replaced: the same kind of file, and for a device the same device.
-        const struct stat after = statOf(destination);
-        QCOMPARE(after.st_mode & S_IFMT, (kind == "new file" ? S_IFREG : before.st_mode & S_IFMT));
-        if (device >= 0)
-            QCOMPARE(after.st_rdev, dev_t(device));
-        if (kind.contains("link") || kind.contains("disk")) { // the link stays; the file keeps its mode
-            QCOMPARE(statOf(dir + "/target.csv").st_mode & 07777, mode_t(0640));
-            QCOMPARE(readFile(dir + "/target.csv"), delivered);
-        }
-        if (call.output < 0 && !kind.startsWith('-') && !kind.startsWith('/'))
-            QCOMPARE(outcome.out, QByteArray());
-        // Nothing half-written is left beside the destination.
-        QVERIFY2(!QDir(place.root()).entryList(QDir::Hidden | QDir::Files).join(u' ').contains(u".quellmark"),
-                 qPrintable(QDir(place.root()).entryList(QDir::Hidden | QDir::Files).join(u' ')));
-    }
-
-    void helpOntoFullDevice_data()
-    {
-        QTest::addColumn<QByteArrayList>("arguments");
-        QTest::newRow("overview") << QByteArrayList{"--help"};
-        for (const char* command : {"apps", "crawl", "files"})
-            QTest::addRow("%s", command) << QByteArrayList{command, "--help"};
-    }
-
-    void helpOntoFullDevice()
-    {
-        QFETCH(QByteArrayList, arguments);
-        const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-        QVERIFY(full >= 0);
-        const Outcome outcome = run({m_cli, arguments, {}, full});
-        ::close(full);
-        QCOMPARE(outcome.status, 1);
-        QCOMPARE(outcome.err,
-                 QByteArray("quellmark-cli: cannot write to standard output: No space left on device\n"));
-        // The same help to a pipe, with the exit statuses.
-        const Outcome shown = run({m_cli, arguments});
-        QCOMPARE(shown.status, 0);
-        QVERIFY(
-            shown.out.contains(arguments.size() == 1 ? "COMMAND --help" : "  3  written, but some items"));
     }
 
     void arguments_data()
@@ -396,7 +123,7 @@ private slots:
         QFETCH(QByteArray, err);
         folder.replace("DEEP", m_deep);
         out.replace("DEEP", m_deep).replace("ROOT", m_root).replace("? ", "\xe2\x9d\x93 ");
-        const Outcome outcome = cli(arguments, folder);
+        const ToolRun::Outcome outcome = cli(arguments, folder);
         QCOMPARE(outcome.out, out);
         QVERIFY2(err.isEmpty() ? outcome.err.isEmpty() : outcome.err.startsWith(err),
                  outcome.err.constData());
@@ -413,7 +140,7 @@ private slots:
         // folder the mount covers, not the mounted one.
         if (::geteuid() != 0)
             QSKIP("mounting needs root");
-        Invocation call{m_cli, {"files", "f"}, m_root + '/' + m_deep + "/mnt/x"};
+        ToolRun call{m_cli, {"files", "f"}, m_root + '/' + m_deep + "/mnt/x"};
         const QByteArray mountPoint = m_deep + "/mnt";
         const QByteArrayList names = m_deep.split('/'); // split here: the child only makes system calls
         const char* root = m_root.constData();
@@ -432,7 +159,7 @@ private slots:
             const int file = ::open("mnt/x/f", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
             return file >= 0 && ::close(file) == 0 && ::chdir("/") == 0;
         };
-        const Outcome outcome = run(call);
+        const ToolRun::Outcome outcome = call.run();
         QCOMPARE(outcome.err, QByteArray());
         QCOMPARE(outcome.out, "f | " + at(mountPoint) + "/x/f |  | \n");
         QCOMPARE(outcome.status, 0);
@@ -473,9 +200,9 @@ private slots:
         for (QByteArray& argument : arguments)
             argument.replace("ROOT", m_root);
         // As nobody: for root, permission bits stop nothing.
-        Invocation call{m_cli, arguments};
+        ToolRun call{m_cli, arguments};
         call.unprivileged = true;
-        const Outcome outcome = run(call);
+        const ToolRun::Outcome outcome = call.run();
         QCOMPARE(outcome.out, out);
         QCOMPARE(outcome.err, err);
         QCOMPARE(outcome.status, status);
@@ -536,7 +263,7 @@ private slots:
             argument.replace("ROOT", m_root);
         out.replace("APP", at("apps/Tool.app")).replace("ROOT", m_root).replace("? ", "\xe2\x9d\x93 ");
         err.replace("FINDER", finderPath);
-        const Outcome outcome = run({QFile::encodeName(tool), arguments});
+        const ToolRun::Outcome outcome = ToolRun{QFile::encodeName(tool), arguments}.run();
         QCOMPARE(outcome.out, out);
         QVERIFY2(outcome.err.startsWith(err), outcome.err.constData());
         QCOMPARE(outcome.status, status);
