@@ -15,6 +15,11 @@ constexpr uid_t kNobody = 65534;
 
 } // namespace
 
+QByteArray ToolRun::built(const char* name)
+{
+    return qgetenv("QUELLMARK_BINARY_DIR") + "/bin/" + name;
+}
+
 QByteArray ToolRun::drain(int fd)
 {
     QByteArray bytes;

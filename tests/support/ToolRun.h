@@ -27,6 +27,8 @@ struct ToolRun
 
     Outcome run() const;
 
+    // The path of one of our programs in the build tree, e.g. "quellmark-cli".
+    static QByteArray built(const char* name);
     // Reads `fd` to its end, then closes it.
     static QByteArray drain(int fd);
 };

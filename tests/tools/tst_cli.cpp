@@ -46,7 +46,7 @@ private slots:
     {
         QVERIFY2(m_tree.isValid(), m_tree.problem());
         m_root = QFile::encodeName(m_tree.root());
-        m_cli = QFile::encodeName(qEnvironmentVariable("QUELLMARK_BINARY_DIR")) + "/bin/quellmark-cli";
+        m_cli = ToolRun::built("quellmark-cli");
         m_tree.setProvenance(m_tree.file(QStringLiteral("folder/f")), "\x01");
         m_tree.setProvenance(m_tree.file(QStringLiteral("folder/inner/g")), "\x02");
         QCOMPARE(::mkdir(m_tree.rawPath("odd\xff").constData(), 0755), 0);
