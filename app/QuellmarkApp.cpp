@@ -8,6 +8,7 @@
 #include "drop/DropView.h"
 #include "drop/QuellmarkDropDelegate.h"
 #include "inventory/ContentView.h"
+#include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
@@ -142,6 +143,9 @@ void QuellmarkApp::installMenus(QMainWindow* window)
             list->copySelection();
     });
     copy->setShortcut(QKeySequence::Copy);
+
+    if (const auto* details = window->findChild<OriginDetailsController*>())
+        details->addMenuTo(window->menuBar()->addMenu(tr("&View")));
 
     m_helpCommands->install(window->menuBar());
 }

@@ -29,12 +29,12 @@ Crawler::~Crawler()
         m_session->detach();
 }
 
-void Crawler::startCrawl(const QString& folder, bool showQuarantine, int threads)
+void Crawler::startCrawl(const QString& folder, bool showQuarantine, int threads, bool sidecars)
 {
-    startCrawl(QFile::encodeName(folder), showQuarantine, threads);
+    startCrawl(QFile::encodeName(folder), showQuarantine, threads, sidecars);
 }
 
-void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads)
+void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads, bool sidecars)
 {
     // Shown as text; the walk goes by the bytes, which need not be UTF-8.
     const QString folder = QFile::decodeName(rawFolder);
@@ -68,10 +68,11 @@ void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int t
     m_clock.start();
     setStatus(Running);
 
-    crawlQueue()->start([session, rawFolder, showQuarantine, threads] {
+    crawlQueue()->start([session, rawFolder, showQuarantine, threads, sidecars] {
         TreeWalker::Options options;
         options.showQuarantine = showQuarantine;
         options.threads = threads;
+        options.sidecars = sidecars;
         options.stop = &session->stop;
         options.progress = &session->progress;
         TreeWalker walker(options);

@@ -48,11 +48,13 @@ public:
     qint64 theCount() const { return m_theCount; }
 
     // Empties the list, sets filePath to `folder` and queues the walk (with `threads` walking
-    // threads, 0 for the default); a crawl still running stops and its records are not
-    // shown. Returns at once.
-    Q_INVOKABLE void startCrawl(const QString& folder, bool showQuarantine, int threads = 0);
+    // threads, 0 for the default; with `sidecars`, files lacking a value take it from their
+    // AppleDouble file); a crawl still running stops and its records are not shown. Returns
+    // at once.
+    Q_INVOKABLE void startCrawl(const QString& folder, bool showQuarantine, int threads = 0,
+                                bool sidecars = true);
     // The same for a folder given as file-system bytes (a command-line argument).
-    void startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads = 0);
+    void startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads = 0, bool sidecars = true);
     // Stops the running crawl: the walk examines nothing more, and every record it examined
     // before is added, in walk order, before the status becomes Stopped.
     Q_INVOKABLE void stop();

@@ -5,11 +5,13 @@
 #include "crawl/FileRow.h"
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
+#include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -102,6 +104,11 @@ CrawlerView::CrawlerView(QWidget* parent)
     m_statusTimer->setInterval(250);
     connect(m_statusTimer, &QTimer::timeout, this, &CrawlerView::updateStatus);
 
+    auto* details = new OriginDetailsController(this, true);
+    details->setAnchor([crawler = m_crawler] { return QFile::encodeName(crawler->filePath()); });
+    details->setSidecars([this] { return readSidecars(); });
+    details->follow(m_list);
+
     updateCount();
     updateStatus();
     resize(1000, 600);
@@ -144,10 +151,11 @@ QFileDialog* CrawlerView::chooseFolder()
     connect(this, &QObject::destroyed, dialog, &QWidget::close);
     // The switch as it is now: changing it while the dialog is up does not change this crawl.
     const bool show = showQuarantine();
+    const bool sidecars = readSidecars();
     connect(dialog, &QFileDialog::fileSelected, m_crawler,
-            [crawler = m_crawler, show](const QString& folder) {
+            [crawler = m_crawler, show, sidecars](const QString& folder) {
                 if (!folder.isEmpty())
-                    crawler->startCrawl(folder, show);
+                    crawler->startCrawl(folder, show, 0, sidecars);
             });
     dialog->show();
     return dialog;
@@ -155,7 +163,7 @@ QFileDialog* CrawlerView::chooseFolder()
 
 void CrawlerView::crawlFolder(const QByteArray& rawFolder)
 {
-    m_crawler->startCrawl(rawFolder, showQuarantine());
+    m_crawler->startCrawl(rawFolder, showQuarantine(), 0, readSidecars());
 }
 
 void CrawlerView::saveCSV()

@@ -3,8 +3,12 @@
 #include "core/AttributeEvaluation.h"
 #include "core/DecoratedValues.h"
 #include "core/ItemAttributes.h"
+#include "core/SidecarAttributes.h"
+#include "core/SidecarReader.h"
+#include "crawl/FolderSidecars.h"
 
 #include <cerrno>
+#include <dirent.h>
 
 namespace {
 
@@ -79,29 +83,47 @@ bool EntryExaminer::isReadFailure(int error)
 }
 
 EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, std::uint32_t length,
-                                              bool isFolder, const QByteArray& encodedFolder)
+                                              unsigned char type, const QByteArray& encodedFolder,
+                                              const FolderSidecars* sidecars)
 {
     Outcome outcome;
+    const std::string_view entryName(name, length);
+    // A Mac's AppleDouble file describes another; it is read for that one, not listed.
+    if (sidecars && type == DT_REG && FolderSidecars::isSidecarName(entryName) &&
+        SidecarReader::readAt(folderFd, name))
+        return outcome;
+    const bool beside = sidecars && sidecars->besideListed(entryName);
+    // A file system without attributes is where sidecars come from: never settled by its listing.
+    const bool lendable = beside || (sidecars && sidecars->hasArchiveFolders());
+
     EntryXattrCalls calls(folderFd, name, m_scratch);
     // Most entries carry neither attribute: one list call settles them.
     const bool listed = calls.fetchNames() >= 0;
-    if (listed) {
+    if (listed && !lendable) {
         const std::string_view names = calls.names();
         if (names.empty())
             return outcome;
         if (!HostAttributeName::firstListed(provenanceForms(), names) &&
             !(m_showQuarantine && HostAttributeName::firstListed(quarantineForms(), names)))
             return outcome;
-    } else if (errno != ERANGE) {
+    } else if (!listed && errno != ERANGE && !lendable) {
         outcome.unreadable = isReadFailure(errno);
         return outcome;
     }
-    ListedAttributes attributes(calls, listed);
     DecoratedValues values;
-    evaluateAttributes(attributes, values, m_showQuarantine);
-    outcome.unreadable = attributes.failed();
+    if (lendable) {
+        SidecarAttributes source(ListedAttributes(calls, listed), [&] {
+            return SidecarReader::findAt(folderFd, name, sidecars->archiveFolders(), beside);
+        });
+        evaluateAttributes(source, values, m_showQuarantine);
+        outcome.unreadable = source.own().failed();
+    } else {
+        ListedAttributes attributes(calls, listed);
+        evaluateAttributes(attributes, values, m_showQuarantine);
+        outcome.unreadable = attributes.failed();
+    }
     if (values.keep)
         outcome.record =
-            Crawled::fromWalk(encodedFolder, QByteArrayView(name, qsizetype(length)), isFolder, values);
+            Crawled::fromWalk(encodedFolder, QByteArrayView(name, qsizetype(length)), type == DT_DIR, values);
     return outcome;
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+class FolderSidecars;
 #include <cstdint>
 #include <optional>
 
@@ -24,8 +25,10 @@ public:
         bool unreadable = false;
     };
 
-    Outcome examine(int folderFd, const char* name, std::uint32_t length, bool isFolder,
-                    const QByteArray& encodedFolder);
+    // `sidecars`: where the folder's entries find their AppleDouble files, or null when
+    // sidecars are not read. An AppleDouble file itself is then no row.
+    Outcome examine(int folderFd, const char* name, std::uint32_t length, unsigned char type,
+                    const QByteArray& encodedFolder, const FolderSidecars* sidecars);
 
     // Whether a failed call with this errno means the attributes exist but could not be read.
     static bool isReadFailure(int error);

@@ -2,9 +2,11 @@
 
 #include "core/AbsolutePath.h"
 #include "core/PathEncoding.h"
+#include "core/SidecarReader.h"
 #include "crawl/EntryExaminer.h"
 #include "crawl/FolderDescriptors.h"
 #include "crawl/FolderListing.h"
+#include "crawl/FolderSidecars.h"
 
 #include <QFile>
 #include <QThread>
@@ -55,6 +57,7 @@ struct ListedFolder
     FolderDescriptors::FolderRef parent; // the folder it was opened from
     FolderDescriptors::FolderRef self;   // made when a thread first goes down into a subfolder
     size_t next = 0;                     // the first entry not examined yet
+    FolderSidecars sidecars;             // where its entries find their AppleDouble files
 };
 
 // The folder a thread is examining, and the descriptor it examines it through.
@@ -94,8 +97,8 @@ class Walk
 {
 public:
     Walk(const TreeWalker::Options& options, TreeWalker::Progress& progress, const TreeWalker::Sink& sink)
-        : m_showQuarantine(options.showQuarantine), m_stop(options.stop), m_progress(progress), m_sink(sink),
-          m_descriptors(FolderDescriptors::defaultBudget())
+        : m_showQuarantine(options.showQuarantine), m_sidecars(options.sidecars), m_stop(options.stop),
+          m_progress(progress), m_sink(sink), m_descriptors(FolderDescriptors::defaultBudget())
     {}
 
     // `rawFolder` is opened as given (relative to the working directory when relative, so a
@@ -113,6 +116,11 @@ public:
         Frame frame = list(fd, rawFolder.toStdString(), encodedFolder, nullptr, root, state, true);
         if (!frame.folder) // read nothing at all
             return result();
+        if (m_sidecars) {
+            frame.folder->sidecars.collect(frame.folder->listing);
+            for (int archive : SidecarReader::openArchiveFolders(rawFolder))
+                frame.folder->sidecars.addArchiveFolder(archive);
+        }
         // Left for the first thread to take up.
         frame.folder->self = m_descriptors.adopt(nullptr, frame.folder->name, fd);
         m_descriptors.suspend(*frame.folder->self);
@@ -329,8 +337,32 @@ private:
             return {};
         }
         const QByteArray rawName = QByteArray::fromStdString(name);
-        return list(fd, name, parent.folder->encoded + encodePath(rawName).toLatin1() + '/', nullptr,
-                    std::move(node), state, false);
+        Frame below = list(fd, name, parent.folder->encoded + encodePath(rawName).toLatin1() + '/', nullptr,
+                           std::move(node), state, false);
+        if (below.folder && m_sidecars)
+            findSidecars(*below.folder, below.fd, parent.folder->sidecars);
+        return below;
+    }
+
+    // Where a subfolder's entries find their sidecars: its own "._" entries, its own
+    // __MACOSX folder, and the subfolder of that name in each archive folder of its parent.
+    void findSidecars(ListedFolder& folder, int fd, const FolderSidecars& parent)
+    {
+        FolderSidecars& sidecars = folder.sidecars;
+        sidecars.collect(folder.listing);
+        for (const auto& entry : folder.listing.entries()) {
+            if (entry.type == DT_DIR &&
+                std::string_view(folder.listing.name(entry), entry.length) == "__MACOSX") {
+                const int archive = SidecarReader::openArchiveSubfolder(fd, "__MACOSX");
+                if (archive >= 0)
+                    sidecars.addArchiveFolder(archive);
+            }
+        }
+        for (int archive : parent.archiveFolders()) {
+            const int below = SidecarReader::openArchiveSubfolder(archive, folder.name.c_str());
+            if (below >= 0)
+                sidecars.addArchiveFolder(below);
+        }
     }
 
     // Takes up a folder left for later and walks on, depth first, until it is done and so is
@@ -362,8 +394,9 @@ private:
             if (entry.type == DT_LNK || entry.type == FolderListing::kUnreadable)
                 continue;
             const bool isFolder = entry.type == DT_DIR;
-            EntryExaminer::Outcome outcome = state.examiner.examine(frame.fd, folder.listing.name(entry),
-                                                                    entry.length, isFolder, folder.encoded);
+            EntryExaminer::Outcome outcome =
+                state.examiner.examine(frame.fd, folder.listing.name(entry), entry.length, entry.type,
+                                       folder.encoded, m_sidecars ? &folder.sidecars : nullptr);
             ++state.examined;
             if (outcome.unreadable)
                 ++state.unreadable;
@@ -412,6 +445,7 @@ private:
     }
 
     const bool m_showQuarantine;
+    const bool m_sidecars;
     const std::atomic<bool>* const m_stop;
     TreeWalker::Progress& m_progress;
     const TreeWalker::Sink& m_sink;

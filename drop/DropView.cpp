@@ -1,8 +1,10 @@
 #include "drop/DropView.h"
 
+#include "core/SidecarPreference.h"
 #include "drop/DropPlaceholder.h"
 #include "drop/FileInfo.h"
 #include "drop/QuellmarkDropDelegate.h"
+#include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
 
 #include <QEvent>
@@ -32,6 +34,10 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
     m_dropDelegate->attach(m_list);
 
     setFileInfo(new FileInfo);
+    auto* details = new OriginDetailsController(this, true);
+    details->setSidecars(&SidecarPreference::enabled);
+    details->follow(m_list);
+    connect(this, &DropView::fileInfoChanged, details, [details, list = m_list] { details->follow(list); });
 }
 
 void DropView::setFileInfo(FileInfo* fileInfo)

@@ -5,6 +5,7 @@
 #include "inventory/Provener.h"
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
+#include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
@@ -75,6 +76,7 @@ ContentView::ContentView(QWidget* parent)
     connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);
     connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateStatus);
     connect(m_providerer, &Provener::searchProblemChanged, this, &ContentView::updateStatus);
+    (new OriginDetailsController(this, false))->follow(m_list);
     updateCount();
     updateStatus();
     resize(900, 560);

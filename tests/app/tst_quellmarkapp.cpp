@@ -201,18 +201,25 @@ private slots:
             for (QAction* action : menu->menu()->actions())
                 items << action->text() + u' ' + action->shortcut().toString();
         const auto key = [](QKeySequence::StandardKey key) { return QKeySequence(key).toString(); };
-        QCOMPARE(items, (QStringList{QStringLiteral("New Window ") + key(QKeySequence::New),
-                                     QStringLiteral("Close Window ") + key(QKeySequence::Close),
-                                     QStringLiteral(" "), QStringLiteral("Quit ") + key(QKeySequence::Quit),
-                                     QStringLiteral("Copy ") + key(QKeySequence::Copy),
-                                     QStringLiteral("Quellmark Help ")}));
+        QCOMPARE(items,
+                 (QStringList{QStringLiteral("New Window ") + key(QKeySequence::New),
+                              QStringLiteral("Close Window ") + key(QKeySequence::Close), QStringLiteral(" "),
+                              QStringLiteral("Quit ") + key(QKeySequence::Quit),
+                              QStringLiteral("Copy ") + key(QKeySequence::Copy),
+                              QStringLiteral("Show Details Ctrl+I"), QStringLiteral("Quellmark Help ")}));
         main->close();
         QVERIFY(!app->openWindow(QStringLiteral("nothing")));
         QMainWindow* crawler = app->openWindow(QStringLiteral("crawler"));
+        QStringList titles;
+        for (QAction* menu : crawler->menuBar()->actions())
+            titles << menu->text();
         // The crawl window has a menu of its own before Help.
-        const QList<QAction*> menus = crawler->menuBar()->actions();
-        QCOMPARE(menus.size(), 4);
-        QAction* help = menus.at(3)->menu()->actions().at(0);
+        QCOMPARE(titles, (QStringList{u"&File"_s, u"&Edit"_s, u"&View"_s, u"&Crawl"_s, u"&Help"_s}));
+        QStringList view;
+        for (QAction* action : crawler->menuBar()->actions().at(2)->menu()->actions())
+            view << action->text();
+        QCOMPARE(view, (QStringList{QStringLiteral("Show Details"), QStringLiteral("Mac Volume…")}));
+        QAction* help = crawler->menuBar()->actions().last()->menu()->actions().at(0);
         help->trigger();
         QMainWindow* helpWindow = app->window(QStringLiteral("help"));
         QVERIFY(helpWindow && helpWindow->isVisible());

@@ -1,5 +1,6 @@
 #include "crawl/CrawlQueue.h"
 #include "crawl/Crawler.h"
+#include "origin/OriginDetails.h"
 #include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
 
@@ -115,11 +116,42 @@ private slots:
             QCOMPARE(tool.exitCode(), 0);
             csv = tool.readAllStandardOutput();
         }
-        if (sidecars)
-            QEXPECT_FAIL("",
-                         "the walk does not read sidecars yet: TreeWalker::Options::sidecars is to be wired",
-                         Abort);
         QCOMPARE(sortedRows(csv), expected);
+    }
+
+    // The details of a listed file come from where its row's values came from.
+    void detailsTakeTheSidecarToo_data()
+    {
+        QTest::addColumn<bool>("sidecars");
+        QTest::newRow("sidecars") << true;
+        QTest::newRow("no sidecars") << false;
+    }
+
+    void detailsTakeTheSidecarToo()
+    {
+        QFETCH(bool, sidecars);
+        const OriginDetails details =
+            OriginDetails::inspect(QFile::encodeName(m_tree.path(u"invoice.pdf"_s)), nullptr, sidecars);
+        QCOMPARE(details.provenance, sidecars ? kProvenance : QByteArray());
+        QCOMPARE(details.quarantine ? details.quarantine->agent : QString(),
+                 sidecars ? u"Safari"_s : QString());
+        const QStringList lent{u"com.apple.provenance"_s, u"com.apple.quarantine"_s};
+        QCOMPARE(details.fromSidecar, sidecars ? lent : QStringList());
+        // A value of the file's own wins.
+        const OriginDetails own =
+            OriginDetails::inspect(QFile::encodeName(m_tree.path(u"own.txt"_s)), nullptr, true);
+        QCOMPARE(own.provenance, QByteArray("\x0a"));
+        QCOMPARE(own.fromSidecar, QStringList{u"com.apple.quarantine"_s});
+
+        QProcess tool;
+        QStringList arguments{u"crawl"_s, u"--quarantine"_s, u"--format=jsonl"_s, m_tree.root()};
+        if (!sidecars)
+            arguments.insert(1, u"--no-sidecars"_s);
+        tool.start(qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark-cli"_s, arguments);
+        QVERIFY(tool.waitForFinished(60000));
+        const QByteArray out = tool.readAllStandardOutput();
+        QCOMPARE(out.contains(R"("name":"invoice.pdf")"), sidecars);
+        QCOMPARE(out.contains(R"("agent":"Safari","eventID":"1F2E3D4C")"), sidecars);
     }
 };
 

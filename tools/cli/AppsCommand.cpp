@@ -1,10 +1,13 @@
 #include "tools/cli/AppsCommand.h"
 
 #include "core/CsvWriter.h"
+#include "core/PathEncoding.h"
 #include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/OriginLines.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 
 QString AppsCommand::summary() const
 {
@@ -21,10 +24,15 @@ int AppsCommand::run(const QStringList& arguments)
     CliOutput::addHelpOption(parser);
     const QCommandLineOption output = CliOutput::outputOption();
     parser.addOption(output);
+    OriginLines origin(QStringLiteral("csv"));
+    origin.addOptions(parser);
     if (!CliOutput::parse(parser, arguments, 0, 0))
         return kUsage;
     if (parser.isSet(QStringLiteral("help")))
-        return CliOutput::printHelp(parser, QStringLiteral("apps [--output FILE]"));
+        return CliOutput::printHelp(parser, QStringLiteral("apps [--output FILE] ") + origin.synopsis());
+    origin.setSidecars(false); // the application list reads the bundles' own attributes only
+    if (!origin.read(parser))
+        return kUsage;
     const std::optional<QString> destination = CliOutput::destination(parser, output);
     if (!destination)
         return kUsage;
@@ -33,6 +41,14 @@ int AppsCommand::run(const QStringList& arguments)
     // A list from a failed search is not written: it would pass for the whole list.
     if (searched == kFailed)
         return kFailed;
-    const CsvWriter csv = ApplicationInventory::csv(loaded.list);
-    return combined(searched, CliOutput::write(csv.bytes(), *destination));
+    QByteArray bytes;
+    if (origin.isJsonLines()) {
+        // "path" is percent-encoded, as in the other two lists.
+        for (const Prover& app : loaded.list)
+            bytes += origin.line(app.name, encodePath(QFile::encodeName(app.name)), app.provenanceID,
+                                 app.quarantineApp);
+    } else {
+        bytes = ApplicationInventory::csv(loaded.list).bytes();
+    }
+    return combined(searched, CliOutput::write(bytes, *destination));
 }

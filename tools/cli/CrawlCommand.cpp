@@ -4,6 +4,7 @@
 #include "core/PosixError.h"
 #include "crawl/TreeWalker.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
 #include <QCommandLineParser>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -105,18 +107,22 @@ int CrawlCommand::run(const QStringList& arguments)
         QStringLiteral("List AppleDouble files (._name) as entries, and do not lend their attributes to "
                        "the files they belong to."));
     parser.addOptions({quarantine, apps, threads, output, noSidecars});
+    OriginLines origin(QStringLiteral("csv"));
+    origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
     if (!CliOutput::parse(parser, arguments, 1, 1))
         return kUsage;
     if (parser.isSet(QStringLiteral("help")))
-        return CliOutput::printHelp(
-            parser,
-            QStringLiteral(
-                "crawl [--quarantine] [--apps] [--no-sidecars] [--threads N] [--output FILE] FOLDER"));
+        return CliOutput::printHelp(parser, QStringLiteral("crawl [--quarantine] [--apps] [--no-sidecars] "
+                                                           "[--threads N] [--output FILE] ") +
+                                                origin.synopsis() + QStringLiteral(" FOLDER"));
+    if (!origin.read(parser))
+        return kUsage;
 
     TreeWalker::Options options;
     options.showQuarantine = parser.isSet(quarantine);
     options.sidecars = !parser.isSet(noSidecars);
+    origin.setSidecars(options.sidecars);
     if (parser.isSet(threads)) {
         bool ok = false;
         options.threads = parser.value(threads).toInt(&ok);
@@ -141,18 +147,27 @@ int CrawlCommand::run(const QStringList& arguments)
     std::atomic_bool stop{false};
     options.stop = &stop;
     CsvWriter csv(Crawled::csvHeader());
+    // JSON lines: each listed record's origin is read from its path, the databases once.
+    QByteArray jsonLines;
+    const auto pending = [&] { return origin.isJsonLines() ? jsonLines.size() : csv.bytes().size(); };
     auto flush = [&] {
-        if (!out.write(csv.takeBytes()))
+        if (!out.write(origin.isJsonLines() ? std::exchange(jsonLines, {}) : csv.takeBytes()))
             stop = true;
     };
+    origin.setAnchor(folder);
     TreeWalker walker(options);
     TreeWalker::Result result;
     {
         ProgressLine progress(walker.progress());
-        result = walker.run(folder, [&csv, &flush](std::vector<Crawled>& records) {
-            for (const Crawled& record : records)
-                csv.addRow(record.csvFields());
-            if (csv.bytes().size() >= 64 * 1024)
+        result = walker.run(folder, [&](std::vector<Crawled>& records) {
+            for (const Crawled& record : records) {
+                if (origin.isJsonLines())
+                    jsonLines += origin.line(record.name(), record.path(), record.provenanceID(),
+                                             record.quarantineApp());
+                else
+                    csv.addRow(record.csvFields());
+            }
+            if (pending() >= 64 * 1024)
                 flush();
         });
     }

@@ -4,6 +4,7 @@
 #include "core/PosixError.h"
 #include "drop/FileInfo.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
 #include <QCommandLineParser>
@@ -43,12 +44,17 @@ int FilesCommand::run(const QStringList& arguments)
         QStringLiteral("no-sidecars"),
         QStringLiteral("Do not take attributes a file lacks from its AppleDouble file (._name)."));
     parser.addOption(noSidecars);
+    OriginLines origin(QStringLiteral("text"));
+    origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
                                  QStringLiteral("PATH..."));
     if (!CliOutput::parse(parser, arguments, 0))
         return kUsage;
     if (parser.isSet(QStringLiteral("help")))
         return CliOutput::printHelp(parser, kSynopsis);
+    origin.setSidecars(!parser.isSet(noSidecars));
+    if (!origin.read(parser))
+        return kUsage;
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty()) {
         QTextStream(stderr) << "Usage: quellmark-cli " << kSynopsis
@@ -70,7 +76,9 @@ int FilesCommand::run(const QStringList& arguments)
             FileInfo::detailFor(absolute ? *absolute : given, given, !parser.isSet(noSidecars), &failure);
         if (!absolute && failure == 0)
             failure = int(absolute.error().code);
-        out.write(detail.exportText().toUtf8() + '\n');
+        out.write(origin.isJsonLines()
+                      ? origin.line(detail.name, detail.path, detail.provenanceID, detail.quarantineApp)
+                      : detail.exportText().toUtf8() + '\n');
         if (failure != 0) {
             ++unexamined;
             CliOutput::note(QStringLiteral("cannot examine %1: %2")

@@ -93,12 +93,41 @@ HelpDocument::HelpDocument()
     m_document.setDefaultFont(body);
 }
 
-void HelpDocument::setMarkdown(const QString& markdown)
+void HelpDocument::setMarkdown(const QString& markdown, const QUrl& baseUrl)
 {
+    m_document.setBaseUrl(baseUrl);
     m_document.setMarkdown(markdown, QTextDocument::MarkdownDialectGitHub);
     styleBlocks();
     styleTables();
     replaceEmoji();
+    fitPictures();
+}
+
+void HelpDocument::fitPictures()
+{
+    // Image sizes are in 1/96 inch; screenshots are wider than a page.
+    const qreal textWidth = (210 - 2 * kMarginMillimetres) / 25.4 * 96;
+    for (QTextBlock block = m_document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextImageFormat format = fragment.charFormat().toImageFormat();
+            if (!format.isValid() || format.name().startsWith(QLatin1String("emoji:")))
+                continue;
+            // Loaded from a file the resource is still the file's bytes.
+            const QVariant resource = m_document.resource(QTextDocument::ImageResource, QUrl(format.name()));
+            const QImage image = resource.typeId() == QMetaType::QByteArray
+                                     ? QImage::fromData(resource.toByteArray())
+                                     : resource.value<QImage>();
+            if (image.isNull() || image.width() <= textWidth)
+                continue;
+            format.setWidth(textWidth);
+            format.setHeight(textWidth * image.height() / image.width());
+            QTextCursor cursor(&m_document);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
+        }
+    }
 }
 
 qsizetype HelpDocument::emojiLength(const QString& text, qsizetype at)

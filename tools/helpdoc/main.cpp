@@ -1,6 +1,7 @@
 #include "tools/helpdoc/HelpDocument.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QTextStream>
 
@@ -22,7 +23,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     HelpDocument guide;
-    guide.setMarkdown(QString::fromUtf8(source.readAll()));
+    guide.setMarkdown(QString::fromUtf8(source.readAll()),
+                      QUrl::fromLocalFile(QFileInfo(source.fileName()).absoluteFilePath()));
     QString error;
     if (!guide.writePdf(arguments.at(2), &error)) {
         err << "quellmark-helpdoc: cannot write " << arguments.at(2) << ": " << error << '\n';

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+class FolderListing;
+
+// Where the entries of one listed folder may find AppleDouble sidecars: "._name" files among
+// the folder's own entries, and folders of an unzipped Finder archive ("A/__MACOSX/...")
+// that stand for this folder, nearest first. Empty for most folders, and then free.
+class FolderSidecars
+{
+public:
+    FolderSidecars() = default;
+    ~FolderSidecars();
+    FolderSidecars(const FolderSidecars&) = delete;
+    FolderSidecars& operator=(const FolderSidecars&) = delete;
+
+    // Notes the "._" names of `listing`, which must outlive this.
+    void collect(const FolderListing& listing);
+    // Takes over open archive folders (closed at the end).
+    void addArchiveFolder(int fd);
+
+    // Whether "._name" is among the folder's entries.
+    bool besideListed(std::string_view name) const;
+    bool hasArchiveFolders() const { return !m_archiveFolders.empty(); }
+    const std::vector<int>& archiveFolders() const { return m_archiveFolders; }
+    // Whether `name` has "._"'s form, so may be a sidecar itself.
+    static bool isSidecarName(std::string_view name);
+
+private:
+    std::unordered_set<std::string_view> m_companions; // names with a "._" entry beside them
+    std::vector<int> m_archiveFolders;
+};

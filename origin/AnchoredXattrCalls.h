@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <sys/types.h>
+
+// The attribute calls of ItemAttributes for a path longer than the kernel takes at once:
+// its folder is opened component by component and the item named relative to it, through
+// /proc/self/fd. Symbolic links are followed, as for a path.
+class AnchoredXattrCalls
+{
+public:
+    explicit AnchoredXattrCalls(const QByteArray& rawPath);
+    ~AnchoredXattrCalls();
+    AnchoredXattrCalls(AnchoredXattrCalls&& other) noexcept;
+    AnchoredXattrCalls(const AnchoredXattrCalls&) = delete;
+    AnchoredXattrCalls& operator=(const AnchoredXattrCalls&) = delete;
+    AnchoredXattrCalls& operator=(AnchoredXattrCalls&&) = delete;
+
+    ssize_t list(char* buffer, size_t size);
+    ssize_t get(const char* name, void* buffer, size_t size);
+
+private:
+    int m_folder = -1;
+    int m_error = 0;   // why the folder could not be opened
+    QByteArray m_path; // /proc/self/fd/<folder>/<name>
+};

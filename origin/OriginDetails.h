@@ -1,0 +1,35 @@
+#pragma once
+
+#include "origin/ProvenanceRecord.h"
+#include "origin/QuarantineEvent.h"
+#include "origin/QuarantineValue.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <optional>
+
+class OriginDatabases;
+
+// Everything known of where one file came from: its decoded attributes and the rows of the
+// Mac's databases they lead to. Read on demand from the file's path.
+struct OriginDetails
+{
+    QByteArray provenance; // the raw value; empty when there is none
+    std::optional<QuarantineValue> quarantine;
+    std::optional<QStringList> whereFroms;
+    std::optional<QuarantineEvent> quarantineEvent;
+    std::optional<ProvenanceRecord> provenanceRecord;
+    QStringList notes; // what could not be read or linked, one line each
+    // The attributes taken from the file's AppleDouble file, which it lacks itself.
+    QStringList fromSidecar;
+
+    // Reads the attributes of the file at `rawPath` (any bytes, any length; symbolic links
+    // followed) and links them to `databases` when given. With `sidecars`, an attribute the
+    // file lacks is taken from its AppleDouble file, as the lists do.
+    static OriginDetails inspect(const QByteArray& rawPath, const OriginDatabases* databases,
+                                 bool sidecars = true);
+
+    // The raw path of a listed record's percent-encoded path.
+    static QByteArray rawPathOf(const QString& encodedPath);
+};

@@ -1,0 +1,190 @@
+// `--format jsonl` and `--mac-root` of quellmark-cli apps, crawl and files, on a Mac volume
+// of real databases and files with real attributes.
+#include "tests/origin/MacVolumeFixture.h"
+#include "tests/support/TestTree.h"
+
+#include <QProcess>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kReport =
+    uR"("quarantine":{"flags":"00c1","flagNames":["0x0001","userApproved","0x0080"],"time":"2024-01-12T21:44:35Z",)"
+    uR"("agent":"Safari","eventID":"2A7B3C4D-1111-4222-8333-944455566677"},)"
+    uR"("whereFroms":["https://example.org/files/report.pdf","https://example.org/downloads"],)"
+    uR"("quarantineEvent":{"dataURL":"https://example.org/files/report.pdf","originURL":"https://example.org/downloads",)"
+    uR"("originTitle":"Downloads","agentName":"Safari","agentBundleID":"com.apple.Safari","type":0,)"
+    uR"("time":"2024-01-13T12:46:07.25Z"},)"
+    uR"("provenanceRecord":{"url":"file:///Applications/Tool.app/","bundleID":"com.example.tool","teamID":"ABCDE12345",)"
+    uR"("signingID":"com.example.tool","cdhash":"5f3e0d1c2b3a49586776859403a2b1c0d9e8f7a6","flags":2,)"
+    uR"("time":"2023-11-14T22:13:19Z","byteOrder":"little-endian"}})"_s;
+const QString kMail =
+    uR"("quarantine":{"flags":"0082","flagNames":["0x0002","0x0080"],"time":"2024-01-12T21:44:35Z","agent":"Mail",)"
+    uR"("eventID":"5e6f7a8b-aaaa-4bbb-8ccc-ddddeeeeffff"},)"
+    uR"("quarantineEvent":{"agentName":"Mail","agentBundleID":"com.apple.mail","senderName":"Carol",)"
+    uR"("senderAddress":"carol@example.org","type":2,"time":"2023-03-08T20:26:40Z"},)"
+    uR"("provenanceRecord":{"url":"file:///Applications/Other.app/","cdhash":"text-hash",)"
+    uR"("time":"2023-11-14T22:13:20Z","byteOrder":"big-endian"}})"_s;
+
+struct Run
+{
+    int status = -1;
+    QStringList lines; // standard output
+    QString errors;
+};
+
+Run cli(const QStringList& arguments, const QStringList& environment = {})
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& setting : environment)
+        env.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
+    process.setProcessEnvironment(env);
+    process.start(qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark-cli"_s, arguments);
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class TestOriginCli : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestTree m_tree;
+    QString m_mac;
+
+    QString line(const QString& name, const QString& relative, const QString& provenance,
+                 const QString& quarantine, const QString& origin) const
+    {
+        return uR"({"name":"%1","path":"%2","provenanceID":"%3","quarantineApp":"%4",%5)"_s.arg(
+            name, QString::fromLatin1(QFile::encodeName(m_mac + u'/' + relative).toPercentEncoding("/")),
+            provenance, quarantine, origin);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_tree.isValid(), m_tree.problem());
+        QCOMPARE(MacVolumeFixture::populate(m_tree, u"mac"_s), QString());
+        m_mac = m_tree.path(u"mac"_s);
+    }
+
+    void crawl()
+    {
+        const Run run = cli({u"crawl"_s, u"--quarantine"_s, u"--format"_s, u"jsonl"_s, m_mac});
+        QCOMPARE(run.errors, QString());
+        QCOMPARE(run.status, 0);
+        QStringList lines = run.lines;
+        lines.sort();
+        QCOMPARE(lines, (QStringList{QString(),
+                                     line(u"mail.txt"_s, u"Users/bob/mail.txt"_s,
+                                          u"❓ 0x010200000000000000004d"_s, u"🔸 Mail"_s, kMail),
+                                     line(u"report.pdf"_s, u"Users/alice/Downloads/report.pdf"_s,
+                                          u"❓ 0x0102009210000000000000"_s, u"🔸 Safari"_s, kReport)}));
+    }
+
+    void files_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("folder"); // where the file is copied with its attributes
+        QTest::addColumn<bool>("event");
+        QTest::addColumn<bool>("record");
+
+        QTest::newRow("found upward") << QStringList{} << u"mac/Users/alice/Downloads"_s << true << true;
+        QTest::newRow("outside, no root") << QStringList{} << u"elsewhere"_s << false << false;
+        QTest::newRow("outside, root given")
+            << QStringList{u"--mac-root"_s, u"mac"_s} << u"elsewhere"_s << true << true;
+        QTest::newRow("root given as a home")
+            << QStringList{u"--mac-root"_s, u"mac/Users/alice"_s} << u"elsewhere"_s << true << false;
+    }
+
+    void files()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, folder);
+        QFETCH(bool, event);
+        QFETCH(bool, record);
+        const QString file = folder + u"/copy.pdf"_s;
+        if (!QFile::exists(m_tree.path(file)))
+            QCOMPARE(MacVolumeFixture::copyReport(m_tree, file), QString());
+        for (QString& option : options) {
+            if (option.startsWith(u"mac"_s))
+                option = m_tree.path(option);
+        }
+        const Run run = cli(QStringList{u"files"_s, u"--format"_s, u"jsonl"_s} + options +
+                            QStringList{m_tree.path(file)});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.lines.size(), 2);
+        const QString quarantine = kReport.left(kReport.indexOf(u",\"quarantineEvent\""_s));
+        QVERIFY2(run.lines.first().contains(quarantine), qPrintable(run.lines.first()));
+        QCOMPARE(run.lines.first().contains(u"\"quarantineEvent\""_s), event);
+        QCOMPARE(run.lines.first().contains(u"\"provenanceRecord\""_s), record);
+    }
+
+    void apps()
+    {
+        const QString tool = m_tree.folder(u"mac/Applications/Tool.app"_s);
+        m_tree.setProvenance(tool, MacVolumeFixture::provenanceValue(4242));
+        const Run run = cli({u"apps"_s, u"--format"_s, u"jsonl"_s},
+                            {u"QUELLMARK_APP_ROOTS="_s + m_tree.path(u"mac/Applications"_s)});
+        QCOMPARE(run.errors, QString());
+        QCOMPARE(run.status, 0);
+        const QString path = QString::fromLatin1(QFile::encodeName(tool).toPercentEncoding("/"));
+        QCOMPARE(
+            run.lines,
+            (QStringList{
+                uR"({"name":"%1","path":"%2","provenanceID":"0x0102009210000000000000","quarantineApp":"no app",)"
+                uR"("provenanceRecord":{"url":"file:///Applications/Tool.app/","bundleID":"com.example.tool",)"
+                uR"("teamID":"ABCDE12345","signingID":"com.example.tool",)"
+                uR"("cdhash":"5f3e0d1c2b3a49586776859403a2b1c0d9e8f7a6","flags":2,)"
+                uR"("time":"2023-11-14T22:13:19Z","byteOrder":"little-endian"}})"_s.arg(tool, path),
+                QString()}));
+    }
+
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("unknown format") << QStringList{u"crawl"_s, u"--format"_s, u"xml"_s, u"."_s}
+                                        << u"--format takes csv or jsonl, not 'xml'"_s;
+        QTest::newRow("files take text") << QStringList{u"files"_s, u"--format"_s, u"csv"_s, u"."_s}
+                                         << u"--format takes text or jsonl, not 'csv'"_s;
+        QTest::newRow("root not a folder")
+            << QStringList{u"apps"_s, u"--format"_s, u"jsonl"_s, u"--mac-root"_s, u"/nonexistent/mac"_s}
+            << u"--mac-root: '/nonexistent/mac' is not a folder"_s;
+    }
+
+    void usage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        const Run run = cli(arguments);
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.errors.contains(error), qPrintable(run.errors));
+    }
+
+    void damagedDatabaseIsNoted()
+    {
+        QCOMPARE(MacVolumeFixture::brokenVolume(m_tree, u"broken"_s, false), QString());
+        const QString volume = m_tree.path(u"broken"_s);
+        const Run run = cli({u"crawl"_s, u"--format"_s, u"jsonl"_s, volume});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.errors, u"quellmark-cli: %1: file is not a database\n"_s.arg(
+                                 MacVolumeFixture::execPolicyPath(volume)));
+        QCOMPARE(run.lines.size(), 2);
+        QVERIFY(run.lines.first().contains(u"\"whereFroms\""_s));
+        QVERIFY(!run.lines.first().contains(u"\"provenanceRecord\""_s));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOriginCli)
+#include "tst_origincli.moc"

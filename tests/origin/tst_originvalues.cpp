@@ -1,0 +1,133 @@
+// The decoders of outside bytes: the quarantine value, the where-froms property list, the
+// provenance key and the two time bases.
+#include "origin/ProvenanceRecord.h"
+#include "origin/QuarantineValue.h"
+#include "origin/UtcTime.h"
+#include "origin/WhereFroms.h"
+#include "tests/origin/MacVolumeFixture.h"
+
+#include <QTest>
+
+#include <plist/plist.h>
+
+using namespace Qt::StringLiterals;
+
+class TestOriginValues : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void quarantine_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("fields"); // flags, time, agent, eventID
+        QTest::addColumn<QStringList>("flagNames");
+
+        QTest::newRow("downloaded, approved")
+            << "00c1;65a1b2c3;Safari;2A7B3C4D-1111-4222-8333-944455566677"_ba
+            << QStringList{u"00c1"_s, u"2024-01-12T21:44:35Z"_s, u"Safari"_s,
+                           u"2A7B3C4D-1111-4222-8333-944455566677"_s}
+            << QStringList{u"0x0001"_s, u"userApproved"_s, u"0x0080"_s};
+        QTest::newRow("lower-case id kept, ends at NUL")
+            << QByteArray("0083;65a1b2c3;Chrome;2a7b3c4d-aaaa\0;junk", 40)
+            << QStringList{u"0083"_s, u"2024-01-12T21:44:35Z"_s, u"Chrome"_s, u"2a7b3c4d-aaaa"_s}
+            << QStringList{u"0x0001"_s, u"0x0002"_s, u"0x0080"_s};
+        QTest::newRow("trailing NUL of a share")
+            << QByteArray("0002;00000000;;\0", 16)
+            << QStringList{u"0002"_s, u"1970-01-01T00:00:00Z"_s, {}, {}} << QStringList{u"0x0002"_s};
+        QTest::newRow("not hex") << "zz;later;Mail"_ba << QStringList{u"zz"_s, {}, u"Mail"_s, {}}
+                                 << QStringList{};
+        QTest::newRow("flags only") << "0000"_ba << QStringList{u"0000"_s, {}, {}, {}} << QStringList{};
+    }
+
+    void quarantine()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, fields);
+        QFETCH(QStringList, flagNames);
+        const auto value = QuarantineValue::decode(bytes);
+        QVERIFY(value);
+        QCOMPARE((QStringList{value->flags, value->time, value->agent, value->eventID}), fields);
+        QCOMPARE(value->flagNames, flagNames);
+    }
+
+    void emptyQuarantineIsNothing()
+    {
+        QVERIFY(!QuarantineValue::decode({}));
+        QVERIFY(!QuarantineValue::decode(QByteArray("\0;x;y", 5)));
+    }
+
+    void whereFroms_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QStringList>("strings");
+
+        const QStringList urls{u"https://example.org/files/report%20final.pdf"_s,
+                               u"https://example.org/downloads"_s};
+        const QByteArray good = MacVolumeFixture::whereFromsPlist(urls);
+        QTest::newRow("two urls") << good << true << urls;
+        QTest::newRow("unicode") << MacVolumeFixture::whereFromsPlist({u"https://exämple.org/ü"_s}) << true
+                                 << QStringList{u"https://exämple.org/ü"_s};
+        QTest::newRow("empty list") << MacVolumeFixture::whereFromsPlist({}) << true << QStringList{};
+        QTest::newRow("truncated") << good.left(good.size() - 10) << false << QStringList{};
+        QByteArray lyingTrailer = good;
+        // The trailer's offset of the offset table, pointed far past the end.
+        lyingTrailer[lyingTrailer.size() - 1] = char(0x7f);
+        lyingTrailer[lyingTrailer.size() - 2] = char(0x7f);
+        QTest::newRow("offset table past the end") << lyingTrailer << false << QStringList{};
+        QByteArray lyingCount = good;
+        // The trailer's object count, claiming far more objects than there are.
+        lyingCount[lyingCount.size() - 17] = char(0x7f);
+        QTest::newRow("object count lies") << lyingCount << false << QStringList{};
+        QTest::newRow("xml, not binary")
+            << "<?xml version=\"1.0\"?><plist><array><string>x</string></array></plist>"_ba << false
+            << QStringList{};
+        QTest::newRow("not a plist") << "bplist00"_ba << false << QStringList{};
+    }
+
+    void whereFroms()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, valid);
+        QFETCH(QStringList, strings);
+        const auto parsed = WhereFroms::parse(bytes);
+        QCOMPARE(bool(parsed), valid);
+        if (valid)
+            QCOMPARE(*parsed, strings);
+    }
+
+    void whereFromsOfAnotherTypeIsIgnored()
+    {
+        plist_t array = plist_new_array();
+        plist_array_append_item(array, plist_new_string("https://example.org/"));
+        plist_array_append_item(array, plist_new_uint(7));
+        QVERIFY(!WhereFroms::parse(MacVolumeFixture::binaryPlist(array)));
+    }
+
+    void provenanceKeys()
+    {
+        const QByteArray little = MacVolumeFixture::provenanceValue(0x0102030405060708);
+        const auto keys = ProvenanceRecord::keysOf(little);
+        QCOMPARE(keys.size(), 2);
+        QCOMPARE(keys.at(0), std::pair(qint64(0x0102030405060708), u"little-endian"_s));
+        QCOMPARE(keys.at(1), std::pair(qint64(0x0807060504030201), u"big-endian"_s));
+        QCOMPARE(ProvenanceRecord::keysOf(MacVolumeFixture::provenanceValue(-2)).at(0).first, -2);
+        QCOMPARE(ProvenanceRecord::keysOf(little + '\0'), keys);
+        QVERIFY(ProvenanceRecord::keysOf(little.left(10)).isEmpty());
+        QVERIFY(ProvenanceRecord::keysOf(little + 'x').isEmpty());
+    }
+
+    void times()
+    {
+        QCOMPARE(UtcTime::fromMacAbsolute(726842767.25), u"2024-01-13T12:46:07.25Z"_s);
+        QCOMPARE(UtcTime::fromMacAbsolute(0), u"2001-01-01T00:00:00Z"_s);
+        QCOMPARE(UtcTime::fromMacAbsolute(-0.5), u"2000-12-31T23:59:59.5Z"_s);
+        QCOMPARE(UtcTime::fromMacAbsolute(1e300), QString());
+        QCOMPARE(UtcTime::fromUnixSeconds(1699999999), u"2023-11-14T22:13:19Z"_s);
+        QCOMPARE(UtcTime::fromUnixSeconds(0x7fffffffffffffff), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOriginValues)
+#include "tst_originvalues.moc"

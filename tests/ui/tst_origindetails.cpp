@@ -1,0 +1,183 @@
+// The details pane in the crawl and drop windows: hidden until asked for, filled from the
+// selected row's file and the Mac's databases, copyable, and plain where a database is broken.
+#include "core/RecordRoles.h"
+#include "crawl/Crawler.h"
+#include "crawl/CrawlerView.h"
+#include "drop/DropView.h"
+#include "drop/FileInfo.h"
+#include "tests/origin/MacVolumeFixture.h"
+#include "tests/support/TestTree.h"
+#include "ui/OriginDetailsController.h"
+#include "ui/OriginDetailsPane.h"
+#include "ui/RecordListView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Selects the row named `name` and waits until the pane shows it.
+bool select(QMainWindow& window, const QString& name)
+{
+    auto* details = window.findChild<OriginDetailsController*>();
+    auto* list = window.findChild<RecordListView*>();
+    QSignalSpy shown(details, &OriginDetailsController::shown);
+    for (int row = 0; row < list->model()->rowCount(); ++row) {
+        const QModelIndex index = list->model()->index(row, 0);
+        if (index.data(NameRole).toString() == name) {
+            list->setCurrentIndex(index);
+            return !shown.isEmpty() || shown.wait(10000);
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+class TestOriginDetails : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestTree m_tree;
+    QString m_mac;
+
+    void crawl(CrawlerView& view, const QString& folder)
+    {
+        QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
+        view.crawler()->startCrawl(folder, true);
+        QVERIFY(finished.wait(10000));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_tree.isValid(), m_tree.problem());
+        QCOMPARE(MacVolumeFixture::populate(m_tree, u"mac"_s), QString());
+        m_mac = m_tree.path(u"mac"_s);
+    }
+
+    void crawlWindow()
+    {
+        CrawlerView view;
+        auto* details = view.findChild<OriginDetailsController*>();
+        QVERIFY(details);
+        QVERIFY(details->pane()->isHidden());
+        crawl(view, m_mac);
+        QCOMPARE(view.list()->model()->rowCount(), 2);
+
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
+        QVERIFY(!details->pane()->isHidden());
+        QVERIFY(details->showAction()->isChecked());
+        QVERIFY(select(view, u"report.pdf"_s));
+        const QString events = MacVolumeFixture::eventsPath(m_mac + u"/Users/alice"_s);
+        const QString execPolicy = MacVolumeFixture::execPolicyPath(m_mac);
+        QCOMPARE(
+            details->pane()->text(),
+            u"File\n"
+            "  Path: %1/Users/alice/Downloads/report.pdf\n"
+            "  Provenance: 0x0102009210000000000000\n"
+            "Quarantine\n"
+            "  Flags: 00c1 (0x0001, userApproved, 0x0080)\n"
+            "  Time: 2024-01-12T21:44:35Z\n"
+            "  Agent: Safari\n"
+            "  Event ID: 2A7B3C4D-1111-4222-8333-944455566677\n"
+            "Where From\n"
+            "  https://example.org/files/report.pdf\n"
+            "  https://example.org/downloads\n"
+            "Quarantine Event\n"
+            "  Data URL: https://example.org/files/report.pdf\n"
+            "  Origin URL: https://example.org/downloads\n"
+            "  Origin Title: Downloads\n"
+            "  Agent Name: Safari\n"
+            "  Agent Bundle ID: com.apple.Safari\n"
+            "  Type: 0\n"
+            "  Time: 2024-01-13T12:46:07.25Z\n"
+            "  Database: %2\n"
+            "Provenance Record\n"
+            "  pk: 4242\n"
+            "  URL: file:///Applications/Tool.app/\n"
+            "  Bundle ID: com.example.tool\n"
+            "  Team ID: ABCDE12345\n"
+            "  Signing ID: com.example.tool\n"
+            "  cdhash: 5f3e0d1c2b3a49586776859403a2b1c0d9e8f7a6\n"
+            "  Flags: 2\n"
+            "  Time: 2023-11-14T22:13:19Z\n"
+            "  Key Byte Order: little-endian\n"
+            "  Database: %3\n"
+            "Mac Databases\n"
+            "  %3\n"
+            "  %2\n"
+            "  %4\n"_s.arg(m_mac, events, execPolicy, MacVolumeFixture::eventsPath(m_mac + u"/Users/bob"_s)));
+
+        // Selectable and copyable as it stands.
+        details->pane()->textView()->selectAll();
+        details->pane()->textView()->copy();
+        QCOMPARE(QApplication::clipboard()->text(), details->pane()->text());
+
+        QVERIFY(select(view, u"mail.txt"_s));
+        QVERIFY(details->pane()->text().contains(u"  Sender Address: carol@example.org\n"_s));
+        QVERIFY(details->pane()->text().contains(u"  Key Byte Order: big-endian\n"_s));
+        // Nothing selected: nothing shown.
+        view.list()->clearSelection();
+        QCOMPARE(details->pane()->text(), QString());
+        // Hidden again with the same key.
+        QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
+        QVERIFY(details->pane()->isHidden());
+    }
+
+    void dropWindowWithMacVolume()
+    {
+        QCOMPARE(MacVolumeFixture::copyReport(m_tree, u"elsewhere/copy.pdf"_s), QString());
+        const QString copy = m_tree.path(u"elsewhere/copy.pdf"_s);
+        DropView view;
+        auto* details = view.findChild<OriginDetailsController*>();
+        details->showAction()->trigger();
+        auto* files = new FileInfo;
+        files->addFile(QUrl::fromLocalFile(copy));
+        view.setFileInfo(files);
+        QVERIFY(select(view, u"copy.pdf"_s));
+        QVERIFY(!details->pane()->text().contains(u"Quarantine Event"_s));
+        QVERIFY(details->pane()->text().contains(
+            u"Mac Databases\n  none found (choose one with Mac Volume…)\n"_s));
+
+        QFileDialog* dialog = details->chooseMacRoot();
+        QSignalSpy shown(details, &OriginDetailsController::shown);
+        emit dialog->fileSelected(m_mac);
+        QVERIFY(!shown.isEmpty() || shown.wait(10000));
+        QVERIFY(details->pane()->text().contains(u"  Origin Title: Downloads\n"_s));
+        QVERIFY(details->pane()->text().contains(u"  Key Byte Order: little-endian\n"_s));
+        dialog->close();
+    }
+
+    void brokenDatabaseGivesNotes()
+    {
+        QCOMPARE(MacVolumeFixture::brokenVolume(m_tree, u"broken"_s, true), QString());
+        const QString volume = m_tree.path(u"broken"_s);
+
+        CrawlerView view;
+        crawl(view, volume);
+        auto* details = view.findChild<OriginDetailsController*>();
+        details->showAction()->trigger();
+        QVERIFY(select(view, u"report.pdf"_s));
+        const QString text = details->pane()->text();
+        QVERIFY(text.contains(u"Quarantine Event\n"_s));
+        QVERIFY(!text.contains(u"Provenance Record\n"_s));
+        QVERIFY(text.endsWith(
+            u"Notes\n  %1: file is not a database\n"_s.arg(MacVolumeFixture::execPolicyPath(volume))));
+    }
+};
+
+QTEST_MAIN(TestOriginDetails)
+#include "tst_origindetails.moc"

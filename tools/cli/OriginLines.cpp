@@ -1,0 +1,125 @@
+#include "tools/cli/OriginLines.h"
+
+#include "origin/OriginDatabases.h"
+#include "origin/OriginDetails.h"
+#include "origin/OriginJson.h"
+#include "tools/cli/CliOutput.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace {
+
+const QString kFormat = QStringLiteral("format");
+const QString kMacRoot = QStringLiteral("mac-root");
+
+void warn(const QString& message)
+{
+    QTextStream(stderr) << "quellmark-cli: " << message << '\n';
+}
+
+} // namespace
+
+OriginLines::OriginLines(QString plainFormat) : m_plainFormat(std::move(plainFormat)) {}
+
+void OriginLines::addOptions(QCommandLineParser& parser)
+{
+    parser.addOption(QCommandLineOption(
+        kFormat,
+        QStringLiteral("%1 (the default), or jsonl: one JSON object a line with the decoded attributes "
+                       "and the linked rows of the Mac's databases.")
+            .arg(m_plainFormat),
+        QStringLiteral("FORMAT")));
+    parser.addOption(QCommandLineOption(
+        kMacRoot,
+        QStringLiteral("With jsonl: take the Mac's databases from DIR, a Mac volume root or a home folder "
+                       "(default: looked for upward from the folder or file)."),
+        QStringLiteral("DIR")));
+}
+
+QString OriginLines::synopsis() const
+{
+    return QStringLiteral("[--format %1|jsonl] [--mac-root DIR]").arg(m_plainFormat);
+}
+
+bool OriginLines::read(const QCommandLineParser& parser)
+{
+    const QString format = parser.value(kFormat);
+    if (parser.isSet(kFormat) && format != m_plainFormat && format != QLatin1String("jsonl")) {
+        CliOutput::error(QStringLiteral("--format takes %1 or jsonl, not '%2'").arg(m_plainFormat, format));
+        return false;
+    }
+    m_jsonLines = format == QLatin1String("jsonl");
+    if (parser.isSet(kMacRoot)) {
+        const QString root = parser.value(kMacRoot);
+        if (!QFileInfo(root).isDir()) {
+            CliOutput::error(QStringLiteral("--mac-root: '%1' is not a folder").arg(root));
+            return false;
+        }
+        m_macRoot = QFile::encodeName(root);
+        if (m_jsonLines)
+            startLoading(sourcesFor({}));
+    }
+    return true;
+}
+
+void OriginLines::setAnchor(const QByteArray& rawPath)
+{
+    m_anchor = rawPath;
+    if (m_jsonLines && m_macRoot.isEmpty())
+        startLoading(sourcesFor({}));
+}
+
+MacSources OriginLines::sourcesFor(const QByteArray& rawPath) const
+{
+    if (!m_macRoot.isEmpty())
+        return MacSources::at(m_macRoot);
+    return MacSources::above(m_anchor.isEmpty() ? rawPath : m_anchor);
+}
+
+void OriginLines::startLoading(const MacSources& sources)
+{
+    if (sources.isEmpty())
+        return;
+    m_loadingSources = sources;
+    m_loading = std::async(std::launch::async, [sources] { return OriginDatabases::load(sources); });
+}
+
+const OriginDatabases* OriginLines::databasesFor(const QByteArray& rawPath)
+{
+    // With a Mac root or an anchor every record has the same sources: look for them once.
+    const bool fixed = !m_macRoot.isEmpty() || !m_anchor.isEmpty();
+    if (fixed && m_resolved)
+        return m_fixed;
+    const MacSources sources = sourcesFor(rawPath);
+    if (sources.isEmpty() && !m_macRoot.isEmpty())
+        warn(QStringLiteral("no Mac databases under %1").arg(QFile::decodeName(m_macRoot)));
+    const OriginDatabases* databases = nullptr;
+    if (!sources.isEmpty()) {
+        auto found = m_databases.find(sources);
+        if (found == m_databases.end()) {
+            const bool started = m_loading.valid() && sources == m_loadingSources;
+            found = m_databases.insert(sources, started ? m_loading.get() : OriginDatabases::load(sources));
+            for (const QString& note : (*found)->notes())
+                warn(note);
+        }
+        databases = found->get();
+    }
+    if (fixed) {
+        m_resolved = true;
+        m_fixed = databases;
+    }
+    return databases;
+}
+
+QByteArray OriginLines::line(const QString& name, const QString& encodedPath, const QString& provenanceID,
+                             const QString& quarantineApp)
+{
+    const QByteArray path = OriginDetails::rawPathOf(encodedPath);
+    const OriginDetails details = OriginDetails::inspect(path, databasesFor(path), m_sidecars);
+    for (const QString& note : details.notes)
+        warn(QStringLiteral("%1: %2").arg(QFile::decodeName(path), note));
+    return OriginJson::line(name, encodedPath, provenanceID, quarantineApp, details) + '\n';
+}

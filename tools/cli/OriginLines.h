@@ -1,0 +1,58 @@
+#pragma once
+
+#include "origin/MacSources.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <future>
+#include <memory>
+
+class OriginDatabases;
+class QCommandLineParser;
+
+// `--format jsonl` and `--mac-root DIR` for apps, crawl and files: one JSON object a line
+// per listed record, with the decoded attributes and the linked rows of the Mac's
+// databases. Each set of databases is read once per run; what cannot be read is said on
+// standard error and the lines are written without it.
+class OriginLines
+{
+public:
+    // `plainFormat` names the command's usual output ("csv" or "text").
+    explicit OriginLines(QString plainFormat);
+
+    void addOptions(QCommandLineParser& parser);
+    // After parsing: false, with the problem on standard error, for an unknown format or a
+    // Mac root that is not a folder.
+    bool read(const QCommandLineParser& parser);
+    bool isJsonLines() const { return m_jsonLines; }
+    QString synopsis() const; // "[--format FORMAT] [--mac-root DIR]"
+
+    // Where the databases are looked for when no Mac root is given: upward from `anchor`
+    // (the crawled folder); without one, upward from each record. With jsonl the databases
+    // start loading at once, beside the walk.
+    void setAnchor(const QByteArray& rawPath);
+    // Whether a file lacking an attribute takes it from its AppleDouble file (as the list did).
+    void setSidecars(bool sidecars) { m_sidecars = sidecars; }
+
+    // The line of one listed record, with its line feed; `encodedPath` as the record shows it.
+    QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
+                    const QString& quarantineApp);
+
+private:
+    MacSources sourcesFor(const QByteArray& rawPath) const;
+    const OriginDatabases* databasesFor(const QByteArray& rawPath);
+    void startLoading(const MacSources& sources);
+
+    QString m_plainFormat;
+    bool m_jsonLines = false;
+    bool m_sidecars = true;
+    QByteArray m_macRoot;
+    QByteArray m_anchor;
+    bool m_resolved = false; // m_fixed holds the databases of the Mac root or anchor
+    const OriginDatabases* m_fixed = nullptr;
+    QHash<MacSources, std::shared_ptr<const OriginDatabases>> m_databases;
+    MacSources m_loadingSources;
+    std::future<std::shared_ptr<const OriginDatabases>> m_loading;
+};

@@ -1,0 +1,163 @@
+#include "ui/OriginDetailsController.h"
+
+#include "core/RecordRoles.h"
+#include "origin/OriginDatabases.h"
+#include "origin/OriginDetails.h"
+#include "ui/OriginDetailsPane.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QMainWindow>
+#include <QMenu>
+#include <QThreadPool>
+
+namespace {
+
+// The raw path of a list row: the crawl and drop records carry it percent-encoded, the
+// application list its plain path as the name.
+QByteArray rawPathOf(const QModelIndex& index)
+{
+    if (const QString path = index.data(PathRole).toString(); !path.isEmpty())
+        return OriginDetails::rawPathOf(path);
+    return QFile::encodeName(index.data(NameRole).toString());
+}
+
+} // namespace
+
+OriginDetailsController::OriginDetailsController(QMainWindow* window, bool offerMacVolume)
+    : QObject(window), m_window(window), m_pane(new OriginDetailsPane(window)),
+      m_show(new QAction(tr("Show Details"), this))
+{
+    setObjectName(QStringLiteral("originDetails"));
+    window->addDockWidget(Qt::RightDockWidgetArea, m_pane);
+    m_pane->hide();
+    m_show->setCheckable(true);
+    m_show->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    m_show->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(m_show);
+    connect(m_show, &QAction::toggled, this, [this](bool show) {
+        m_pane->setVisible(show);
+        // Wide enough for URLs the first time; later the user's width stays.
+        if (show && !m_sized) {
+            m_sized = true;
+            m_window->resizeDocks({m_pane}, {m_window->width() * 2 / 5}, Qt::Horizontal);
+        }
+    });
+    connect(m_pane, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        // Tabbed away counts as shown; only a closed pane unchecks the item.
+        m_show->setChecked(visible || !m_pane->isHidden());
+        if (visible)
+            refresh();
+    });
+    if (offerMacVolume) {
+        m_macVolume = new QAction(tr("Mac Volume…"), this);
+        window->addAction(m_macVolume);
+        connect(m_macVolume, &QAction::triggered, this, &OriginDetailsController::chooseMacRoot);
+    }
+}
+
+void OriginDetailsController::follow(QAbstractItemView* list)
+{
+    if (m_list && m_list->selectionModel())
+        m_list->selectionModel()->disconnect(this);
+    if (m_list && m_list->model())
+        m_list->model()->disconnect(this);
+    m_list = list;
+    forgetDatabases();
+    if (QItemSelectionModel* selection = list->selectionModel()) {
+        connect(selection, &QItemSelectionModel::selectionChanged, this, &OriginDetailsController::refresh);
+        connect(selection, &QItemSelectionModel::currentChanged, this, &OriginDetailsController::refresh);
+    }
+    if (QAbstractItemModel* model = list->model())
+        connect(model, &QAbstractItemModel::modelReset, this, &OriginDetailsController::forgetDatabases);
+    refresh();
+}
+
+void OriginDetailsController::setMacRoot(const QByteArray& root)
+{
+    m_macRoot = root;
+    refresh();
+}
+
+QFileDialog* OriginDetailsController::chooseMacRoot()
+{
+    auto* dialog = new QFileDialog(nullptr, tr("Mac Volume"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    dialog->setLabelText(QFileDialog::Accept, tr("Use"));
+    connect(this, &QObject::destroyed, dialog, &QWidget::close);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
+        if (!folder.isEmpty())
+            setMacRoot(QFile::encodeName(folder));
+    });
+    dialog->show();
+    return dialog;
+}
+
+void OriginDetailsController::addMenuTo(QMenu* menu) const
+{
+    menu->addAction(m_show);
+    if (m_macVolume)
+        menu->addAction(m_macVolume);
+}
+
+void OriginDetailsController::forgetDatabases()
+{
+    // Loads still running land in the cache when they end, and are used if still wanted.
+    m_databases.clear();
+    refresh();
+}
+
+void OriginDetailsController::refresh()
+{
+    if (m_pane->isHidden() || !m_list || !m_list->selectionModel())
+        return;
+    QModelIndex index = m_list->currentIndex();
+    const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
+    if (!index.isValid() || !m_list->selectionModel()->isSelected(index))
+        index = selected.isEmpty() ? QModelIndex() : selected.first();
+    if (!index.isValid()) {
+        m_pane->clear();
+        return;
+    }
+    const QByteArray path = rawPathOf(index);
+    const QByteArray anchor = m_anchor ? m_anchor() : QByteArray();
+    const MacSources sources = !m_macRoot.isEmpty() ? MacSources::at(m_macRoot)
+                                                    : MacSources::above(anchor.isEmpty() ? path : anchor);
+    const auto found = m_databases.constFind(sources);
+    if (found != m_databases.cend() || sources.isEmpty()) {
+        const OriginDatabases* databases = found != m_databases.cend() ? found->get() : nullptr;
+        m_pane->showRecord(path, OriginDetails::inspect(path, databases, m_sidecars()), databases);
+        emit shown();
+        return;
+    }
+    m_pane->showMessage(tr("Reading the Mac's databases…"));
+    if (m_loading.contains(sources))
+        return;
+    m_loading.insert(sources, true);
+    QPointer<OriginDetailsController> self(this);
+    QThreadPool::globalInstance()->start([self, sources] {
+        auto databases = OriginDatabases::load(sources);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, sources, databases] {
+                if (self)
+                    self->loaded(sources, databases);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void OriginDetailsController::loaded(const MacSources& sources,
+                                     std::shared_ptr<const OriginDatabases> databases)
+{
+    m_loading.remove(sources);
+    m_databases.insert(sources, std::move(databases));
+    refresh();
+}

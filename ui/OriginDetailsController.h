@@ -1,0 +1,76 @@
+#pragma once
+
+#include "origin/MacSources.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+class OriginDatabases;
+class OriginDetailsPane;
+class QAbstractItemView;
+class QAction;
+class QFileDialog;
+class QMainWindow;
+class QMenu;
+
+// Fills a window's details pane with the selected record's origin: reads the record's
+// attributes on demand from its path and links them to the Mac's databases, which are read
+// once (off the GUI thread) per set of databases and kept until the list is replaced.
+// The databases are those of the Mac volume chosen with "Mac Volume…", else those found
+// upward from the anchor (the crawled folder) or from the record itself.
+class OriginDetailsController : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Adds the pane (hidden) and the actions to `window`; "Mac Volume…" only with `offerMacVolume`.
+    OriginDetailsController(QMainWindow* window, bool offerMacVolume);
+
+    // Shows the selected record of `list`; call again when the list gets another model.
+    void follow(QAbstractItemView* list);
+    // The path the databases are looked for from; by default each record's own.
+    void setAnchor(std::function<QByteArray()> anchor) { m_anchor = std::move(anchor); }
+    // Whether a record lacking an attribute takes it from its AppleDouble file, as the list
+    // does; by default not.
+    void setSidecars(std::function<bool()> sidecars) { m_sidecars = std::move(sidecars); }
+
+    // The Mac volume root or home folder to take the databases from; empty: look upward.
+    void setMacRoot(const QByteArray& root);
+    QByteArray macRoot() const { return m_macRoot; }
+    // "Mac Volume…": a folder dialog (non-modal); choosing a folder sets the Mac root.
+    QFileDialog* chooseMacRoot();
+
+    OriginDetailsPane* pane() const { return m_pane; }
+    QAction* showAction() const { return m_show; }
+    QAction* macVolumeAction() const { return m_macVolume; }
+    // The window's "View" menu: Show Details and, where offered, Mac Volume….
+    void addMenuTo(QMenu* menu) const;
+
+    // Forgets the databases read, so the next record reads them again.
+    void forgetDatabases();
+
+signals:
+    // The pane was filled for the current record (after the databases were read, if needed).
+    void shown();
+
+private:
+    void refresh();
+    void loaded(const MacSources& sources, std::shared_ptr<const OriginDatabases> databases);
+
+    QMainWindow* m_window;
+    OriginDetailsPane* m_pane;
+    QAction* m_show;
+    QAction* m_macVolume = nullptr;
+    bool m_sized = false;
+    QPointer<QAbstractItemView> m_list;
+    std::function<QByteArray()> m_anchor;
+    std::function<bool()> m_sidecars = [] { return false; };
+    QByteArray m_macRoot;
+    QHash<MacSources, std::shared_ptr<const OriginDatabases>> m_databases;
+    QHash<MacSources, bool> m_loading;
+};

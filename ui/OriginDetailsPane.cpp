@@ -1,0 +1,153 @@
+#include "ui/OriginDetailsPane.h"
+
+#include "core/AttributeDecoder.h"
+#include "origin/OriginDatabases.h"
+#include "origin/OriginDetails.h"
+
+#include <QFile>
+#include <QPlainTextEdit>
+
+namespace {
+
+// "Label: value" lines, skipping values the source did not have.
+class Section
+{
+public:
+    explicit Section(const QString& title) : m_text(title + QLatin1Char('\n')) {}
+
+    void add(const QString& label, const QString& value)
+    {
+        if (!value.isEmpty())
+            m_text += QStringLiteral("  %1: %2\n").arg(label, value);
+    }
+    void add(const QString& label, const std::optional<qint64>& value)
+    {
+        if (value)
+            add(label, QString::number(*value));
+    }
+    void addLine(const QString& line) { m_text += QStringLiteral("  ") + line + QLatin1Char('\n'); }
+
+    QString text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+QStringList databaseLines(const OriginDatabases* databases)
+{
+    if (!databases || databases->sources().isEmpty())
+        return {OriginDetailsPane::tr("none found (choose one with Mac Volume…)")};
+    QStringList paths;
+    if (!databases->sources().execPolicy.isEmpty())
+        paths << QFile::decodeName(databases->sources().execPolicy);
+    for (const QByteArray& path : databases->sources().quarantineEvents)
+        paths << QFile::decodeName(path);
+    return paths;
+}
+
+} // namespace
+
+OriginDetailsPane::OriginDetailsPane(QWidget* parent)
+    : QDockWidget(tr("Details"), parent), m_text(new QPlainTextEdit)
+{
+    setObjectName(QStringLiteral("details"));
+    m_text->setReadOnly(true);
+    m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    setWidget(m_text);
+    hide();
+}
+
+void OriginDetailsPane::showRecord(const QByteArray& rawPath, const OriginDetails& details,
+                                   const OriginDatabases* databases)
+{
+    m_text->setPlainText(describe(rawPath, details, databases));
+}
+
+void OriginDetailsPane::showMessage(const QString& message)
+{
+    m_text->setPlainText(message);
+}
+
+void OriginDetailsPane::clear()
+{
+    m_text->clear();
+}
+
+QString OriginDetailsPane::text() const
+{
+    return m_text->toPlainText();
+}
+
+QString OriginDetailsPane::describe(const QByteArray& rawPath, const OriginDetails& details,
+                                    const OriginDatabases* databases)
+{
+    Section file(tr("File"));
+    file.add(tr("Path"), QFile::decodeName(rawPath));
+    if (!details.provenance.isEmpty())
+        file.add(tr("Provenance"), decodeProvenanceID(details.provenance));
+    QString text = file.text();
+
+    if (const auto& value = details.quarantine) {
+        Section quarantine(tr("Quarantine"));
+        QString flags = value->flags;
+        if (!value->flagNames.isEmpty())
+            flags += QStringLiteral(" (%1)").arg(value->flagNames.join(QStringLiteral(", ")));
+        quarantine.add(tr("Flags"), flags);
+        quarantine.add(tr("Time"), value->time);
+        quarantine.add(tr("Agent"), value->agent);
+        quarantine.add(tr("Event ID"), value->eventID);
+        text += quarantine.text();
+    }
+    if (const auto& urls = details.whereFroms) {
+        Section whereFroms(tr("Where From"));
+        for (const QString& url : *urls)
+            whereFroms.addLine(url);
+        text += whereFroms.text();
+    }
+    if (const auto& event = details.quarantineEvent) {
+        Section row(tr("Quarantine Event"));
+        row.add(tr("Data URL"), event->dataURL);
+        row.add(tr("Origin URL"), event->originURL);
+        row.add(tr("Origin Title"), event->originTitle);
+        row.add(tr("Agent Name"), event->agentName);
+        row.add(tr("Agent Bundle ID"), event->agentBundleID);
+        row.add(tr("Sender Name"), event->senderName);
+        row.add(tr("Sender Address"), event->senderAddress);
+        row.add(tr("Type"), event->type);
+        row.add(tr("Time"), event->time);
+        row.add(tr("Database"), event->database);
+        text += row.text();
+    }
+    if (const auto& record = details.provenanceRecord) {
+        Section row(tr("Provenance Record"));
+        row.add(tr("pk"), std::optional<qint64>(record->pk));
+        row.add(tr("URL"), record->url);
+        row.add(tr("Bundle ID"), record->bundleID);
+        row.add(tr("Team ID"), record->teamID);
+        row.add(tr("Signing ID"), record->signingID);
+        row.add(tr("cdhash"), record->cdhash);
+        row.add(tr("Flags"), record->flags);
+        row.add(tr("Time"), record->time);
+        row.add(tr("link_pk"), record->linkPk);
+        row.add(tr("Key Byte Order"), record->byteOrder);
+        row.add(tr("Database"), record->database);
+        text += row.text();
+    }
+    Section sources(tr("Mac Databases"));
+    for (const QString& line : databaseLines(databases))
+        sources.addLine(line);
+    text += sources.text();
+    QStringList notes = details.notes;
+    if (databases)
+        notes = databases->notes() + notes;
+    for (const QString& attribute : details.fromSidecar)
+        notes.append(tr("%1 is taken from the file's AppleDouble file (._name).").arg(attribute));
+    if (!notes.isEmpty()) {
+        Section section(tr("Notes"));
+        for (const QString& note : notes)
+            section.addLine(note);
+        text += section.text();
+    }
+    return text;
+}
