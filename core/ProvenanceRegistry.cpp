@@ -1,5 +1,7 @@
 #include "core/ProvenanceRegistry.h"
 
+#include <mutex>
+
 void ProvenanceRegistry::clear()
 {
     std::unique_lock lock(m_mutex);
@@ -10,6 +12,13 @@ void ProvenanceRegistry::set(const QString& id, const QString& path)
 {
     std::unique_lock lock(m_mutex);
     m_apps.insert(id, path);
+}
+
+void ProvenanceRegistry::replace(Table apps)
+{
+    std::unique_lock lock(m_mutex);
+    m_apps.swap(apps);
+    lock.unlock(); // the old table is freed outside the lock
 }
 
 std::optional<QString> ProvenanceRegistry::lookup(const QString& id) const

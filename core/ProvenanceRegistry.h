@@ -3,7 +3,6 @@
 #include <QHash>
 #include <QString>
 
-#include <mutex>
 #include <optional>
 #include <shared_mutex>
 
@@ -13,19 +12,20 @@
 class ProvenanceRegistry
 {
 public:
+    using Table = QHash<QString, QString>;
+
     void clear();
     // Stores `path` under `id`, replacing an earlier entry: the last writer wins.
     void set(const QString& id, const QString& path);
+    // Puts a whole load's table in place in one step, so that readers see either the
+    // previous load or this one, never a part of it.
+    void replace(Table apps);
     std::optional<QString> lookup(const QString& id) const;
     qsizetype size() const;
 
-    // Held by a whole load (clear, then every set) so that two loads never interleave.
-    std::mutex& loadMutex() { return m_loadMutex; }
-
 private:
     mutable std::shared_mutex m_mutex;
-    QHash<QString, QString> m_apps;
-    std::mutex m_loadMutex;
+    Table m_apps;
 };
 
 // The process-wide registry, made on first use.

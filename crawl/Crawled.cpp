@@ -1,5 +1,6 @@
 #include "crawl/Crawled.h"
 
+#include "core/ControlPictures.h"
 #include "core/DecoratedValues.h"
 #include "core/PathEncoding.h"
 
@@ -109,7 +110,8 @@ QString Crawled::path() const
 QString Crawled::exportText() const
 {
     static const QString separator = QStringLiteral(" | ");
-    return name() + separator + provenanceID() + separator + quarantineApp() + separator + path();
+    return withControlPictures(name() + separator + provenanceID() + separator + quarantineApp() + separator +
+                               path());
 }
 
 QStringList Crawled::csvFields() const

@@ -31,7 +31,8 @@ public:
     QString provenanceID() const;
     QString quarantineApp() const;
 
-    // name | provenanceID | quarantineApp | path, empty fields kept.
+    // name | provenanceID | quarantineApp | path, empty fields kept; one line: control
+    // characters are shown as their pictures.
     QString exportText() const;
     // The CSV columns, in csvHeader() order.
     QStringList csvFields() const;

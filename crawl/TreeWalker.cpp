@@ -1,5 +1,6 @@
 #include "crawl/TreeWalker.h"
 
+#include "core/AbsolutePath.h"
 #include "core/PathEncoding.h"
 #include "core/SidecarReader.h"
 #include "crawl/EntryExaminer.h"
@@ -486,17 +487,15 @@ TreeWalker::Result TreeWalker::run(const QString& folder, const Sink& sink)
 
 TreeWalker::Result TreeWalker::run(const QByteArray& rawFolder, const Sink& sink)
 {
-    QByteArray folder = rawFolder;
-    if (!folder.startsWith('/')) {
-        std::string cwd(4096, '\0');
-        while (!::getcwd(cwd.data(), cwd.size()) && errno == ERANGE)
-            cwd.resize(cwd.size() * 2);
-        folder = QByteArray(cwd.c_str()) + (folder.isEmpty() ? QByteArray() : '/' + folder);
+    // Shown as the folder's own absolute path, worked out however deep the working directory is.
+    const PosixResult<QByteArray> folder = AbsolutePath::of(rawFolder);
+    if (!folder) {
+        Result result;
+        result.rootError = int(folder.error().code);
+        return result;
     }
-    while (folder.size() > 1 && folder.endsWith('/'))
-        folder.chop(1);
     // Entries' paths are the folder's path, "/", and their path below it.
-    const QByteArray encodedFolder = folder == "/" ? QByteArray("/") : encodePath(folder).toLatin1() + '/';
+    const QByteArray encodedFolder = *folder == "/" ? QByteArray("/") : encodePath(*folder).toLatin1() + '/';
 
     Progress& progress = *m_options.progress;
     progress.examined = 0;

@@ -1,5 +1,7 @@
 #include "drop/FileDetail.h"
 
+#include "core/ControlPictures.h"
+
 #include <QCborValue>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -61,7 +63,8 @@ std::array<std::pair<const QString*, QString FileDetail::*>, 4> textFields()
 QString FileDetail::exportText() const
 {
     const QString separator = QStringLiteral(" | ");
-    return name + separator + path + separator + provenanceID + separator + quarantineApp;
+    return withControlPictures(name + separator + path + separator + provenanceID + separator +
+                               quarantineApp);
 }
 
 QCborMap FileDetail::toCborMap() const

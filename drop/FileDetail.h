@@ -18,7 +18,8 @@ struct FileDetail
     QString provenanceID;
     QString quarantineApp;
 
-    // "name | path | provenanceID | quarantineApp", separators written around empty fields too.
+    // "name | path | provenanceID | quarantineApp", separators written around empty fields too;
+    // one line: control characters are shown as their pictures.
     QString exportText() const;
 
     // Keyed coding with the keys "id", "name", "path", "provenanceID", "quarantineApp" in that

@@ -2,11 +2,15 @@
 
 #include "core/AttributeEvaluation.h"
 #include "core/DecoratedValues.h"
+#include "core/FailureNotingCalls.h"
 #include "core/ItemAttributes.h"
 #include "core/PathEncoding.h"
 #include "core/PathXattrCalls.h"
 #include "core/SidecarAttributes.h"
 #include "core/SidecarReader.h"
+
+#include <climits>
+#include <sys/stat.h>
 
 namespace {
 
@@ -29,16 +33,31 @@ FileDetail FileInfo::detailFor(const QUrl& url, bool sidecars)
     // Decoded from the encoded form to bytes, not through QString, so that names which are
     // not UTF-8 reach the system calls exactly as the file system holds them.
     const QByteArray rawPath = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    return detailFor(rawPath, rawPath, sidecars);
+}
+
+FileDetail FileInfo::detailFor(const QByteArray& shownPath, const QByteArray& accessPath, bool sidecars,
+                               int* failure)
+{
+    QByteArray path = shownPath;
+    // A folder's path ends in "/" in every list, also when a file manager's URL has none.
+    struct stat item;
+    if (!path.endsWith('/') && ::stat(accessPath.constData(), &item) == 0 && S_ISDIR(item.st_mode))
+        path += '/';
 
     FileDetail detail;
-    detail.name = displayName(lastComponent(rawPath));
-    detail.path = encodePath(rawPath);
+    detail.name = displayName(lastComponent(path));
+    detail.path = encodePath(path);
 
-    ItemAttributes attributes(PathXattrCalls{rawPath});
+    int unused = 0;
+    ItemAttributes attributes(FailureNotingCalls(PathXattrCalls{accessPath}, failure ? failure : &unused));
     DecoratedValues values;
     if (sidecars) {
+        // Looked for by the whole path where it can be given, so that a Finder archive's folder above
+        // the item is found too.
+        const QByteArray& sidecarPath = shownPath.size() < PATH_MAX ? shownPath : accessPath;
         SidecarAttributes withSidecar(std::move(attributes),
-                                      [&rawPath] { return SidecarReader::findFor(rawPath); });
+                                      [&sidecarPath] { return SidecarReader::findFor(sidecarPath); });
         evaluateAttributes(withSidecar, values);
     } else {
         evaluateAttributes(attributes, values);

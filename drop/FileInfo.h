@@ -25,6 +25,11 @@ public:
     // The record addFile appends for `url`, without a model. With `sidecars`, an attribute
     // the file lacks is taken from its AppleDouble sidecar, if it has one.
     static FileDetail detailFor(const QUrl& url, bool sidecars = true);
+    // The record for the item reached at `accessPath` (relative to the working directory
+    // unless absolute), shown as `shownPath`. `failure` gets the errno of the first
+    // attribute call that failed other than for a missing attribute, else stays as it was.
+    static FileDetail detailFor(const QByteArray& shownPath, const QByteArray& accessPath,
+                                bool sidecars = true, int* failure = nullptr);
 
     // Whether addFile reads sidecars; on unless turned off.
     bool sidecars() const { return m_sidecars; }

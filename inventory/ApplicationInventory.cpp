@@ -2,17 +2,22 @@
 
 #include "core/CsvWriter.h"
 
-QList<Prover> ApplicationInventory::load(const ApplicationDiscovery& discovery,
-                                         const std::atomic_bool* cancel)
+ApplicationInventory::Loaded ApplicationInventory::load(const ApplicationDiscovery& discovery,
+                                                        const std::atomic_bool* cancel)
 {
-    ProvenanceRegistry& registry = provenanceApps();
-    std::lock_guard lock(registry.loadMutex());
-    // Emptied before discovery runs, as every load starts from nothing.
-    registry.clear();
     ApplicationDiscovery cancellable = discovery;
     cancellable.setCancelFlag(cancel);
+    ApplicationDiscovery::Search search = cancellable.search();
+    if (cancel && cancel->load()) {
+        Loaded loaded;
+        loaded.cancelled = true;
+        return loaded;
+    }
     auto makeCalls = pathCalls;
-    return examine(cancellable.findApplicationPaths(), makeCalls, cancel);
+    Loaded loaded = examine(search.paths, makeCalls, cancel);
+    loaded.failure = std::move(search.failure);
+    loaded.unreadableLines = search.unreadableLines;
+    return loaded;
 }
 
 CsvWriter ApplicationInventory::csv(const QList<Prover>& list)

@@ -12,35 +12,37 @@
 #include <QStringList>
 
 #include <atomic>
-#include <mutex>
 
 class CsvWriter;
 
 // The application load shared by the window and the command line: examines each
 // discovered application in ascending path order, keeps those with either attribute,
-// and refills the process-wide registry. Loads are serialized process-wide, so the
-// registry always holds exactly one whole load.
+// and puts the IDs it read into the process-wide registry in one step at the end, so
+// the registry always holds exactly one whole load.
 class ApplicationInventory
 {
 public:
-    // Runs discovery, then examines the paths. A set `cancel` flag stops it early;
-    // the registry then holds what was examined so far.
-    static QList<Prover> load(const ApplicationDiscovery& discovery,
-                              const std::atomic_bool* cancel = nullptr);
+    struct Loaded
+    {
+        QList<Prover> list;
+        QString failure;               // why the application search may have missed some
+        qsizetype unreadableLines = 0; // search results left out: not UTF-8
+        bool cancelled = false;        // stopped early; the registry was left as it was
+    };
+
+    // Runs discovery, then examines the paths. A set `cancel` flag stops it early.
+    static Loaded load(const ApplicationDiscovery& discovery, const std::atomic_bool* cancel = nullptr);
 
     // Examines given paths (already in discovery order) through attribute calls that
     // `makeCalls(path)` binds to each path (tests give fakes).
     template<typename MakeCalls>
-    static QList<Prover> load(const QStringList& paths, MakeCalls makeCalls,
-                              const std::atomic_bool* cancel = nullptr)
+    static Loaded load(const QStringList& paths, MakeCalls makeCalls,
+                       const std::atomic_bool* cancel = nullptr)
     {
-        ProvenanceRegistry& registry = provenanceApps();
-        std::lock_guard lock(registry.loadMutex());
-        registry.clear();
         return examine(paths, makeCalls, cancel);
     }
 
-    static QList<Prover> load(const QStringList& paths, const std::atomic_bool* cancel = nullptr)
+    static Loaded load(const QStringList& paths, const std::atomic_bool* cancel = nullptr)
     {
         return load(paths, pathCalls, cancel);
     }
@@ -49,16 +51,17 @@ public:
     static CsvWriter csv(const QList<Prover>& list);
 
 private:
-    // Sets one record's flags and texts, and registers its ID under its path.
+    // Sets one record's flags and texts, and notes its ID under its path.
     struct Sink
     {
         Prover& record;
+        ProvenanceRegistry::Table& apps;
 
         void onProvenancePresent() { record.hasProvenance = true; }
         void onProvenanceID(const QString& id)
         {
             record.provenanceID = id;
-            provenanceApps().set(id, record.name);
+            apps.insert(id, record.name);
         }
         void onQuarantinePresent() { record.hasQuarantine = true; }
         void onQuarantineApp(const QString& app) { record.quarantineApp = app; }
@@ -67,21 +70,24 @@ private:
     static PathXattrCalls pathCalls(const QString& path) { return PathXattrCalls(QFile::encodeName(path)); }
 
     template<typename MakeCalls>
-    static QList<Prover> examine(const QStringList& paths, MakeCalls& makeCalls,
-                                 const std::atomic_bool* cancel)
+    static Loaded examine(const QStringList& paths, MakeCalls& makeCalls, const std::atomic_bool* cancel)
     {
-        QList<Prover> list;
+        Loaded loaded;
+        ProvenanceRegistry::Table apps;
         for (const QString& path : paths) {
-            if (cancel && cancel->load(std::memory_order_relaxed))
-                break;
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                loaded.cancelled = true;
+                return loaded;
+            }
             Prover record;
             record.name = path;
-            Sink sink{record};
+            Sink sink{record, apps};
             ItemAttributes source(makeCalls(path));
             evaluateAttributes(source, sink);
             if (record.hasProvenance || record.hasQuarantine)
-                list.append(std::move(record));
+                loaded.list.append(std::move(record));
         }
-        return list;
+        provenanceApps().replace(std::move(apps));
+        return loaded;
     }
 };

@@ -1,5 +1,6 @@
 #include "inventory/ContentView.h"
 
+#include "core/RawText.h"
 #include "inventory/MessageRow.h"
 #include "inventory/Provener.h"
 #include "ui/CsvSaveDialog.h"
@@ -21,7 +22,7 @@
 ContentView::ContentView(QWidget* parent)
     : QMainWindow(parent), m_providerer(new Provener(this)), m_list(new RecordListView),
       m_toolBar(new CustomizableToolBar(QStringLiteral("ContentView.toolbar"), this)), m_count(new QLabel),
-      m_busy(new QProgressBar), m_status(new QLabel)
+      m_busy(new QProgressBar), m_status(new QLabel), m_problem(new QLabel)
 {
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
@@ -42,6 +43,11 @@ ContentView::ContentView(QWidget* parent)
     statusLine->addWidget(m_status);
     statusLine->addStretch();
     layout->addLayout(statusLine);
+    // Shown after a load whose application search went wrong.
+    m_problem->setTextFormat(Qt::PlainText);
+    m_problem->setWordWrap(true);
+    m_problem->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(m_problem);
 
     m_list->setModel(m_providerer);
     m_list->setItemDelegate(new MessageRow(m_list));
@@ -81,18 +87,26 @@ ContentView::ContentView(QWidget* parent)
     connect(m_providerer, &Provener::loadingChanged, hint, [hint] { hint->setHint({}); });
 
     connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);
-    connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateLoading);
+    connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateStatus);
+    connect(m_providerer, &Provener::searchProblemChanged, this, &ContentView::updateStatus);
     auto* details = new OriginDetailsController(this, false);
     details->follow(m_list);
     details->offerOnRows(rows, m_list);
     updateCount();
-    updateLoading(false);
+    updateStatus();
     resize(900, 560);
 }
 
 QString ContentView::countText() const
 {
     return m_count->text();
+}
+
+QString ContentView::statusText() const
+{
+    if (m_status->isVisibleTo(this))
+        return m_status->text();
+    return m_problem->isVisibleTo(this) ? m_problem->text() : QString();
 }
 
 void ContentView::closeEvent(QCloseEvent* event)
@@ -106,10 +120,20 @@ void ContentView::updateCount()
     m_count->setText(tr("%1 apps found").arg(m_providerer->proverList().size()));
 }
 
-void ContentView::updateLoading(bool loading)
+void ContentView::updateStatus()
 {
+    const bool loading = m_providerer->isLoading();
+    QStringList problems;
+    if (!loading && !m_providerer->searchFailure().isEmpty())
+        problems << tr("The application search failed: %1. The list is incomplete.")
+                        .arg(RawText::display(m_providerer->searchFailure()));
+    if (!loading && m_providerer->unreadableSearchResults() > 0)
+        problems << tr("%n application path(s) could not be read and are not listed.", nullptr,
+                       int(m_providerer->unreadableSearchResults()));
     m_busy->setVisible(loading);
     m_status->setVisible(loading);
+    m_problem->setText(problems.join(QLatin1Char(' ')));
+    m_problem->setVisible(!problems.isEmpty());
 }
 
 void ContentView::saveCSV()

@@ -24,6 +24,9 @@ public:
 
     // The count line's text, e.g. "3 apps found".
     QString countText() const;
+    // The line under it: the load in progress, or why the last load's list is incomplete;
+    // empty when it is hidden.
+    QString statusText() const;
 
 signals:
     // Asks the application to open a window by identifier ("crawler", "dropview").
@@ -34,7 +37,7 @@ protected:
 
 private:
     void updateCount();
-    void updateLoading(bool loading);
+    void updateStatus();
     void saveCSV();
 
     Provener* m_providerer;
@@ -43,4 +46,5 @@ private:
     QLabel* m_count;
     QProgressBar* m_busy;
     QLabel* m_status;
+    QLabel* m_problem;
 };

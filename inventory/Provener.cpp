@@ -24,37 +24,48 @@ void Provener::loadApps()
     m_proverList.clear();
     endResetModel();
     emit proverListChanged();
+    setSearchProblem({}, 0);
     m_loading = true;
     emit loadingChanged(true);
 
     m_cancel = std::make_shared<std::atomic_bool>(false);
     QThreadPool::globalInstance()->start(
         [model = QPointer<Provener>(this), discovery = m_discovery, cancel = m_cancel] {
-            QList<Prover> list = ApplicationInventory::load(discovery, cancel.get());
-            if (cancel->load())
+            ApplicationInventory::Loaded loaded = ApplicationInventory::load(discovery, cancel.get());
+            if (loaded.cancelled)
                 return;
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [model, cancel, list = std::move(list)]() mutable {
+                [model, cancel, loaded = std::move(loaded)]() mutable {
                     if (model && !cancel->load())
-                        model->finishLoad(std::move(list));
+                        model->finishLoad(std::move(loaded));
                 },
                 Qt::QueuedConnection);
         });
 }
 
-void Provener::finishLoad(QList<Prover> list)
+void Provener::finishLoad(ApplicationInventory::Loaded loaded)
 {
-    if (!list.isEmpty()) {
-        beginInsertRows({}, 0, int(list.size()) - 1);
-        m_proverList = std::move(list);
+    if (!loaded.list.isEmpty()) {
+        beginInsertRows({}, 0, int(loaded.list.size()) - 1);
+        m_proverList = std::move(loaded.list);
         endInsertRows();
         emit proverListChanged();
     }
+    setSearchProblem(loaded.failure, loaded.unreadableLines);
     m_cancel.reset();
     m_loading = false;
     emit loadingChanged(false);
     emit loadFinished();
+}
+
+void Provener::setSearchProblem(const QString& failure, qsizetype unreadableLines)
+{
+    if (failure == m_searchFailure && unreadableLines == m_unreadableLines)
+        return;
+    m_searchFailure = failure;
+    m_unreadableLines = unreadableLines;
+    emit searchProblemChanged();
 }
 
 CsvWriteResult Provener::writeCSV(const QString& destination) const

@@ -3,6 +3,7 @@
 #include "core/ApplicationDiscovery.h"
 #include "core/CsvWriteResult.h"
 #include "core/RecordRoles.h"
+#include "inventory/ApplicationInventory.h"
 #include "inventory/Prover.h"
 
 #include <QAbstractListModel>
@@ -24,6 +25,11 @@ public:
 
     const QList<Prover>& proverList() const { return m_proverList; }
     bool isLoading() const { return m_loading; }
+    // After a load: why the application search may have missed applications (empty when
+    // it ran to the end), and how many of its results could not be read. The list then
+    // holds what was found.
+    QString searchFailure() const { return m_searchFailure; }
+    qsizetype unreadableSearchResults() const { return m_unreadableLines; }
 
     // The discovery tool to run (tests give a fake one).
     void setDiscovery(const ApplicationDiscovery& discovery) { m_discovery = discovery; }
@@ -43,12 +49,16 @@ signals:
     void loadingChanged(bool loading);
     void proverListChanged();
     void loadFinished();
+    void searchProblemChanged();
 
 private:
-    void finishLoad(QList<Prover> list);
+    void finishLoad(ApplicationInventory::Loaded loaded);
+    void setSearchProblem(const QString& failure, qsizetype unreadableLines);
 
     QList<Prover> m_proverList;
     ApplicationDiscovery m_discovery;
     bool m_loading = false;
+    QString m_searchFailure;
+    qsizetype m_unreadableLines = 0;
     std::shared_ptr<std::atomic_bool> m_cancel;
 };

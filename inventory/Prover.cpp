@@ -1,6 +1,9 @@
 #include "inventory/Prover.h"
 
+#include "core/ControlPictures.h"
+
 QString Prover::exportText() const
 {
-    return name + QLatin1String(" | ") + provenanceID + QLatin1String(" | ") + quarantineApp;
+    return withControlPictures(name + QLatin1String(" | ") + provenanceID + QLatin1String(" | ") +
+                               quarantineApp);
 }

@@ -13,6 +13,7 @@ struct Prover
     bool hasQuarantine = false;
     QString quarantineApp = QStringLiteral("no app");
 
-    // "name | provenanceID | quarantineApp", as copied from the list.
+    // "name | provenanceID | quarantineApp", as copied from the list; one line: control
+    // characters are shown as their pictures.
     QString exportText() const;
 };

@@ -19,23 +19,33 @@ private slots:
         QTest::addColumn<QByteArray>("then");   // shell run after that
         QTest::addColumn<int>("limit");         // in milliseconds; 0: cancelled
         QTest::addColumn<QString>("paths");     // joined with "|"
+        QTest::addColumn<QString>("failure");   // how the reported failure ends; "-": none
+        QTest::addColumn<int>("unreadable");    // lines left out
         const auto row = [](const char* tag, const QByteArray& output, const QString& paths,
-                            const QByteArray& then = {},
-                            int limit = 10000) { QTest::newRow(tag) << output << then << limit << paths; };
-        row("CR LF, blank lines, spaces kept", "/b.app\r\n\n/My  App.app\n\n  \n /lead\r\n\n",
-            QStringLiteral("  | /lead\r|/My  App.app|/b.app\r"));
-        row("invalid UTF-8 line", "/b\n/caf\xe9\n/a\n", QStringLiteral("/a|/b"));
+                            const QByteArray& then = {}, int limit = 10000, const char* failure = "-",
+                            int unreadable = 0) {
+            QTest::newRow(tag) << output << then << limit << paths << QString::fromUtf8(failure)
+                               << unreadable;
+        };
+        // CR LF is one character, not a line break: "/c.app" and "/a.app" make one line.
+        row("CR LF, blank lines, spaces kept", "/c.app\r\n/a.app\n\n/My  App.app\n\n  \n /lead\r\n\n",
+            QStringLiteral("  | /lead\r\n|/My  App.app|/c.app\r\n/a.app"));
+        row("CR alone, CR CR LF", "/b\r/c\n/a\r\r\n/d\n", QStringLiteral("/a\r\r\n/d|/b\r/c"));
+        row("invalid UTF-8 lines", "/b\n/caf\xe9\n/a\n\xff\n", QStringLiteral("/a|/b"), {}, 10000, "-", 2);
         // By UTF-16 units U+1F98A would come before U+E000; "e" + combining acute sorts as U+00E9.
         row("code point order", "/\xf0\x9f\xa6\x8a\n/\xee\x80\x80\n/e\xcc\x81\n/f\n/Z\n/a\n",
             QStringLiteral("/Z|/a|/f|/e\u0301|/\uE000|/🦊"));
-        row("non-zero exit status", "/y\n/x\n", QStringLiteral("/x|/y"), "exit 3");
+        row("non-zero exit status", "/y\n/x\n", QStringLiteral("/x|/y"), "exit 3", 10000,
+            " exited with status 3");
+        row("ended by a signal", "/y\n", QStringLiteral("/y"), "kill -9 $$", 10000, " was ended by a signal");
         row("nothing at all", "", QString());
         QStringList many; // far more than a pipe holds: the output is read while the tool runs
         for (int i = 0; i < 9000; ++i)
             many << QStringLiteral("/Volumes/Disk/Applications/App %1.app").arg(i, 5, 10, QLatin1Char('0'));
         row("large output", (many.join(u'\n') + u'\n').toUtf8(), many.join(u'|'));
         // Hangs: the last line has no line feed yet, and a child of the killed tool holds the pipe.
-        row("child keeps the pipe", "/b\n/a", QStringLiteral("/a|/b"), "sleep 30 2>/dev/null", 300);
+        row("child keeps the pipe", "/b\n/a", QStringLiteral("/a|/b"), "sleep 30 2>/dev/null", 300,
+            " did not finish within 0.3 s and was stopped");
         // Done well within the limit; only a background child holds the pipe.
         row("exited, child left", "/a\n", QStringLiteral("/a"), "(sleep 30 2>/dev/null) &", 20000);
         row("cancelled", "/a\n", QString(), "exec sleep 30", 0);
@@ -47,6 +57,8 @@ private slots:
         QFETCH(QByteArray, then);
         QFETCH(int, limit);
         QFETCH(QString, paths);
+        QFETCH(QString, failure);
+        QFETCH(int, unreadable);
         const QString tag = QLatin1String(QTest::currentDataTag()), printed = m_tree.file(tag, output);
         const QString tool = m_tree.file(tag + QLatin1String(" tool"),
                                          "#!/bin/sh\ncat '" + QFile::encodeName(printed) + "'\n" + then);
@@ -58,16 +70,27 @@ private slots:
         discovery.setCancelFlag(&cancel);
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(discovery.findApplicationPaths().join(u'|'), paths);
+        const ApplicationDiscovery::Search search = discovery.search();
+        QCOMPARE(search.paths.join(u'|'), paths);
         // Far below the sleeps and the longer limits: a stuck tool is stopped, not waited for.
         QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+        if (failure == QLatin1String("-"))
+            QCOMPARE(search.failure, QString());
+        else
+            QCOMPARE(search.failure, tool + failure);
+        QCOMPARE(search.unreadableLines, unreadable);
     }
 
     void missingTool()
     {
         const QString notExecutable = m_tree.file(QStringLiteral("plain"), "#!/bin/sh\necho /a\n");
-        for (const QString& program : {m_tree.path(QStringLiteral("missing")), notExecutable})
-            QCOMPARE(ApplicationDiscovery(program, {}).findApplicationPaths(), QStringList());
+        for (const QString& program : {m_tree.path(QStringLiteral("missing")), notExecutable}) {
+            const ApplicationDiscovery::Search search = ApplicationDiscovery(program, {}).search();
+            QCOMPARE(search.paths, QStringList());
+            QVERIFY2(
+                search.failure.startsWith(QStringLiteral("cannot run ") + program + QStringLiteral(": ")),
+                qPrintable(search.failure));
+        }
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "core/CsvWriter.h"
 #include "core/PathEncoding.h"
+#include "core/RawText.h"
 #include "core/Utf8Text.h"
 #include "tests/support/TestTree.h"
 
@@ -52,6 +53,32 @@ private slots:
         QCOMPARE(encodePath(bytes) + QLatin1String(" | ") +
                      decodeUtf8Strictly(bytes).value_or(QStringLiteral("-")),
                  texts);
+    }
+
+    void rawText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes"); // an argument as the system hands it over
+        QTest::addColumn<QString>("shown");    // in a message
+        QTest::newRow("controls as pictures") << QByteArray("a\tb\r\n\x1b[0m\x7f") << u"a␉b␍␊␛[0m␡"_qs;
+        QTest::newRow("UTF-8 kept") << QByteArray("/\xc3\xa9\xf0\x9f\xa6\x8a\xf4\x8f\xbf\xbf")
+                                    << u"/é🦊\U0010FFFF"_qs;
+        QTest::newRow("bytes that are not UTF-8")
+            << QByteArray("d\xff/\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82")
+            << u"d\uFFFD/\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"_qs;
+    }
+
+    void rawText()
+    {
+        // Through a text-based parser and back, every byte as it was.
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        const QString text = RawText::fromBytes(bytes);
+        QCOMPARE(RawText::toBytes(text), bytes);
+        QCOMPARE(RawText::toBytes(text + u'=' + text), bytes + '=' + bytes);
+        QCOMPARE(RawText::display(text), shown);
+        // A lone surrogate that stands for no byte is written as U+FFFD.
+        QCOMPARE(RawText::toBytes(QString(QChar(0xDC10)) + QChar(0xD800)),
+                 QByteArray("\xef\xbf\xbd\xef\xbf\xbd"));
     }
 
     void bytes()

@@ -314,7 +314,7 @@ private slots:
         QTest::newRow("nothing listed: the header")
             << QStringList{m_small.path(u"quiet"_s)} << 0 << kHeader << QByteArray();
         QTest::newRow("unreadable subfolder passed over")
-            << QStringList{root} << 0
+            << QStringList{root} << 3
             << kHeader + "visible.txt,\xe2\x9d\x93 0x01,," + root.toUtf8() + "/visible.txt\n"
             << QByteArray("1 folder(s) could not be read and were passed over\n");
         QTest::newRow("unreadable folder") << QStringList{locked} << 1 << QByteArray()

@@ -136,6 +136,9 @@ private slots:
         row("percent and hash", "50%25#1?", "%0A", "-", "50%#1? | ROOT/50%25%231%3F | ❓ 0x0a | ");
         row("not UTF-8", "bad%FF", "%0A", "-", "bad\uFFFD | ROOT/bad%FF | ❓ 0x0a | ");
         row("folder", "Some Folder/", "%0A", "-", "Some Folder | ROOT/Some%20Folder/ | ❓ 0x0a | ");
+        // Copied rows and the command line's lines stay one line each; the path was encoded anyway.
+        row("control characters", "tab%09and%0Aline%7F", "-", "0083;1;Evil%0D%0AAgent;2",
+            "tab␉and␊line␡ | ROOT/tab%09and%0Aline%7F |  | 🔸 Evil␍␊Agent");
     }
 
     void records()
@@ -160,7 +163,8 @@ private slots:
         FileInfo model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.addFile(dropUrl(raw));
-        model.addFile(dropUrl(raw)); // the same file twice gives two records
+        // The same file twice gives two records; a folder's path ends in "/" also when its URL does not.
+        model.addFile(dropUrl(relative.endsWith('/') ? raw.chopped(1) : raw));
         expected.replace(QLatin1String("ROOT"), encodePath(QFile::encodeName(tree.root())));
         QCOMPARE(model.fileList().at(0).exportText(), expected);
         QCOMPARE(model.index(1).data(ExportTextRole).toString(), expected);
@@ -185,11 +189,15 @@ private slots:
         QVERIFY2(tree.isValid(), tree.problem());
         const auto encoded = [](const QString& path) { return encodePath(QFile::encodeName(path)); };
         // Gone before its turn, or deeper than PATH_MAX: listed with empty values and the whole path; the
-        // command line exits with 0 all the same, and with 2 and its usage when given no path.
+        // command line says so and exits with 3, and with 2 and its usage when given no path.
         const QString gone = tree.path(QStringLiteral("gone away"));
         const QString goneRecord = QStringLiteral("gone away | %1 |  | ").arg(encoded(gone));
         QCOMPARE(FileInfo::detailFor(QUrl::fromLocalFile(gone)).exportText(), goneRecord);
-        QCOMPARE(files({gone}), (QStringList{QStringLiteral("0"), goneRecord + u'\n', QString()}));
+        QCOMPARE(files({gone}),
+                 (QStringList{QStringLiteral("3"), goneRecord + u'\n',
+                              QStringLiteral("quellmark-cli: cannot examine %1: No such file or directory\n"
+                                             "quellmark-cli: 1 of 1 path(s) could not be examined\n")
+                                  .arg(gone)}));
         QCOMPARE(files({}).value(0), QStringLiteral("2"));
         QVERIFY(files({}).value(2).startsWith(
             QStringLiteral("Usage: quellmark-cli files [--apps] [--no-sidecars] PATH...")));

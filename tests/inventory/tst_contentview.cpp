@@ -38,6 +38,8 @@ private slots:
     void rowPieces();
     void hiddenItemsStayHidden();
     void openWindowButtons();
+    void statusLine_data();
+    void statusLine();
 
 private:
     void loadInto(ContentView& view);
@@ -195,6 +197,37 @@ void TestContentView::openWindowButtons()
     QCOMPARE(requests.count(), 2);
     QCOMPARE(requests.at(0).at(0).toString(), QStringLiteral("crawler"));
     QCOMPARE(requests.at(1).at(0).toString(), QStringLiteral("dropview"));
+}
+
+void TestContentView::statusLine_data()
+{
+    QTest::addColumn<QByteArray>("tool"); // run by sh after printing A.app's path; %: the tool
+    QTest::addColumn<QString>("status");
+    QTest::newRow("search went well") << QByteArray() << QString();
+    QTest::newRow("search failed")
+        << QByteArray("exit 7")
+        << QStringLiteral(
+               "The application search failed: /bin/sh exited with status 7. The list is incomplete.");
+    QTest::newRow("a result not UTF-8")
+        << QByteArray("printf '/\\377\\n/\\376\\n'")
+        << QStringLiteral("2 application path(s) could not be read and are not listed.");
+}
+
+void TestContentView::statusLine()
+{
+    // The list keeps what the search found, and the line under the count says what is missing.
+    QFETCH(QByteArray, tool);
+    QFETCH(QString, status);
+    ContentView view;
+    view.show();
+    const QString script = m_tree->file(QStringLiteral("tool.sh"), "echo \"$1\"\n" + tool + '\n');
+    view.providerer()->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_a}));
+    QSignalSpy finished(view.providerer(), &Provener::loadFinished);
+    view.providerer()->loadApps();
+    QCOMPARE(view.statusText(), QStringLiteral("Loading applications…"));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(view.countText(), QStringLiteral("1 apps found"));
+    QCOMPARE(view.statusText(), status);
 }
 
 QTEST_MAIN(TestContentView)

@@ -44,6 +44,7 @@ private slots:
     void reloadGivesNewIdentities();
     void loadsFromTwoModelsNeverMixTheRegistry();
     void modelDestroyedDuringLoad();
+    void failedSearchKeepsWhatWasFound();
     void csvBytes();
     void csvOfEmptyListWritesNothing();
     void csvFailureIsReported();
@@ -138,13 +139,14 @@ void TestProvener::presentButUnreadableProvenance()
 {
     provenanceApps().set(QStringLiteral("0xstale"), QStringLiteral("/Applications/Old.app"));
     const QList<Prover> list =
-        ApplicationInventory::load({QStringLiteral("/Applications/Locked.app")},
-                                   [](const QString&) { return UnreadableProvenanceCalls{}; });
+        ApplicationInventory::load({QStringLiteral("/Applications/Locked.app")}, [](const QString&) {
+            return UnreadableProvenanceCalls{};
+        }).list;
     QCOMPARE(list.size(), 1);
     QVERIFY(list.at(0).hasProvenance);
     QCOMPARE(list.at(0).provenanceID, QStringLiteral("no ID"));
     QVERIFY(!list.at(0).hasQuarantine);
-    // The load emptied the registry first and found no readable value to put back.
+    // The load replaced the registry with what it read: nothing.
     QCOMPARE(provenanceApps().size(), 0);
 }
 
@@ -203,9 +205,11 @@ void TestProvener::loadsFromTwoModelsNeverMixTheRegistry()
 
 void TestProvener::modelDestroyedDuringLoad()
 {
+    // An earlier whole load, then a window closed while its own load runs.
+    ApplicationInventory::load(QStringList{m_toolApp});
     const QString script = m_tree->file(QStringLiteral("slow.sh"), "echo \"$1\"; sleep 5\n");
     auto model = std::make_unique<Provener>();
-    model->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_toolApp}));
+    model->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_both}));
     model->loadApps();
     model.reset();
     // The cancelled load kills its tool at once instead of waiting five seconds.
@@ -214,6 +218,30 @@ void TestProvener::modelDestroyedDuringLoad()
     QThreadPool::globalInstance()->waitForDone();
     QVERIFY(timer.elapsed() < 4000);
     QCoreApplication::processEvents();
+    // The registry still holds the earlier load, whole.
+    QCOMPARE(provenanceApps().size(), 1);
+    QCOMPARE(provenanceApps().lookup(QStringLiteral("0x0102")), std::optional(m_toolApp));
+}
+
+void TestProvener::failedSearchKeepsWhatWasFound()
+{
+    // The tool names one application and then fails: the list and the registry keep what it found,
+    // and the model says why the list is incomplete, until a load that goes well.
+    const QString script = m_tree->file(QStringLiteral("failing.sh"), "echo \"$1\"; exit 5\n");
+    Provener model;
+    QSignalSpy problem(&model, &Provener::searchProblemChanged);
+    model.setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_toolApp}));
+    load(model);
+    QCOMPARE(model.proverList().size(), 1);
+    QCOMPARE(model.searchFailure(), QStringLiteral("/bin/sh exited with status 5"));
+    QCOMPARE(provenanceApps().lookup(QStringLiteral("0x0102")), std::optional(m_toolApp));
+    QCOMPARE(problem.count(), 1);
+    // A result that is not UTF-8 is left out and counted; the failure is gone.
+    const QString latin1 = m_tree->file(QStringLiteral("latin1.sh"), "printf '/caf\\351.app\\n'\n");
+    model.setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {latin1}));
+    load(model);
+    QCOMPARE(model.searchFailure(), QString());
+    QCOMPARE(model.unreadableSearchResults(), 1);
 }
 
 void TestProvener::csvBytes()

@@ -19,32 +19,36 @@ int AppsCommand::run(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Lists the installed applications that carry a provenance or quarantine attribute,\n"
-                       "as CSV (Filepath,Provenance ID,Quarantine App), in ascending path order."));
+                       "as CSV (Filepath,Provenance ID,Quarantine App), in ascending path order. When the\n"
+                       "application search fails, nothing is written."));
     CliOutput::addHelpOption(parser);
-    const QCommandLineOption output(
-        {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Write the CSV to FILE (replaced atomically) instead of standard output."),
-        QStringLiteral("FILE"));
+    const QCommandLineOption output = CliOutput::outputOption();
     parser.addOption(output);
     OriginLines origin(QStringLiteral("csv"));
     origin.addOptions(parser);
     if (!CliOutput::parse(parser, arguments, 0, 0))
         return kUsage;
-    if (parser.isSet(QStringLiteral("help"))) {
-        CliOutput::printHelp(parser, QStringLiteral("apps [--output FILE] ") + origin.synopsis());
-        return kOk;
-    }
+    if (parser.isSet(QStringLiteral("help")))
+        return CliOutput::printHelp(parser, QStringLiteral("apps [--output FILE] ") + origin.synopsis());
     origin.setSidecars(false); // the application list reads the bundles' own attributes only
     if (!origin.read(parser))
         return kUsage;
-    const QList<Prover> list = ApplicationInventory::load(ApplicationDiscovery());
+    const std::optional<QString> destination = CliOutput::destination(parser, output);
+    if (!destination)
+        return kUsage;
+    const ApplicationInventory::Loaded loaded = ApplicationInventory::load(ApplicationDiscovery());
+    const int searched = CliOutput::searchStatus(loaded.failure, loaded.unreadableLines);
+    // A list from a failed search is not written: it would pass for the whole list.
+    if (searched == kFailed)
+        return kFailed;
+    QByteArray bytes;
     if (origin.isJsonLines()) {
         // "path" is percent-encoded, as in the other two lists.
-        QByteArray lines;
-        for (const Prover& app : list)
-            lines += origin.line(app.name, encodePath(QFile::encodeName(app.name)), app.provenanceID,
+        for (const Prover& app : loaded.list)
+            bytes += origin.line(app.name, encodePath(QFile::encodeName(app.name)), app.provenanceID,
                                  app.quarantineApp);
-        return OriginLines::write(lines, parser.value(output));
+    } else {
+        bytes = ApplicationInventory::csv(loaded.list).bytes();
     }
-    return CliOutput::emitCsv(ApplicationInventory::csv(list), parser.value(output));
+    return combined(searched, CliOutput::write(bytes, *destination));
 }

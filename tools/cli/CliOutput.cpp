@@ -1,10 +1,11 @@
 #include "tools/cli/CliOutput.h"
 
-#include "core/CsvWriter.h"
+#include "core/RawText.h"
+#include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliCommand.h"
+#include "tools/cli/OutputTarget.h"
 
 #include <QCommandLineParser>
-#include <QFile>
 #include <QTextStream>
 
 #include <cstdio>
@@ -20,47 +21,116 @@ bool CliOutput::parse(QCommandLineParser& parser, const QStringList& arguments, 
 {
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     if (!parser.parse(arguments)) {
-        error(parser.errorText());
+        error(shown(parser.errorText()));
         return false;
     }
     if (parser.isSet(QStringLiteral("help")))
         return true;
-    const qsizetype count = parser.positionalArguments().size();
-    if (count < minimumPositional) {
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() < minimumPositional) {
         error(QStringLiteral("missing argument"));
         return false;
     }
-    if (maximumPositional >= 0 && count > maximumPositional) {
-        error(QStringLiteral("unexpected argument '%1'")
-                  .arg(parser.positionalArguments().at(maximumPositional)));
+    if (maximumPositional >= 0 && positional.size() > maximumPositional) {
+        error(QStringLiteral("unexpected argument '%1'").arg(shown(positional.at(maximumPositional))));
+        return false;
+    }
+    // An empty path names no file; taking it for the working folder would examine the wrong thing.
+    if (positional.contains(QString())) {
+        error(QStringLiteral("an empty argument is not a path"));
         return false;
     }
     return true;
 }
 
-void CliOutput::printHelp(const QCommandLineParser& parser, const QString& synopsis)
+QCommandLineOption CliOutput::outputOption()
+{
+    return QCommandLineOption(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral(
+            "Write to FILE instead of standard output: a regular file is replaced atomically once "
+            "all is written, a device, FIFO or socket is written to as it is; - is standard output."),
+        QStringLiteral("FILE"));
+}
+
+std::optional<QString> CliOutput::destination(const QCommandLineParser& parser,
+                                              const QCommandLineOption& output)
+{
+    const QString value = parser.value(output);
+    if (parser.isSet(output) && value.isEmpty()) {
+        error(QStringLiteral("an empty argument is not a path"));
+        return std::nullopt;
+    }
+    return value;
+}
+
+int CliOutput::printHelp(const QCommandLineParser& parser, const QString& synopsis)
 {
     QString text = parser.helpText();
     // The parser names the program only; the synopsis says which subcommand this is.
     const qsizetype firstLineEnd = text.indexOf(QLatin1Char('\n'));
     text.replace(0, firstLineEnd, QStringLiteral("Usage: quellmark-cli ") + synopsis);
-    QTextStream(stdout) << text;
+    text +=
+        QStringLiteral("\nExit status:\n"
+                       "  0  everything was examined and written\n"
+                       "  1  an error: nothing, or not all, was written\n"
+                       "  2  bad usage\n"
+                       "  3  written, but some items could not be examined (counted on standard error)\n");
+    return write(text.toUtf8(), QString());
 }
 
-int CliOutput::emitCsv(const CsvWriter& csv, const QString& file)
+QByteArray CliOutput::rawPath(const QString& argument)
 {
-    if (!file.isEmpty()) {
-        if (const auto failure = csv.writeTo(file)) {
-            error(QStringLiteral("cannot write %1: %2").arg(file, *failure));
-            return CliCommand::kFailed;
-        }
-        return CliCommand::kOk;
+    return RawText::toBytes(argument);
+}
+
+QString CliOutput::shown(const QString& argument)
+{
+    return RawText::display(argument);
+}
+
+QString CliOutput::shown(const QByteArray& rawPath)
+{
+    return RawText::display(RawText::fromBytes(rawPath));
+}
+
+int CliOutput::write(const QByteArray& bytes, const QString& destination)
+{
+    OutputTarget out;
+    std::optional<QString> failure = out.open(rawPath(destination));
+    if (!failure) {
+        out.write(bytes);
+        failure = out.finish(); // says why a write failed
     }
-    QFile out;
-    if (!out.open(stdout, QIODevice::WriteOnly) || out.write(csv.bytes()) != csv.bytes().size() ||
-        !out.flush()) {
-        error(QStringLiteral("cannot write to standard output: %1").arg(out.errorString()));
+    return failure ? cannotWrite(destination, *failure) : CliCommand::kOk;
+}
+
+int CliOutput::cannotWrite(const QString& destination, const QString& reason)
+{
+    const QString where = destination.isEmpty() || destination == QLatin1String("-")
+                              ? QStringLiteral("standard output")
+                              : shown(destination);
+    note(QStringLiteral("cannot write to %1: %2").arg(where, reason));
+    return CliCommand::kFailed;
+}
+
+int CliOutput::loadApps()
+{
+    const ApplicationInventory::Loaded loaded = ApplicationInventory::load(ApplicationDiscovery());
+    return searchStatus(loaded.failure, loaded.unreadableLines);
+}
+
+int CliOutput::searchStatus(const QString& failure, qsizetype unreadableLines)
+{
+    if (!failure.isEmpty()) {
+        note(QStringLiteral("the application search failed: %1").arg(shown(failure)));
         return CliCommand::kFailed;
+    }
+    if (unreadableLines > 0) {
+        note(QStringLiteral("%1 result(s) of the application search could not be read (not UTF-8) "
+                            "and were left out")
+                 .arg(unreadableLines));
+        return CliCommand::kPartial;
     }
     return CliCommand::kOk;
 }
@@ -68,4 +138,9 @@ int CliOutput::emitCsv(const CsvWriter& csv, const QString& file)
 void CliOutput::error(const QString& message)
 {
     QTextStream(stderr) << "quellmark-cli: " << message << "\nTry 'quellmark-cli --help'.\n";
+}
+
+void CliOutput::note(const QString& message)
+{
+    QTextStream(stderr) << "quellmark-cli: " << message << '\n';
 }

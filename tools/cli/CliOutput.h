@@ -1,27 +1,57 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-class CsvWriter;
+#include <optional>
+
+class QCommandLineOption;
 class QCommandLineParser;
 
-// What the subcommands share: option parsing with usage errors, help, and CSV output.
+// What the subcommands share: option parsing with usage errors, help, messages,
+// writing output, and loading the application list.
 class CliOutput
 {
 public:
     // Adds -h/--help (the parser's own also offers Qt's internal options).
     static void addHelpOption(QCommandLineParser& parser);
-    // Parses `arguments` (starting with the subcommand's name). On a bad option or a
-    // number of positional arguments outside [minimum, maximum] (maximum -1: any) prints
-    // the problem and a usage hint on standard error and returns false.
+    // Parses `arguments` (starting with the subcommand's name). On a bad option, an
+    // empty positional argument, or a number of them outside [minimum, maximum]
+    // (maximum -1: any) prints the problem and a usage hint on standard error and
+    // returns false.
     static bool parse(QCommandLineParser& parser, const QStringList& arguments, int minimumPositional,
                       int maximumPositional = -1);
-    static void printHelp(const QCommandLineParser& parser, const QString& synopsis);
+    // -o/--output FILE, as every command that writes a file takes it.
+    static QCommandLineOption outputOption();
+    // Its value after parse(): "" for standard output; nothing, after a usage message, when
+    // it was given empty.
+    static std::optional<QString> destination(const QCommandLineParser& parser,
+                                              const QCommandLineOption& output);
+    // Prints the help with the synopsis and the exit statuses; the exit status.
+    static int printHelp(const QCommandLineParser& parser, const QString& synopsis);
 
-    // Writes the CSV to standard output, or atomically to `file` when given; returns
-    // the exit status (1 with a message on standard error when it cannot be written).
-    static int emitCsv(const CsvWriter& csv, const QString& file);
+    // The file-system bytes an argument was given as.
+    static QByteArray rawPath(const QString& argument);
+    // An argument or a path as a message shows it.
+    static QString shown(const QString& argument);
+    static QString shown(const QByteArray& rawPath);
 
+    // Writes `bytes` to `destination` (see OutputTarget; "" is standard output); the exit
+    // status, 1 with a message on standard error when they cannot be written.
+    static int write(const QByteArray& bytes, const QString& destination);
+    // Says that `destination` cannot be written, and why; the exit status 1.
+    static int cannotWrite(const QString& destination, const QString& reason);
+
+    // Loads the installed applications into the registry, as --apps asks. The exit status
+    // so far: 1 with a message when the application search failed, 3 when some of its
+    // results could not be read.
+    static int loadApps();
+    // The message and status for an application search that went wrong (see loadApps).
+    static int searchStatus(const QString& failure, qsizetype unreadableLines);
+
+    // A usage problem, with a hint at --help.
     static void error(const QString& message);
+    // A problem while running.
+    static void note(const QString& message);
 };

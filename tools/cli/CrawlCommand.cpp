@@ -1,23 +1,23 @@
 #include "tools/cli/CrawlCommand.h"
 
 #include "core/CsvWriter.h"
+#include "core/PosixError.h"
 #include "crawl/TreeWalker.h"
-#include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliOutput.h"
 #include "tools/cli/OriginLines.h"
+#include "tools/cli/OutputTarget.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTextStream>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -90,7 +90,8 @@ int CrawlCommand::run(const QStringList& arguments)
         "Lists every entry below FOLDER that carries a provenance value (with --quarantine also\n"
         "those with a quarantine value) as CSV (Filename,Provenance ID,Quarantine App,Path), in\n"
         "walk order: the bytes the crawl window's \"Save Folder to CSV\" writes, with the header\n"
-        "even when nothing is listed. Folders that cannot be read are passed over and counted."));
+        "even when nothing is listed. Folders and entries that cannot be read are passed over and\n"
+        "counted on standard error."));
     CliOutput::addHelpOption(parser);
     const QCommandLineOption quarantine(QStringLiteral("quarantine"),
                                         QStringLiteral("Also examine the quarantine attribute."));
@@ -100,13 +101,10 @@ int CrawlCommand::run(const QStringList& arguments)
     const QCommandLineOption threads(QStringLiteral("threads"),
                                      QStringLiteral("Walk with N threads (default: one per processor)."),
                                      QStringLiteral("N"));
-    const QCommandLineOption output(
-        {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Write the CSV to FILE (replaced atomically) instead of standard output."),
-        QStringLiteral("FILE"));
+    const QCommandLineOption output = CliOutput::outputOption();
     const QCommandLineOption noSidecars(
         QStringLiteral("no-sidecars"),
-        QStringLiteral("List AppleDouble files (._name) as entries, and do not lend their attributes to\n"
+        QStringLiteral("List AppleDouble files (._name) as entries, and do not lend their attributes to "
                        "the files they belong to."));
     parser.addOptions({quarantine, apps, threads, output, noSidecars});
     OriginLines origin(QStringLiteral("csv"));
@@ -114,13 +112,10 @@ int CrawlCommand::run(const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
     if (!CliOutput::parse(parser, arguments, 1, 1))
         return kUsage;
-    if (parser.isSet(QStringLiteral("help"))) {
-        CliOutput::printHelp(parser,
-                             QStringLiteral("crawl [--quarantine] [--apps] [--no-sidecars] [--threads N] "
-                                            "[--output FILE] ") +
-                                 origin.synopsis() + QStringLiteral(" FOLDER"));
-        return kOk;
-    }
+    if (parser.isSet(QStringLiteral("help")))
+        return CliOutput::printHelp(parser, QStringLiteral("crawl [--quarantine] [--apps] [--no-sidecars] "
+                                                           "[--threads N] [--output FILE] ") +
+                                                origin.synopsis() + QStringLiteral(" FOLDER"));
     if (!origin.read(parser))
         return kUsage;
 
@@ -136,26 +131,30 @@ int CrawlCommand::run(const QStringList& arguments)
             return kUsage;
         }
     }
-    const QString folder = parser.positionalArguments().constFirst();
-    if (parser.isSet(apps))
-        ApplicationInventory::load(ApplicationDiscovery());
+    const std::optional<QString> destination = CliOutput::destination(parser, output);
+    if (!destination)
+        return kUsage;
+    const QByteArray folder = CliOutput::rawPath(parser.positionalArguments().constFirst());
+    int status = kOk;
+    if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
+        return kFailed;
 
-    // To standard output the lines go as they are found; a file is replaced at the end, whole.
-    const QString file = parser.value(output);
+    // Opened first, so that a destination that cannot be written fails before a long walk.
+    OutputTarget out;
+    if (const auto failure = out.open(CliOutput::rawPath(*destination)))
+        return CliOutput::cannotWrite(*destination, *failure);
+    // Lines go out as they are found; a write that fails stops the walk.
+    std::atomic_bool stop{false};
+    options.stop = &stop;
     CsvWriter csv(Crawled::csvHeader());
-    QFile out;
-    bool outFailed = false;
-    if (file.isEmpty())
-        out.open(stdout, QIODevice::WriteOnly);
-    auto flush = [&] {
-        if (!file.isEmpty() || outFailed)
-            return;
-        const QByteArray bytes = csv.takeBytes();
-        outFailed = out.write(bytes) != bytes.size();
-    };
     // JSON lines: each listed record's origin is read from its path, the databases once.
     QByteArray jsonLines;
-    origin.setAnchor(QFile::encodeName(folder));
+    const auto pending = [&] { return origin.isJsonLines() ? jsonLines.size() : csv.bytes().size(); };
+    auto flush = [&] {
+        if (!out.write(origin.isJsonLines() ? std::exchange(jsonLines, {}) : csv.takeBytes()))
+            stop = true;
+    };
+    origin.setAnchor(folder);
     TreeWalker walker(options);
     TreeWalker::Result result;
     {
@@ -168,26 +167,27 @@ int CrawlCommand::run(const QStringList& arguments)
                 else
                     csv.addRow(record.csvFields());
             }
-            if (csv.bytes().size() >= 64 * 1024)
+            if (pending() >= 64 * 1024)
                 flush();
         });
     }
     if (result.rootError != 0) {
-        QTextStream(stderr) << "quellmark-cli: cannot read " << folder << ": "
-                            << QString::fromLocal8Bit(std::strerror(result.rootError)) << '\n';
+        out.abandon();
+        CliOutput::note(QStringLiteral("cannot read %1: %2")
+                            .arg(CliOutput::shown(folder), posixError(result.rootError).description));
         return kFailed;
     }
-    if (result.unreadableFolders > 0)
-        QTextStream(stderr) << "quellmark-cli: " << result.unreadableFolders
-                            << " folder(s) could not be read and were passed over\n";
-    if (origin.isJsonLines())
-        return OriginLines::write(jsonLines, file);
-    if (!file.isEmpty())
-        return CliOutput::emitCsv(csv, file);
     flush();
-    if (outFailed || !out.flush()) {
-        CliOutput::error(QStringLiteral("cannot write to standard output: %1").arg(out.errorString()));
-        return kFailed;
+    if (const auto failure = out.finish())
+        return CliOutput::cannotWrite(*destination, *failure);
+    if (result.unreadableFolders > 0) {
+        CliOutput::note(QStringLiteral("%1 folder(s) could not be read and were passed over")
+                            .arg(result.unreadableFolders));
+        status = combined(status, kPartial);
     }
-    return kOk;
+    if (result.unreadableEntries > 0) {
+        CliOutput::note(QStringLiteral("%1 entries could not be examined").arg(result.unreadableEntries));
+        status = combined(status, kPartial);
+    }
+    return status;
 }

@@ -1,32 +1,18 @@
 #include "tools/cli/FilesCommand.h"
 
+#include "core/AbsolutePath.h"
+#include "core/PosixError.h"
 #include "drop/FileInfo.h"
-#include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliOutput.h"
 #include "tools/cli/OriginLines.h"
+#include "tools/cli/OutputTarget.h"
 
 #include <QCommandLineParser>
-#include <QDir>
-#include <QFile>
 #include <QTextStream>
-#include <QUrl>
 
 namespace {
 
 const QString kSynopsis = QStringLiteral("files [--apps] [--no-sidecars] PATH...");
-
-// The URL a file manager hands over for `path`: absolute, its bytes percent-encoded.
-QUrl dropUrl(const QString& path)
-{
-    QByteArray raw = QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
-    // A folder named with its "/" keeps it, as the drag of a folder can carry one.
-    if (path.endsWith(QLatin1Char('/')) && !raw.endsWith('/'))
-        raw += '/';
-    QUrl url;
-    url.setScheme(QStringLiteral("file"));
-    url.setPath(QString::fromLatin1(raw.toPercentEncoding("/")), QUrl::TolerantMode);
-    return url;
-}
 
 } // namespace
 
@@ -45,8 +31,10 @@ int FilesCommand::run(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Prints, for each PATH in order, the line that copying its row in the drop window\n"
-                       "gives: name | path | provenance | quarantine. A path that does not exist is\n"
-                       "listed with empty values, as a dropped file that has gone away."));
+                       "gives: name | path | provenance | quarantine, with a folder's path ending in \"/\"\n"
+                       "and control characters shown as their pictures. A path that cannot be examined\n"
+                       "(it does not exist, or cannot be read) is listed with empty values and named on\n"
+                       "standard error."));
     CliOutput::addHelpOption(parser);
     const QCommandLineOption apps(
         QStringLiteral("apps"), QStringLiteral("Load the installed applications first, so that a provenance "
@@ -62,10 +50,8 @@ int FilesCommand::run(const QStringList& arguments)
                                  QStringLiteral("PATH..."));
     if (!CliOutput::parse(parser, arguments, 0))
         return kUsage;
-    if (parser.isSet(QStringLiteral("help"))) {
-        CliOutput::printHelp(parser, kSynopsis);
-        return kOk;
-    }
+    if (parser.isSet(QStringLiteral("help")))
+        return CliOutput::printHelp(parser, kSynopsis);
     origin.setSidecars(!parser.isSet(noSidecars));
     if (!origin.read(parser))
         return kUsage;
@@ -76,22 +62,35 @@ int FilesCommand::run(const QStringList& arguments)
         return kUsage;
     }
 
-    if (parser.isSet(apps))
-        ApplicationInventory::load(ApplicationDiscovery());
-    QTextStream out(stdout);
-    out.setEncoding(QStringConverter::Utf8);
-    for (const QString& path : paths) {
-        const FileDetail detail = FileInfo::detailFor(dropUrl(path), !parser.isSet(noSidecars));
-        if (origin.isJsonLines())
-            out << QString::fromUtf8(
-                origin.line(detail.name, detail.path, detail.provenanceID, detail.quarantineApp));
-        else
-            out << detail.exportText() << '\n';
-    }
-    out.flush();
-    if (out.status() != QTextStream::Ok) {
-        CliOutput::error(QStringLiteral("cannot write to standard output"));
+    int status = kOk;
+    if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
         return kFailed;
+    OutputTarget out;
+    out.open({});
+    qsizetype unexamined = 0;
+    for (const QString& argument : paths) {
+        const QByteArray given = CliOutput::rawPath(argument);
+        int failure = 0;
+        const auto absolute = AbsolutePath::of(given);
+        const FileDetail detail =
+            FileInfo::detailFor(absolute ? *absolute : given, given, !parser.isSet(noSidecars), &failure);
+        if (!absolute && failure == 0)
+            failure = int(absolute.error().code);
+        out.write(origin.isJsonLines()
+                      ? origin.line(detail.name, detail.path, detail.provenanceID, detail.quarantineApp)
+                      : detail.exportText().toUtf8() + '\n');
+        if (failure != 0) {
+            ++unexamined;
+            CliOutput::note(QStringLiteral("cannot examine %1: %2")
+                                .arg(CliOutput::shown(argument), posixError(failure).description));
+        }
     }
-    return kOk;
+    if (const auto failure = out.finish())
+        return CliOutput::cannotWrite({}, *failure);
+    if (unexamined > 0) {
+        CliOutput::note(
+            QStringLiteral("%1 of %2 path(s) could not be examined").arg(unexamined).arg(paths.size()));
+        status = combined(status, kPartial);
+    }
+    return status;
 }

@@ -3,13 +3,11 @@
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
 #include "origin/OriginJson.h"
-#include "tools/cli/CliCommand.h"
 #include "tools/cli/CliOutput.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTextStream>
 
 namespace {
@@ -124,22 +122,4 @@ QByteArray OriginLines::line(const QString& name, const QString& encodedPath, co
     for (const QString& note : details.notes)
         warn(QStringLiteral("%1: %2").arg(QFile::decodeName(path), note));
     return OriginJson::line(name, encodedPath, provenanceID, quarantineApp, details) + '\n';
-}
-
-int OriginLines::write(const QByteArray& bytes, const QString& file)
-{
-    if (!file.isEmpty()) {
-        QSaveFile out(file);
-        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-            CliOutput::error(QStringLiteral("cannot write %1: %2").arg(file, out.errorString()));
-            return CliCommand::kFailed;
-        }
-        return CliCommand::kOk;
-    }
-    QFile out;
-    if (!out.open(stdout, QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush()) {
-        CliOutput::error(QStringLiteral("cannot write to standard output: %1").arg(out.errorString()));
-        return CliCommand::kFailed;
-    }
-    return CliCommand::kOk;
 }

@@ -40,9 +40,6 @@ public:
     QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
                     const QString& quarantineApp);
 
-    // Writes `bytes` to standard output, or atomically to `file` when given; the exit status.
-    static int write(const QByteArray& bytes, const QString& file);
-
 private:
     MacSources sourcesFor(const QByteArray& rawPath) const;
     const OriginDatabases* databasesFor(const QByteArray& rawPath);

@@ -1,13 +1,17 @@
+#include "core/RawText.h"
 #include "tools/cli/AppsCommand.h"
 #include "tools/cli/CliCommand.h"
+#include "tools/cli/CliOutput.h"
 #include "tools/cli/CrawlCommand.h"
 #include "tools/cli/FilesCommand.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include <cstdio>
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -21,37 +25,49 @@ std::vector<std::unique_ptr<CliCommand>> commands()
     return list;
 }
 
-void printOverview(FILE* stream, const std::vector<std::unique_ptr<CliCommand>>& list)
+QString overview(const std::vector<std::unique_ptr<CliCommand>>& list)
 {
-    QTextStream out(stream);
+    QString text;
+    QTextStream out(&text);
     out << "Usage: quellmark-cli COMMAND [OPTIONS]\n\n"
         << "Shows where files came from: their provenance and quarantine attributes.\n\nCommands:\n";
     for (const auto& command : list)
         out << "  " << command->name().leftJustified(8) << command->summary() << '\n';
-    out << "\nRun quellmark-cli COMMAND --help for the options of a command.\n";
+    out << "\nRun quellmark-cli COMMAND --help for the options and exit statuses of a command.\n";
+    return text;
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // A standard stream the caller closed must not be reused by the next file we open, or output
+    // meant for it would land there: it gets /dev/null, opened so that writes to it fail.
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quellmark-cli"));
     const auto list = commands();
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    // Arguments are file-system bytes: carried through the parser without loss, never
+    // decoded and encoded again (QCoreApplication::arguments() would replace bytes
+    // that are not UTF-8).
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(RawText::fromBytes(argv[i]));
     if (arguments.isEmpty()) {
-        printOverview(stderr, list);
+        QTextStream(stderr) << overview(list);
         return CliCommand::kUsage;
     }
-    if (arguments.first() == QLatin1String("--help") || arguments.first() == QLatin1String("-h")) {
-        printOverview(stdout, list);
-        return CliCommand::kOk;
-    }
+    if (arguments.first() == QLatin1String("--help") || arguments.first() == QLatin1String("-h"))
+        return CliOutput::write(overview(list).toUtf8(), QString());
     for (const auto& command : list) {
         if (command->name() == arguments.first())
             return command->run(arguments);
     }
-    QTextStream(stderr) << "quellmark-cli: unknown command '" << arguments.first() << "'\n\n";
-    printOverview(stderr, list);
+    QTextStream(stderr) << "quellmark-cli: unknown command '" << CliOutput::shown(arguments.first())
+                        << "'\n\n"
+                        << overview(list);
     return CliCommand::kUsage;
 }

@@ -1,0 +1,274 @@
+#include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kLevel(200, 'd'); // 22 of them: far past PATH_MAX
+const QByteArray kHeader("Filename,Provenance ID,Quarantine App,Path\n");
+
+QByteArray readFile(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    return fd < 0 ? QByteArray("<none>") : ToolRun::drain(fd);
+}
+
+} // namespace
+
+// quellmark-cli under hostile conditions: arguments that are not UTF-8 or reach past PATH_MAX,
+// items that cannot be read, application searches that fail.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    TestTree m_tree;
+    QByteArray m_root, m_cli, m_deep;
+    QByteArray m_crawled; // the CSV of crawling ROOT/folder
+
+    QByteArray at(const QByteArray& relative) const { return m_root + '/' + relative; }
+
+    ToolRun::Outcome cli(QByteArrayList arguments, const QByteArray& folder = {})
+    {
+        for (QByteArray& argument : arguments)
+            argument.replace("ROOT", m_root);
+        return ToolRun{m_cli, arguments, folder.isEmpty() ? m_root : at(folder)}.run();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_tree.isValid(), m_tree.problem());
+        m_root = QFile::encodeName(m_tree.root());
+        m_cli = ToolRun::built("quellmark-cli");
+        m_tree.setProvenance(m_tree.file(QStringLiteral("folder/f")), "\x01");
+        m_tree.setProvenance(m_tree.file(QStringLiteral("folder/inner/g")), "\x02");
+        QCOMPARE(::mkdir(m_tree.rawPath("odd\xff").constData(), 0755), 0);
+        m_tree.setRawAttribute(m_tree.rawFile("odd\xff/f"), "user.com.apple.provenance", "\x0a");
+        // As nobody, one file of these cannot be examined.
+        m_tree.setProvenance(m_tree.file(QStringLiteral("part/open")), "\x03");
+        const QString locked = m_tree.file(QStringLiteral("part/locked"));
+        m_tree.setProvenance(locked, "\x04");
+        QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0), 0);
+        m_tree.setProvenance(m_tree.folder(QStringLiteral("apps/Tool.app")), "\x01");
+        qputenv("QUELLMARK_APP_ROOTS", at("apps"));
+        // A working folder deeper than PATH_MAX, made one relative step at a time.
+        m_deep = (kLevel + '/').repeated(22) + "end";
+        const QString script =
+            QStringLiteral("cd -P \"$0\" && for i in $(seq 22); do mkdir $1 && cd -P $1 || exit 1; "
+                           "done && mkdir end && touch end/f29 && "
+                           "setfattr -n user.com.apple.provenance -v 0x29 end/f29");
+        QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), script, m_tree.root(),
+                                                          QString::fromLatin1(kLevel)}),
+                 0);
+        m_crawled = cli({"crawl", "ROOT/folder"}).out;
+        QCOMPARE(m_crawled, kHeader + "f,\xe2\x9d\x93 0x01,," + at("folder/f") + "\ng,\xe2\x9d\x93 0x02,," +
+                                at("folder/inner/g") + '\n');
+        m_tree.openToOthers();
+    }
+
+    void cleanupTestCase()
+    {
+        QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), m_tree.root()});
+    }
+
+    void arguments_data()
+    {
+        QTest::addColumn<QByteArray>("folder"); // working folder below ROOT; DEEP: deeper than PATH_MAX
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out"); // ROOT and DEEP as above; "❓ " written as "? "
+        QTest::addColumn<QByteArray>("err");
+        const auto row = [](const char* tag, const QByteArray& folder, const QByteArrayList& arguments,
+                            int status, const QByteArray& out, const QByteArray& err = {}) {
+            QTest::newRow(tag) << folder << arguments << status << out << err;
+        };
+        row("files, a name that is not UTF-8", {}, {"files", "ROOT/odd\xff/f"}, 0,
+            "f | ROOT/odd%FF/f | ? 0x0a | \n");
+        row("crawl, a name that is not UTF-8", {}, {"crawl", "odd\xff"}, 0,
+            kHeader + "f,? 0x0a,,ROOT/odd%FF/f\n");
+        row("crawl ., its own path", "folder/inner", {"crawl", "."}, 0,
+            kHeader + "g,? 0x02,,ROOT/folder/inner/g\n");
+        row("crawl .., its own path", "folder/inner", {"crawl", "../inner/.."}, 0,
+            kHeader + "f,? 0x01,,ROOT/folder/f\ng,? 0x02,,ROOT/folder/inner/g\n");
+        row("files, folders end in /", "folder", {"files", ".", "inner", "../folder/inner/"}, 0,
+            "folder | ROOT/folder/ |  | \ninner | ROOT/folder/inner/ |  | \ninner | ROOT/folder/inner/ |  | "
+            "\n");
+        row("files, deep working folder", "DEEP", {"files", "f29", "../end/./f29"}, 0,
+            "f29 | ROOT/DEEP/f29 | ? 0x29 | \nf29 | ROOT/DEEP/f29 | ? 0x29 | \n");
+        row("crawl ., deep working folder", "DEEP", {"crawl", "--threads=2", "."}, 0,
+            kHeader + "f29,? 0x29,,ROOT/DEEP/f29\n");
+        row("crawl, empty folder argument", {}, {"crawl", ""}, 2, {},
+            "quellmark-cli: an empty argument is not a path\n");
+        row("files, empty path", {}, {"files", "folder/f", ""}, 2, {},
+            "quellmark-cli: an empty argument is not a path\n");
+        row("apps, empty output", {}, {"apps", "--output="}, 2, {},
+            "quellmark-cli: an empty argument is not a path\n");
+        row("crawl, output named in bytes that are not UTF-8", {},
+            {"crawl", "-o", "odd\xff/out\xfe.csv", "folder"}, 0, {});
+    }
+
+    void arguments()
+    {
+        QFETCH(QByteArray, folder);
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        folder.replace("DEEP", m_deep);
+        out.replace("DEEP", m_deep).replace("ROOT", m_root).replace("? ", "\xe2\x9d\x93 ");
+        const ToolRun::Outcome outcome = cli(arguments, folder);
+        QCOMPARE(outcome.out, out);
+        QVERIFY2(err.isEmpty() ? outcome.err.isEmpty() : outcome.err.startsWith(err),
+                 outcome.err.constData());
+        QCOMPARE(outcome.status, status);
+        if (arguments.contains("-o")) { // written under exactly that name
+            QCOMPARE(readFile(at("odd\xff/out\xfe.csv")), m_crawled);
+            QCOMPARE(::unlink(at("odd\xff/out\xfe.csv").constData()), 0);
+        }
+    }
+
+    void mountPointAboveDeepFolder()
+    {
+        // Naming a folder past PATH_MAX climbs through its parents; at a mount point the parent lists the
+        // folder the mount covers, not the mounted one.
+        if (::geteuid() != 0)
+            QSKIP("mounting needs root");
+        ToolRun call{m_cli, {"files", "f"}, m_root + '/' + m_deep + "/mnt/x"};
+        const QByteArray mountPoint = m_deep + "/mnt";
+        const QByteArrayList names = m_deep.split('/'); // split here: the child only makes system calls
+        const char* root = m_root.constData();
+        call.inChild = [&names, root] {
+            if (::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 || ::chdir(root) != 0)
+                return false;
+            // Reached one name at a time, then mounted relative to there.
+            for (const QByteArray& name : names) {
+                if (::chdir(name.constData()) != 0)
+                    return false;
+            }
+            if (::mkdir("mnt", 0755) != 0 || ::mount("none", "mnt", "tmpfs", 0, nullptr) != 0 ||
+                ::mkdir("mnt/x", 0755) != 0)
+                return false;
+            const int file = ::open("mnt/x/f", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            return file >= 0 && ::close(file) == 0 && ::chdir("/") == 0;
+        };
+        const ToolRun::Outcome outcome = call.run();
+        QCOMPARE(outcome.err, QByteArray());
+        QCOMPARE(outcome.out, "f | " + at(mountPoint) + "/x/f |  | \n");
+        QCOMPARE(outcome.status, 0);
+    }
+
+    void partialResults_data()
+    {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("files, all examined")
+            << QByteArrayList{"files", "ROOT/part/open"} << 0
+            << QByteArray("open | ROOT/part/open | ? 0x03 | \n") << QByteArray();
+        QTest::newRow("files, one locked, one missing")
+            << QByteArrayList{"files", "ROOT/part/locked", "ROOT/part/open", "ROOT/part/missing"} << 3
+            << QByteArray("locked | ROOT/part/locked |  | \nopen | ROOT/part/open | ? 0x03 | \n"
+                          "missing | ROOT/part/missing |  | \n")
+            << QByteArray("quellmark-cli: cannot examine ROOT/part/locked: Permission denied\n"
+                          "quellmark-cli: cannot examine ROOT/part/missing: No such file or directory\n"
+                          "quellmark-cli: 2 of 3 path(s) could not be examined\n");
+        QTest::newRow("crawl, a locked file")
+            << QByteArrayList{"crawl", "ROOT/part"} << 3 << kHeader + "open,? 0x03,,ROOT/part/open\n"
+            << QByteArray("quellmark-cli: 1 entries could not be examined\n");
+        QTest::newRow("crawl, all examined") << QByteArrayList{"crawl", "ROOT/folder/inner"} << 0
+                                             << kHeader + "g,? 0x02,,ROOT/folder/inner/g\n"
+                                             << QByteArray();
+    }
+
+    void partialResults()
+    {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        for (QByteArray* text : {&out, &err})
+            text->replace("ROOT", m_root).replace("? ", "\xe2\x9d\x93 ");
+        for (QByteArray& argument : arguments)
+            argument.replace("ROOT", m_root);
+        // As nobody: for root, permission bits stop nothing.
+        ToolRun call{m_cli, arguments};
+        call.unprivileged = true;
+        const ToolRun::Outcome outcome = call.run();
+        QCOMPARE(outcome.out, out);
+        QCOMPARE(outcome.err, err);
+        QCOMPARE(outcome.status, status);
+    }
+
+    void failedSearch_data()
+    {
+        QTest::addColumn<QByteArray>("finder"); // the script beside the tool; empty: none
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out"); // APP: the application's path
+        QTest::addColumn<QByteArray>("err"); // FINDER: the finder's path
+        const QByteArray lists = "echo \"$QUELLMARK_APP_ROOTS/Tool.app\"\n";
+        const QByteArray crawled = kHeader + "f,✅ APP,,ROOT/folder/f\ng,? 0x02,,ROOT/folder/inner/g\n";
+        const QByteArray failed = "quellmark-cli: the application search failed: FINDER ";
+        for (const char* command : {"apps", "crawl", "files"}) {
+            QByteArrayList arguments{command};
+            if (qstrcmp(command, "apps") != 0)
+                arguments << "--apps" << (qstrcmp(command, "crawl") ? "ROOT/folder/f" : "ROOT/folder");
+            // With the list loaded, a provenance value of an application shows the application.
+            const QByteArray listed = qstrcmp(command, "apps") == 0
+                                          ? "Filepath,Provenance ID,Quarantine App\n"
+                                            "APP,0x01,no app\n"
+                                      : qstrcmp(command, "crawl") == 0 ? crawled
+                                                                       : "f | ROOT/folder/f | ✅ APP | \n";
+            QTest::addRow("%s, no finder", command)
+                << QByteArray() << arguments << 1 << QByteArray()
+                << QByteArray("quellmark-cli: the application search failed: cannot run FINDER: ");
+            QTest::addRow("%s, finder fails", command)
+                << lists + "exit 4" << arguments << 1 << QByteArray() << failed + "exited with status 4\n";
+            QTest::addRow("%s, finder killed", command) << lists + "kill -9 $$" << arguments << 1
+                                                        << QByteArray() << failed + "was ended by a signal\n";
+            QTest::addRow("%s, a result not UTF-8", command)
+                << lists + "printf '/Applications/\\377.app\\n'" << arguments << 3 << listed
+                << QByteArray("quellmark-cli: 1 result(s) of the application search could not be read (not "
+                              "UTF-8) and were left out\n");
+            QTest::addRow("%s, finder works", command) << lists << arguments << 0 << listed << QByteArray();
+        }
+    }
+
+    void failedSearch()
+    {
+        QFETCH(QByteArray, finder);
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        // A copy of the tool, which runs the finder beside it.
+        TestTree bin;
+        const QString tool = bin.path(QStringLiteral("quellmark-cli"));
+        QVERIFY(QFile::copy(QFile::decodeName(m_cli), tool));
+        const QByteArray finderPath = QFile::encodeName(bin.path(QStringLiteral("quellmark-find-apps")));
+        if (!finder.isEmpty()) {
+            bin.rawFile("quellmark-find-apps", "#!/bin/sh\n" + finder + '\n');
+            QCOMPARE(::chmod(finderPath.constData(), 0755), 0);
+        }
+        for (QByteArray& argument : arguments)
+            argument.replace("ROOT", m_root);
+        out.replace("APP", at("apps/Tool.app")).replace("ROOT", m_root).replace("? ", "\xe2\x9d\x93 ");
+        err.replace("FINDER", finderPath);
+        const ToolRun::Outcome outcome = ToolRun{QFile::encodeName(tool), arguments}.run();
+        QCOMPARE(outcome.out, out);
+        QVERIFY2(outcome.err.startsWith(err), outcome.err.constData());
+        QCOMPARE(outcome.status, status);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,238 @@
+#include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <future>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray readFile(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    return fd < 0 ? QByteArray("<none>") : ToolRun::drain(fd);
+}
+
+// What arrives on `fd` until its writer is gone, or nothing came for five seconds (so that a
+// writer that never comes cannot hold the test); then closes it.
+QByteArray readWhileWritten(int fd)
+{
+    QByteArray bytes;
+    char buffer[4096];
+    pollfd ready{fd, POLLIN, 0};
+    while (::poll(&ready, 1, 5000) > 0) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            bytes.append(buffer, n);
+        else if (n == 0 || errno != EAGAIN)
+            break;
+    }
+    ::close(fd);
+    return bytes;
+}
+
+struct stat statOf(const QByteArray& path)
+{
+    struct stat st
+    {};
+    ::lstat(path.constData(), &st);
+    return st;
+}
+
+} // namespace
+
+// Where quellmark-cli writes: a file replaced whole or not at all, and everything that is no
+// regular file (FIFOs, devices, terminals, sockets, standard output) written into, never replaced.
+class TestCliOutputs : public QObject
+{
+    Q_OBJECT
+
+    TestTree m_tree;
+    QByteArray m_root, m_cli;
+    QByteArray m_crawled; // the CSV of crawling ROOT/folder
+    QByteArray m_apps;    // the CSV of the application list
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_tree.isValid(), m_tree.problem());
+        m_root = QFile::encodeName(m_tree.root());
+        m_cli = ToolRun::built("quellmark-cli");
+        m_tree.setProvenance(m_tree.file(QStringLiteral("folder/f")), "\x01");
+        m_tree.setProvenance(m_tree.folder(QStringLiteral("apps/Tool.app")), "\x01");
+        qputenv("QUELLMARK_APP_ROOTS", m_root + "/apps");
+        m_crawled = ToolRun{m_cli, {"crawl", m_root + "/folder"}}.run().out;
+        QCOMPARE(m_crawled, "Filename,Provenance ID,Quarantine App,Path\nf,\xe2\x9d\x93 0x01,," + m_root +
+                                "/folder/f\n");
+        m_apps = ToolRun{m_cli, {"apps"}}.run().out;
+        QCOMPARE(m_apps, "Filepath,Provenance ID,Quarantine App\n" + m_root + "/apps/Tool.app,0x01,no app\n");
+    }
+
+    void cleanupTestCase()
+    {
+        // Whatever went wrong above, the system's devices must be what they were.
+        QCOMPARE(statOf("/dev/null").st_rdev, makedev(1, 3));
+        QCOMPARE(statOf("/dev/full").st_rdev, makedev(1, 7));
+        QVERIFY(S_ISCHR(statOf("/dev/null").st_mode) && S_ISCHR(statOf("/dev/full").st_mode));
+    }
+
+    void outputs_data()
+    {
+        QTest::addColumn<QByteArray>("command"); // the arguments before -o
+        QTest::addColumn<QByteArray>("kind");
+        for (const QByteArray command : {"apps", "crawl ROOT/folder"}) {
+            for (const char* kind : {"new file", "file behind a link", "file on a full disk", "folder",
+                                     "FIFO", "null device", "full device", "terminal", "socket", "-",
+                                     "/dev/stdout, a pipe", "/dev/stdout, a file", "standard output closed"})
+                QTest::addRow("%s, %s", command.constData(), kind) << command << QByteArray(kind);
+        }
+    }
+
+    void outputs()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, kind);
+        const QByteArray expected = command == "apps" ? m_apps : m_crawled;
+        TestTree place;
+        const QByteArray dir = QFile::encodeName(place.root());
+        ToolRun call{m_cli, command.replace("ROOT", m_root).split(' ') << "-o", m_root};
+        QByteArray destination = dir + "/out.csv";
+        std::future<QByteArray> received; // what a reader at the other end got
+        int terminal = -1;
+        const auto closeTerminal = qScopeGuard([&terminal] { terminal < 0 || ::close(terminal); });
+        int status = 0;
+        QByteArray err, delivered;
+        int device = -1; // the device number the destination must still have
+        if (kind == "file behind a link" || kind == "file on a full disk") {
+            QVERIFY(place.rawFile("target.csv", "earlier\n").size() > 0 &&
+                    ::chmod((dir + "/target.csv").constData(), 0640) == 0);
+            QVERIFY(::symlink("target.csv", destination.constData()) == 0);
+            if (kind == "file on a full disk") {
+                call.fileSizeLimit = 10;
+                status = 1;
+                err = "quellmark-cli: cannot write to " + destination + ": File too large\n";
+            }
+        } else if (kind == "folder") {
+            destination = dir;
+            status = 1;
+            err = "quellmark-cli: cannot write to " + dir + ": Is a directory\n";
+        } else if (kind == "FIFO") {
+            QVERIFY(::mkfifo(destination.constData(), 0600) == 0);
+            const int fifo = ::open(destination.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            received = std::async(std::launch::async, readWhileWritten, fifo);
+        } else if (kind.endsWith("device")) {
+            // As root, a copy of the device node in the test's folder: a fault could only replace the copy.
+            // Others cannot replace anything in /dev.
+            device = kind == "full device" ? makedev(1, 7) : makedev(1, 3);
+            destination = ::geteuid() != 0 ? QByteArray(kind == "full device" ? "/dev/full" : "/dev/null")
+                                           : dir + "/device";
+            if (::geteuid() == 0)
+                QVERIFY(::mknod(destination.constData(), S_IFCHR | 0666, dev_t(device)) == 0);
+            if (kind == "full device") {
+                status = 1;
+                err = "quellmark-cli: cannot write to " + destination + ": No space left on device\n";
+            }
+        } else if (kind == "terminal") {
+            const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+            QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+            destination = ::ptsname(master);
+            terminal = master; // kept open to the end: the terminal goes away with it
+            device = int(statOf(destination).st_rdev);
+
+        } else if (kind == "socket") {
+            const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            destination = dir + "/socket";
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            qstrncpy(address.sun_path, destination.constData(), sizeof address.sun_path);
+            QVERIFY(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    ::listen(server, 1) == 0);
+            received = std::async(std::launch::async, [server] {
+                pollfd ready{server, POLLIN, 0};
+                const int connection = ::poll(&ready, 1, 5000) > 0 ? ::accept(server, nullptr, nullptr) : -1;
+                ::close(server);
+                return connection < 0 ? QByteArray("<no connection>") : readWhileWritten(connection);
+            });
+        } else if (kind == "-" || kind == "/dev/stdout, a pipe") {
+            destination = kind == "-" ? "-" : "/dev/stdout";
+        } else if (kind == "standard output closed") {
+            destination = "-";
+            call.output = -2;
+            status = 1;
+            err = "quellmark-cli: cannot write to standard output: Bad file descriptor\n";
+        } else if (kind == "/dev/stdout, a file") {
+            destination = "/dev/stdout";
+            call.output =
+                ::open((dir + "/stdout.csv").constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        }
+        const struct stat before = statOf(destination);
+        call.arguments << destination;
+        const ToolRun::Outcome outcome = call.run();
+        if (call.output >= 0)
+            ::close(call.output);
+        QCOMPARE(outcome.err, err);
+        QCOMPARE(outcome.status, status);
+        if (received.valid())
+            delivered = received.get();
+        else if (kind == "terminal") // what the terminal holds, with its own line ends
+            delivered = readWhileWritten(::dup(terminal)).replace("\r\n", "\n");
+        else if (kind.startsWith('-') || kind == "/dev/stdout, a pipe")
+            delivered = outcome.out;
+        else if (kind == "/dev/stdout, a file")
+            delivered = readFile(dir + "/stdout.csv");
+        else if (kind.endsWith("file") || kind.endsWith("link") || kind.endsWith("disk"))
+            delivered = readFile(destination);
+        if (!kind.endsWith("device") && kind != "folder" && kind != "standard output closed")
+            QCOMPARE(delivered, status == 0 ? expected : QByteArray("earlier\n"));
+        // Written into, never replaced: the same kind of file, and for a device the same device.
+        const struct stat after = statOf(destination);
+        QCOMPARE(after.st_mode & S_IFMT, (kind == "new file" ? S_IFREG : before.st_mode & S_IFMT));
+        if (device >= 0)
+            QCOMPARE(after.st_rdev, dev_t(device));
+        if (kind.contains("link") || kind.contains("disk")) { // the link stays; the file keeps its mode
+            QCOMPARE(statOf(dir + "/target.csv").st_mode & 07777, mode_t(0640));
+            QCOMPARE(readFile(dir + "/target.csv"), delivered);
+        }
+        if (call.output < 0 && !kind.startsWith('-') && !kind.startsWith('/'))
+            QCOMPARE(outcome.out, QByteArray());
+        // Nothing half-written is left beside the destination.
+        QVERIFY2(!QDir(place.root()).entryList(QDir::Hidden | QDir::Files).join(u' ').contains(u".quellmark"),
+                 qPrintable(QDir(place.root()).entryList(QDir::Hidden | QDir::Files).join(u' ')));
+    }
+
+    void helpOntoFullDevice_data()
+    {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::newRow("overview") << QByteArrayList{"--help"};
+        for (const char* command : {"apps", "crawl", "files"})
+            QTest::addRow("%s", command) << QByteArrayList{command, "--help"};
+    }
+
+    void helpOntoFullDevice()
+    {
+        QFETCH(QByteArrayList, arguments);
+        const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        QVERIFY(full >= 0);
+        const ToolRun::Outcome outcome = ToolRun{m_cli, arguments, {}, full}.run();
+        ::close(full);
+        QCOMPARE(outcome.status, 1);
+        QCOMPARE(outcome.err,
+                 QByteArray("quellmark-cli: cannot write to standard output: No space left on device\n"));
+        // The same help to a pipe, with the exit statuses.
+        const ToolRun::Outcome shown = ToolRun{m_cli, arguments}.run();
+        QCOMPARE(shown.status, 0);
+        QVERIFY(
+            shown.out.contains(arguments.size() == 1 ? "COMMAND --help" : "  3  written, but some items"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliOutputs)
+#include "tst_clioutputs.moc"
