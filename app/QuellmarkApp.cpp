@@ -3,8 +3,9 @@
 #include "app/HelpCommands.h"
 #include "app/HelpView.h"
 #include "app/LaunchArguments.h"
-#include "core/PathEncoding.h"
 #include "app/PDFKitView.h"
+#include "core/AbsolutePath.h"
+#include "core/PathEncoding.h"
 #include "crawl/Crawler.h"
 #include "crawl/CrawlerView.h"
 #include "drop/DropView.h"
@@ -79,9 +80,12 @@ void QuellmarkApp::start(const LaunchArguments& launch)
         break;
     case LaunchArguments::Start::Drop: {
         QList<QUrl> files;
-        const QByteArray here = QFile::encodeName(QDir::currentPath());
         for (const QByteArray& path : launch.paths) {
-            const QByteArray absolute = path.startsWith('/') ? path : here + '/' + path;
+            // A folder on the way that cannot be named keeps the path as given, made absolute.
+            const PosixResult<QByteArray> resolved = AbsolutePath::of(path);
+            const QByteArray absolute = resolved ? resolved.value()
+                : path.startsWith('/')            ? path
+                                                  : QFile::encodeName(QDir::currentPath()) + '/' + path;
             // Percent-encoded bytes, not text: names that are not UTF-8 stay exact.
             files.append(QUrl::fromEncoded("file://" + encodePath(absolute).toLatin1()));
         }

@@ -139,7 +139,7 @@ private slots:
         // Paths as if dropped, relative ones from the working directory, bytes kept.
         const QString before = QDir::currentPath();
         QDir::setCurrent(tree.root());
-        app->start(LaunchArguments::parse({odd, "plain.txt"}));
+        app->start(LaunchArguments::parse({odd, "./plain.txt"})); // shown without "."
         QDir::setCurrent(before);
         auto* drop = qobject_cast<DropView*>(app->window(u"dropview"_s));
         QVERIFY(drop && drop->isVisible());

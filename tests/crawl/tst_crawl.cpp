@@ -164,7 +164,7 @@ private slots:
         }
         // More entries in one folder than the walk hands over at once by count.
         for (int i = 0; i < 1100; ++i)
-            add(u"wide/w%1"_s.arg(i, 4, 10, u'0').toLatin1(), "\x06");
+            add(u"wide/w%1"_s.arg(i, 4, 10, QLatin1Char('0')).toLatin1(), "\x06");
         // Past PATH_MAX only relative steps work: 22 levels of 200 characters.
         const QString level(200, u'd');
         const QString script =

@@ -4,6 +4,7 @@
 #include <QByteArrayList>
 
 #include <functional>
+#include <utility>
 
 // One run of a program with its arguments as raw bytes (which need not be UTF-8), in a working
 // folder of any depth, as nobody if asked, with its standard output and error collected.
@@ -15,6 +16,12 @@ struct ToolRun
         QByteArray out;
         QByteArray err;
     };
+
+    ToolRun(QByteArray program, QByteArrayList arguments, QByteArray folder = {}, int output = -1)
+        : program(std::move(program)), arguments(std::move(arguments)), folder(std::move(folder)),
+          output(output)
+    {
+    }
 
     QByteArray program;
     QByteArrayList arguments;
