@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <dirent.h>
 #include <memory>
 #include <mutex>
@@ -58,7 +59,24 @@ struct ListedFolder
     FolderDescriptors::FolderRef self;   // made when a thread first goes down into a subfolder
     size_t next = 0;                     // the first entry not examined yet
     FolderSidecars sidecars;             // where its entries find their AppleDouble files
+    std::vector<std::uint32_t> place;    // entry indexes from the walked folder down to it
 };
+
+// Whether the rest of `a` comes after the rest of `b` in walk order. Two rests never
+// overlap: one folder's rest lies wholly before or after the other's.
+bool comesAfter(const std::shared_ptr<ListedFolder>& a, const std::shared_ptr<ListedFolder>& b)
+{
+    const size_t common = std::min(a->place.size(), b->place.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (a->place[i] != b->place[i])
+            return a->place[i] > b->place[i];
+    }
+    // One is an ancestor of the other (or the same folder): compare its next entry with
+    // the other's entry on the way down.
+    const size_t aNext = a->place.size() > common ? a->place[common] : a->next;
+    const size_t bNext = b->place.size() > common ? b->place[common] : b->next;
+    return aNext > bNext || (aNext == bNext && a->place.size() < b->place.size());
+}
 
 // The folder a thread is examining, and the descriptor it examines it through.
 struct Frame
@@ -197,6 +215,7 @@ private:
                         m_stack.clear();
                     }
                     if (!m_stack.empty()) {
+                        std::pop_heap(m_stack.begin(), m_stack.end(), comesAfter);
                         task = std::move(m_stack.back());
                         m_stack.pop_back();
                         ++m_active;
@@ -339,6 +358,11 @@ private:
         const QByteArray rawName = QByteArray::fromStdString(name);
         Frame below = list(fd, name, parent.folder->encoded + encodePath(rawName).toLatin1() + '/', nullptr,
                            std::move(node), state, false);
+        if (below.folder) {
+            below.folder->place.reserve(parent.folder->place.size() + 1);
+            below.folder->place = parent.folder->place;
+            below.folder->place.push_back(std::uint32_t(parent.folder->next - 1));
+        }
         if (below.folder && m_sidecars)
             findSidecars(*below.folder, below.fd, parent.folder->sidecars);
         return below;
@@ -431,6 +455,7 @@ private:
             m_descriptors.suspend(*folder.self);
             std::lock_guard lock(m_mutex);
             m_stack.push_back(std::move(frame.folder));
+            std::push_heap(m_stack.begin(), m_stack.end(), comesAfter);
             if (m_sleepers > 0)
                 m_condition.notify_one();
         } else {
@@ -453,7 +478,9 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_condition;
-    std::vector<std::shared_ptr<ListedFolder>> m_stack; // LIFO: the deepest, so closest to walk order
+    // Folders left for later, as a heap whose top comes first in walk order: an idle thread
+    // takes up the rest nearest the walk's front, so records examined ahead wait little.
+    std::vector<std::shared_ptr<ListedFolder>> m_stack;
     int m_active = 0;
     int m_sleepers = 0;
     int m_rootError = 0;

@@ -11,7 +11,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -46,6 +49,40 @@ void settle()
     crawlQueue()->waitForDone();
     QCoreApplication::sendPostedEvents();
 }
+
+// Sees the walk's attribute calls and holds a thread at one name until others are seen.
+struct CallScript
+{
+    std::mutex mutex;
+    std::condition_variable seenMore;
+    std::vector<std::string> seen;                                 // names, in the order of their calls
+    std::map<std::string, std::vector<std::string>> holdUntilAny; // name -> any of these seen
+
+    static CallScript& current()
+    {
+        static CallScript script;
+        return script;
+    }
+
+    bool wasSeen(const std::string& name) const { return std::find(seen.begin(), seen.end(), name) != seen.end(); }
+
+    static void call(const char* name)
+    {
+        CallScript& script = current();
+        std::unique_lock lock(script.mutex);
+        if (script.wasSeen(name))
+            return;
+        script.seen.push_back(name);
+        script.seenMore.notify_all();
+        const auto hold = script.holdUntilAny.find(name);
+        if (hold != script.holdUntilAny.end()) {
+            script.seenMore.wait_for(lock, std::chrono::seconds(20), [&] {
+                return std::any_of(hold->second.begin(), hold->second.end(),
+                                   [&](const std::string& other) { return script.wasSeen(other); });
+            });
+        }
+    }
+};
 
 } // namespace
 
@@ -423,6 +460,53 @@ private slots:
         QCOMPARE(model.entriesExamined(), beforeGate.size() + 1);
         settle();
         QCOMPARE(model.rowCount(), beforeGate.size() + 1);
+    }
+
+    // A thread with nothing to do takes up the waiting folder nearest the walk's front, not
+    // the one left last, so the records examined ahead of the front wait as little as they can.
+    // Scripted: the folders X and Y of the root, each with two subfolders of one file (in
+    // walk order X1, X2 and Y1, Y2). One thread goes into X, the other takes up the root's
+    // rest (Y); the first leaves X's rest waiting and is held at X1's file while the other
+    // leaves Y's rest waiting after it and goes idle: it must take up X's rest first.
+    void idleThreadsTakeUpTheFrontFirst()
+    {
+        TestTree tree;
+        QVERIFY2(tree.isValid(), tree.problem());
+        for (const QString& name : {u"x/x1/x1f"_s, u"x/x2/x2f"_s, u"y/y1/y1f"_s, u"y/y2/y2f"_s})
+            tree.setProvenance(tree.file(name), "\x01");
+        const QList<QByteArray> order = walkOrder(tree.root());
+        const auto first = [&order](const QByteArray& a, const QByteArray& b) {
+            return order.indexOf(a) < order.indexOf(b) ? std::pair(a, b) : std::pair(b, a);
+        };
+        const auto [x, y] = first("x/", "y/");
+        const auto [x1, x2] = first(x + x.at(0) + "1/", x + x.at(0) + "2/");
+        const auto [y1, y2] = first(y + y.at(0) + "1/", y + y.at(0) + "2/");
+        const auto fileOf = [](const QByteArray& folder) { return folder.mid(2, 2).toStdString() + 'f'; };
+
+        CallScript& script = CallScript::current();
+        script.seen.clear();
+        script.holdUntilAny = {{x1.mid(2, 2).toStdString(), {y.first(1).toStdString()}},
+                               {y1.mid(2, 2).toStdString(), {fileOf(x1)}},
+                               {fileOf(x1), {fileOf(x2), fileOf(y2)}}};
+        EntryXattrCalls::setCallHook(&CallScript::call);
+        TreeWalker::Options options;
+        options.threads = 2;
+        QStringList paths;
+        TreeWalker(options).run(tree.root(), [&paths](std::vector<Crawled>& records) {
+            for (const Crawled& record : records)
+                paths.append(record.path());
+        });
+        EntryXattrCalls::setCallHook(nullptr);
+
+        const auto seen = [&script](const QByteArray& folder) {
+            const auto at = std::find(script.seen.begin(), script.seen.end(), folder.mid(2, 2).toStdString() + 'f');
+            return at - script.seen.begin();
+        };
+        QVERIFY2(seen(x2) < seen(y2), QByteArray(x2 + " after " + y2));
+        QStringList expected;
+        for (const QByteArray& folder : {x1, x2, y1, y2})
+            expected.append(tree.root() + u'/' + QString::fromLatin1(folder + folder.mid(2, 2) + 'f'));
+        QCOMPARE(paths, expected);
     }
 
     // However few descriptors or threads the process gets, the output is the same: a tree
