@@ -99,7 +99,7 @@ int CrawlCommand::run(const QStringList& arguments)
                                   QStringLiteral("Load the application list first, so registered IDs show "
                                                  "their application."));
     const QCommandLineOption threads(QStringLiteral("threads"),
-                                     QStringLiteral("Walk with N threads (default: one per processor)."),
+                                     QStringLiteral("Walk with N threads (default: two per processor)."),
                                      QStringLiteral("N"));
     const QCommandLineOption output = CliOutput::outputOption();
     const QCommandLineOption noSidecars(
