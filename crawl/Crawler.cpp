@@ -1,5 +1,6 @@
 #include "crawl/Crawler.h"
 
+#include "core/AbsolutePath.h"
 #include "core/CsvWriter.h"
 #include "crawl/CrawlQueue.h"
 #include "crawl/CrawlSession.h"
@@ -36,8 +37,10 @@ void Crawler::startCrawl(const QString& folder, bool showQuarantine, int threads
 
 void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads, bool sidecars)
 {
-    // Shown as text; the walk goes by the bytes, which need not be UTF-8.
-    const QString folder = QFile::decodeName(rawFolder);
+    // Shown as text, as the absolute path the walk's rows begin with (a folder named on the
+    // command line may be relative); the walk goes by the bytes, which need not be UTF-8.
+    const PosixResult<QByteArray> absolute = AbsolutePath::of(rawFolder);
+    const QString folder = QFile::decodeName(absolute ? absolute.value() : rawFolder);
     if (m_session)
         m_session->detach();
     m_session.reset();

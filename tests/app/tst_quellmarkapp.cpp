@@ -131,14 +131,16 @@ private slots:
         QTRY_COMPARE(crawl->crawler()->status(), Crawler::Unreadable);
         QCOMPARE(crawl->filePathText(), tree.path(u"missing"_s));
         QCOMPARE(crawl->statusText(), u"The folder could not be read: No such file or directory"_s);
-        app->start(LaunchArguments::parse({"--crawl", QFile::encodeName(tree.root())}));
+        // A relative folder is shown by its absolute path, as its rows are.
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(tree.root());
+        app->start(LaunchArguments::parse({"--crawl", "."}));
         QTRY_COMPARE(crawl->crawler()->status(), Crawler::Finished);
         QCOMPARE(crawl->crawler()->rowCount(), 2);
+        QCOMPARE(crawl->filePathText(), tree.root());
         crawl->close();
 
         // Paths as if dropped, relative ones from the working directory, bytes kept.
-        const QString before = QDir::currentPath();
-        QDir::setCurrent(tree.root());
         app->start(LaunchArguments::parse({odd, "./plain.txt"})); // shown without "."
         QDir::setCurrent(before);
         auto* drop = qobject_cast<DropView*>(app->window(u"dropview"_s));
