@@ -83,9 +83,11 @@ void QuellmarkApp::start(const LaunchArguments& launch)
         for (const QByteArray& path : launch.paths) {
             // A folder on the way that cannot be named keeps the path as given, made absolute.
             const PosixResult<QByteArray> resolved = AbsolutePath::of(path);
-            const QByteArray absolute = resolved ? resolved.value()
-                : path.startsWith('/')            ? path
-                                                  : QFile::encodeName(QDir::currentPath()) + '/' + path;
+            QByteArray absolute = path;
+            if (resolved)
+                absolute = resolved.value();
+            else if (!path.startsWith('/'))
+                absolute = QFile::encodeName(QDir::currentPath()) + '/' + path;
             // Percent-encoded bytes, not text: names that are not UTF-8 stay exact.
             files.append(QUrl::fromEncoded("file://" + encodePath(absolute).toLatin1()));
         }

@@ -11,7 +11,8 @@ int main(int argc, char* argv[])
         arguments.append(QByteArray(argv[i]));
     const LaunchArguments launch = LaunchArguments::parse(arguments);
     if (!launch.error.isEmpty()) {
-        std::fprintf(stderr, "quellmark: %s\n%s", qPrintable(launch.error), qPrintable(LaunchArguments::usage()));
+        std::fprintf(stderr, "quellmark: %s\n%s", qPrintable(launch.error),
+                     qPrintable(LaunchArguments::usage()));
         return 2;
     }
     if (launch.start == LaunchArguments::Start::Help) {

@@ -177,10 +177,11 @@ int main(int argc, char* argv[])
         std::sort(sorted.begin(), sorted.end());
         const double p99 = sorted.empty() ? 0 : sorted[std::min(sorted.size() - 1, sorted.size() * 99 / 100)];
         results.push_back(current);
-        std::printf("round %d: crawl %.1f ms, event-loop lateness worst %.1f ms, 99th percentile %.1f ms over "
-                    "%d ticks, %d records, resident +%.1f MB\n",
-                    round + 1, current.crawlMs, current.worstLatenessMs, p99, current.ticks, current.records,
-                    double(current.residentDelta) / 1048576.0);
+        std::printf(
+            "round %d: crawl %.1f ms, event-loop lateness worst %.1f ms, 99th percentile %.1f ms over "
+            "%d ticks, %d records, resident +%.1f MB\n",
+            round + 1, current.crawlMs, current.worstLatenessMs, p99, current.ticks, current.records,
+            double(current.residentDelta) / 1048576.0);
     }
 
     if (parser.isSet(find)) {
@@ -200,11 +201,12 @@ int main(int argc, char* argv[])
     }
     std::sort(times.begin(), times.end());
     const Round& first = results.front();
-    std::printf("median crawl %.1f ms; worst lateness %.1f ms; first measured crawl: %d records, %.0f resident "
-                "bytes and %.0f heap bytes in use per record%s\n",
-                times[times.size() / 2], worst, first.records,
-                first.records ? double(first.residentDelta) / first.records : 0.0,
-                first.records ? double(first.heapDelta) / first.records : 0.0,
-                shotDir.isEmpty() ? "" : " (not meaningful with --screenshots)");
+    std::printf(
+        "median crawl %.1f ms; worst lateness %.1f ms; first measured crawl: %d records, %.0f resident "
+        "bytes and %.0f heap bytes in use per record%s\n",
+        times[times.size() / 2], worst, first.records,
+        first.records ? double(first.residentDelta) / first.records : 0.0,
+        first.records ? double(first.heapDelta) / first.records : 0.0,
+        shotDir.isEmpty() ? "" : " (not meaningful with --screenshots)");
     return 0;
 }

@@ -96,7 +96,8 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("said"); // on standard error, else standard output
         QTest::newRow("bad option") << QStringList{u"--bogus"_s} << 2 << u"unknown option '--bogus'"_s;
-        QTest::newRow("crawl without folder") << QStringList{u"--crawl"_s} << 2 << u"--crawl needs a folder"_s;
+        QTest::newRow("crawl without folder")
+            << QStringList{u"--crawl"_s} << 2 << u"--crawl needs a folder"_s;
         QTest::newRow("help") << QStringList{u"--help"_s} << 0 << u"Usage: quellmark"_s;
     }
 
@@ -110,7 +111,8 @@ private slots:
         QVERIFY(app.waitForFinished(30000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), status);
-        const QString out = QString::fromUtf8(status == 0 ? app.readAllStandardOutput() : app.readAllStandardError());
+        const QString out =
+            QString::fromUtf8(status == 0 ? app.readAllStandardOutput() : app.readAllStandardError());
         QVERIFY2(out.contains(said), qPrintable(out));
     }
 

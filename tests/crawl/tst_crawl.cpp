@@ -55,7 +55,7 @@ struct CallScript
 {
     std::mutex mutex;
     std::condition_variable seenMore;
-    std::vector<std::string> seen;                                 // names, in the order of their calls
+    std::vector<std::string> seen;                                // names, in the order of their calls
     std::map<std::string, std::vector<std::string>> holdUntilAny; // name -> any of these seen
 
     static CallScript& current()
@@ -64,7 +64,10 @@ struct CallScript
         return script;
     }
 
-    bool wasSeen(const std::string& name) const { return std::find(seen.begin(), seen.end(), name) != seen.end(); }
+    bool wasSeen(const std::string& name) const
+    {
+        return std::find(seen.begin(), seen.end(), name) != seen.end();
+    }
 
     static void call(const char* name)
     {
@@ -323,8 +326,8 @@ private slots:
                 options.showQuarantine = true;
                 options.threads = 2;
                 QStringList names;
-                const TreeWalker::Result result = TreeWalker(options).run(
-                    m_small.root(), [&names](std::vector<Crawled>& records) {
+                const TreeWalker::Result result =
+                    TreeWalker(options).run(m_small.root(), [&names](std::vector<Crawled>& records) {
                         for (const Crawled& record : records)
                             names.append(record.name());
                     });
@@ -499,7 +502,8 @@ private slots:
         EntryXattrCalls::setCallHook(nullptr);
 
         const auto seen = [&script](const QByteArray& folder) {
-            const auto at = std::find(script.seen.begin(), script.seen.end(), folder.mid(2, 2).toStdString() + 'f');
+            const auto at =
+                std::find(script.seen.begin(), script.seen.end(), folder.mid(2, 2).toStdString() + 'f');
             return at - script.seen.begin();
         };
         QVERIFY2(seen(x2) < seen(y2), QByteArray(x2 + " after " + y2));
@@ -544,7 +548,8 @@ private slots:
             for (int level = 0; level < kLevels && fd >= 0; ++level) {
                 const QByteArray file = "f" + QByteArray::number(level);
                 // Names differ from level to level, so the folders' order does too.
-                for (const QByteArray& name : {"a" + QByteArray::number(level), "z" + QByteArray::number(level)})
+                for (const QByteArray& name :
+                     {"a" + QByteArray::number(level), "z" + QByteArray::number(level)})
                     QCOMPARE(::mkdirat(fd, name.constData(), 0755), 0);
                 QCOMPARE(::mkdirat(fd, "d", 0755), 0);
                 const int made = ::openat(fd, file.constData(), O_WRONLY | O_CREAT, 0644);

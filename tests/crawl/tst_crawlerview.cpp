@@ -11,11 +11,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QPushButton>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
@@ -63,7 +63,8 @@ private slots:
         QTRY_VERIFY(view.statusText().startsWith(u"Crawling… 399 entries examined · "_s));
         QCOMPARE(list->indexAt(QPoint(1, 1)).row(), 0);
         // The first row's text is drawn: its strip is not all one colour.
-        const QImage firstRow = list->viewport()->grab(list->visualRect(list->model()->index(0, 0))).toImage();
+        const QImage firstRow =
+            list->viewport()->grab(list->visualRect(list->model()->index(0, 0))).toImage();
         bool drawn = false;
         for (int x = 0; x < firstRow.width() && !drawn; ++x)
             for (int y = 0; y < firstRow.height() && !drawn; ++y)

@@ -20,8 +20,7 @@ struct ToolRun
     ToolRun(QByteArray program, QByteArrayList arguments, QByteArray folder = {}, int output = -1)
         : program(std::move(program)), arguments(std::move(arguments)), folder(std::move(folder)),
           output(output)
-    {
-    }
+    {}
 
     QByteArray program;
     QByteArrayList arguments;
