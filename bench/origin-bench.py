@@ -14,12 +14,14 @@ cache), crawls it with quellmark-cli:
 
 and prints medians and the ratio with and without the databases.
 
-  bench/origin-bench.py --build build [--work /tmp/quellmark-origin-bench] [--rounds 9]
+  bench/origin-bench.py --build build [--work /tmp/quellmark-origin-bench] [--rounds 9] [--shared N]
+
+With --shared N the listed files name only N rows and N events (a separate work folder).
 """
 import argparse, os, plistlib, random, sqlite3, statistics, subprocess, struct, time, uuid
 
 
-def make_volume(root, files=100_000, folders=2_000, listed=0.01, provenance_rows=50_000, events=20_000):
+def make_volume(root, files=100_000, folders=2_000, listed=0.01, provenance_rows=50_000, events=20_000, shared=0):
     rng = random.Random(4242)
     home = os.path.join(root, "Users", "alice")
     prefs = os.path.join(home, "Library", "Preferences")
@@ -58,9 +60,11 @@ def make_volume(root, files=100_000, folders=2_000, listed=0.01, provenance_rows
         path = os.path.join(dirs[n % folders], "file_%06d" % n)
         open(path, "w").close()
         if rng.random() < listed:
-            key = rng.randint(1, provenance_rows)
+            # With `shared`, the listed files name only that many rows and events, as the files
+            # an application made share its row and the files an archive unpacked its event.
+            key = rng.randint(1, shared or provenance_rows)
             os.setxattr(path, "user.com.apple.provenance", b"\x01\x02\x00" + struct.pack("<q", key))
-            os.setxattr(path, "user.com.apple.quarantine", ("0083;65a1b2c3;Safari;%s" % rng.choice(ids)).encode())
+            os.setxattr(path, "user.com.apple.quarantine", ("0083;65a1b2c3;Safari;%s" % rng.choice(ids[:shared] if shared else ids)).encode())
             os.setxattr(path, "user.com.apple.metadata:kMDItemWhereFroms",
                         plistlib.dumps(["https://example.org/f/%d" % n, "https://example.org/"],
                                        fmt=plistlib.FMT_BINARY))
@@ -80,13 +84,15 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--work", default="/tmp/quellmark-origin-bench")
     parser.add_argument("--rounds", type=int, default=9)
+    parser.add_argument("--shared", type=int, default=0,
+                        help="listed files name only this many rows and events (default: any)")
     args = parser.parse_args()
     cli = os.path.join(os.path.abspath(args.build), "bin", "quellmark-cli")
     volume = os.path.join(args.work, "volume")
     empty = os.path.join(args.work, "empty")
     if not os.path.isdir(volume):
         print("building", volume)
-        make_volume(volume)
+        make_volume(volume, shared=args.shared)
         os.makedirs(empty, exist_ok=True)
     crawl = [cli, "crawl", "--quarantine", volume]
     commands = {
