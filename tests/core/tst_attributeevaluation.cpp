@@ -5,6 +5,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
