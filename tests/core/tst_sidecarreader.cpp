@@ -43,45 +43,27 @@ struct OwnAttributes
     }
     PosixResult<bool> hasValue(const std::vector<HostAttributeName>& forms)
     {
-        switch (answer(forms).unicode()) {
-        case 'N':
-            return posixError(ENODATA);
-        case 'X':
-            return posixError(ENOTSUP);
-        default:
-            return answer(forms) != u'E';
-        }
+        if (answer(forms) == u'N' || answer(forms) == u'X')
+            return posixError(answer(forms) == u'N' ? ENODATA : ENOTSUP);
+        return answer(forms) != u'E';
     }
     PosixResult<QByteArray> read(const std::vector<HostAttributeName>& forms)
     {
-        switch (answer(forms).unicode()) {
-        case 'Y':
+        if (answer(forms) == u'Y')
             return &forms == &provenanceForms() ? QByteArray("\x0a") : QByteArray("0083;1;Own;2");
-        case 'E':
+        if (answer(forms) == u'E')
             return QByteArray();
-        case 'U':
-            return posixError(EACCES);
-        default:
-            return posixError(ENODATA);
-        }
+        return posixError(answer(forms) == u'U' ? EACCES : ENODATA);
     }
 };
 
-struct Stamps
-{
-    timespec atime, mtime, ctime;
-};
-
-Stamps stampsOf(const QByteArray& path)
+// Access, modification and change times, to the nanosecond.
+QList<qint64> stampsOf(const QByteArray& path)
 {
     struct stat st;
     ::stat(path.constData(), &st);
-    return {st.st_atim, st.st_mtim, st.st_ctim};
-}
-
-bool operator==(const timespec& a, const timespec& b)
-{
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    return {st.st_atim.tv_sec,  st.st_atim.tv_nsec, st.st_mtim.tv_sec,
+            st.st_mtim.tv_nsec, st.st_ctim.tv_sec,  st.st_ctim.tv_nsec};
 }
 
 } // namespace
@@ -98,15 +80,10 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("regular file") << "regular" << QByteArray("Safari");
         QTest::newRow("entry table past the first read") << "long table" << QByteArray("Safari");
         QTest::newRow("Finder Info past the limit") << "huge" << QByteArray("none");
-        QTest::newRow("damaged") << "damaged" << QByteArray("none");
-        QTest::newRow("empty file") << "empty" << QByteArray("none");
         QTest::newRow("symbolic link to a sidecar") << "link" << QByteArray("none");
-        QTest::newRow("folder") << "folder" << QByteArray("none");
         QTest::newRow("FIFO, which would block") << "fifo" << QByteArray("none");
-        QTest::newRow("missing") << "missing" << QByteArray("none");
     }
 
     void readAt()
@@ -117,31 +94,28 @@ private slots:
         const QByteArray path = m_tree.rawPath(name);
         QByteArray bytes = sidecarFrom("Safari");
         if (kind == u"long table"_s) {
-            // 6000 entries of another id come first, so the Finder Info entry lies beyond 64 KiB.
-            const qsizetype shift = 6000 * 12;
-            QByteArray table;
-            for (int i = 0; i < 6000; ++i)
-                table += QByteArray::fromHex("000000030000000000000000");
-            bytes = sidecarWithTableShift(bytes, table, shift);
+            // 6000 entries of another id follow the two, so the Finder Info entry lies beyond
+            // 64 KiB; the two entries' offsets and the value's move along.
+            const QByteArray table = QByteArray::fromHex("000000030000000000000000").repeated(6000);
+            bytes.insert(50, table);
+            AppleDoubleFile::put16(bytes, AppleDoubleFile::kEntryCount, 6002);
+            for (const qsizetype at :
+                 {AppleDoubleFile::kFinderInfoEntry + 4, AppleDoubleFile::kFinderInfoEntry + 16,
+                  table.size() + AppleDoubleFile::kFirstAttr})
+                AppleDoubleFile::put32(bytes, at,
+                                       qFromBigEndian<quint32>(bytes.constData() + at) + table.size());
         } else if (kind == u"huge"_s) {
-            bytes = sidecarFrom("Safari");
             bytes.resize(qsizetype(SidecarReader::kMaxExtent) + 4096);
             AppleDoubleFile::put16(bytes, AppleDoubleFile::kEntryCount, 1);
             AppleDoubleFile::put32(bytes, AppleDoubleFile::kFinderInfoEntry + 8,
                                    quint32(SidecarReader::kMaxExtent)); // ends 50 bytes past the limit
-        } else if (kind == u"damaged"_s) {
-            bytes.chop(1);
-        } else if (kind == u"empty"_s) {
-            bytes.clear();
         }
         if (kind == u"link"_s) {
             m_tree.rawFile("._target", bytes);
             QVERIFY(::symlink("._target", path.constData()) == 0);
-        } else if (kind == u"folder"_s) {
-            QVERIFY(::mkdir(path.constData(), 0755) == 0);
         } else if (kind == u"fifo"_s) {
             QVERIFY(::mkfifo(path.constData(), 0644) == 0);
-        } else if (kind != u"missing"_s) {
+        } else {
             m_tree.rawFile(name, bytes);
         }
         QCOMPARE(agentOf(SidecarReader::readAt(AT_FDCWD, path.constData())), expected);
@@ -158,12 +132,9 @@ private slots:
         // An access time older than the modification: a read through the page cache would move it.
         const timespec times[2] = {{1000, 0}, {UTIME_OMIT, UTIME_OMIT}};
         QVERIFY(::utimensat(AT_FDCWD, path.constData(), times, 0) == 0);
-        const Stamps before = stampsOf(path);
+        const QList<qint64> before = stampsOf(path);
         QCOMPARE(agentOf(SidecarReader::readAt(AT_FDCWD, path.constData())), QByteArray("Mail"));
-        const Stamps after = stampsOf(path);
-        QVERIFY(after.atime == before.atime && after.mtime == before.mtime && after.ctime == before.ctime);
-        QFile file(QFile::decodeName(path));
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == bytes);
+        QCOMPARE(stampsOf(path), before);
         // Another user may not ask for no access time: the read goes on without it.
         bool ok = false;
         const QByteArray agent = TestTree::asUnprivileged(
@@ -178,9 +149,6 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QString>("item");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("beside") << QStringList{u"X/._a.pdf=beside"_s} << u"X/a.pdf"_s << QByteArray("beside");
-        QTest::newRow("archive unzipped in the folder")
-            << QStringList{u"X/__MACOSX/._a.pdf=zip"_s} << u"X/a.pdf"_s << QByteArray("zip");
         QTest::newRow("archive two folders up") << QStringList{u"X/__MACOSX/Docs/Sub/._a.pdf=zip"_s}
                                                 << u"X/Docs/Sub/a.pdf"_s << QByteArray("zip");
         QTest::newRow("a folder, named with its slash")
@@ -197,7 +165,6 @@ private slots:
         QTest::newRow("another file's sidecar")
             << QStringList{u"X/._b.pdf=beside"_s, u"X/__MACOSX/Other/._a.pdf=zip"_s} << u"X/a.pdf"_s
             << QByteArray("none");
-        QTest::newRow("the root") << QStringList{} << u"/"_s << QByteArray("none");
     }
 
     void findFor()
@@ -214,9 +181,7 @@ private slots:
                 AppleDoubleFile::put32(bytes, AppleDoubleFile().attrEntry(0), 0xfffffff0);
             tree.file(spec.section(u'=', 0, 0), bytes);
         }
-        const QString path = item.startsWith(u'/') ? item : tree.path(item);
-        if (!item.startsWith(u'/'))
-            item.endsWith(u'/') ? void(tree.folder(item)) : void(tree.file(item));
+        const QString path = item.endsWith(u'/') ? tree.folder(item) : tree.file(item);
         QCOMPARE(agentOf(SidecarReader::findFor(QFile::encodeName(path))), expected);
     }
 
@@ -252,16 +217,13 @@ private slots:
     void evaluation_data()
     {
         // Own answers, the sidecar's attributes ("-": no sidecar; "p" provenance, "q" quarantine,
-        // upper case: empty) => the decorated values and how often the sidecar was loaded.
+        // "P" an empty provenance) => the decorated values and how often the sidecar was loaded.
         QTest::addColumn<QString>("script");
         QTest::newRow("own values win") << "YY pq => ❓ 0x0a|🔸 Own|keep|0";
-        QTest::newRow("no own values") << "NN pq => ❓ 0xfeed|🔸 Side|keep|1";
         QTest::newRow("one of each") << "YN pq => ❓ 0x0a|🔸 Side|keep|1";
-        QTest::newRow("own values empty") << "EE pq => ❓ 0xfeed|🔸 Side|keep|1";
-        QTest::newRow("no attributes on the file system") << "XX pq => ❓ 0xfeed|🔸 Side|keep|1";
+        QTest::newRow("own empty, no attributes on the file system") << "EX pq => ❓ 0xfeed|🔸 Side|keep|1";
         QTest::newRow("own value unreadable stays own") << "UN pq => |🔸 Side|keep|1";
-        QTest::newRow("sidecar values empty") << "NN PQ => |||1";
-        QTest::newRow("sidecar without quarantine") << "NN p => ❓ 0xfeed||keep|1";
+        QTest::newRow("sidecar value empty or absent") << "NN P => |||1";
         QTest::newRow("no sidecar") << "NN - => |||1";
     }
 
@@ -270,11 +232,10 @@ private slots:
         QFETCH(QString, script);
         const QString own = script.section(u' ', 0, 0), sidecar = script.section(u' ', 1, 1);
         AppleDoubleFile file;
-        if (sidecar.contains(u'p') || sidecar.contains(u'P'))
-            file.add("com.apple.provenance", sidecar.contains(u'p') ? QByteArray("\xfe\xed") : QByteArray());
-        if (sidecar.contains(u'q') || sidecar.contains(u'Q'))
-            file.add("com.apple.quarantine",
-                     sidecar.contains(u'q') ? QByteArray("0083;1;Side;2") : QByteArray());
+        if (sidecar.contains(u'p', Qt::CaseInsensitive))
+            file.add("com.apple.provenance", sidecar.contains(u'p') ? "\xfe\xed" : "");
+        if (sidecar.contains(u'q'))
+            file.add("com.apple.quarantine", "0083;1;Side;2");
         int loads = 0;
         SidecarAttributes source(OwnAttributes{own}, [&]() -> std::optional<AppleDouble> {
             ++loads;
@@ -290,21 +251,6 @@ private slots:
     }
 
 private:
-    // `bytes` with `table` inserted after the header's entries and every offset moved along.
-    static QByteArray sidecarWithTableShift(const QByteArray& bytes, const QByteArray& table, qsizetype shift)
-    {
-        QByteArray shifted = bytes.left(50) + table + bytes.mid(50);
-        AppleDoubleFile::put16(shifted, AppleDoubleFile::kEntryCount, quint16(2 + table.size() / 12));
-        const auto move = [&](qsizetype at) {
-            const quint32 old = qFromBigEndian<quint32>(shifted.constData() + at);
-            AppleDoubleFile::put32(shifted, at, old + quint32(shift));
-        };
-        move(AppleDoubleFile::kFinderInfoEntry + 4);
-        move(AppleDoubleFile::kFinderInfoEntry + 16);
-        move(shift + AppleDoubleFile::kFirstAttr); // the value's offset
-        return shifted;
-    }
-
     TestTree m_tree;
 };
 
