@@ -178,7 +178,6 @@ private slots:
         QTest::newRow("the guide") << pdf << QString() << 0644 << true;
         QTest::newRow("the guide, unreadable") << pdf << QString() << 0 << false;
         QTest::newRow("garbage") << QByteArray("\x01\x02garbage\xff\xfe") << QString() << 0644 << false;
-        QTest::newRow("empty file") << QByteArray("") << QString() << 0644 << false;
         QTest::newRow("PDF header and end, nothing between")
             << QByteArray("%PDF-1.7\n%%EOF\n") << QString() << 0644 << false;
         QTest::newRow("missing resource")

@@ -31,19 +31,13 @@ class TestContentView : public QObject
 private slots:
     void initTestCase();
     void init();
-    void freshWindow();
     void toolbarItems();
-    void ctrlGLoads();
-    void rowPieces_data();
     void rowPieces();
     void hiddenItemsStayHidden();
-    void openWindowButtons();
-    void statusLine_data();
-    void statusLine();
+    void ctrlGLoadsAndStatusLine_data();
+    void ctrlGLoadsAndStatusLine();
 
 private:
-    void loadInto(ContentView& view);
-
     std::unique_ptr<TestTree> m_tree;
     QString m_a, m_b, m_c;
 };
@@ -69,27 +63,11 @@ void TestContentView::init()
     m_tree->setQuarantine(m_c, "0083;1;Browser;2");
 }
 
-void TestContentView::loadInto(ContentView& view)
-{
-    const QString list = m_tree->file(QStringLiteral("apps.txt"),
-                                      (m_c + QLatin1Char('\n') + m_a + QLatin1Char('\n') + m_b).toUtf8());
-    view.providerer()->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/cat"), {list}));
-    QSignalSpy finished(view.providerer(), &Provener::loadFinished);
-    view.providerer()->loadApps();
-    QVERIFY(finished.wait(10000));
-}
-
-void TestContentView::freshWindow()
-{
-    ContentView view;
-    QCOMPARE(view.countText(), QStringLiteral("0 apps found"));
-    QCOMPARE(view.list()->model()->rowCount(), 0);
-    QVERIFY(view.list()->selectionMode() == QAbstractItemView::ExtendedSelection);
-}
-
 void TestContentView::toolbarItems()
 {
     ContentView view;
+    QCOMPARE(view.countText(), QStringLiteral("0 apps found"));
+    QVERIFY(view.list()->selectionMode() == QAbstractItemView::ExtendedSelection);
     CustomizableToolBar* bar = view.toolBar();
     QCOMPARE(bar->identifier(), QStringLiteral("ContentView.toolbar"));
     QCOMPARE(bar->itemIdentifiers(), (QStringList{QStringLiteral("getapps"), QStringLiteral("getfolder"),
@@ -104,52 +82,33 @@ void TestContentView::toolbarItems()
                                                                    : QKeySequence();
         QCOMPARE(bar->item(id)->shortcut(), key);
     }
-}
-
-void TestContentView::ctrlGLoads()
-{
-    ContentView view;
-    // Without its button: the command is the window's, not the toolbar's.
-    view.toolBar()->setItemShown(QStringLiteral("getapps"), false);
-    QCOMPARE(shownHint(view), QStringLiteral("Press Load Apps to list the installed applications"));
-    view.show();
-    QVERIFY(QTest::qWaitForWindowActive(&view));
-    const QString list = m_tree->file(QStringLiteral("apps.txt"), m_a.toUtf8());
-    view.providerer()->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/cat"), {list}));
-    QSignalSpy finished(view.providerer(), &Provener::loadFinished);
-    QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
-    QVERIFY(finished.wait(10000));
-    QCOMPARE(view.countText(), QStringLiteral("1 apps found"));
-    QCOMPARE(shownHint(view), QString());
-}
-
-void TestContentView::rowPieces_data()
-{
-    QTest::addColumn<int>("row");
-    QTest::addColumn<QStringList>("pieces");
-    // Rows follow path order: A.app, B.app, C.app.
-    QTest::newRow("provenance only") << 0
-                                     << QStringList{QStringLiteral("A"), QStringLiteral("✅"),
-                                                    QStringLiteral("0x0a0b"), QStringLiteral("⭕️")};
-    QTest::newRow("quarantine only") << 1
-                                     << QStringList{QStringLiteral("B"), QStringLiteral("⭕️"),
-                                                    QStringLiteral("🔸"), QStringLiteral("Mail")};
-    QTest::newRow("both") << 2
-                          << QStringList{QStringLiteral("C"), QStringLiteral("✅"), QStringLiteral("0x0c"),
-                                         QStringLiteral("🔸"), QStringLiteral("Browser")};
+    QSignalSpy requests(&view, &ContentView::openWindowRequested);
+    bar->item(QStringLiteral("getfolder"))->trigger();
+    bar->item(QStringLiteral("getfiles"))->trigger();
+    QCOMPARE(requests.count(), 2);
+    QCOMPARE(requests.at(0).at(0).toString(), QStringLiteral("crawler"));
+    QCOMPARE(requests.at(1).at(0).toString(), QStringLiteral("dropview"));
 }
 
 void TestContentView::rowPieces()
 {
-    QFETCH(int, row);
-    QFETCH(QStringList, pieces);
     ContentView view;
-    loadInto(view);
+    const QString list = m_tree->file(QStringLiteral("apps.txt"),
+                                      (m_c + QLatin1Char('\n') + m_a + QLatin1Char('\n') + m_b).toUtf8());
+    view.providerer()->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/cat"), {list}));
+    QSignalSpy finished(view.providerer(), &Provener::loadFinished);
+    view.providerer()->loadApps();
+    QVERIFY(finished.wait(10000));
     QCOMPARE(view.countText(), QStringLiteral("3 apps found"));
-    pieces[0] = m_tree->path(pieces.at(0) + QStringLiteral(".app"));
     auto* delegate = qobject_cast<MessageRow*>(view.list()->itemDelegate());
     QVERIFY(delegate);
-    QCOMPARE(delegate->pieces(view.list()->model()->index(row, 0)), pieces);
+    // In path order: provenance only, quarantine only, both.
+    const QList<QStringList> rows{
+        {m_a, QStringLiteral("✅"), QStringLiteral("0x0a0b"), QStringLiteral("⭕️")},
+        {m_b, QStringLiteral("⭕️"), QStringLiteral("🔸"), QStringLiteral("Mail")},
+        {m_c, QStringLiteral("✅"), QStringLiteral("0x0c"), QStringLiteral("🔸"), QStringLiteral("Browser")}};
+    for (int row = 0; row < rows.size(); ++row)
+        QCOMPARE(delegate->pieces(view.list()->model()->index(row, 0)), rows.at(row));
     QVERIFY(delegate->rowFont().fixedPitch());
     QCOMPARE(delegate->rowFont().family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
     QCOMPARE(delegate->rowFont().pointSizeF(), 12.0);
@@ -188,18 +147,7 @@ void TestContentView::hiddenItemsStayHidden()
     QCOMPARE(third.toolBar()->savedArea(), Qt::TopToolBarArea);
 }
 
-void TestContentView::openWindowButtons()
-{
-    ContentView view;
-    QSignalSpy requests(&view, &ContentView::openWindowRequested);
-    view.toolBar()->item(QStringLiteral("getfolder"))->trigger();
-    view.toolBar()->item(QStringLiteral("getfiles"))->trigger();
-    QCOMPARE(requests.count(), 2);
-    QCOMPARE(requests.at(0).at(0).toString(), QStringLiteral("crawler"));
-    QCOMPARE(requests.at(1).at(0).toString(), QStringLiteral("dropview"));
-}
-
-void TestContentView::statusLine_data()
+void TestContentView::ctrlGLoadsAndStatusLine_data()
 {
     QTest::addColumn<QByteArray>("tool"); // run by sh after printing A.app's path; %: the tool
     QTest::addColumn<QString>("status");
@@ -213,21 +161,26 @@ void TestContentView::statusLine_data()
         << QStringLiteral("2 application path(s) could not be read and are not listed.");
 }
 
-void TestContentView::statusLine()
+void TestContentView::ctrlGLoadsAndStatusLine()
 {
     // The list keeps what the search found, and the line under the count says what is missing.
     QFETCH(QByteArray, tool);
     QFETCH(QString, status);
     ContentView view;
+    // Without its button: the command is the window's, not the toolbar's.
+    view.toolBar()->setItemShown(QStringLiteral("getapps"), false);
+    QCOMPARE(shownHint(view), QStringLiteral("Press Load Apps to list the installed applications"));
     view.show();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
     const QString script = m_tree->file(QStringLiteral("tool.sh"), "echo \"$1\"\n" + tool + '\n');
     view.providerer()->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_a}));
     QSignalSpy finished(view.providerer(), &Provener::loadFinished);
-    view.providerer()->loadApps();
+    QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
     QCOMPARE(view.statusText(), QStringLiteral("Loading applications…"));
     QVERIFY(finished.wait(10000));
     QCOMPARE(view.countText(), QStringLiteral("1 apps found"));
     QCOMPARE(view.statusText(), status);
+    QCOMPARE(shownHint(view), QString());
 }
 
 QTEST_MAIN(TestContentView)
