@@ -223,7 +223,7 @@ private slots:
         const QStringList macVolume{u"Mac Volume… "_s};
         const QStringList toolbar{u" "_s, u"Toolbar Buttons "_s, u"Reset Toolbar "_s};
         const QStringList help{u"[Help]"_s, u"Quellmark Help "_s + key(QKeySequence::HelpContents)};
-        // Every toolbar command is in the File menu, with the spec's key or the desktop's.
+        // Every toolbar command is in the File menu, with its own key or the desktop's.
         QTest::newRow("main") << QString()
                               << file +
                                      QStringList{u" "_s,

@@ -174,12 +174,12 @@ private slots:
         QFETCH(QByteArray, expected);
         TestTree tree;
         QVERIFY2(tree.isValid(), tree.problem());
-        for (const QString& spec : files) {
-            const QString agent = spec.section(u'=', 1);
+        for (const QString& placed : files) {
+            const QString agent = placed.section(u'=', 1);
             QByteArray bytes = sidecarFrom(agent.mid(agent.startsWith(u'!')).toUtf8());
             if (agent.startsWith(u'!'))
                 AppleDoubleFile::put32(bytes, AppleDoubleFile().attrEntry(0), 0xfffffff0);
-            tree.file(spec.section(u'=', 0, 0), bytes);
+            tree.file(placed.section(u'=', 0, 0), bytes);
         }
         const QString path = item.endsWith(u'/') ? tree.folder(item) : tree.file(item);
         QCOMPARE(agentOf(SidecarReader::findFor(QFile::encodeName(path))), expected);
