@@ -71,11 +71,11 @@ bool comesAfter(const std::shared_ptr<ListedFolder>& a, const std::shared_ptr<Li
         if (a->place[i] != b->place[i])
             return a->place[i] > b->place[i];
     }
-    // One is an ancestor of the other (or the same folder): compare its next entry with
-    // the other's entry on the way down.
+    // One is an ancestor of the other: its next entry comes after the entry the other lies
+    // below, so the two never compare equal.
     const size_t aNext = a->place.size() > common ? a->place[common] : a->next;
     const size_t bNext = b->place.size() > common ? b->place[common] : b->next;
-    return aNext > bNext || (aNext == bNext && a->place.size() < b->place.size());
+    return aNext > bNext;
 }
 
 // The folder a thread is examining, and the descriptor it examines it through.
