@@ -5,29 +5,76 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+
+#include <sys/stat.h>
 
 namespace {
 
-// An immutable open does not read a write-ahead log: rows still in it are not seen.
-QString unreadLogNote(const QByteArray& database)
+const QByteArray kHomeDatabase =
+    QByteArrayLiteral("/Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2");
+
+// An immutable open reads the file as it stands: a write-ahead log is not read, and the
+// pages a rollback journal would restore are read as the unfinished transaction left them.
+QStringList unfinishedWriteNotes(const QByteArray& database)
 {
-    const QFileInfo log(QFile::decodeName(database + "-wal"));
-    if (!log.exists() || log.size() == 0)
-        return {};
-    return QStringLiteral(
-               "%1 has a write-ahead log (%2 bytes) that was not read: its latest rows may be missing")
-        .arg(QFile::decodeName(database))
-        .arg(log.size());
+    QStringList notes;
+    const QString path = QFile::decodeName(database);
+    if (const QFileInfo log(path + QStringLiteral("-wal")); log.exists() && log.size() > 0)
+        notes << QStringLiteral("%1 has a write-ahead log (%2 bytes) that was not read: its latest rows may "
+                                "be missing")
+                     .arg(path)
+                     .arg(log.size());
+    // A journal is hot while its header holds the magic: its transaction never ended.
+    QFile journal(path + QStringLiteral("-journal"));
+    static const QByteArray magic = QByteArray::fromHex("d9d505f920a163d7");
+    if (journal.open(QIODevice::ReadOnly | QIODevice::Unbuffered) && journal.read(8) == magic)
+        notes << QStringLiteral("%1 has the journal of a transaction that never finished (%2 bytes): rows "
+                                "it would undo are read as they stand and may never have been committed")
+                     .arg(path)
+                     .arg(journal.size());
+    return notes;
+}
+
+// What a row read into memory costs, roughly: its texts and its own size.
+qsizetype sizeOf(const QuarantineEvent& event)
+{
+    return qsizetype(sizeof event) + 2 * (event.dataURL.size() + event.originURL.size() +
+                                          event.originTitle.size() + event.agentName.size() +
+                                          event.agentBundleID.size() + event.senderName.size() +
+                                          event.senderAddress.size());
+}
+
+qsizetype sizeOf(const ProvenanceRecord& record)
+{
+    return qsizetype(sizeof record) + 2 * (record.url.size() + record.bundleID.size() + record.teamID.size() +
+                                           record.signingID.size() + record.cdhash.size());
 }
 
 } // namespace
 
 struct OriginDatabases::Database
 {
-    explicit Database(const QByteArray& rawPath) : path(QFile::decodeName(rawPath)), connection(rawPath) {}
+    explicit Database(const QByteArray& rawPath) : path(QFile::decodeName(rawPath)), connection(rawPath)
+    {
+        // A user's database lies at <home>/Library/Preferences/…; the home folder names the user.
+        if (rawPath.endsWith(kHomeDatabase)) {
+            home = rawPath.chopped(kHomeDatabase.size());
+            user = QFile::decodeName(home.mid(home.lastIndexOf('/') + 1));
+        }
+        if (struct stat st; ::stat(rawPath.constData(), &st) == 0)
+            owner = st.st_uid;
+    }
 
     QString path;
+    QByteArray home;
+    QString user;
+    std::optional<uid_t> owner;
     ReadOnlyDatabase connection;
+    enum class Mode { Indexed, Scan, Unusable } mode = Mode::Indexed;
+    bool scanned = false;
+    QHash<QString, QuarantineEvent> events;
+    QHash<qint64, ProvenanceRecord> records;
 };
 
 OriginDatabases::OriginDatabases() = default;
@@ -38,31 +85,132 @@ std::shared_ptr<const OriginDatabases> OriginDatabases::load(const MacSources& s
     auto databases = std::make_shared<OriginDatabases>();
     databases->m_sources = sources;
     // The database if `check` finds its table, else nothing and a note.
-    const auto open = [&databases](const QByteArray& path, QString (*check)(ReadOnlyDatabase&)) {
+    const auto open = [&databases](const QByteArray& path, QString (*check)(ReadOnlyDatabase&),
+                                   bool (*needsScan)(ReadOnlyDatabase&)) {
         auto database = std::make_unique<Database>(path);
         if (const QString problem = check(database->connection); !problem.isEmpty()) {
             databases->m_notes.append(QStringLiteral("%1: %2").arg(database->path, problem));
             return std::unique_ptr<Database>();
         }
-        if (const QString note = unreadLogNote(path); !note.isEmpty())
-            databases->m_notes.append(note);
+        if (needsScan(database->connection))
+            database->mode = Database::Mode::Scan;
+        databases->m_notes += unfinishedWriteNotes(path);
         return database;
     };
     if (!sources.execPolicy.isEmpty())
-        databases->m_execPolicy = open(sources.execPolicy, &ProvenanceRecord::check);
+        databases->m_execPolicy = open(sources.execPolicy, &ProvenanceRecord::check, &ProvenanceRecord::needsScan);
     for (const QByteArray& path : sources.quarantineEvents) {
-        if (auto database = open(path, &QuarantineEvent::check))
+        if (auto database = open(path, &QuarantineEvent::check, &QuarantineEvent::needsScan))
             databases->m_events.push_back(std::move(database));
     }
     return databases;
 }
 
-std::optional<QuarantineEvent> OriginDatabases::event(const QString& eventID) const
+QStringList OriginDatabases::notes() const
 {
     std::lock_guard lock(m_mutex);
-    for (const auto& database : m_events) {
-        if (auto event = QuarantineEvent::find(database->connection, eventID)) {
+    return m_notes;
+}
+
+void OriginDatabases::note(const QString& line) const
+{
+    m_notes.append(line);
+}
+
+bool OriginDatabases::usable(Database& database, ReadOnlyDatabase::Found found) const
+{
+    if (found != ReadOnlyDatabase::Found::Failed)
+        return true;
+    const QString error = database.connection.error();
+    switch (database.connection.failure()) {
+    case ReadOnlyDatabase::Failure::Damaged:
+        note(QStringLiteral("%1 is damaged (%2): its rows are read without its index").arg(database.path, error));
+        database.mode = Database::Mode::Scan;
+        break;
+    case ReadOnlyDatabase::Failure::TooBig: // that row alone
+        note(QStringLiteral("%1: %2").arg(database.path, error));
+        break;
+    default:
+        note(QStringLiteral("%1: %2; no more rows are read from it").arg(database.path, error));
+        database.mode = Database::Mode::Unusable;
+    }
+    return false;
+}
+
+template<typename Map, typename ReadAll>
+void OriginDatabases::scan(Database& database, Map& rows, ReadAll readAll) const
+{
+    if (database.scanned)
+        return;
+    database.scanned = true;
+    qsizetype bytes = 0;
+    bool full = false;
+    const bool read = readAll(database.connection, [&](const auto& key, auto&& row) {
+        bytes += sizeOf(row);
+        if (!rows.contains(key)) // the first row of a key wins, as a lookup would find it
+            rows.insert(key, std::move(row));
+        full = rows.size() >= kMaxScannedRows || bytes >= kMaxScannedBytes;
+        return !full;
+    });
+    if (full)
+        note(QStringLiteral("%1 is too large to read without its index: only its first %2 rows are linked")
+                 .arg(database.path)
+                 .arg(rows.size()));
+    else if (!read)
+        note(QStringLiteral("%1 could not be read to its end (%2): only its first %3 rows are linked")
+                 .arg(database.path, database.connection.error())
+                 .arg(rows.size()));
+}
+
+std::optional<QuarantineEvent> OriginDatabases::eventIn(Database& database, const QString& eventID) const
+{
+    if (database.mode == Database::Mode::Indexed) {
+        std::optional<QuarantineEvent> event;
+        if (usable(database, QuarantineEvent::find(database.connection, eventID, event)))
+            return event;
+    }
+    if (database.mode != Database::Mode::Scan)
+        return std::nullopt;
+    scan(database, database.events, &QuarantineEvent::readAll);
+    const auto found = database.events.constFind(eventID.toUpper());
+    return found == database.events.cend() ? std::nullopt : std::optional(*found);
+}
+
+std::optional<ProvenanceRecord> OriginDatabases::recordIn(Database& database, qint64 key) const
+{
+    if (database.mode == Database::Mode::Indexed) {
+        std::optional<ProvenanceRecord> record;
+        if (usable(database, ProvenanceRecord::find(database.connection, key, record)))
+            return record;
+    }
+    if (database.mode != Database::Mode::Scan)
+        return std::nullopt;
+    scan(database, database.records, &ProvenanceRecord::readAll);
+    const auto found = database.records.constFind(key);
+    return found == database.records.cend() ? std::nullopt : std::optional(*found);
+}
+
+std::optional<QuarantineEvent> OriginDatabases::event(const QString& eventID, const Owner& owner) const
+{
+    std::lock_guard lock(m_mutex);
+    // The file owner's database first: the one whose home holds the file, then the one the
+    // same user owns. Another user's row for the same identifier only comes after.
+    std::vector<Database*> order;
+    const auto rank = [&owner](const Database& database) {
+        if (!database.home.isEmpty() && owner.path.startsWith(database.home + '/'))
+            return 0;
+        return owner.uid && database.owner == owner.uid ? 1 : 2;
+    };
+    for (int wanted = 0; wanted <= 2; ++wanted) {
+        for (const auto& database : m_events) {
+            if (rank(*database) == wanted)
+                order.push_back(database.get());
+        }
+    }
+    for (Database* database : order) {
+        if (auto event = eventIn(*database, eventID)) {
             event->database = database->path;
+            event->user = database->user;
             if (event->timestamp)
                 event->time = UtcTime::fromMacAbsolute(*event->timestamp);
             return event;
@@ -77,7 +225,7 @@ std::optional<ProvenanceRecord> OriginDatabases::provenance(const QByteArray& va
         return std::nullopt;
     std::lock_guard lock(m_mutex);
     for (const auto& [key, byteOrder] : ProvenanceRecord::keysOf(value)) {
-        if (auto record = ProvenanceRecord::find(m_execPolicy->connection, key)) {
+        if (auto record = recordIn(*m_execPolicy, key)) {
             record->byteOrder = byteOrder;
             record->database = m_execPolicy->path;
             if (record->timestamp)
