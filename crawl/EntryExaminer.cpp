@@ -63,25 +63,7 @@ private:
     ItemAttributes<EntryXattrCalls> m_item;
 };
 
-// The attributes of a file that has none of its own: all come from its sidecar.
-struct NoAttributes
-{
-    PosixResult<bool> hasValue(const std::vector<HostAttributeName>&) { return false; }
-    PosixResult<QByteArray> read(const std::vector<HostAttributeName>&) { return posixError(ENODATA); }
-};
-
 } // namespace
-
-std::optional<Crawled> EntryExaminer::orphanRecord(const AppleDouble& sidecar, const QByteArray& encodedFolder,
-                                                   std::string_view name) const
-{
-    DecoratedValues values;
-    SidecarAttributes source(NoAttributes(), [&sidecar] { return std::optional<AppleDouble>(sidecar); });
-    evaluateAttributes(source, values, m_showQuarantine);
-    if (!values.keep)
-        return std::nullopt;
-    return Crawled::fromWalk(encodedFolder, QByteArrayView(name.data(), qsizetype(name.size())), false, values);
-}
 
 bool EntryExaminer::isReadFailure(int error)
 {
@@ -108,17 +90,16 @@ EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, st
     const std::string_view entryName(name, length);
     // A Mac's AppleDouble file describes another; it is read for that one, not listed. One
     // whose file is gone is listed itself, with its values: nothing else shows them.
+    std::optional<AppleDouble> orphan;
     if (sidecars && type == DT_REG && FolderSidecars::isSidecarName(entryName)) {
-        if (std::optional<AppleDouble> sidecar = SidecarReader::readAt(folderFd, name)) {
-            // In an archive's __MACOSX folder every sidecar stands apart from its file.
-            if (sidecars->orphaned(entryName) && !encodedFolder.contains("/__MACOSX/"))
-                outcome.record = orphanRecord(*sidecar, encodedFolder, entryName);
+        orphan = SidecarReader::readAt(folderFd, name);
+        // In an archive's __MACOSX folder every sidecar stands apart from its file.
+        if (orphan && (!sidecars->orphaned(entryName) || encodedFolder.contains("/__MACOSX/")))
             return outcome;
-        }
     }
     const bool beside = sidecars && sidecars->besideListed(entryName);
     // A file system without attributes is where sidecars come from: never settled by its listing.
-    const bool lendable = beside || (sidecars && sidecars->hasArchiveFolders());
+    const bool lendable = orphan || beside || (sidecars && sidecars->hasArchiveFolders());
 
     EntryXattrCalls calls(folderFd, name, m_scratch);
     // Most entries carry neither attribute: one list call settles them.
@@ -138,7 +119,8 @@ EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, st
     if (lendable) {
         int sidecarError = 0;
         SidecarAttributes source(ListedAttributes(calls, listed), [&] {
-            return SidecarReader::findAt(folderFd, name, sidecars->archiveFolders(), beside, &sidecarError);
+            return orphan ? orphan
+                          : SidecarReader::findAt(folderFd, name, sidecars->archiveFolders(), beside, &sidecarError);
         });
         evaluateAttributes(source, values, m_showQuarantine);
         // A sidecar that is there but cannot be read leaves values out, as an unreadable entry does.

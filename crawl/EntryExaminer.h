@@ -5,12 +5,10 @@
 
 #include <QByteArray>
 
-class AppleDouble;
 class FolderSidecars;
 
 #include <cstdint>
 #include <optional>
-#include <string_view>
 
 // Examines the entries of an open folder for the walk, one walking thread each: lists an
 // entry's attribute names once (most entries carry none, and that settles them), then runs
@@ -37,9 +35,6 @@ public:
     static bool isReadFailure(int error);
 
 private:
-    std::optional<Crawled> orphanRecord(const AppleDouble& sidecar, const QByteArray& encodedFolder,
-                                        std::string_view name) const;
-
     bool m_showQuarantine;
     EntryXattrCalls::Scratch m_scratch;
 };

@@ -104,6 +104,7 @@ private slots:
             "  Agent Bundle ID: com.apple.Safari\n"
             "  Type: 0\n"
             "  Time: 2024-01-13T12:46:07.25Z\n"
+            "  User: alice\n"
             "  Database: %2\n"
             "Provenance Record\n"
             "  pk: 4242\n"
