@@ -1,5 +1,6 @@
 #include "origin/OriginDatabases.h"
 
+#include "core/UniqueFd.h"
 #include "origin/ReadOnlyDatabase.h"
 #include "origin/UtcTime.h"
 
@@ -26,13 +27,16 @@ QStringList unfinishedWriteNotes(const QByteArray& database)
                      .arg(path)
                      .arg(log.size());
     // A journal is hot while its header holds the magic: its transaction never ended.
-    QFile journal(path + QStringLiteral("-journal"));
+    const UniqueFd journal(UniqueFd::openEvidence(AT_FDCWD, (database + "-journal").constData()));
     static const QByteArray magic = QByteArray::fromHex("d9d505f920a163d7");
-    if (journal.open(QIODevice::ReadOnly | QIODevice::Unbuffered) && journal.read(8) == magic)
+    QByteArray header(8, '\0');
+    struct stat st;
+    if (journal.fd() >= 0 && ::pread(journal.fd(), header.data(), 8, 0) == 8 && header == magic &&
+        ::fstat(journal.fd(), &st) == 0)
         notes << QStringLiteral("%1 has the journal of a transaction that never finished (%2 bytes): rows "
                                 "it would undo are read as they stand and may never have been committed")
                      .arg(path)
-                     .arg(journal.size());
+                     .arg(st.st_size);
     return notes;
 }
 
