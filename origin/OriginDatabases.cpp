@@ -166,32 +166,21 @@ void OriginDatabases::scan(Database& database, Map& rows, ReadAll readAll) const
                  .arg(rows.size()));
 }
 
-std::optional<QuarantineEvent> OriginDatabases::eventIn(Database& database, const QString& eventID) const
+template<typename Row, typename Key>
+std::optional<Row> OriginDatabases::rowIn(Database& database, const Key& key, const Key& scannedKey,
+                                          QHash<Key, Row>& rows) const
 {
+    // By its index while that works; read once into `rows` where it is missing or damaged.
     if (database.mode == Database::Mode::Indexed) {
-        std::optional<QuarantineEvent> event;
-        if (usable(database, QuarantineEvent::find(database.connection, eventID, event)))
-            return event;
+        std::optional<Row> row;
+        if (usable(database, Row::find(database.connection, key, row)))
+            return row;
     }
     if (database.mode != Database::Mode::Scan)
         return std::nullopt;
-    scan(database, database.events, &QuarantineEvent::readAll);
-    const auto found = database.events.constFind(eventID.toUpper());
-    return found == database.events.cend() ? std::nullopt : std::optional(*found);
-}
-
-std::optional<ProvenanceRecord> OriginDatabases::recordIn(Database& database, qint64 key) const
-{
-    if (database.mode == Database::Mode::Indexed) {
-        std::optional<ProvenanceRecord> record;
-        if (usable(database, ProvenanceRecord::find(database.connection, key, record)))
-            return record;
-    }
-    if (database.mode != Database::Mode::Scan)
-        return std::nullopt;
-    scan(database, database.records, &ProvenanceRecord::readAll);
-    const auto found = database.records.constFind(key);
-    return found == database.records.cend() ? std::nullopt : std::optional(*found);
+    scan(database, rows, &Row::readAll);
+    const auto found = rows.constFind(scannedKey);
+    return found == rows.cend() ? std::nullopt : std::optional(*found);
 }
 
 std::optional<QuarantineEvent> OriginDatabases::event(const QString& eventID, const Owner& owner) const
@@ -212,7 +201,7 @@ std::optional<QuarantineEvent> OriginDatabases::event(const QString& eventID, co
         }
     }
     for (Database* database : order) {
-        if (auto event = eventIn(*database, eventID)) {
+        if (auto event = rowIn(*database, eventID, eventID.toUpper(), database->events)) {
             event->database = database->path;
             event->user = database->user;
             if (event->timestamp)
@@ -229,7 +218,7 @@ std::optional<ProvenanceRecord> OriginDatabases::provenance(const QByteArray& va
         return std::nullopt;
     std::lock_guard lock(m_mutex);
     for (const auto& [key, byteOrder] : ProvenanceRecord::keysOf(value)) {
-        if (auto record = recordIn(*m_execPolicy, key)) {
+        if (auto record = rowIn(*m_execPolicy, key, key, m_execPolicy->records)) {
             record->byteOrder = byteOrder;
             record->database = m_execPolicy->path;
             if (record->timestamp)

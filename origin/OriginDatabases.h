@@ -4,6 +4,7 @@
 #include "origin/ProvenanceRecord.h"
 #include "origin/QuarantineEvent.h"
 
+#include <QHash>
 #include <QStringList>
 
 #include <memory>
@@ -52,8 +53,8 @@ public:
 private:
     struct Database;
     void note(const QString& line) const;
-    std::optional<QuarantineEvent> eventIn(Database& database, const QString& eventID) const;
-    std::optional<ProvenanceRecord> recordIn(Database& database, qint64 key) const;
+    template<typename Row, typename Key>
+    std::optional<Row> rowIn(Database& database, const Key& key, const Key& scannedKey, QHash<Key, Row>& rows) const;
     template<typename Map, typename ReadAll> void scan(Database& database, Map& rows, ReadAll readAll) const;
     bool usable(Database& database, ReadOnlyDatabase::Found found) const;
 
