@@ -8,7 +8,10 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
+#include <limits>
 #include <sys/stat.h>
+#include <utility>
 
 namespace {
 
@@ -40,21 +43,6 @@ QStringList unfinishedWriteNotes(const QByteArray& database)
     return notes;
 }
 
-// What a row read into memory costs, roughly: its texts and its own size.
-qsizetype sizeOf(const QuarantineEvent& event)
-{
-    return qsizetype(sizeof event) + 2 * (event.dataURL.size() + event.originURL.size() +
-                                          event.originTitle.size() + event.agentName.size() +
-                                          event.agentBundleID.size() + event.senderName.size() +
-                                          event.senderAddress.size());
-}
-
-qsizetype sizeOf(const ProvenanceRecord& record)
-{
-    return qsizetype(sizeof record) + 2 * (record.url.size() + record.bundleID.size() + record.teamID.size() +
-                                           record.signingID.size() + record.cdhash.size());
-}
-
 } // namespace
 
 struct OriginDatabases::Database
@@ -77,8 +65,9 @@ struct OriginDatabases::Database
     ReadOnlyDatabase connection;
     enum class Mode { Indexed, Scan, Unusable } mode = Mode::Indexed;
     bool scanned = false;
-    QHash<QString, QuarantineEvent> events;
-    QHash<qint64, ProvenanceRecord> records;
+    bool toldRowFailure = false;
+    // Read without the index: (hash of the key, rowid), sorted, so rows of a key are in table order.
+    std::vector<std::pair<quint64, qint64>> rowids;
 };
 
 OriginDatabases::OriginDatabases() = default;
@@ -141,36 +130,32 @@ bool OriginDatabases::usable(Database& database, ReadOnlyDatabase::Found found) 
     return false;
 }
 
-template<typename Map, typename ReadAll>
-void OriginDatabases::scan(Database& database, Map& rows, ReadAll readAll) const
+template<typename Row> void OriginDatabases::scan(Database& database) const
 {
     if (database.scanned)
         return;
     database.scanned = true;
-    qsizetype bytes = 0;
     bool full = false;
-    const bool read = readAll(database.connection, [&](const auto& key, auto&& row) {
-        bytes += sizeOf(row);
-        if (!rows.contains(key)) // the first row of a key wins, as a lookup would find it
-            rows.insert(key, std::move(row));
-        full = rows.size() >= kMaxScannedRows || bytes >= kMaxScannedBytes;
+    const bool read = Row::readKeys(database.connection, [&](qint64 rowid, quint64 hash) {
+        database.rowids.emplace_back(hash, rowid);
+        full = qsizetype(database.rowids.size()) >= kMaxScannedRows;
         return !full;
     });
+    std::sort(database.rowids.begin(), database.rowids.end());
     if (full)
         note(QStringLiteral("%1 is too large to read without its index: only its first %2 rows are linked")
                  .arg(database.path)
-                 .arg(rows.size()));
+                 .arg(database.rowids.size()));
     else if (!read)
         note(QStringLiteral("%1 could not be read to its end (%2): only its first %3 rows are linked")
                  .arg(database.path, database.connection.error())
-                 .arg(rows.size()));
+                 .arg(database.rowids.size()));
 }
 
 template<typename Row, typename Key>
-std::optional<Row> OriginDatabases::rowIn(Database& database, const Key& key, const Key& scannedKey,
-                                          QHash<Key, Row>& rows) const
+std::optional<Row> OriginDatabases::rowIn(Database& database, const Key& key) const
 {
-    // By its index while that works; read once into `rows` where it is missing or damaged.
+    // By its index while that works; else by the keys read once, each row then by its rowid.
     if (database.mode == Database::Mode::Indexed) {
         std::optional<Row> row;
         if (usable(database, Row::find(database.connection, key, row)))
@@ -178,9 +163,20 @@ std::optional<Row> OriginDatabases::rowIn(Database& database, const Key& key, co
     }
     if (database.mode != Database::Mode::Scan)
         return std::nullopt;
-    scan(database, rows, &Row::readAll);
-    const auto found = rows.constFind(scannedKey);
-    return found == rows.cend() ? std::nullopt : std::optional(*found);
+    scan<Row>(database);
+    const quint64 hash = Row::hashOf(key);
+    auto candidate = std::lower_bound(database.rowids.cbegin(), database.rowids.cend(),
+                                      std::pair<quint64, qint64>(hash, std::numeric_limits<qint64>::min()));
+    for (; candidate != database.rowids.cend() && candidate->first == hash; ++candidate) {
+        std::optional<Row> row;
+        if (Row::findAt(database.connection, candidate->second, key, row) == ReadOnlyDatabase::Found::Failed &&
+            !std::exchange(database.toldRowFailure, true))
+            note(QStringLiteral("%1: %2; rows that could not be read are not linked")
+                     .arg(database.path, database.connection.error()));
+        if (row)
+            return row;
+    }
+    return std::nullopt;
 }
 
 std::optional<QuarantineEvent> OriginDatabases::event(const QString& eventID, const Owner& owner) const
@@ -201,7 +197,7 @@ std::optional<QuarantineEvent> OriginDatabases::event(const QString& eventID, co
         }
     }
     for (Database* database : order) {
-        if (auto event = rowIn(*database, eventID, eventID.toUpper(), database->events)) {
+        if (auto event = rowIn<QuarantineEvent>(*database, eventID)) {
             event->database = database->path;
             event->user = database->user;
             if (event->timestamp)
@@ -218,7 +214,7 @@ std::optional<ProvenanceRecord> OriginDatabases::provenance(const QByteArray& va
         return std::nullopt;
     std::lock_guard lock(m_mutex);
     for (const auto& [key, byteOrder] : ProvenanceRecord::keysOf(value)) {
-        if (auto record = rowIn(*m_execPolicy, key, key, m_execPolicy->records)) {
+        if (auto record = rowIn<ProvenanceRecord>(*m_execPolicy, key)) {
             record->byteOrder = byteOrder;
             record->database = m_execPolicy->path;
             if (record->timestamp)

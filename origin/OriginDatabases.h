@@ -4,7 +4,6 @@
 #include "origin/ProvenanceRecord.h"
 #include "origin/QuarantineEvent.h"
 
-#include <QHash>
 #include <QStringList>
 
 #include <memory>
@@ -16,13 +15,12 @@
 // A Mac's ExecPolicy and QuarantineEventsV2 databases, opened once (read-only, immutable)
 // and kept open while a list is shown, so that any number of files can be linked to their
 // rows: each row is found by its key, and each page read stays in memory. A table whose key
-// has no usable index (missing, or damaged) is read once into memory instead, up to
-// kMaxScannedRows rows and kMaxScannedBytes of text. Safe to share between threads.
+// has no usable index (missing, or damaged) has its keys read once instead, up to
+// kMaxScannedRows of them, and each row is then found by its rowid. Safe to share between threads.
 class OriginDatabases
 {
 public:
-    static constexpr qsizetype kMaxScannedRows = 2'000'000;
-    static constexpr qsizetype kMaxScannedBytes = 256 << 20;
+    static constexpr qsizetype kMaxScannedRows = 5'000'000; // 16 bytes each in memory
 
     OriginDatabases();
     ~OriginDatabases();
@@ -53,9 +51,8 @@ public:
 private:
     struct Database;
     void note(const QString& line) const;
-    template<typename Row, typename Key>
-    std::optional<Row> rowIn(Database& database, const Key& key, const Key& scannedKey, QHash<Key, Row>& rows) const;
-    template<typename Map, typename ReadAll> void scan(Database& database, Map& rows, ReadAll readAll) const;
+    template<typename Row, typename Key> std::optional<Row> rowIn(Database& database, const Key& key) const;
+    template<typename Row> void scan(Database& database) const;
     bool usable(Database& database, ReadOnlyDatabase::Found found) const;
 
     MacSources m_sources;

@@ -10,8 +10,9 @@ namespace {
     "pk, url, bundle_id, cdhash, team_identifier, signing_identifier, flags, timestamp, link_pk"
 
 const char kSelect[] = "SELECT " PROVENANCE_COLUMNS " FROM provenance_tracking WHERE pk = ?1";
-// Without an index, which may be missing or damaged.
-const char kSelectAll[] = "SELECT " PROVENANCE_COLUMNS " FROM provenance_tracking NOT INDEXED";
+// Without an index, which may be missing or damaged: by the table's own rowid.
+const char kSelectKeys[] = "SELECT rowid, pk FROM provenance_tracking NOT INDEXED";
+const char kSelectAt[] = "SELECT " PROVENANCE_COLUMNS " FROM provenance_tracking NOT INDEXED WHERE rowid = ?1";
 
 ProvenanceRecord fromRow(sqlite3_stmt* row)
 {
@@ -51,12 +52,20 @@ ReadOnlyDatabase::Found ProvenanceRecord::find(ReadOnlyDatabase& database, qint6
     return database.findRow(kSelect, key, [&record](sqlite3_stmt* row) { record = fromRow(row); });
 }
 
-bool ProvenanceRecord::readAll(ReadOnlyDatabase& database,
-                               const std::function<bool(qint64, ProvenanceRecord&&)>& row)
+bool ProvenanceRecord::readKeys(ReadOnlyDatabase& database, const std::function<bool(qint64, quint64)>& row)
 {
-    return database.forEachRow(kSelectAll, [&row](sqlite3_stmt* statement) {
-        const std::optional<qint64> pk = ReadOnlyDatabase::integer(statement, 0);
-        return !pk || row(*pk, fromRow(statement));
+    return database.forEachRow(kSelectKeys, [&row](sqlite3_stmt* statement) {
+        const std::optional<qint64> pk = ReadOnlyDatabase::integer(statement, 1);
+        return !pk || row(ReadOnlyDatabase::integer(statement, 0).value_or(0), hashOf(*pk));
+    });
+}
+
+ReadOnlyDatabase::Found ProvenanceRecord::findAt(ReadOnlyDatabase& database, qint64 rowid, qint64 key,
+                                                 std::optional<ProvenanceRecord>& record)
+{
+    return database.findRow(kSelectAt, rowid, [&](sqlite3_stmt* row) {
+        if (ReadOnlyDatabase::integer(row, 0) == key)
+            record = fromRow(row);
     });
 }
 

@@ -34,8 +34,12 @@ struct ProvenanceRecord
     // The row whose pk is `key`.
     static ReadOnlyDatabase::Found find(ReadOnlyDatabase& database, qint64 key,
                                         std::optional<ProvenanceRecord>& record);
-    // Every row with an integer pk, until `row` returns false.
-    static bool readAll(ReadOnlyDatabase& database, const std::function<bool(qint64, ProvenanceRecord&&)>& row);
+    // For a table read without its index: each row's rowid and its pk, until `row` returns
+    // false; then the row at a rowid, if its pk is `key`.
+    static bool readKeys(ReadOnlyDatabase& database, const std::function<bool(qint64, quint64)>& row);
+    static quint64 hashOf(qint64 key) { return quint64(key); }
+    static ReadOnlyDatabase::Found findAt(ReadOnlyDatabase& database, qint64 rowid, qint64 key,
+                                          std::optional<ProvenanceRecord>& record);
 
     // The candidate keys of a provenance value: the last 8 bytes of an 11-byte value as a
     // signed 64-bit integer, little-endian first, then big-endian. None for other lengths.

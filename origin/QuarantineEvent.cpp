@@ -12,8 +12,9 @@ namespace {
 
 const char kSelect[] =
     "SELECT " QUARANTINE_COLUMNS " FROM LSQuarantineEvent WHERE LSQuarantineEventIdentifier = ?1";
-// Without the index, which may be missing or damaged.
-const char kSelectAll[] = "SELECT " QUARANTINE_COLUMNS " FROM LSQuarantineEvent NOT INDEXED";
+// Without the index, which may be missing or damaged: by the table's own rowid.
+const char kSelectKeys[] = "SELECT rowid, LSQuarantineEventIdentifier FROM LSQuarantineEvent NOT INDEXED";
+const char kSelectAt[] = "SELECT " QUARANTINE_COLUMNS " FROM LSQuarantineEvent NOT INDEXED WHERE rowid = ?1";
 
 QuarantineEvent fromRow(sqlite3_stmt* row)
 {
@@ -66,11 +67,24 @@ ReadOnlyDatabase::Found QuarantineEvent::find(ReadOnlyDatabase& database, const 
     return ReadOnlyDatabase::Found::None;
 }
 
-bool QuarantineEvent::readAll(ReadOnlyDatabase& database,
-                              const std::function<bool(const QString&, QuarantineEvent&&)>& row)
+bool QuarantineEvent::readKeys(ReadOnlyDatabase& database, const std::function<bool(qint64, quint64)>& row)
 {
-    return database.forEachRow(kSelectAll, [&row](sqlite3_stmt* statement) {
-        const std::optional<QString> id = ReadOnlyDatabase::text(statement, 0);
-        return !id || row(id->toUpper(), fromRow(statement));
+    return database.forEachRow(kSelectKeys, [&row](sqlite3_stmt* statement) {
+        const std::optional<QString> id = ReadOnlyDatabase::text(statement, 1);
+        return !id || row(ReadOnlyDatabase::integer(statement, 0).value_or(0), hashOf(*id));
+    });
+}
+
+quint64 QuarantineEvent::hashOf(const QString& eventID)
+{
+    return qHash(eventID.toUpper());
+}
+
+ReadOnlyDatabase::Found QuarantineEvent::findAt(ReadOnlyDatabase& database, qint64 rowid, const QString& eventID,
+                                                std::optional<QuarantineEvent>& event)
+{
+    return database.findRow(kSelectAt, rowid, [&](sqlite3_stmt* row) {
+        if (ReadOnlyDatabase::text(row, 0).value_or(QString()).compare(eventID, Qt::CaseInsensitive) == 0)
+            event = fromRow(row);
     });
 }

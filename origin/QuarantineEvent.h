@@ -33,7 +33,10 @@ struct QuarantineEvent
     // The row of the event `eventID`, looked up as stored, then in upper and in lower case.
     static ReadOnlyDatabase::Found find(ReadOnlyDatabase& database, const QString& eventID,
                                         std::optional<QuarantineEvent>& event);
-    // Every row, with its identifier in upper case, until `row` returns false.
-    static bool readAll(ReadOnlyDatabase& database,
-                        const std::function<bool(const QString&, QuarantineEvent&&)>& row);
+    // For a table read without its index: each row's rowid and the hash of its identifier
+    // (see hashOf), until `row` returns false; then the row at a rowid, if its identifier is `eventID`.
+    static bool readKeys(ReadOnlyDatabase& database, const std::function<bool(qint64, quint64)>& row);
+    static quint64 hashOf(const QString& eventID);
+    static ReadOnlyDatabase::Found findAt(ReadOnlyDatabase& database, qint64 rowid, const QString& eventID,
+                                          std::optional<QuarantineEvent>& event);
 };
