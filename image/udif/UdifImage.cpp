@@ -390,7 +390,7 @@ bool UdifImage::addTable(const Partition& named, const char* data, quint64 lengt
             break;
         if (type == Comment || sectors == 0)
             continue;
-        const QString chunk = QStringLiteral("chunk %1 of \"%2\" (%3)").arg(number(i), partition.name, chunkTypeName(type));
+        const QString chunk = QStringLiteral("the %1 chunk %2 of \"%3\"").arg(chunkTypeName(type), number(i), partition.name);
         if (!fits(sector, sectors, partition.sectorCount)) {
             *error = QStringLiteral("%1 covers sectors %2 + %3, outside its partition's %4 sectors")
                          .arg(chunk, number(sector), number(sectors), number(partition.sectorCount));
