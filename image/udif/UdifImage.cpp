@@ -34,8 +34,8 @@ constexpr qsizetype kTableDataOffset = 24;
 constexpr qsizetype kTableChunkCount = 200;
 // Sector numbers stay below this, so that a byte offset fits a signed 64-bit number.
 constexpr quint64 kMaxSectors = quint64(std::numeric_limits<qint64>::max()) / UdifImage::kSectorSize;
-// A compressed chunk is read whole; it may be a little larger than what it holds.
-constexpr quint64 kMaxCompressedBytes = UdifImage::kMaxChunkBytes * 2;
+// A compressed chunk is read whole; zlib and bzip2 add at most 1% to what they cannot shrink.
+constexpr quint64 kMaxCompressedBytes = UdifImage::kMaxChunkBytes + UdifImage::kMaxChunkBytes / 64;
 // Partition names as we keep them.
 constexpr qsizetype kMaxNameLength = 256;
 
@@ -113,6 +113,24 @@ plist_t stringItem(plist_t node, const char* key)
 {
     plist_t item = plist_dict_get_item(node, key);
     return item && plist_get_node_type(item) == PLIST_STRING ? item : nullptr;
+}
+
+QByteArray stringValue(plist_t item);
+
+// The number under `key` in the dict `node`, written as a string (as hdiutil writes it: "-1",
+// "0x0050") or as an integer; 0 when there is none.
+qint64 integerValue(plist_t node, const char* key)
+{
+    plist_t item = plist_dict_get_item(node, key);
+    if (item && plist_get_node_type(item) == PLIST_STRING) {
+        const QByteArray text = stringValue(item).trimmed();
+        const bool hex = text.startsWith("0x") || text.startsWith("0X");
+        return hex ? text.sliced(2).toLongLong(nullptr, 16) : text.toLongLong();
+    }
+    uint64_t value = 0;
+    if (item && plist_get_node_type(item) == PLIST_UINT)
+        plist_get_uint_val(item, &value);
+    return qint64(value);
 }
 
 QByteArray stringValue(plist_t item)
@@ -335,10 +353,8 @@ bool UdifImage::loadPlist(const QByteArray& xml, QString* error)
             name = stringItem(entry, "CFName");
         if (name)
             partition.name = QString::fromUtf8(stringValue(name).left(kMaxNameLength * 4)).left(kMaxNameLength);
-        if (plist_t id = stringItem(entry, "ID"))
-            partition.id = stringValue(id).trimmed().toLongLong();
-        if (plist_t attributes = stringItem(entry, "Attributes"))
-            partition.attributes = stringValue(attributes).trimmed().toUInt(nullptr, 0);
+        partition.id = integerValue(entry, "ID");
+        partition.attributes = quint32(integerValue(entry, "Attributes"));
         plist_t data = plist_dict_get_item(entry, "Data");
         if (!data || plist_get_node_type(data) != PLIST_DATA) {
             *error = QStringLiteral("blkx entry %1 (\"%2\") has no Data").arg(number(i), partition.name);
@@ -397,7 +413,8 @@ bool UdifImage::addTable(const Partition& named, const char* data, quint64 lengt
             return false;
         }
         Chunk entryChunk{partition.firstSector + sector, sectors, 0, 0, type};
-        if (type != ZeroFill && type != Ignore) {
+        // Where the bytes are matters only for the chunks we read from the file.
+        if (type == Raw || type == Zlib || type == Bzip2) {
             if (offset > std::numeric_limits<quint64>::max() - dataOffset ||
                 !fits(dataOffset + offset, stored, dataEnd)) {
                 *error = QStringLiteral("%1 (%2 bytes at offset %3) runs past the %4 bytes before the trailer")
@@ -549,6 +566,10 @@ qint64 UdifImage::read(quint64 offset, char* buffer, std::size_t length, QString
         const Chunk& chunk = *next;
         const quint64 inChunk = at - chunk.firstSector * kSectorSize;
         const quint64 take = std::min(total - done, chunk.sectorCount * kSectorSize - inChunk);
+        if (take == 0) { // cannot happen with the chunks sorted and checked; never loop on it
+            *error = QStringLiteral("the block table maps offset %1 to no bytes").arg(number(at));
+            return -1;
+        }
         switch (chunk.type) {
         case ZeroFill:
         case Ignore:
