@@ -39,10 +39,19 @@ constexpr quint64 kMaxCompressedBytes = UdifImage::kMaxChunkBytes + UdifImage::k
 // Partition names as we keep them.
 constexpr qsizetype kMaxNameLength = 256;
 
-quint32 be32(const char* at) { return qFromBigEndian<quint32>(at); }
-quint64 be64(const char* at) { return qFromBigEndian<quint64>(at); }
+quint32 be32(const char* at)
+{
+    return qFromBigEndian<quint32>(at);
+}
+quint64 be64(const char* at)
+{
+    return qFromBigEndian<quint64>(at);
+}
 
-QString number(quint64 value) { return QString::number(value); }
+QString number(quint64 value)
+{
+    return QString::number(value);
+}
 
 // Whether [offset, offset + length) lies within [0, limit), without overflowing.
 bool fits(quint64 offset, quint64 length, quint64 limit)
@@ -140,23 +149,36 @@ QByteArray stringValue(plist_t item)
     return text ? QByteArray(text, qsizetype(length)) : QByteArray();
 }
 
-QString errnoText(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+QString errnoText(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
 
 } // namespace
 
 QString UdifImage::chunkTypeName(quint32 type)
 {
     switch (type) {
-    case ZeroFill: return QStringLiteral("zero-fill");
-    case Raw: return QStringLiteral("raw");
-    case Ignore: return QStringLiteral("ignored");
-    case Adc: return QStringLiteral("ADC");
-    case Zlib: return QStringLiteral("zlib");
-    case Bzip2: return QStringLiteral("bzip2");
-    case Lzfse: return QStringLiteral("LZFSE");
-    case Lzma: return QStringLiteral("LZMA");
-    case Comment: return QStringLiteral("comment");
-    case Terminator: return QStringLiteral("terminator");
+    case ZeroFill:
+        return QStringLiteral("zero-fill");
+    case Raw:
+        return QStringLiteral("raw");
+    case Ignore:
+        return QStringLiteral("ignored");
+    case Adc:
+        return QStringLiteral("ADC");
+    case Zlib:
+        return QStringLiteral("zlib");
+    case Bzip2:
+        return QStringLiteral("bzip2");
+    case Lzfse:
+        return QStringLiteral("LZFSE");
+    case Lzma:
+        return QStringLiteral("LZMA");
+    case Comment:
+        return QStringLiteral("comment");
+    case Terminator:
+        return QStringLiteral("terminator");
     }
     return QStringLiteral("type 0x%1").arg(type, 8, 16, QLatin1Char('0'));
 }
@@ -267,8 +289,9 @@ bool UdifImage::load(QString* error)
         return false;
     }
     if (be32(koly + kKolyVersion) != 4 || be32(koly + kKolyHeaderSize) != kTrailerSize) {
-        *error = QStringLiteral("UDIF trailer version %1 of %2 bytes is not supported (version 4, 512 bytes is)")
-                     .arg(number(be32(koly + kKolyVersion)), number(be32(koly + kKolyHeaderSize)));
+        *error =
+            QStringLiteral("UDIF trailer version %1 of %2 bytes is not supported (version 4, 512 bytes is)")
+                .arg(number(be32(koly + kKolyVersion)), number(be32(koly + kKolyHeaderSize)));
         return false;
     }
     const quint64 xmlOffset = be64(koly + kKolyXmlOffset), xmlLength = be64(koly + kKolyXmlLength);
@@ -282,7 +305,8 @@ bool UdifImage::load(QString* error)
         return false;
     }
     if (!fits(xmlOffset, xmlLength, dataEnd)) {
-        *error = QStringLiteral("the property list (%1 bytes at offset %2) runs past the %3 bytes before the trailer")
+        *error = QStringLiteral(
+                     "the property list (%1 bytes at offset %2) runs past the %3 bytes before the trailer")
                      .arg(number(xmlLength), number(xmlOffset), number(dataEnd));
         return false;
     }
@@ -329,8 +353,10 @@ bool UdifImage::loadPlist(const QByteArray& xml, QString* error)
         *error = QStringLiteral("the property list cannot be parsed");
         return false;
     }
-    plist_t fork = plist_get_node_type(parsed) == PLIST_DICT ? plist_dict_get_item(parsed, "resource-fork") : nullptr;
-    plist_t blkx = fork && plist_get_node_type(fork) == PLIST_DICT ? plist_dict_get_item(fork, "blkx") : nullptr;
+    plist_t fork =
+        plist_get_node_type(parsed) == PLIST_DICT ? plist_dict_get_item(parsed, "resource-fork") : nullptr;
+    plist_t blkx =
+        fork && plist_get_node_type(fork) == PLIST_DICT ? plist_dict_get_item(fork, "blkx") : nullptr;
     if (!blkx || plist_get_node_type(blkx) != PLIST_ARRAY) {
         *error = QStringLiteral("the property list has no resource-fork blkx array");
         return false;
@@ -352,7 +378,8 @@ bool UdifImage::loadPlist(const QByteArray& xml, QString* error)
         if (!name)
             name = stringItem(entry, "CFName");
         if (name)
-            partition.name = QString::fromUtf8(stringValue(name).left(kMaxNameLength * 4)).left(kMaxNameLength);
+            partition.name =
+                QString::fromUtf8(stringValue(name).left(kMaxNameLength * 4)).left(kMaxNameLength);
         partition.id = integerValue(entry, "ID");
         partition.attributes = quint32(integerValue(entry, "Attributes"));
         plist_t data = plist_dict_get_item(entry, "Data");
@@ -406,7 +433,8 @@ bool UdifImage::addTable(const Partition& named, const char* data, quint64 lengt
             break;
         if (type == Comment || sectors == 0)
             continue;
-        const QString chunk = QStringLiteral("the %1 chunk %2 of \"%3\"").arg(chunkTypeName(type), number(i), partition.name);
+        const QString chunk =
+            QStringLiteral("the %1 chunk %2 of \"%3\"").arg(chunkTypeName(type), number(i), partition.name);
         if (!fits(sector, sectors, partition.sectorCount)) {
             *error = QStringLiteral("%1 covers sectors %2 + %3, outside its partition's %4 sectors")
                          .arg(chunk, number(sector), number(sectors), number(partition.sectorCount));
@@ -417,15 +445,17 @@ bool UdifImage::addTable(const Partition& named, const char* data, quint64 lengt
         if (type == Raw || type == Zlib || type == Bzip2) {
             if (offset > std::numeric_limits<quint64>::max() - dataOffset ||
                 !fits(dataOffset + offset, stored, dataEnd)) {
-                *error = QStringLiteral("%1 (%2 bytes at offset %3) runs past the %4 bytes before the trailer")
-                             .arg(chunk, number(stored), number(offset), number(dataEnd));
+                *error =
+                    QStringLiteral("%1 (%2 bytes at offset %3) runs past the %4 bytes before the trailer")
+                        .arg(chunk, number(stored), number(offset), number(dataEnd));
                 return false;
             }
             entryChunk.fileOffset = dataOffset + offset;
             entryChunk.fileLength = stored;
         }
         if (type == Raw && stored != sectors * kSectorSize) {
-            *error = QStringLiteral("%1 stores %2 bytes for %3 sectors").arg(chunk, number(stored), number(sectors));
+            *error = QStringLiteral("%1 stores %2 bytes for %3 sectors")
+                         .arg(chunk, number(stored), number(sectors));
             return false;
         }
         if ((type == Zlib || type == Bzip2) &&
@@ -461,7 +491,8 @@ bool UdifImage::checkChunks(QString* error)
               [](const Partition* a, const Partition* b) { return a->firstSector < b->firstSector; });
     for (std::size_t i = 1; i < byStart.size(); ++i) {
         if (byStart[i - 1]->firstSector + byStart[i - 1]->sectorCount > byStart[i]->firstSector) {
-            *error = QStringLiteral("partitions \"%1\" and \"%2\" overlap").arg(byStart[i - 1]->name, byStart[i]->name);
+            *error = QStringLiteral("partitions \"%1\" and \"%2\" overlap")
+                         .arg(byStart[i - 1]->name, byStart[i]->name);
             return false;
         }
     }
@@ -476,7 +507,8 @@ bool UdifImage::decompress(const Chunk& chunk, std::vector<char>& out, QString* 
         return false;
     // One byte more than the chunk holds: a stream that does not end there is too long.
     out.resize(expected + 1);
-    const QString what = QStringLiteral("the %1 chunk at sector %2").arg(chunkTypeName(chunk.type), number(chunk.firstSector));
+    const QString what =
+        QStringLiteral("the %1 chunk at sector %2").arg(chunkTypeName(chunk.type), number(chunk.firstSector));
     quint64 produced = 0;
     bool ended = false;
     if (chunk.type == Zlib) {
@@ -497,12 +529,14 @@ bool UdifImage::decompress(const Chunk& chunk, std::vector<char>& out, QString* 
         const QString message = stream.msg ? QString::fromLatin1(stream.msg) : QString();
         inflateEnd(&stream);
         if (status == Z_DATA_ERROR || status == Z_NEED_DICT || status == Z_MEM_ERROR) {
-            *error = QStringLiteral("%1 is damaged: %2").arg(what, message.isEmpty() ? QStringLiteral("zlib error") : message);
+            *error = QStringLiteral("%1 is damaged: %2")
+                         .arg(what, message.isEmpty() ? QStringLiteral("zlib error") : message);
             return false;
         }
     } else {
         unsigned int length = unsigned(out.size());
-        const int status = BZ2_bzBuffToBuffDecompress(out.data(), &length, in.data(), unsigned(in.size()), 0, 0);
+        const int status =
+            BZ2_bzBuffToBuffDecompress(out.data(), &length, in.data(), unsigned(in.size()), 0, 0);
         if (status != BZ_OK && status != BZ_OUTBUFF_FULL && status != BZ_UNEXPECTED_EOF) {
             *error = QStringLiteral("%1 is damaged (bzip2 error %2)").arg(what).arg(status);
             return false;
@@ -513,8 +547,10 @@ bool UdifImage::decompress(const Chunk& chunk, std::vector<char>& out, QString* 
     out.resize(expected);
     if (!ended || produced != expected) {
         *error = !ended && produced < expected
-                     ? QStringLiteral("%1 is cut short: it ends after %2 of its %3 bytes").arg(what, number(produced), number(expected))
-                     : QStringLiteral("%1 does not decompress to the %2 bytes of its sectors").arg(what, number(expected));
+                     ? QStringLiteral("%1 is cut short: it ends after %2 of its %3 bytes")
+                           .arg(what, number(produced), number(expected))
+                     : QStringLiteral("%1 does not decompress to the %2 bytes of its sectors")
+                           .arg(what, number(expected));
         return false;
     }
     return true;
@@ -552,8 +588,9 @@ qint64 UdifImage::read(quint64 offset, char* buffer, std::size_t length, QString
         const quint64 at = offset + done;
         const quint64 sector = at / kSectorSize;
         // The first chunk that ends after `sector`.
-        const auto next = std::upper_bound(m_chunks.begin(), m_chunks.end(), sector,
-                                           [](quint64 s, const Chunk& c) { return s < c.firstSector + c.sectorCount; });
+        const auto next =
+            std::upper_bound(m_chunks.begin(), m_chunks.end(), sector,
+                             [](quint64 s, const Chunk& c) { return s < c.firstSector + c.sectorCount; });
         char* const into = buffer + done;
         if (next == m_chunks.end() || next->firstSector > sector) {
             // Sectors no chunk covers read as zeros.
@@ -588,8 +625,9 @@ qint64 UdifImage::read(quint64 offset, char* buffer, std::size_t length, QString
             break;
         }
         default:
-            *error = QStringLiteral("%1 chunks are not supported (the chunk at sectors %2 + %3)")
-                         .arg(chunkTypeName(chunk.type), number(chunk.firstSector), number(chunk.sectorCount));
+            *error =
+                QStringLiteral("%1 chunks are not supported (the chunk at sectors %2 + %3)")
+                    .arg(chunkTypeName(chunk.type), number(chunk.firstSector), number(chunk.sectorCount));
             return -1;
         }
         done += take;

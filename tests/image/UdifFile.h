@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtEndian>
 
 #include <optional>
 #include <vector>
@@ -41,6 +42,8 @@ public:
 
     // Offsets into the trailer, from its start (the file's size minus 512).
     static constexpr qsizetype kXmlOffset = 216, kXmlLength = 224, kSectorCount = 492;
-    static void put32(QByteArray& bytes, qsizetype at, quint32 value);
-    static void put64(QByteArray& bytes, qsizetype at, quint64 value);
+    static void put64(QByteArray& bytes, qsizetype at, quint64 value)
+    {
+        qToBigEndian(value, bytes.data() + at);
+    }
 };
