@@ -1,5 +1,7 @@
 #include "image/udif/UdifImage.h"
 
+#include "core/EvidenceAccess.h"
+
 #include <QByteArrayView>
 #include <QFile>
 #include <QtEndian>
@@ -191,18 +193,12 @@ UdifImage::~UdifImage()
 
 namespace {
 
-// Opens `path` read-only as evidence: keeping its access time where the kernel allows it,
-// and without blocking on a FIFO.
+// Opens `path` read-only as evidence: keeping its access time where the kernel allows it (a
+// refusal is remembered for the user to be told), and without blocking on a FIFO.
 int openEvidence(const QString& path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-#ifdef O_NOATIME
-    const int fd = ::open(name.constData(), flags | O_NOATIME);
-    if (fd >= 0 || errno != EPERM)
-        return fd;
-#endif
-    return ::open(name.constData(), flags);
+    return EvidenceAccess::openat(AT_FDCWD, QFile::encodeName(path).constData(),
+                                  O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
 }
 
 // The size of the regular file or block device `fd`; -1 (errno set, or EINVAL) for others.
