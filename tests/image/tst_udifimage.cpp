@@ -1,0 +1,304 @@
+#include "image/udif/UdifImage.h"
+#include "tests/image/UdifFile.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr quint32 kZero = 0, kRaw = 1, kIgnore = 2, kZlib = 0x80000005, kBzip2 = 0x80000006,
+                  kLzfse = 0x80000007, kComment = 0x7ffffffe;
+
+// 21 sectors of noise, with zeros where the image stores none (sectors 6-8 and 16-17).
+const QByteArray kSource = [] {
+    QByteArray bytes(21 * 512, '\0');
+    QRandomGenerator(19).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    return bytes.replace(6 * 512, 3 * 512, QByteArray(3 * 512, '\0'))
+        .replace(16 * 512, 1024, QByteArray(1024, '\0'));
+}();
+
+QByteArray sectors(int first, int count)
+{
+    return kSource.mid(first * 512, count * 512);
+}
+
+// kSource as hdiutil might write it: a protective MBR, a GPT header and an HFS+ volume of
+// every kind of chunk. The volume is partition 2; its chunks are zlib, zero-fill, a comment,
+// bzip2, raw, ignore, zlib.
+UdifFile sample()
+{
+    UdifFile file;
+    file.partition("Protective Master Boot Record (MBR : 0)", -1).chunk(kRaw, sectors(0, 1));
+    file.partition("GPT Header (Primary GPT Header : 1)", 0).chunk(kZlib, sectors(1, 1));
+    file.partition("disk image (Apple_HFS : 2)", 1)
+        .chunk(kZlib, sectors(2, 4))
+        .chunk(kZero, sectors(6, 3))
+        .chunk(kComment, {})
+        .chunk(kBzip2, sectors(9, 5))
+        .chunk(kRaw, sectors(14, 2))
+        .chunk(kIgnore, sectors(16, 2))
+        .chunk(kZlib, sectors(18, 3));
+    return file;
+}
+
+QByteArray edited(const std::function<void(UdifFile&)>& edit)
+{
+    UdifFile file = sample();
+    edit(file);
+    return file.bytes();
+}
+
+UdifFile::Chunk& volumeChunk(UdifFile& file, int index)
+{
+    return file.partitions[2].chunks[size_t(index)];
+}
+
+QByteArray withTrailer64(QByteArray bytes, qsizetype field, quint64 value)
+{
+    UdifFile::put64(bytes, bytes.size() - 512 + field, value);
+    return bytes;
+}
+
+// `bytes` written to a folder of their own as image.dmg, and opened; `error` says why not.
+struct Opened
+{
+    explicit Opened(const QByteArray& bytes) : path(dir.filePath(u"image.dmg"_s))
+    {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush())
+            image = UdifImage::open(path, &error);
+    }
+    QTemporaryDir dir;
+    QString path, error;
+    std::unique_ptr<UdifImage> image;
+};
+
+// The whole image read in one call; empty when the read fails (the reason in `error`).
+QByteArray readAll(const UdifImage& image, QString* error)
+{
+    QByteArray bytes(qsizetype(image.size()), '\0');
+    const qint64 got = image.read(0, bytes.data(), size_t(bytes.size()), error);
+    return got == bytes.size() ? bytes : QByteArray();
+}
+
+} // namespace
+
+// The UDIF reader on images written by the test from known bytes, whole and damaged.
+class TestUdifImage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // QUELLMARK_UDIF_SEEDS=fuzz/corpus/fuzz_udif build/bin/tst_udifimage writes the fuzz seeds.
+    void initTestCase()
+    {
+        const QString seeds = qEnvironmentVariable("QUELLMARK_UDIF_SEEDS");
+        for (const auto& [name, edit] : std::initializer_list<std::pair<const char*, void (*)(UdifFile&)>>{
+                 {"every-chunk-type.dmg", [](UdifFile&) {}},
+                 {"lzfse.dmg", [](UdifFile& f) { f.partition("lzfse", 3).chunk(kLzfse, sectors(0, 1)); }},
+                 {"corrupt-zlib.dmg", [](UdifFile& f) { volumeChunk(f, 0).stored[8] = char(0xff); }}}) {
+            QFile file(seeds + u'/' + QLatin1StringView(name));
+            QVERIFY(seeds.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(edited(edit)) > 0));
+        }
+    }
+
+    void readBack_data()
+    {
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<qint64>("length");
+        QTest::addColumn<QByteArray>("expected");
+        const qint64 size = kSource.size();
+        const auto row = [&](const char* name, qint64 offset, qint64 length) {
+            QTest::newRow(name) << offset << length << kSource.mid(offset, length);
+        };
+        row("whole image", 0, size);
+        row("first sector (raw)", 0, 512);
+        row("raw partition into zlib partition", 500, 24);
+        row("zlib chunk into zero-fill", 6 * 512 - 3, 6);
+        row("zero-fill, past the comment, into bzip2", 9 * 512 - 5, 10);
+        row("bzip2 into raw into ignore", 13 * 512 + 511, 3 * 512 + 2);
+        row("every chunk of the volume", 2 * 512, 19 * 512);
+        row("cut short at the end", size - 10, 100);
+        row("at the end", size, 10);
+        row("far past the end", size * 1000, 10);
+    }
+    void readBack()
+    {
+        QFETCH(qint64, offset);
+        QFETCH(qint64, length);
+        QFETCH(QByteArray, expected);
+        Opened opened(sample().bytes());
+        QVERIFY2(opened.image, qPrintable(opened.error));
+        QCOMPARE(opened.image->size(), quint64(kSource.size()));
+        QVERIFY(opened.image->unsupportedChunkTypes().isEmpty());
+        // Twice: from the file, then after every chunk has passed through the cache.
+        for (int pass = 0; pass < 2; ++pass) {
+            QByteArray bytes(length, '\x55');
+            QCOMPARE(opened.image->read(quint64(offset), bytes.data(), size_t(length), &opened.error),
+                     qint64(expected.size()));
+            QCOMPARE(bytes.left(expected.size()), expected);
+            QVERIFY2(!readAll(*opened.image, &opened.error).isEmpty(), qPrintable(opened.error));
+        }
+    }
+
+    void partitions_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("id");
+        QTest::addColumn<quint64>("firstSector");
+        QTest::addColumn<quint64>("sectorCount");
+        const auto row = [](int index, const char* name, qint64 id, quint64 first, quint64 count) {
+            QTest::newRow(QString::number(index).toLatin1())
+                << index << QString::fromLatin1(name) << id << first << count;
+        };
+        row(0, "Protective Master Boot Record (MBR : 0)", -1, 0, 1);
+        row(1, "GPT Header (Primary GPT Header : 1)", 0, 1, 1);
+        row(2, "disk image (Apple_HFS : 2)", 1, 2, 19);
+    }
+    void partitions()
+    {
+        QFETCH(int, index);
+        Opened opened(sample().bytes());
+        QVERIFY2(opened.image, qPrintable(opened.error));
+        QCOMPARE(opened.image->partitions().size(), size_t(3));
+        const UdifImage::Partition& partition = opened.image->partitions()[size_t(index)];
+        QTEST(partition.name, "name");
+        QTEST(partition.id, "id");
+        QTEST(partition.firstSector, "firstSector");
+        QTEST(partition.sectorCount, "sectorCount");
+        QCOMPARE(partition.attributes, 0x50u);
+    }
+
+    void damaged_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("unsupported"); // as listed at open
+        QTest::addColumn<QString>("error");
+        const QByteArray whole = sample().bytes();
+        const qsizetype trailer = whole.size() - 512;
+        const quint64 plistEnd = quint64(trailer);
+        const quint64 plistLength =
+            qFromBigEndian<quint64>(whole.constData() + trailer + UdifFile::kXmlLength);
+        // Refused at open, or opened and then failing to read.
+        constexpr bool Refused = false, Unreadable = true;
+        const auto row = [](const char* name, const QByteArray& bytes, bool opens, const char* error,
+                            const char* unsupported = "") {
+            QTest::newRow(name) << bytes << opens << QString::fromLatin1(unsupported)
+                                << QString::fromLatin1(error);
+        };
+        using F = UdifFile&;
+        row("shorter than a trailer", whole.right(511), Refused, "too short for a UDIF trailer");
+        row("trailer cut short", whole.chopped(1), Refused, "no UDIF trailer");
+        row("bad magic", QByteArray(whole).replace(trailer, 4, "kolx"), Refused, "no UDIF trailer");
+        row("property list past the end",
+            withTrailer64(whole, UdifFile::kXmlOffset, plistEnd - plistLength + 1), Refused, "runs past the");
+        row("property list offset wraps", withTrailer64(whole, UdifFile::kXmlOffset, ~0ull - 9), Refused,
+            "runs past the");
+        row("property list over the cap",
+            withTrailer64(whole, UdifFile::kXmlLength, UdifImage::kMaxPlistBytes + 1), Refused, "more than");
+        row("comment left open", QByteArray(whole).replace(trailer - qsizetype(plistLength), 5, "<!--x"),
+            Refused, "not well-formed");
+        row("property list 41 deep", edited([](F f) {
+                f.plistExtra =
+                    "<key>a</key>" + QByteArray("<array>").repeated(40) + QByteArray("</array>").repeated(40);
+            }),
+            Refused, "nests 41 deep");
+        row("sector count below the partitions'", withTrailer64(whole, UdifFile::kSectorCount, 20), Refused,
+            "ends at sector 21, past the image's 20 sectors");
+        row("chunk past the end", edited([&](F f) { volumeChunk(f, 3).offset = plistEnd; }), Refused,
+            "runs past the");
+        row("chunk's sector count overflows",
+            edited([](F f) { volumeChunk(f, 6).sectors = ~0ull, f.partitions[2].sectorCount = 19; }), Refused,
+            "the zlib chunk 6 of \"disk image (Apple_HFS : 2)\" covers sectors 16 + 18446744073709551615");
+        row("first sector overflows", edited([](F f) { f.partitions[2].firstSector = ~0ull - 5; }), Refused,
+            "overflow");
+        row("chunks overlap", edited([](F f) { volumeChunk(f, 3).sector = 6; }), Refused,
+            "two chunks overlap at sector 8");
+        row("partitions overlap",
+            edited([](F f) { f.partitions[0].sectorCount = 2, f.partitions[1].firstSector = 1; }), Refused,
+            "partitions \"Protective Master Boot Record (MBR : 0)\" and \"GPT Header");
+        row("raw chunk of the wrong length", edited([](F f) { volumeChunk(f, 4).stored.chop(1); }), Refused,
+            "the raw chunk 4 of \"disk image (Apple_HFS : 2)\" stores 1023 bytes for 2 sectors");
+        row("zlib chunk over the cap",
+            edited([](F f) { volumeChunk(f, 6).sectors = UdifImage::kMaxChunkBytes / 512 + 1; }), Refused,
+            "a chunk may hold up to 67108864 bytes");
+        row("corrupt zlib stream", edited([](F f) { volumeChunk(f, 0).stored[8] = char(0xff); }), Unreadable,
+            "the zlib chunk at sector 2 is damaged");
+        row("zlib stream cut short", edited([](F f) { volumeChunk(f, 6).stored.chop(100); }), Unreadable,
+            "the zlib chunk at sector 18 is cut short");
+        row("zlib stream longer than its sectors", edited([](F f) { volumeChunk(f, 0).sectors = 3; }),
+            Unreadable, "the zlib chunk at sector 2 does not decompress to the 1536 bytes");
+        row("corrupt bzip2 stream", edited([](F f) { volumeChunk(f, 3).stored[20] ^= 0x5a; }), Unreadable,
+            "the bzip2 chunk at sector 9 is damaged");
+        row("LZFSE and an unknown type", edited([](F f) {
+                f.partition("x", 3).chunk(kLzfse, sectors(0, 2)).chunk(0x12345678, sectors(0, 1));
+            }),
+            Unreadable, "LZFSE chunks are not supported (the chunk at sectors 21 + 2)",
+            "LZFSE,type 0x12345678");
+    }
+    void damaged()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, opens);
+        QFETCH(QString, error);
+        Opened opened(bytes);
+        QCOMPARE(bool(opened.image), opens);
+        if (opened.image) {
+            QTEST(opened.image->unsupportedChunkTypes().join(u','), "unsupported");
+            QVERIFY(readAll(*opened.image, &opened.error).isEmpty());
+        }
+        QVERIFY2(opened.error.contains(error), qPrintable(opened.error));
+    }
+
+    // Reading leaves the image's bytes, times and folder as they were.
+    void evidenceUntouched()
+    {
+        const Opened written(sample().bytes());
+        QFile file(written.path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        // Times in the past, so that a read that set the access time would show.
+        const QDateTime past = QDateTime::fromSecsSinceEpoch(1'000'000'000);
+        QVERIFY(file.setFileTime(past, QFileDevice::FileAccessTime) &&
+                file.setFileTime(past, QFileDevice::FileModificationTime));
+        const auto state = [&] {
+            const QFileInfo info(written.path);
+            return QVariantList{info.lastRead(), info.lastModified(), info.metadataChangeTime(),
+                                QDir(written.dir.path()).entryList(QDir::AllEntries | QDir::Hidden)};
+        };
+        const QVariantList before = state();
+        QString error;
+        const auto image = UdifImage::open(written.path, &error);
+        QVERIFY2(image, qPrintable(error));
+        QCOMPARE(readAll(*image, &error), kSource);
+        QCOMPARE(state(), before);
+        QCOMPARE(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256),
+                 QCryptographicHash::hash(sample().bytes(), QCryptographicHash::Sha256));
+    }
+
+    // dmg2img, a converter that is not ours, reads the writer's image as the disk it holds.
+    void otherReaderAgrees()
+    {
+        const QString dmg2img = QStandardPaths::findExecutable(u"dmg2img"_s);
+        if (dmg2img.isEmpty())
+            QSKIP("dmg2img is not installed (scripts/debian-packages.txt lists it)");
+        const Opened written(sample().bytes());
+        const QString out = written.dir.filePath(u"disk.img"_s);
+        QCOMPARE(QProcess::execute(dmg2img, {u"-s"_s, written.path, out}), 0);
+        QFile converted(out);
+        QVERIFY(converted.open(QIODevice::ReadOnly));
+        QCOMPARE(converted.readAll(), kSource);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUdifImage)
+#include "tst_udifimage.moc"
