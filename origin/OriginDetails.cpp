@@ -152,6 +152,7 @@ OriginDetails OriginDetails::inspect(const QByteArray& rawPath, const OriginData
     else
 #endif
         values = readAttributes(PathXattrCalls(path), details.problems);
+    details.status = FileStatus::of(path);
     if (sidecars && !lendAsOrphan(path, values, details))
         lendFromSidecar(path, values, details);
     decode(values, details);

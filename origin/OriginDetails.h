@@ -1,5 +1,6 @@
 #pragma once
 
+#include "origin/FileStatus.h"
 #include "origin/ProvenanceRecord.h"
 #include "origin/QuarantineEvent.h"
 #include "origin/QuarantineValue.h"
@@ -26,6 +27,7 @@ struct OriginDetails
     QStringList fromSidecar;
     // The item is an AppleDouble file whose own file is gone: its values are the sidecar's.
     bool orphanSidecar = false;
+    std::optional<FileStatus> status; // the entry's own size and times
 
     // Reads the attributes of the file at `rawPath` (any bytes, any length; symbolic links
     // followed) and links them to `databases` when given. With `sidecars`, an attribute the

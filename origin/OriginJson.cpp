@@ -1,5 +1,8 @@
 #include "origin/OriginJson.h"
 
+#include "core/AttributeDecoder.h"
+#include "core/ControlPictures.h"
+#include "core/ProvenanceRegistry.h"
 #include "origin/OriginDetails.h"
 
 #include <QJsonArray>
@@ -46,6 +49,42 @@ private:
     QByteArray m_text;
 };
 
+// A name or path as text; bytes that are not UTF-8 make the text lossy, so they are also
+// given whole, in base64.
+void addBytes(Members& line, const char* key, const char* base64Key, const QByteArray& bytes)
+{
+    const QString text = QString::fromUtf8(bytes);
+    line.add(key, text);
+    if (text.toUtf8() != bytes)
+        line.add(base64Key, QString::fromLatin1(bytes.toBase64()));
+}
+
+// The values as they are, beside the four fields as shown: for scripts and timelines.
+void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetails& details)
+{
+    QByteArray path = rawPath;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    addBytes(line, "fileName", "fileNameBase64", path.mid(path.lastIndexOf('/') + 1));
+    addBytes(line, "filePath", "filePathBase64", path);
+    if (!details.provenance.isEmpty()) {
+        line.add("provenance", QString::fromLatin1(details.provenance.toHex()));
+        const std::optional<QString> app = provenanceApps().lookup(decodeProvenanceID(details.provenance));
+        line.add("provenanceApp", app ? QJsonValue(*app) : QJsonValue(QJsonValue::Null));
+    }
+    if (details.quarantine)
+        line.add("quarantineAgent", details.quarantine->agent);
+    if (const auto& status = details.status) {
+        line.add("size", QJsonValue(status->size));
+        line.add("inode", QJsonValue(qint64(status->inode)));
+        line.addText("modified", FileStatus::text(status->modified));
+        line.addText("changed", FileStatus::text(status->changed));
+        line.addText("accessed", FileStatus::text(status->accessed));
+        if (status->born)
+            line.addText("born", FileStatus::text(*status->born));
+    }
+}
+
 } // namespace
 
 QByteArray OriginJson::line(const QString& name, const QString& path, const QString& provenanceID,
@@ -56,6 +95,7 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
     line.add("path", path);
     line.add("provenanceID", provenanceID);
     line.add("quarantineApp", quarantineApp);
+    addPlainFields(line, OriginDetails::rawPathOf(path), details);
     if (const auto& value = details.quarantine) {
         Members quarantine;
         quarantine.addText("flags", value->flags);
@@ -101,4 +141,82 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
     if (!details.problems.isEmpty())
         line.add("problems", QJsonArray::fromStringList(details.problems));
     return line.object();
+}
+
+QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quarantineApp, const QString& path,
+                                const OriginDetails& details)
+{
+    QByteArray raw = OriginDetails::rawPathOf(path);
+    while (raw.size() > 1 && raw.endsWith('/'))
+        raw.chop(1);
+    const QString shownPath = QString::fromUtf8(raw);
+    QByteArray lines;
+    // One event: what happened when, with the file's fields for filtering.
+    const auto event = [&](const QString& datetime, const QString& description, const QString& message) {
+        if (datetime.isEmpty())
+            return;
+        Members line;
+        line.add("message", message + QStringLiteral(": ") + shownPath);
+        line.add("datetime", datetime);
+        line.add("timestamp_desc", description);
+        addBytes(line, "filePath", "filePathBase64", raw);
+        line.add("provenanceID", provenanceID);
+        line.add("quarantineApp", quarantineApp);
+        if (!details.provenance.isEmpty())
+            line.add("provenance", QString::fromLatin1(details.provenance.toHex()));
+        if (const auto& value = details.quarantine) {
+            line.addText("quarantineAgent", value->agent);
+            line.addText("eventID", value->eventID);
+        }
+        if (const auto& row = details.quarantineEvent) {
+            line.addText("dataURL", row->dataURL);
+            line.addText("originURL", row->originURL);
+        }
+        lines += line.object() + '\n';
+    };
+    if (const auto& value = details.quarantine)
+        event(value->time, QStringLiteral("Quarantine Time"),
+              QStringLiteral("Quarantined by %1").arg(value->agent.isEmpty() ? QStringLiteral("an unnamed agent")
+                                                                                 : value->agent));
+    if (const auto& row = details.quarantineEvent)
+        event(row->time, QStringLiteral("Quarantine Event Time"),
+              QStringLiteral("Download recorded by %1%2")
+                  .arg(row->agentName.isEmpty() ? row->agentBundleID : row->agentName,
+                       row->dataURL.isEmpty() ? QString() : QStringLiteral(" from ") + row->dataURL));
+    if (const auto& record = details.provenanceRecord)
+        event(record->time, QStringLiteral("Provenance Record Time"),
+              QStringLiteral("Provenance recorded for %1").arg(record->bundleID.isEmpty() ? record->url : record->bundleID));
+    if (const auto& status = details.status) {
+        event(FileStatus::text(status->modified), QStringLiteral("Content Modification Time"), QStringLiteral("Modified"));
+        event(FileStatus::text(status->changed), QStringLiteral("Metadata Modification Time"), QStringLiteral("Changed"));
+        event(FileStatus::text(status->accessed), QStringLiteral("Last Access Time"), QStringLiteral("Accessed"));
+        if (status->born)
+            event(FileStatus::text(*status->born), QStringLiteral("Creation Time"), QStringLiteral("Created"));
+    }
+    return lines;
+}
+
+QByteArray OriginJson::bodyLine(const QString& path, const OriginDetails& details)
+{
+    if (!details.status)
+        return {};
+    QByteArray raw = OriginDetails::rawPathOf(path);
+    while (raw.size() > 1 && raw.endsWith('/'))
+        raw.chop(1);
+    // Fields are split at "|" and lines at line feeds: those stay out of the name.
+    QString name = withControlPictures(QString::fromUtf8(raw));
+    name.replace(QLatin1Char('|'), QStringLiteral("%7C"));
+    const FileStatus& status = *details.status;
+    return QStringLiteral("0|%1|%2|%3|%4|%5|%6|%7|%8|%9|%10\n")
+        .arg(name)
+        .arg(status.inode)
+        .arg(FileStatus::modeText(status.mode))
+        .arg(status.uid)
+        .arg(status.gid)
+        .arg(status.size)
+        .arg(status.accessed.seconds)
+        .arg(status.modified.seconds)
+        .arg(status.changed.seconds)
+        .arg(status.born ? status.born->seconds : 0)
+        .toUtf8();
 }

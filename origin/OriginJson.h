@@ -6,7 +6,10 @@
 struct OriginDetails;
 
 // One line of `--format jsonl`: a JSON object with the record's four fields as shown
-// ("name", "path", "provenanceID", "quarantineApp") and, where present, "quarantine",
+// ("name", "path", "provenanceID", "quarantineApp"); the plain values beside them ("fileName",
+// "filePath", with "fileNameBase64"/"filePathBase64" where they are not UTF-8, "provenance" in
+// hex, "provenanceApp", "quarantineAgent", "size", "inode", "modified", "changed", "accessed",
+// "born"); and, where present, "quarantine",
 // "whereFroms", "quarantineEvent" and "provenanceRecord" (each row with the database it
 // came from), "orphanSidecar" and "problems". Keys keep this order; other tools read these names.
 class OriginJson
@@ -14,4 +17,12 @@ class OriginJson
 public:
     static QByteArray line(const QString& name, const QString& path, const QString& provenanceID,
                            const QString& quarantineApp, const OriginDetails& details);
+    // `--format timeline`: one JSON object a line per event of the file, as Timesketch imports
+    // them ("message", "datetime" in UTC ISO 8601, "timestamp_desc") with the file's fields:
+    // its quarantine time, its quarantine event's and provenance record's times, its own times.
+    static QByteArray timeline(const QString& provenanceID, const QString& quarantineApp, const QString& path,
+                               const OriginDetails& details);
+    // `--format bodyfile`: the file's line in Sleuth Kit's body format (for mactime):
+    // MD5|name|inode|mode|UID|GID|size|atime|mtime|ctime|crtime, times in Unix seconds.
+    static QByteArray bodyLine(const QString& path, const OriginDetails& details);
 };

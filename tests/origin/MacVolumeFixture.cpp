@@ -3,6 +3,7 @@
 #include "tests/support/TestTree.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QProcess>
 #include <QtEndian>
@@ -188,4 +189,12 @@ QString MacVolumeFixture::populate(TestTree& tree, const QString& folder)
     tree.setRawAttribute(QFile::encodeName(mail), "user.DosStream.com.apple.quarantine:$DATA",
                          "0082;65a1b2c3;Mail;" + QByteArray(kBobEvent).toLower() + '\0');
     return {};
+}
+
+QString MacVolumeFixture::withoutPlainFields(const QString& line)
+{
+    static const QRegularExpression plain(QStringLiteral(
+        R"re(,"(fileName|filePath|fileNameBase64|filePathBase64|provenance|provenanceApp|quarantineAgent|size|)re"
+        R"re(inode|modified|changed|accessed|born)":("([^"\\]|\\.)*"|[^,}]*))re"));
+    return QString(line).remove(plain);
 }

@@ -2,9 +2,17 @@
 // of real databases and files with real attributes.
 #include "tests/origin/MacVolumeFixture.h"
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 
 using namespace Qt::StringLiterals;
 
@@ -35,7 +43,7 @@ struct Run
     QString errors;
 };
 
-Run cli(const QStringList& arguments, const QStringList& environment = {})
+Run cli(const QStringList& arguments, const QStringList& environment = {}, bool plain = false)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -48,6 +56,8 @@ Run cli(const QStringList& arguments, const QStringList& environment = {})
         return run;
     run.status = process.exitCode();
     run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
+    for (QString& line : run.lines)
+        line = plain ? line : MacVolumeFixture::withoutPlainFields(line);
     run.errors = QString::fromUtf8(process.readAllStandardError());
     return run;
 }
@@ -135,6 +145,122 @@ private slots:
         QCOMPARE(run.lines.first().contains(u"\"provenanceRecord\""_s), record);
     }
 
+    // The plain values and the times, for scripts and timelines, read back field by field.
+    void timelines_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("name"); // the file, a copy of report.pdf
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("jsonl") << u"jsonl"_s << QByteArray("report.pdf")
+                               << QStringList{u"fileName=report.pdf"_s, u"filePath=@/report.pdf"_s,
+                                              u"provenance=0102009210000000000000"_s, u"provenanceApp=null"_s,
+                                              u"quarantineAgent=Safari"_s, u"size=4"_s,
+                                              u"modified=2023-11-14T22:13:20.5Z"_s,
+                                              u"accessed=2020-09-13T12:26:40Z"_s};
+        QTest::newRow("jsonl, a name not UTF-8")
+            << u"jsonl"_s << QByteArray("odd\xff.pdf")
+            << QStringList{u"fileName=odd\ufffd.pdf"_s, u"fileNameBase64=b2Rk/y5wZGY="_s, u"filePath=@/odd\ufffd.pdf"_s,
+                           u"provenance=0102009210000000000000"_s, u"provenanceApp=null"_s,
+                           u"quarantineAgent=Safari"_s, u"size=4"_s, u"modified=2023-11-14T22:13:20.5Z"_s,
+                           u"accessed=2020-09-13T12:26:40Z"_s};
+        QTest::newRow("timeline") << u"timeline"_s << QByteArray("report.pdf")
+                                  << QStringList{u"Quarantine Time=2024-01-12T21:44:35Z"_s,
+                                                 u"Quarantine Event Time=2024-01-13T12:46:07.25Z"_s,
+                                                 u"Provenance Record Time=2023-11-14T22:13:19Z"_s,
+                                                 u"Content Modification Time=2023-11-14T22:13:20.5Z"_s,
+                                                 u"Metadata Modification Time=changed"_s,
+                                                 u"Last Access Time=2020-09-13T12:26:40Z"_s};
+        QTest::newRow("bodyfile") << u"bodyfile"_s << QByteArray("report.pdf")
+                                  << QStringList{u"0"_s, u"@/report.pdf"_s, u"inode"_s, u"-rw-r--r--"_s, u"0"_s,
+                                                 u"0"_s, u"4"_s, u"1600000000"_s, u"1700000000"_s, u"changed"_s,
+                                                 u"born"_s};
+    }
+
+    void timelines()
+    {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, name);
+        QFETCH(QStringList, expected);
+        const QString folder = m_tree.folder(u"timeline"_s);
+        const QByteArray file = QFile::encodeName(folder) + '/' + name;
+        if (struct stat made; ::lstat(file.constData(), &made) != 0) {
+            m_tree.rawFile("timeline/" + name, "%PDF");
+            for (const char* attribute : {"user.com.apple.provenance", "user.com.apple.quarantine"}) {
+                char value[256];
+                const ssize_t size = ::getxattr(QFile::encodeName(m_mac + u"/Users/alice/Downloads/report.pdf"_s),
+                                                attribute, value, sizeof value);
+                QVERIFY(size > 0);
+                m_tree.setRawAttribute(file, attribute, QByteArray(value, size));
+            }
+            QCOMPARE(::chmod(file.constData(), 0644), 0);
+            const timespec times[2] = {{1600000000, 0}, {1700000000, 500000000}};
+            QCOMPARE(::utimensat(AT_FDCWD, file.constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+        }
+        struct stat st;
+        QCOMPARE(::lstat(file.constData(), &st), 0);
+        const ToolRun::Outcome run = ToolRun(ToolRun::built("quellmark-cli"),
+                                             {"files", "--format", format.toLatin1(), "--mac-root",
+                                              QFile::encodeName(m_mac), file})
+                                         .run();
+        QCOMPARE(run.status, 0);
+        QStringList got;
+        for (const QString& line : QString::fromUtf8(run.out).split(u'\n')) {
+            if (line.isEmpty())
+                continue;
+            if (format == u"bodyfile"_s) {
+                got = line.split(u'|');
+                QCOMPARE(got.size(), 11);
+                QCOMPARE(got.at(2), QString::number(st.st_ino));
+                QCOMPARE(got.at(9), QString::number(st.st_ctim.tv_sec));
+                got[2] = u"inode"_s, got[9] = u"changed"_s, got[10] = u"born"_s;
+                got[4] = got[4] == QString::number(st.st_uid) ? u"0"_s : got[4];
+                got[5] = got[5] == QString::number(st.st_gid) ? u"0"_s : got[5];
+                continue;
+            }
+            const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+            QVERIFY2(!object.isEmpty(), qPrintable(line));
+            if (format == u"timeline"_s) {
+                QVERIFY(object.value(u"message"_s).toString().endsWith(object.value(u"filePath"_s).toString()));
+                const QString when = object.value(u"timestamp_desc"_s) == u"Metadata Modification Time"_s
+                                         ? u"changed"_s
+                                         : object.value(u"datetime"_s).toString();
+                got << object.value(u"timestamp_desc"_s).toString() + u'=' + when;
+                continue;
+            }
+            for (const QString& key : {u"fileName"_s, u"fileNameBase64"_s, u"filePath"_s, u"provenance"_s,
+                                       u"provenanceApp"_s, u"quarantineAgent"_s, u"size"_s, u"modified"_s,
+                                       u"accessed"_s}) {
+                const QJsonValue value = object.value(key);
+                if (!value.isUndefined())
+                    got << key + u'=' + (value.isNull() ? u"null"_s : value.isDouble() ? QString::number(value.toInteger()) : value.toString());
+            }
+            QCOMPARE(object.value(u"inode"_s).toInteger(), qint64(st.st_ino));
+        }
+        got.removeIf([](const QString& event) { return event.startsWith(u"Creation Time="_s); });
+        for (QString& value : expected)
+            value.replace(u'@', folder);
+        QCOMPARE(got, expected);
+    }
+
+    // mactime, Sleuth Kit's own reader of body files, takes ours.
+    void bodyFileReadsInMactime()
+    {
+        const QString folder = m_tree.folder(u"timeline"_s);
+        const Run run = cli({u"crawl"_s, u"--quarantine"_s, u"--format"_s, u"bodyfile"_s, folder}, {}, true);
+        QCOMPARE(run.status, 0);
+        QTemporaryFile body;
+        QVERIFY(body.open());
+        body.write(run.lines.join(u'\n').toUtf8());
+        body.close();
+        QProcess mactime;
+        mactime.start(u"mactime"_s, {u"-b"_s, body.fileName(), u"-z"_s, u"UTC"_s, u"-d"_s});
+        QVERIFY(mactime.waitForFinished(60000));
+        const QString out = QString::fromUtf8(mactime.readAllStandardOutput());
+        QVERIFY2(out.contains(u"2023 22:13:20,4,m...,-rw-r--r--,"_s) && out.contains(folder + u"/report.pdf"_s),
+                 qPrintable(out + QString::fromUtf8(mactime.readAllStandardError())));
+    }
+
     void apps()
     {
         const QString tool = m_tree.folder(u"mac/Applications/Tool.app"_s);
@@ -161,9 +287,9 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("error");
         QTest::newRow("unknown format") << QStringList{u"crawl"_s, u"--format"_s, u"xml"_s, u"."_s}
-                                        << u"--format takes csv or jsonl, not 'xml'"_s;
+                                        << u"--format takes csv, jsonl, timeline or bodyfile, not 'xml'"_s;
         QTest::newRow("files take text") << QStringList{u"files"_s, u"--format"_s, u"csv"_s, u"."_s}
-                                         << u"--format takes text or jsonl, not 'csv'"_s;
+                                         << u"--format takes text, jsonl, timeline or bodyfile, not 'csv'"_s;
         QTest::newRow("root not a folder")
             << QStringList{u"apps"_s, u"--format"_s, u"jsonl"_s, u"--mac-root"_s, u"/nonexistent/mac"_s}
             << u"--mac-root: '/nonexistent/mac' is not a folder"_s;

@@ -28,7 +28,7 @@ const QString kAliceEvent = QString::fromLatin1(MacVolumeFixture::kAliceEvent);
 
 QString jsonOf(const OriginDetails& details)
 {
-    return QString::fromUtf8(OriginJson::line(u"n"_s, u"p"_s, u"i"_s, u"q"_s, details));
+    return MacVolumeFixture::withoutPlainFields(QString::fromUtf8(OriginJson::line(u"n"_s, u"p"_s, u"i"_s, u"q"_s, details)));
 }
 
 // Every file below `folder`: its name, bytes, modification and access times.

@@ -42,7 +42,7 @@ int AppsCommand::run(const QStringList& arguments)
     if (searched == kFailed)
         return kFailed;
     QByteArray bytes;
-    if (origin.isJsonLines()) {
+    if (origin.isOriginFormat()) {
         // "path" is percent-encoded, as in the other two lists.
         for (const Prover& app : loaded.list)
             bytes += origin.line(app.name, encodePath(QFile::encodeName(app.name)), app.provenanceID,

@@ -149,9 +149,9 @@ int CrawlCommand::run(const QStringList& arguments)
     CsvWriter csv(Crawled::csvHeader());
     // JSON lines: each listed record's origin is read from its path, the databases once.
     QByteArray jsonLines;
-    const auto pending = [&] { return origin.isJsonLines() ? jsonLines.size() : csv.bytes().size(); };
+    const auto pending = [&] { return origin.isOriginFormat() ? jsonLines.size() : csv.bytes().size(); };
     auto flush = [&] {
-        if (!out.write(origin.isJsonLines() ? std::exchange(jsonLines, {}) : csv.takeBytes()))
+        if (!out.write(origin.isOriginFormat() ? std::exchange(jsonLines, {}) : csv.takeBytes()))
             stop = true;
     };
     origin.setAnchor(folder);
@@ -161,7 +161,7 @@ int CrawlCommand::run(const QStringList& arguments)
         ProgressLine progress(walker.progress());
         result = walker.run(folder, [&](std::vector<Crawled>& records) {
             for (const Crawled& record : records) {
-                if (origin.isJsonLines())
+                if (origin.isOriginFormat())
                     jsonLines += origin.line(record.name(), record.path(), record.provenanceID(),
                                              record.quarantineApp());
                 else

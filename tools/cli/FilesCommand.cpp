@@ -76,7 +76,7 @@ int FilesCommand::run(const QStringList& arguments)
             FileInfo::detailFor(absolute ? *absolute : given, given, !parser.isSet(noSidecars), &failure);
         if (!absolute && failure == 0)
             failure = int(absolute.error().code);
-        out.write(origin.isJsonLines()
+        out.write(origin.isOriginFormat()
                       ? origin.line(detail.name, detail.path, detail.provenanceID, detail.quarantineApp)
                       : detail.exportText().toUtf8() + '\n');
         if (failure != 0) {

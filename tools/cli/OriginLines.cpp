@@ -30,30 +30,36 @@ void OriginLines::addOptions(QCommandLineParser& parser)
 {
     parser.addOption(QCommandLineOption(
         kFormat,
-        QStringLiteral("%1 (the default), or jsonl: one JSON object a line with the decoded attributes "
-                       "and the linked rows of the Mac's databases.")
+        QStringLiteral("%1 (the default); jsonl: one JSON object a line with the decoded attributes, the "
+                       "file's times and the linked rows of the Mac's databases; timeline: one JSON object "
+                       "per event (quarantine, download, file times) as Timesketch imports them; bodyfile: "
+                       "the file's times in Sleuth Kit's body format, for mactime.")
             .arg(m_plainFormat),
         QStringLiteral("FORMAT")));
     parser.addOption(QCommandLineOption(
         kMacRoot,
-        QStringLiteral("With jsonl: take the Mac's databases from DIR, a Mac volume root or a home folder "
+        QStringLiteral("With jsonl, timeline or bodyfile: take the Mac's databases from DIR, a Mac volume root or a home folder "
                        "(default: looked for upward from the folder or file)."),
         QStringLiteral("DIR")));
 }
 
 QString OriginLines::synopsis() const
 {
-    return QStringLiteral("[--format %1|jsonl] [--mac-root DIR]").arg(m_plainFormat);
+    return QStringLiteral("[--format %1|jsonl|timeline|bodyfile] [--mac-root DIR]").arg(m_plainFormat);
 }
 
 bool OriginLines::read(const QCommandLineParser& parser)
 {
     const QString format = parser.value(kFormat);
-    if (parser.isSet(kFormat) && format != m_plainFormat && format != QLatin1String("jsonl")) {
-        CliOutput::error(QStringLiteral("--format takes %1 or jsonl, not '%2'").arg(m_plainFormat, format));
+    static const QHash<QString, Format> kOrigin{{QStringLiteral("jsonl"), Format::JsonLines},
+                                                {QStringLiteral("timeline"), Format::Timeline},
+                                                {QStringLiteral("bodyfile"), Format::Body}};
+    if (parser.isSet(kFormat) && format != m_plainFormat && !kOrigin.contains(format)) {
+        CliOutput::error(QStringLiteral("--format takes %1, jsonl, timeline or bodyfile, not '%2'")
+                             .arg(m_plainFormat, format));
         return false;
     }
-    m_jsonLines = format == QLatin1String("jsonl");
+    m_format = kOrigin.value(format, Format::Plain);
     if (parser.isSet(kMacRoot)) {
         const QString root = parser.value(kMacRoot);
         if (!QFileInfo(root).isDir()) {
@@ -61,7 +67,7 @@ bool OriginLines::read(const QCommandLineParser& parser)
             return false;
         }
         m_macRoot = QFile::encodeName(root);
-        if (m_jsonLines)
+        if (isOriginFormat())
             startLoading(sourcesFor({}));
     }
     return true;
@@ -70,7 +76,7 @@ bool OriginLines::read(const QCommandLineParser& parser)
 void OriginLines::setAnchor(const QByteArray& rawPath)
 {
     m_anchor = rawPath;
-    if (m_jsonLines && m_macRoot.isEmpty())
+    if (isOriginFormat() && m_macRoot.isEmpty())
         startLoading(sourcesFor({}));
 }
 
@@ -124,7 +130,14 @@ QByteArray OriginLines::line(const QString& name, const QString& encodedPath, co
     for (const QString& note : details.problems + details.notes)
         warn(QStringLiteral("%1: %2").arg(CliOutput::shown(path), note));
     m_evidenceUnused = m_evidenceUnused || !details.problems.isEmpty();
-    return OriginJson::line(name, encodedPath, provenanceID, quarantineApp, details) + '\n';
+    switch (m_format) {
+    case Format::Timeline:
+        return OriginJson::timeline(provenanceID, quarantineApp, encodedPath, details);
+    case Format::Body:
+        return OriginJson::bodyLine(encodedPath, details);
+    default:
+        return OriginJson::line(name, encodedPath, provenanceID, quarantineApp, details) + '\n';
+    }
 }
 
 void OriginLines::sayNewNotes(const OriginDatabases* databases)

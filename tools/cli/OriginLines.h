@@ -12,9 +12,9 @@
 class OriginDatabases;
 class QCommandLineParser;
 
-// `--format jsonl` and `--mac-root DIR` for apps, crawl and files: one JSON object a line
-// per listed record, with the decoded attributes and the linked rows of the Mac's
-// databases. Each set of databases is read once per run; what cannot be read is said on
+// `--format jsonl|timeline|bodyfile` and `--mac-root DIR` for apps, crawl and files: one JSON
+// object a line per listed record, with the decoded attributes and the linked rows of the
+// Mac's databases; or its events for a timeline; or its line of a body file. Each set of databases is read once per run; what cannot be read is said on
 // standard error and the lines are written without it.
 class OriginLines
 {
@@ -26,7 +26,8 @@ public:
     // After parsing: false, with the problem on standard error, for an unknown format or a
     // Mac root that is not a folder.
     bool read(const QCommandLineParser& parser);
-    bool isJsonLines() const { return m_jsonLines; }
+    // Whether lines of this class replace the command's plain output (jsonl, timeline, bodyfile).
+    bool isOriginFormat() const { return m_format != Format::Plain; }
     QString synopsis() const; // "[--format FORMAT] [--mac-root DIR]"
 
     // Where the databases are looked for when no Mac root is given: upward from `anchor`
@@ -36,7 +37,8 @@ public:
     // Whether a file lacking an attribute takes it from its AppleDouble file (as the list did).
     void setSidecars(bool sidecars) { m_sidecars = sidecars; }
 
-    // The line of one listed record, with its line feed; `encodedPath` as the record shows it.
+    // The line (or a timeline's lines) of one listed record, with its line feed; `encodedPath`
+    // as the record shows it.
     // What could not be read or used is said on standard error as it is met.
     QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
                     const QString& quarantineApp);
@@ -53,7 +55,7 @@ private:
     void startLoading(const MacSources& sources);
 
     QString m_plainFormat;
-    bool m_jsonLines = false;
+    enum class Format { Plain, JsonLines, Timeline, Body } m_format = Format::Plain;
     bool m_sidecars = true;
     QByteArray m_macRoot;
     QByteArray m_anchor;

@@ -1,0 +1,66 @@
+#include "origin/FileStatus.h"
+
+#include "core/SidecarReader.h"
+#include "core/UniqueFd.h"
+#include "origin/UtcTime.h"
+
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+std::optional<FileStatus> FileStatus::of(const QByteArray& rawPath)
+{
+    QByteArray path = rawPath;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    struct statx st;
+    const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
+    int result;
+    if (path.size() < PATH_MAX) {
+        result = ::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, mask, &st);
+    } else {
+        // Past PATH_MAX: from its folder, opened a folder at a time.
+        const qsizetype slash = path.lastIndexOf('/');
+        const UniqueFd folder(SidecarReader::openFolder(path.left(slash), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        result = folder.fd() < 0 ? -1
+                                 : ::statx(folder.fd(), path.mid(slash + 1).constData(), AT_SYMLINK_NOFOLLOW,
+                                           mask, &st);
+    }
+    if (result != 0)
+        return std::nullopt;
+    const auto time = [](const statx_timestamp& t) { return Time{t.tv_sec, t.tv_nsec}; };
+    FileStatus status;
+    status.size = qint64(st.stx_size);
+    status.inode = st.stx_ino;
+    status.mode = st.stx_mode;
+    status.uid = st.stx_uid;
+    status.gid = st.stx_gid;
+    status.modified = time(st.stx_mtime);
+    status.changed = time(st.stx_ctime);
+    status.accessed = time(st.stx_atime);
+    if (st.stx_mask & STATX_BTIME)
+        status.born = time(st.stx_btime);
+    return status;
+}
+
+QString FileStatus::text(const Time& time)
+{
+    QString text = UtcTime::fromUnixSeconds(time.seconds);
+    if (time.nanoseconds == 0 || text.isEmpty())
+        return text;
+    QString fraction = QStringLiteral("%1").arg(time.nanoseconds, 9, 10, QLatin1Char('0'));
+    while (fraction.endsWith(QLatin1Char('0')))
+        fraction.chop(1);
+    return text.insert(text.size() - 1, QLatin1Char('.') + fraction);
+}
+
+QString FileStatus::modeText(mode_t mode)
+{
+    const char type = S_ISDIR(mode) ? 'd' : S_ISLNK(mode) ? 'l' : S_ISCHR(mode) ? 'c' : S_ISBLK(mode) ? 'b'
+                                      : S_ISFIFO(mode) ? 'p' : S_ISSOCK(mode) ? 's' : '-';
+    QString text(1, QLatin1Char(type));
+    const char* const letters = "rwxrwxrwx";
+    for (int bit = 0; bit < 9; ++bit)
+        text += (mode & (0400 >> bit)) ? QLatin1Char(letters[bit]) : QLatin1Char('-');
+    return text;
+}
