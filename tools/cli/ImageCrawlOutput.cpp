@@ -46,7 +46,7 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
             for (size_t i = 0; i < records.size(); ++i) {
                 const Crawled& record = records[i];
                 if (!jsonLines) {
-                    csv.addRow(record.csvFields());
+                    record.addCsvRow(csv);
                     continue;
                 }
                 QJsonObject line{{QStringLiteral("name"), record.name()},
