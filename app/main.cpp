@@ -1,5 +1,6 @@
 #include "app/LaunchArguments.h"
 #include "app/QuellmarkApp.h"
+#include "core/ControlPictures.h"
 
 #include <cstdio>
 
@@ -11,7 +12,7 @@ int main(int argc, char* argv[])
         arguments.append(QByteArray(argv[i]));
     const LaunchArguments launch = LaunchArguments::parse(arguments);
     if (!launch.error.isEmpty()) {
-        std::fprintf(stderr, "quellmark: %s\n%s", qPrintable(launch.error),
+        std::fprintf(stderr, "quellmark: %s\n%s", qPrintable(withControlPictures(launch.error)),
                      qPrintable(LaunchArguments::usage()));
         return 2;
     }

@@ -17,11 +17,15 @@ and prints medians and the ratio with and without the databases.
   bench/origin-bench.py --build build [--work /tmp/quellmark-origin-bench] [--rounds 9] [--shared N]
 
 With --shared N the listed files name only N rows and N events (a separate work folder).
+With --events N the events table holds N rows; with --keyless neither table has its key's
+index (as a planted or damaged database may not), so each is read once into memory.
 """
 import argparse, os, plistlib, random, sqlite3, statistics, subprocess, struct, time, uuid
 
 
-def make_volume(root, files=100_000, folders=2_000, listed=0.01, provenance_rows=50_000, events=20_000, shared=0):
+def make_volume(root, files=100_000, folders=2_000, listed=0.01, provenance_rows=50_000, events=20_000, shared=0,
+                keyless=False):
+    key = "" if keyless else " PRIMARY KEY"
     rng = random.Random(4242)
     home = os.path.join(root, "Users", "alice")
     prefs = os.path.join(home, "Library", "Preferences")
@@ -29,7 +33,7 @@ def make_volume(root, files=100_000, folders=2_000, listed=0.01, provenance_rows
     os.makedirs(prefs)
     os.makedirs(policy)
     db = sqlite3.connect(os.path.join(policy, "ExecPolicy"))
-    db.execute("CREATE TABLE provenance_tracking (pk INTEGER PRIMARY KEY, url TEXT NOT NULL, bundle_id TEXT, "
+    db.execute("CREATE TABLE provenance_tracking (pk INTEGER" + key + ", url TEXT NOT NULL, bundle_id TEXT, "
                "cdhash TEXT, team_identifier TEXT, signing_identifier TEXT, flags INTEGER, "
                "timestamp INTEGER NOT NULL, link_pk INTEGER)")
     db.executemany("INSERT INTO provenance_tracking VALUES (?,?,?,?,?,?,?,?,?)",
@@ -40,7 +44,7 @@ def make_volume(root, files=100_000, folders=2_000, listed=0.01, provenance_rows
     db.close()
     ids = [str(uuid.UUID(int=rng.getrandbits(128))).upper() for _ in range(events)]
     db = sqlite3.connect(os.path.join(prefs, "com.apple.LaunchServices.QuarantineEventsV2"))
-    db.execute("CREATE TABLE LSQuarantineEvent (LSQuarantineEventIdentifier TEXT PRIMARY KEY NOT NULL, "
+    db.execute("CREATE TABLE LSQuarantineEvent (LSQuarantineEventIdentifier TEXT" + key + " NOT NULL, "
                "LSQuarantineTimeStamp REAL, LSQuarantineAgentBundleIdentifier TEXT, LSQuarantineAgentName TEXT, "
                "LSQuarantineDataURLString TEXT, LSQuarantineSenderName TEXT, LSQuarantineSenderAddress TEXT, "
                "LSQuarantineTypeNumber INTEGER, LSQuarantineOriginTitle TEXT, LSQuarantineOriginURLString TEXT, "
@@ -86,13 +90,15 @@ def main():
     parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--shared", type=int, default=0,
                         help="listed files name only this many rows and events (default: any)")
+    parser.add_argument("--events", type=int, default=20_000, help="rows of the events table")
+    parser.add_argument("--keyless", action="store_true", help="tables without their keys' indexes")
     args = parser.parse_args()
     cli = os.path.join(os.path.abspath(args.build), "bin", "quellmark-cli")
     volume = os.path.join(args.work, "volume")
     empty = os.path.join(args.work, "empty")
     if not os.path.isdir(volume):
         print("building", volume)
-        make_volume(volume, shared=args.shared)
+        make_volume(volume, shared=args.shared, events=args.events, keyless=args.keyless)
         os.makedirs(empty, exist_ok=True)
     crawl = [cli, "crawl", "--quarantine", volume]
     commands = {

@@ -1,11 +1,13 @@
 #include "core/SidecarReader.h"
 
+#include "core/EvidenceAccess.h"
 #include "core/UniqueFd.h"
 
 #include <QByteArrayList>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,18 +58,33 @@ QByteArray withoutTrailingSlashes(QByteArray path)
 
 } // namespace
 
-std::optional<AppleDouble> SidecarReader::readAt(int folderFd, const char* name)
+std::optional<AppleDouble> SidecarReader::readAt(int folderFd, const char* name, int* unreadable)
 {
     const UniqueFd file(UniqueFd::openEvidence(folderFd, name));
+    // Absent, a link or no file: no sidecar. Anything else hides values that are there.
+    const auto failed = [unreadable](int error) {
+        if (unreadable && error != ENOENT && error != ENOTDIR && error != ELOOP && error != ENXIO &&
+            error != EWOULDBLOCK)
+            *unreadable = error;
+        return std::nullopt;
+    };
     struct stat st;
-    if (file.fd() < 0 || ::fstat(file.fd(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+    if (file.fd() < 0)
+        return failed(errno);
+    if (::fstat(file.fd(), &st) != 0)
+        return failed(errno);
+    if (!S_ISREG(st.st_mode) || st.st_size <= 0)
         return std::nullopt;
     const auto fileSize = quint64(st.st_size);
     QByteArray bytes;
     quint64 needed = std::min(fileSize, kFirstRead);
     // The entry table and the Finder Info entry may each ask for more, within the limit.
     while (needed > quint64(bytes.size())) {
-        if (needed > kMaxExtent || !readUpTo(file.fd(), bytes, needed) || quint64(bytes.size()) < needed)
+        if (needed > kMaxExtent)
+            return std::nullopt;
+        if (!readUpTo(file.fd(), bytes, needed))
+            return failed(errno);
+        if (quint64(bytes.size()) < needed)
             return std::nullopt;
         needed = AppleDouble::extentNeeded(bytes, fileSize);
         if (needed == 0)
@@ -95,7 +112,7 @@ std::vector<int> SidecarReader::openArchiveFolders(const QByteArray& folder)
         candidate += kArchiveFolder;
         for (qsizetype i = above; i < parts.size(); ++i)
             candidate += '/' + parts.at(i);
-        const int fd = ::open(candidate.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd = openFolder(candidate, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd >= 0)
             found.push_back(fd);
     }
@@ -104,25 +121,43 @@ std::vector<int> SidecarReader::openArchiveFolders(const QByteArray& folder)
 
 int SidecarReader::openArchiveSubfolder(int archiveFolderFd, const char* name)
 {
-    return ::openat(archiveFolderFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return EvidenceAccess::openat(archiveFolderFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 std::optional<AppleDouble> SidecarReader::findAt(int folderFd, const char* name,
-                                                 const std::vector<int>& archiveFolders, bool beside)
+                                                 const std::vector<int>& archiveFolders, bool beside,
+                                                 int* unreadable)
 {
     const QByteArray sidecar = sidecarName(name);
     if (beside) {
-        if (auto found = readAt(folderFd, sidecar.constData()))
+        if (auto found = readAt(folderFd, sidecar.constData(), unreadable))
             return found;
     }
     for (int archive : archiveFolders) {
-        if (auto found = readAt(archive, sidecar.constData()))
+        if (auto found = readAt(archive, sidecar.constData(), unreadable))
             return found;
     }
     return std::nullopt;
 }
 
-std::optional<AppleDouble> SidecarReader::findFor(const QByteArray& path)
+int SidecarReader::openFolder(const QByteArray& path, int flags)
+{
+    if (path.size() < PATH_MAX)
+        return EvidenceAccess::openat(AT_FDCWD, path.constData(), flags);
+    // Too long for one call: down from the root (or the working folder) a folder at a time.
+    UniqueFd folder(::open(path.startsWith('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const QByteArrayList parts = path.split('/');
+    for (qsizetype i = 0; i + 1 < parts.size() && folder.fd() >= 0; ++i) {
+        if (!parts.at(i).isEmpty())
+            folder = UniqueFd(::openat(folder.fd(), parts.at(i).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (folder.fd() < 0)
+        return -1;
+    return EvidenceAccess::openat(folder.fd(), parts.constLast().isEmpty() ? "." : parts.constLast().constData(),
+                                  flags);
+}
+
+std::optional<AppleDouble> SidecarReader::findFor(const QByteArray& path, int* unreadable)
 {
     const QByteArray item = withoutTrailingSlashes(path);
     const qsizetype slash = item.lastIndexOf('/');
@@ -130,7 +165,7 @@ std::optional<AppleDouble> SidecarReader::findFor(const QByteArray& path)
     if (name.isEmpty() || name == "." || name == "..")
         return std::nullopt;
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : item.left(slash);
-    const UniqueFd folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd folderFd(openFolder(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
     Descriptors archives{openArchiveFolders(folder)};
-    return findAt(folderFd.fd(), name.constData(), archives.fds, folderFd.fd() >= 0);
+    return findAt(folderFd.fd(), name.constData(), archives.fds, folderFd.fd() >= 0, unreadable);
 }

@@ -12,7 +12,9 @@
 // it. Read only: a sidecar is opened without following a link, without blocking and without
 // touching its access time where the kernel allows; only regular files are read, and no more
 // than kMaxExtent bytes of one. Every failure (absent, unreadable, not a regular file, too
-// large, damaged) means "no sidecar".
+// large, damaged) means "no sidecar"; one that exists but cannot be read (no permission, an
+// I/O error) also sets `*unreadable` to its errno, where asked, since its values are missing.
+// Paths of any length are followed folder by folder.
 class SidecarReader
 {
 public:
@@ -20,7 +22,7 @@ public:
 
     // The AppleDouble file `name` in the folder open as `folderFd`, or in the working folder
     // with AT_FDCWD; `name` may be a path.
-    static std::optional<AppleDouble> readAt(int folderFd, const char* name);
+    static std::optional<AppleDouble> readAt(int folderFd, const char* name, int* unreadable = nullptr);
 
     // "._" followed by `name`.
     static QByteArray sidecarName(QByteArrayView name);
@@ -38,8 +40,12 @@ public:
     // (looked for only when `beside`), then in each of `archiveFolders` in order. The first
     // well-formed one is taken; a damaged one is passed over.
     static std::optional<AppleDouble> findAt(int folderFd, const char* name,
-                                             const std::vector<int>& archiveFolders, bool beside = true);
+                                             const std::vector<int>& archiveFolders, bool beside = true,
+                                             int* unreadable = nullptr);
 
     // The sidecar of the file or folder `path` (a trailing "/" is ignored).
-    static std::optional<AppleDouble> findFor(const QByteArray& path);
+    static std::optional<AppleDouble> findFor(const QByteArray& path, int* unreadable = nullptr);
+
+    // The folder `path` (any length) opened with `flags`, keeping its access time where allowed.
+    static int openFolder(const QByteArray& path, int flags);
 };

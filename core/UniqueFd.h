@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/EvidenceAccess.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +18,24 @@ public:
     }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        if (this != &other) {
+            if (m_fd >= 0)
+                ::close(m_fd);
+            m_fd = other.release();
+        }
+        return *this;
+    }
+
+    // Gives up the descriptor without closing it.
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
 
     int fd() const { return m_fd; }
 
@@ -24,13 +44,8 @@ public:
     // the kernel allows (only the owner, or root, may ask for that).
     static int openEvidence(int folderFd, const char* name)
     {
-        const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-#ifdef O_NOATIME
-        const int fd = ::openat(folderFd, name, flags | O_NOATIME);
-        if (fd >= 0 || errno != EPERM)
-            return fd;
-#endif
-        return ::openat(folderFd, name, flags);
+        return EvidenceAccess::openat(folderFd, name,
+                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     }
 
 private:

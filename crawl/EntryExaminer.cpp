@@ -88,13 +88,18 @@ EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, st
 {
     Outcome outcome;
     const std::string_view entryName(name, length);
-    // A Mac's AppleDouble file describes another; it is read for that one, not listed.
-    if (sidecars && type == DT_REG && FolderSidecars::isSidecarName(entryName) &&
-        SidecarReader::readAt(folderFd, name))
-        return outcome;
+    // A Mac's AppleDouble file describes another; it is read for that one, not listed. One
+    // whose file is gone is listed itself, with its values: nothing else shows them.
+    std::optional<AppleDouble> orphan;
+    if (sidecars && type == DT_REG && FolderSidecars::isSidecarName(entryName)) {
+        orphan = SidecarReader::readAt(folderFd, name);
+        // In an archive's __MACOSX folder every sidecar stands apart from its file.
+        if (orphan && (!sidecars->orphaned(entryName) || encodedFolder.contains("/__MACOSX/")))
+            return outcome;
+    }
     const bool beside = sidecars && sidecars->besideListed(entryName);
     // A file system without attributes is where sidecars come from: never settled by its listing.
-    const bool lendable = beside || (sidecars && sidecars->hasArchiveFolders());
+    const bool lendable = orphan || beside || (sidecars && sidecars->hasArchiveFolders());
 
     EntryXattrCalls calls(folderFd, name, m_scratch);
     // Most entries carry neither attribute: one list call settles them.
@@ -112,11 +117,14 @@ EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, st
     }
     DecoratedValues values;
     if (lendable) {
+        int sidecarError = 0;
         SidecarAttributes source(ListedAttributes(calls, listed), [&] {
-            return SidecarReader::findAt(folderFd, name, sidecars->archiveFolders(), beside);
+            return orphan ? orphan
+                          : SidecarReader::findAt(folderFd, name, sidecars->archiveFolders(), beside, &sidecarError);
         });
         evaluateAttributes(source, values, m_showQuarantine);
-        outcome.unreadable = source.own().failed();
+        // A sidecar that is there but cannot be read leaves values out, as an unreadable entry does.
+        outcome.unreadable = source.own().failed() || sidecarError != 0;
     } else {
         ListedAttributes attributes(calls, listed);
         evaluateAttributes(attributes, values, m_showQuarantine);

@@ -6,6 +6,7 @@
 #include <QByteArray>
 
 class FolderSidecars;
+
 #include <cstdint>
 #include <optional>
 

@@ -1,5 +1,7 @@
 #include "crawl/FolderDescriptors.h"
 
+#include "core/EvidenceAccess.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -10,10 +12,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-#ifndef O_NOATIME
-#define O_NOATIME 0
-#endif
 
 namespace {
 
@@ -74,9 +72,7 @@ int FolderDescriptors::openRetrying(int directoryFd, const char* name, bool noFo
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0);
     for (int attempt = 0;; ++attempt) {
         // Listing a folder would change its access time; only its owner may ask it not to.
-        int fd = ::openat(directoryFd, name, flags | O_NOATIME);
-        if (fd < 0 && errno == EPERM && O_NOATIME != 0)
-            fd = ::openat(directoryFd, name, flags);
+        const int fd = EvidenceAccess::openat(directoryFd, name, flags);
         if (fd >= 0 || (errno != EMFILE && errno != ENFILE) || attempt == kOpenAttempts)
             return fd;
         const int error = errno;

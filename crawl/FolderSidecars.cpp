@@ -22,6 +22,18 @@ void FolderSidecars::collect(const FolderListing& listing)
         if (isSidecarName(name))
             m_companions.insert(name.substr(2));
     }
+    if (m_companions.empty())
+        return;
+    for (const FolderListing::Entry& entry : listing.entries()) {
+        const std::string_view name(listing.name(entry), entry.length);
+        if (m_companions.count(name) > 0)
+            m_present.insert(name);
+    }
+}
+
+bool FolderSidecars::orphaned(std::string_view sidecarName) const
+{
+    return isSidecarName(sidecarName) && m_present.count(sidecarName.substr(2)) == 0;
 }
 
 void FolderSidecars::addArchiveFolder(int fd)

@@ -24,6 +24,9 @@ public:
 
     // Whether "._name" is among the folder's entries.
     bool besideListed(std::string_view name) const;
+    // Whether the "._name" entry `sidecarName` has no entry `name` beside it: the file it
+    // describes is gone (a deleted download), and the sidecar is all that is left of it.
+    bool orphaned(std::string_view sidecarName) const;
     bool hasArchiveFolders() const { return !m_archiveFolders.empty(); }
     const std::vector<int>& archiveFolders() const { return m_archiveFolders; }
     // Whether `name` has "._"'s form, so may be a sidecar itself.
@@ -31,5 +34,6 @@ public:
 
 private:
     std::unordered_set<std::string_view> m_companions; // names with a "._" entry beside them
+    std::unordered_set<std::string_view> m_present;    // those of them that are entries too
     std::vector<int> m_archiveFolders;
 };

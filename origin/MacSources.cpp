@@ -1,11 +1,15 @@
 #include "origin/MacSources.h"
 
+#include "core/EvidenceAccess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QHashFunctions>
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 namespace {
@@ -25,9 +29,14 @@ QList<QByteArray> usersDatabases(const QByteArray& root)
 {
     QList<QByteArray> found;
     const QByteArray users = root + QByteArrayLiteral("/Users");
-    DIR* dir = ::opendir(users.constData());
-    if (!dir)
+    // Listing a folder would change its access time: opened as evidence.
+    const int fd = EvidenceAccess::openat(AT_FDCWD, users.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
         return found;
+    }
     while (const dirent* entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (name == "." || name == "..")

@@ -13,6 +13,8 @@
 #endif
 
 #include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -23,17 +25,17 @@ const std::vector<HostAttributeName>& whereFromsForms()
 }
 
 // One attribute's value; a missing attribute (or a file system that holds none) is simply
-// absent, any other failure a note.
+// absent, any other failure a problem.
 template<typename Calls>
 QByteArray readValue(ItemAttributes<Calls>& item, const std::vector<HostAttributeName>& forms,
-                     const char* attribute, QStringList& notes)
+                     const char* attribute, QStringList& problems)
 {
     auto value = item.read(forms);
     if (value)
         return *value;
     if (value.error().code != ENODATA && value.error().code != ENOTSUP)
-        notes.append(QStringLiteral("%1 could not be read: %2")
-                         .arg(QLatin1String(attribute), value.error().description));
+        problems.append(QStringLiteral("%1 could not be read: %2")
+                            .arg(QLatin1String(attribute), value.error().description));
     return {};
 }
 
@@ -44,32 +46,60 @@ struct RawValues
     QByteArray whereFroms;
 };
 
-template<typename Calls> RawValues readAttributes(Calls calls, QStringList& notes)
+template<typename Calls> RawValues readAttributes(Calls calls, QStringList& problems)
 {
     ItemAttributes<Calls> item(std::move(calls));
-    return {readValue(item, provenanceForms(), kProvenanceAttribute, notes),
-            readValue(item, quarantineForms(), kQuarantineAttribute, notes),
-            readValue(item, whereFromsForms(), WhereFroms::kAttribute, notes)};
+    return {readValue(item, provenanceForms(), kProvenanceAttribute, problems),
+            readValue(item, quarantineForms(), kQuarantineAttribute, problems),
+            readValue(item, whereFromsForms(), WhereFroms::kAttribute, problems)};
 }
 
-// What the file lacks, from its AppleDouble file, as the lists take it.
-void lendFromSidecar(const QByteArray& path, RawValues& values, QStringList& lent)
+// Takes what `values` lack from `sidecar`, naming each attribute in `lent`.
+void lend(const AppleDouble& sidecar, RawValues& values, QStringList& lent)
 {
-    if (!values.provenance.isEmpty() && !values.quarantine.isEmpty() && !values.whereFroms.isEmpty())
-        return;
-    const std::optional<AppleDouble> sidecar = SidecarReader::findFor(path);
-    if (!sidecar)
-        return;
     for (auto [value, attribute] : {std::pair{&values.provenance, kProvenanceAttribute},
                                     std::pair{&values.quarantine, kQuarantineAttribute},
                                     std::pair{&values.whereFroms, WhereFroms::kAttribute}}) {
         if (!value->isEmpty())
             continue;
-        if (const auto lentValue = sidecar->value(attribute); lentValue && !lentValue->isEmpty()) {
+        if (const auto lentValue = sidecar.value(attribute); lentValue && !lentValue->isEmpty()) {
             *value = lentValue->toByteArray();
             lent.append(QLatin1String(attribute));
         }
     }
+}
+
+// What the file lacks, from its AppleDouble file, as the lists take it.
+void lendFromSidecar(const QByteArray& path, RawValues& values, OriginDetails& details)
+{
+    if (!values.provenance.isEmpty() && !values.quarantine.isEmpty() && !values.whereFroms.isEmpty())
+        return;
+    int unreadable = 0;
+    const std::optional<AppleDouble> sidecar = SidecarReader::findFor(path, &unreadable);
+    if (unreadable != 0)
+        details.problems.append(QStringLiteral("its AppleDouble file could not be read: %1")
+                                    .arg(posixError(unreadable).description));
+    if (sidecar)
+        lend(*sidecar, values, details.fromSidecar);
+}
+
+// An AppleDouble file "._name" whose "name" is gone stands for that file: a crawl lists it
+// with the values it holds.
+bool lendAsOrphan(const QByteArray& path, RawValues& values, OriginDetails& details)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(slash + 1);
+    if (!name.startsWith("._") || name.size() <= 2)
+        return false;
+    const QByteArray companion = path.left(slash + 1) + name.mid(2);
+    if (struct stat st; path.size() < PATH_MAX && ::lstat(companion.constData(), &st) == 0)
+        return false;
+    const std::optional<AppleDouble> sidecar = SidecarReader::readAt(AT_FDCWD, path.constData());
+    if (!sidecar)
+        return false;
+    lend(*sidecar, values, details.fromSidecar);
+    details.orphanSidecar = true;
+    return true;
 }
 
 void decode(const RawValues& values, OriginDetails& details)
@@ -78,17 +108,22 @@ void decode(const RawValues& values, OriginDetails& details)
     details.quarantine = QuarantineValue::decode(values.quarantine);
     if (values.whereFroms.isEmpty())
         return;
-    details.whereFroms = WhereFroms::parse(values.whereFroms);
+    QString problem;
+    details.whereFroms = WhereFroms::parse(values.whereFroms, &problem);
     if (!details.whereFroms)
-        details.notes.append(QStringLiteral("%1 is not a property list of texts (%2 bytes); ignored")
-                                 .arg(QLatin1String(WhereFroms::kAttribute))
-                                 .arg(values.whereFroms.size()));
+        details.problems.append(QStringLiteral("%1 is not a property list of texts (%2 bytes: %3); ignored")
+                                    .arg(QLatin1String(WhereFroms::kAttribute))
+                                    .arg(values.whereFroms.size())
+                                    .arg(problem));
 }
 
-void link(OriginDetails& details, const OriginDatabases& databases)
+void link(OriginDetails& details, const OriginDatabases& databases, const QByteArray& path)
 {
     if (details.quarantine && !details.quarantine->eventID.isEmpty() && databases.hasQuarantineEvents()) {
-        details.quarantineEvent = databases.event(details.quarantine->eventID);
+        OriginDatabases::Owner owner{path, std::nullopt};
+        if (struct stat st; path.size() < PATH_MAX && ::stat(path.constData(), &st) == 0)
+            owner.uid = st.st_uid;
+        details.quarantineEvent = databases.event(details.quarantine->eventID, owner);
         if (!details.quarantineEvent)
             details.notes.append(QStringLiteral("No quarantine event %1 in the databases read")
                                      .arg(details.quarantine->eventID));
@@ -113,15 +148,15 @@ OriginDetails OriginDetails::inspect(const QByteArray& rawPath, const OriginData
     RawValues values;
 #ifdef __linux__
     if (path.size() >= PATH_MAX)
-        values = readAttributes(AnchoredXattrCalls(path), details.notes);
+        values = readAttributes(AnchoredXattrCalls(path), details.problems);
     else
 #endif
-        values = readAttributes(PathXattrCalls(path), details.notes);
-    if (sidecars)
-        lendFromSidecar(path, values, details.fromSidecar);
+        values = readAttributes(PathXattrCalls(path), details.problems);
+    if (sidecars && !lendAsOrphan(path, values, details))
+        lendFromSidecar(path, values, details);
     decode(values, details);
     if (databases)
-        link(details, *databases);
+        link(details, *databases, path);
     return details;
 }
 

@@ -20,9 +20,12 @@ struct OriginDetails
     std::optional<QStringList> whereFroms;
     std::optional<QuarantineEvent> quarantineEvent;
     std::optional<ProvenanceRecord> provenanceRecord;
-    QStringList notes; // what could not be read or linked, one line each
+    QStringList notes;    // what was not found or linked, one line each
+    QStringList problems; // evidence that could not be read or used, one line each
     // The attributes taken from the file's AppleDouble file, which it lacks itself.
     QStringList fromSidecar;
+    // The item is an AppleDouble file whose own file is gone: its values are the sidecar's.
+    bool orphanSidecar = false;
 
     // Reads the attributes of the file at `rawPath` (any bytes, any length; symbolic links
     // followed) and links them to `databases` when given. With `sidecars`, an attribute the

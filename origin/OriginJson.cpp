@@ -79,6 +79,8 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
         row.addText("senderAddress", event->senderAddress);
         row.addNumber("type", event->type);
         row.addText("time", event->time);
+        row.addText("user", event->user);
+        row.addText("database", event->database);
         line.addObject("quarantineEvent", row);
     }
     if (const auto& record = details.provenanceRecord) {
@@ -91,7 +93,12 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
         row.addNumber("flags", record->flags);
         row.addText("time", record->time);
         row.addText("byteOrder", record->byteOrder);
+        row.addText("database", record->database);
         line.addObject("provenanceRecord", row);
     }
+    if (details.orphanSidecar)
+        line.add("orphanSidecar", true);
+    if (!details.problems.isEmpty())
+        line.add("problems", QJsonArray::fromStringList(details.problems));
     return line.object();
 }

@@ -7,8 +7,8 @@ struct OriginDetails;
 
 // One line of `--format jsonl`: a JSON object with the record's four fields as shown
 // ("name", "path", "provenanceID", "quarantineApp") and, where present, "quarantine",
-// "whereFroms", "quarantineEvent" and "provenanceRecord". Keys keep this order; other
-// tools read these names.
+// "whereFroms", "quarantineEvent" and "provenanceRecord" (each row with the database it
+// came from), "orphanSidecar" and "problems". Keys keep this order; other tools read these names.
 class OriginJson
 {
 public:

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "origin/ReadOnlyDatabase.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <optional>
-
-class ReadOnlyDatabase;
 
 // A row of a Mac volume's ExecPolicy database (table provenance_tracking): the application
 // that made files carrying a provenance key. Fields are empty where the row holds NULL.
@@ -29,8 +29,17 @@ struct ProvenanceRecord
 
     // Whether `database` has the table and columns: an empty text, or why not.
     static QString check(ReadOnlyDatabase& database);
+    // Whether looking up a key reads the whole table (its index is missing).
+    static bool needsScan(ReadOnlyDatabase& database);
     // The row whose pk is `key`.
-    static std::optional<ProvenanceRecord> find(ReadOnlyDatabase& database, qint64 key);
+    static ReadOnlyDatabase::Found find(ReadOnlyDatabase& database, qint64 key,
+                                        std::optional<ProvenanceRecord>& record);
+    // For a table read without its index: each row's rowid and its pk, until `row` returns
+    // false; then the row at a rowid, if its pk is `key`.
+    static bool readKeys(ReadOnlyDatabase& database, const std::function<bool(qint64, quint64)>& row);
+    static quint64 hashOf(qint64 key) { return quint64(key); }
+    static ReadOnlyDatabase::Found findAt(ReadOnlyDatabase& database, qint64 rowid, qint64 key,
+                                          std::optional<ProvenanceRecord>& record);
 
     // The candidate keys of a provenance value: the last 8 bytes of an 11-byte value as a
     // signed 64-bit integer, little-endian first, then big-endian. None for other lengths.

@@ -130,6 +130,7 @@ void OriginDetailsController::refresh()
     if (!index.isValid() || !m_list->selectionModel()->isSelected(index))
         index = selected.isEmpty() ? QModelIndex() : selected.first();
     if (!index.isValid()) {
+        ++m_request; // a reading still under way is for a row no longer selected
         m_pane->clear();
         return;
     }
@@ -137,34 +138,35 @@ void OriginDetailsController::refresh()
     const QByteArray anchor = m_anchor ? m_anchor() : QByteArray();
     const MacSources sources = !m_macRoot.isEmpty() ? MacSources::at(m_macRoot)
                                                     : MacSources::above(anchor.isEmpty() ? path : anchor);
-    const auto found = m_databases.constFind(sources);
-    if (found != m_databases.cend() || sources.isEmpty()) {
-        const OriginDatabases* databases = found != m_databases.cend() ? found->get() : nullptr;
-        m_pane->showRecord(path, OriginDetails::inspect(path, databases, m_sidecars()), databases);
-        emit shown();
-        return;
-    }
-    m_pane->showMessage(tr("Reading the Mac's databases…"));
-    if (m_loading.contains(sources))
-        return;
-    m_loading.insert(sources, true);
+    // The file and the databases are evidence, read off the GUI thread: a slow share or a
+    // planted database never holds up the window. Only the latest request is shown.
+    const quint64 request = ++m_request;
+    m_pane->showMessage(tr("Reading…"));
+    std::shared_ptr<const OriginDatabases> cached = m_databases.value(sources);
+    const bool sidecars = m_sidecars();
     QPointer<OriginDetailsController> self(this);
-    QThreadPool::globalInstance()->start([self, sources] {
-        auto databases = OriginDatabases::load(sources);
+    QThreadPool::globalInstance()->start([self, request, path, sources, cached, sidecars] {
+        std::shared_ptr<const OriginDatabases> databases =
+            cached || sources.isEmpty() ? cached : OriginDatabases::load(sources);
+        auto details = std::make_shared<OriginDetails>(OriginDetails::inspect(path, databases.get(), sidecars));
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, sources, databases] {
+            [self, request, path, sources, databases, details] {
                 if (self)
-                    self->loaded(sources, databases);
+                    self->loaded(request, path, sources, databases, *details);
             },
             Qt::QueuedConnection);
     });
 }
 
-void OriginDetailsController::loaded(const MacSources& sources,
-                                     std::shared_ptr<const OriginDatabases> databases)
+void OriginDetailsController::loaded(quint64 request, const QByteArray& path, const MacSources& sources,
+                                     std::shared_ptr<const OriginDatabases> databases,
+                                     const OriginDetails& details)
 {
-    m_loading.remove(sources);
-    m_databases.insert(sources, std::move(databases));
-    refresh();
+    if (databases && !m_databases.contains(sources))
+        m_databases.insert(sources, databases);
+    if (request != m_request || m_pane->isHidden())
+        return;
+    m_pane->showRecord(path, details, databases.get());
+    emit shown();
 }

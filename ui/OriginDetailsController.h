@@ -12,6 +12,7 @@
 
 class OriginDatabases;
 class OriginDetailsPane;
+struct OriginDetails;
 class QAbstractItemView;
 class QAction;
 class QFileDialog;
@@ -64,7 +65,8 @@ signals:
 
 private:
     void refresh();
-    void loaded(const MacSources& sources, std::shared_ptr<const OriginDatabases> databases);
+    void loaded(quint64 request, const QByteArray& path, const MacSources& sources,
+                std::shared_ptr<const OriginDatabases> databases, const OriginDetails& details);
 
     QMainWindow* m_window;
     OriginDetailsPane* m_pane;
@@ -76,5 +78,5 @@ private:
     std::function<bool()> m_sidecars = [] { return false; };
     QByteArray m_macRoot;
     QHash<MacSources, std::shared_ptr<const OriginDatabases>> m_databases;
-    QHash<MacSources, bool> m_loading;
+    quint64 m_request = 0; // the latest reading asked for; older ones are not shown
 };

@@ -116,6 +116,7 @@ QString OriginDetailsPane::describe(const QByteArray& rawPath, const OriginDetai
         row.add(tr("Sender Address"), event->senderAddress);
         row.add(tr("Type"), event->type);
         row.add(tr("Time"), event->time);
+        row.add(tr("User"), event->user);
         row.add(tr("Database"), event->database);
         text += row.text();
     }
@@ -138,11 +139,14 @@ QString OriginDetailsPane::describe(const QByteArray& rawPath, const OriginDetai
     for (const QString& line : databaseLines(databases))
         sources.addLine(line);
     text += sources.text();
-    QStringList notes = details.notes;
+    QStringList notes = details.problems + details.notes;
     if (databases)
         notes = databases->notes() + notes;
-    for (const QString& attribute : details.fromSidecar)
-        notes.append(tr("%1 is taken from the file's AppleDouble file (._name).").arg(attribute));
+    if (details.orphanSidecar)
+        notes.append(tr("This AppleDouble file's own file is gone: its values are those of the deleted file."));
+    else
+        for (const QString& attribute : details.fromSidecar)
+            notes.append(tr("%1 is taken from the file's AppleDouble file (._name).").arg(attribute));
     if (!notes.isEmpty()) {
         Section section(tr("Notes"));
         for (const QString& note : notes)

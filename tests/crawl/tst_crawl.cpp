@@ -351,8 +351,10 @@ private slots:
         QTest::addColumn<QByteArray>("err");
         const QString root = m_small.root();
         const QString locked = m_small.path(u"locked"_s);
+        // As another user, folders are listed without O_NOATIME: that is said.
         QTest::newRow("nothing listed: the header")
-            << QStringList{m_small.path(u"quiet"_s)} << 0 << kHeader << QByteArray();
+            << QStringList{m_small.path(u"quiet"_s)} << 0 << kHeader
+            << QByteArray("access times of the evidence may have changed");
         QTest::newRow("unreadable subfolder passed over")
             << QStringList{root} << 3
             << kHeader + "visible.txt,\xe2\x9d\x93 0x01,," + root.toUtf8() + "/visible.txt\n"
@@ -570,7 +572,8 @@ private slots:
         }
         const auto [status, out, err] =
             run(limits + QStringList{m_cli, u"crawl"_s, u"--threads=%1"_s.arg(threads), deep.root()});
-        QVERIFY2(status == 0 && err.isEmpty(), err.constData());
+        // Only the note that another user changes access times by reading.
+        QVERIFY2(status == 0 && err.count('\n') <= 1 && !err.contains("could not"), err.constData());
         QVERIFY(out == whole);
     }
 

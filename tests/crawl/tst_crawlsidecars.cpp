@@ -73,6 +73,8 @@ private slots:
         // AppleDouble is an entry like any other.
         m_tree.setProvenance(m_tree.file(u"._tagged"_s, sidecar(true, false)), "\x0c");
         m_tree.setProvenance(m_tree.file(u"._notad"_s, "not AppleDouble"), "\x0b");
+        // A sidecar whose file was deleted is all that is left of it: listed with its values.
+        m_tree.file(u"._gone.zip"_s, sidecar(true, true));
     }
 
     void cleanup()
@@ -99,7 +101,9 @@ private slots:
             sidecars
                 ? QStringList{u"invoice.pdf,❓ 0x010200aabbccddeeff1100,🔸 Safari,%1/invoice.pdf"_s,
                               u"own.txt,❓ 0x0a,🔸 Safari,%1/own.txt"_s,
-                              u"a.pdf,,🔸 Safari,%1/Archive/Docs/a.pdf"_s, u"._notad,❓ 0x0b,,%1/._notad"_s}
+                              u"a.pdf,,🔸 Safari,%1/Archive/Docs/a.pdf"_s, u"._notad,❓ 0x0b,,%1/._notad"_s,
+                              u"._tagged,❓ 0x0c,,%1/._tagged"_s,
+                              u"._gone.zip,❓ 0x010200aabbccddeeff1100,🔸 Safari,%1/._gone.zip"_s}
                 : QStringList{u"own.txt,❓ 0x0a,,%1/own.txt"_s, u"._tagged,❓ 0x0c,,%1/._tagged"_s,
                               u"._notad,❓ 0x0b,,%1/._notad"_s};
         for (QString& row : expected)
@@ -139,6 +143,10 @@ private slots:
             OriginDetails::inspect(QFile::encodeName(m_tree.path(u"own.txt"_s)), nullptr, true);
         QCOMPARE(own.provenance, QByteArray("\x0a"));
         QCOMPARE(own.fromSidecar, QStringList{u"com.apple.quarantine"_s});
+        const OriginDetails orphan =
+            OriginDetails::inspect(QFile::encodeName(m_tree.path(u"._gone.zip"_s)), nullptr, true);
+        QVERIFY(orphan.orphanSidecar);
+        QCOMPARE(orphan.quarantine ? orphan.quarantine->agent : QString(), u"Safari"_s);
 
         for (const bool sidecars : {true, false}) {
             QStringList options{u"--quarantine"_s, u"--format=jsonl"_s};
@@ -148,6 +156,7 @@ private slots:
             QVERIFY2(!out.startsWith("failed"), out.constData());
             QCOMPARE(out.contains(R"("name":"invoice.pdf")"), sidecars);
             QCOMPARE(out.contains(R"("agent":"Safari","eventID":"1F2E3D4C")"), sidecars);
+            QCOMPARE(out.contains(R"("orphanSidecar":true)"), sidecars);
         }
     }
 };

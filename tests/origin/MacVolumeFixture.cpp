@@ -78,11 +78,11 @@ QString MacVolumeFixture::execute(const QString& path, const QString& sql, const
     QString error;
     sqlite3_stmt* statement = nullptr;
     const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(db, text.constData(), -1, &statement, nullptr) != SQLITE_OK) {
-        error = QString::fromUtf8(sqlite3_errmsg(db));
-    } else if (rows.isEmpty()) {
-        if (const int result = sqlite3_step(statement); result != SQLITE_DONE && result != SQLITE_ROW)
+    if (rows.isEmpty()) {
+        if (sqlite3_exec(db, text.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
             error = QString::fromUtf8(sqlite3_errmsg(db));
+    } else if (sqlite3_prepare_v2(db, text.constData(), -1, &statement, nullptr) != SQLITE_OK) {
+        error = QString::fromUtf8(sqlite3_errmsg(db));
     } else {
         for (const QVariantList& row : rows) {
             sqlite3_reset(statement);

@@ -42,6 +42,7 @@ public:
     // Creates `path` with table provenance_tracking, rows in schema order
     // (pk, url, bundle_id, cdhash, team_identifier, signing_identifier, flags, timestamp, link_pk).
     static QString writeExecPolicy(const QString& path, const QList<QVariantList>& rows);
-    // Runs `sql` on a new or existing database at `path`.
+    // Runs `sql` (statements separated by ";" when there are no rows) on a new or existing
+    // database at `path`.
     static QString execute(const QString& path, const QString& sql, const QList<QVariantList>& rows = {});
 };

@@ -16,17 +16,17 @@ const QString kReport =
     uR"("whereFroms":["https://example.org/files/report.pdf","https://example.org/downloads"],)"
     uR"("quarantineEvent":{"dataURL":"https://example.org/files/report.pdf","originURL":"https://example.org/downloads",)"
     uR"("originTitle":"Downloads","agentName":"Safari","agentBundleID":"com.apple.Safari","type":0,)"
-    uR"("time":"2024-01-13T12:46:07.25Z"},)"
+    uR"("time":"2024-01-13T12:46:07.25Z","user":"alice","database":"@alice"},)"
     uR"("provenanceRecord":{"url":"file:///Applications/Tool.app/","bundleID":"com.example.tool","teamID":"ABCDE12345",)"
     uR"("signingID":"com.example.tool","cdhash":"5f3e0d1c2b3a49586776859403a2b1c0d9e8f7a6","flags":2,)"
-    uR"("time":"2023-11-14T22:13:19Z","byteOrder":"little-endian"}})"_s;
+    uR"("time":"2023-11-14T22:13:19Z","byteOrder":"little-endian","database":"@exec"}})"_s;
 const QString kMail =
     uR"("quarantine":{"flags":"0082","flagNames":["0x0002","0x0080"],"time":"2024-01-12T21:44:35Z","agent":"Mail",)"
     uR"("eventID":"5e6f7a8b-aaaa-4bbb-8ccc-ddddeeeeffff"},)"
     uR"("quarantineEvent":{"agentName":"Mail","agentBundleID":"com.apple.mail","senderName":"Carol",)"
-    uR"("senderAddress":"carol@example.org","type":2,"time":"2023-03-08T20:26:40Z"},)"
+    uR"("senderAddress":"carol@example.org","type":2,"time":"2023-03-08T20:26:40Z","user":"bob","database":"@bob"},)"
     uR"("provenanceRecord":{"url":"file:///Applications/Other.app/","cdhash":"text-hash",)"
-    uR"("time":"2023-11-14T22:13:20Z","byteOrder":"big-endian"}})"_s;
+    uR"("time":"2023-11-14T22:13:20Z","byteOrder":"big-endian","database":"@exec"}})"_s;
 
 struct Run
 {
@@ -65,9 +65,14 @@ private:
     QString line(const QString& name, const QString& relative, const QString& provenance,
                  const QString& quarantine, const QString& origin) const
     {
+        // The rows name the databases they came from.
+        QString linked = origin;
+        linked.replace(u"@exec"_s, MacVolumeFixture::execPolicyPath(m_mac))
+            .replace(u"@alice"_s, MacVolumeFixture::eventsPath(m_mac + u"/Users/alice"_s))
+            .replace(u"@bob"_s, MacVolumeFixture::eventsPath(m_mac + u"/Users/bob"_s));
         return uR"({"name":"%1","path":"%2","provenanceID":"%3","quarantineApp":"%4",%5)"_s.arg(
             name, QString::fromLatin1(QFile::encodeName(m_mac + u'/' + relative).toPercentEncoding("/")),
-            provenance, quarantine, origin);
+            provenance, quarantine, linked);
     }
 
 private slots:
@@ -146,7 +151,8 @@ private slots:
                 uR"("provenanceRecord":{"url":"file:///Applications/Tool.app/","bundleID":"com.example.tool",)"
                 uR"("teamID":"ABCDE12345","signingID":"com.example.tool",)"
                 uR"("cdhash":"5f3e0d1c2b3a49586776859403a2b1c0d9e8f7a6","flags":2,)"
-                uR"("time":"2023-11-14T22:13:19Z","byteOrder":"little-endian"}})"_s.arg(tool, path),
+                uR"("time":"2023-11-14T22:13:19Z","byteOrder":"little-endian","database":"%3"}})"_s.arg(
+                    tool, path, MacVolumeFixture::execPolicyPath(m_mac)),
                 QString()}));
     }
 
@@ -177,7 +183,7 @@ private slots:
         QCOMPARE(MacVolumeFixture::brokenVolume(m_tree, u"broken"_s, false), QString());
         const QString volume = m_tree.path(u"broken"_s);
         const Run run = cli({u"crawl"_s, u"--format"_s, u"jsonl"_s, volume});
-        QCOMPARE(run.status, 0);
+        QCOMPARE(run.status, 3); // written, but a piece of evidence could not be used
         QCOMPARE(run.errors, u"quellmark-cli: %1: file is not a database\n"_s.arg(
                                  MacVolumeFixture::execPolicyPath(volume)));
         QCOMPARE(run.lines.size(), 2);

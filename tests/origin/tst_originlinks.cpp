@@ -4,6 +4,7 @@
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
 #include "origin/OriginJson.h"
+#include "origin/ReadOnlyDatabase.h"
 #include "tests/origin/MacVolumeFixture.h"
 #include "tests/support/TestTree.h"
 
@@ -13,6 +14,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,11 +134,13 @@ private slots:
             uR"("whereFroms":["https://example.org/files/report.pdf","https://example.org/downloads"],)"
             uR"("quarantineEvent":{"dataURL":"https://example.org/files/report.pdf",)"
             uR"("originURL":"https://example.org/downloads","originTitle":"Downloads","agentName":"Safari",)"
-            uR"("agentBundleID":"com.apple.Safari","type":0,"time":"2024-01-13T12:46:07.25Z"},)"
+            uR"("agentBundleID":"com.apple.Safari","type":0,"time":"2024-01-13T12:46:07.25Z",)"
+            uR"("user":"alice","database":"%1"},)"
             uR"("provenanceRecord":{"url":"file:///Applications/Tool.app/","bundleID":"com.example.tool",)"
             uR"("teamID":"ABCDE12345","signingID":"com.example.tool",)"
             uR"("cdhash":"5f3e0d1c2b3a49586776859403a2b1c0d9e8f7a6","flags":2,"time":"2023-11-14T22:13:19Z",)"
-            uR"("byteOrder":"little-endian"}})"_s);
+            uR"("byteOrder":"little-endian","database":"%2"}})"_s.arg(database(u"Users/alice/"_s + kEvents),
+                                                                     database(kExecPolicy)));
 
         const OriginDetails mail = OriginDetails::inspect(QFile::encodeName(m_mail), databases.get());
         QCOMPARE(mail.notes, QStringList());
@@ -146,11 +150,12 @@ private slots:
             uR"("quarantine":{"flags":"0082","flagNames":["0x0002","0x0080"],"time":"2024-01-12T21:44:35Z",)"
             uR"("agent":"Mail","eventID":"5e6f7a8b-aaaa-4bbb-8ccc-ddddeeeeffff"},)"
             uR"("quarantineEvent":{"agentName":"Mail","agentBundleID":"com.apple.mail","senderName":"Carol",)"
-            uR"("senderAddress":"carol@example.org","type":2,"time":"2023-03-08T20:26:40Z"},)"
+            uR"("senderAddress":"carol@example.org","type":2,"time":"2023-03-08T20:26:40Z",)"
+            uR"("user":"bob","database":"%1"},)"
             uR"("provenanceRecord":{"url":"file:///Applications/Other.app/","cdhash":"text-hash",)"
-            uR"("time":"2023-11-14T22:13:20Z","byteOrder":"big-endian"}})"_s);
+            uR"("time":"2023-11-14T22:13:20Z","byteOrder":"big-endian","database":"%2"}})"_s.arg(
+                database(u"Users/bob/"_s + kEvents), database(kExecPolicy)));
         QCOMPARE(mail.provenanceRecord->linkPk, 4242);
-        QCOMPARE(mail.quarantineEvent->database, database(u"Users/bob/"_s + kEvents));
 
         // Without databases: the decoded attributes alone.
         const OriginDetails alone = OriginDetails::inspect(QFile::encodeName(m_report), nullptr);
@@ -161,28 +166,54 @@ private slots:
         QCOMPARE(jsonOf(plain), uR"({"name":"n","path":"p","provenanceID":"i","quarantineApp":"q"})"_s);
     }
 
+    // Databases planted or left damaged: each is used as far as it can be, never trusted, and
+    // what could not be used is noted.
     void damaged_data()
     {
-        QTest::addColumn<QString>("sql");      // run on the broken copy of the events database
+        QTest::addColumn<QString>("sql");      // run on the copy of alice's events database
         QTest::addColumn<QByteArray>("bytes"); // or these bytes in place of ExecPolicy
-        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("harm");     // then: "index" overwrites the key's index, "journal" leaves one
+        QTest::addColumn<QString>("note");     // the one note, on that database
+        QTest::addColumn<bool>("linked");      // whether alice's event is still found
 
+        const QString recursive = u"ALTER TABLE LSQuarantineEvent RENAME TO stored; "
+                                  "CREATE VIEW LSQuarantineEvent AS WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL "
+                                  "SELECT n + 1 FROM c) SELECT s.* FROM c, stored s"_s;
         QTest::newRow("ExecPolicy not SQLite")
-            << QString() << QByteArray(4096, 'x') << u"file is not a database"_s;
+            << QString() << QByteArray(4096, 'x') << QString() << u"file is not a database"_s << true;
         QTest::newRow("ExecPolicy empty")
-            << QString() << QByteArray() << u"no such table: provenance_tracking"_s;
+            << QString() << QByteArray() << QString() << u"no table provenance_tracking"_s << true;
         QTest::newRow("events table missing")
-            << u"DROP TABLE LSQuarantineEvent"_s << QByteArray() << u"no such table: LSQuarantineEvent"_s;
+            << u"DROP TABLE LSQuarantineEvent"_s << QByteArray() << QString() << u"no table LSQuarantineEvent"_s
+            << false;
         QTest::newRow("events column missing")
-            << u"ALTER TABLE LSQuarantineEvent DROP COLUMN LSQuarantineSenderName"_s << QByteArray()
-            << u"no such column: LSQuarantineSenderName"_s;
+            << u"ALTER TABLE LSQuarantineEvent DROP COLUMN LSQuarantineSenderName"_s << QByteArray() << QString()
+            << u"no column LSQuarantineSenderName in LSQuarantineEvent"_s << false;
+        QTest::newRow("events an endless view") << recursive << QByteArray() << QString()
+                                                << u"LSQuarantineEvent is a view, not a table"_s << false;
+        QTest::newRow("events column computed")
+            << u"ALTER TABLE LSQuarantineEvent RENAME COLUMN LSQuarantineAgentName TO stored; "
+               "ALTER TABLE LSQuarantineEvent ADD COLUMN LSQuarantineAgentName GENERATED ALWAYS AS "
+               "(zeroblob(900000000)) VIRTUAL"_s
+            << QByteArray() << QString() << u"column lsquarantineagentname of LSQuarantineEvent is computed"_s
+            << false;
+        QTest::newRow("events without their key: read once")
+            << u"CREATE TABLE copy AS SELECT * FROM LSQuarantineEvent; DROP TABLE LSQuarantineEvent; "
+               "ALTER TABLE copy RENAME TO LSQuarantineEvent"_s
+            << QByteArray() << QString() << QString() << true;
+        QTest::newRow("events index damaged") << QString() << QByteArray() << u"index"_s
+                                              << u"is damaged (database disk image is malformed)"_s << true;
+        QTest::newRow("events mid-transaction")
+            << QString() << QByteArray() << u"journal"_s << u"transaction that never finished"_s << true;
     }
 
     void damaged()
     {
         QFETCH(QString, sql);
         QFETCH(QByteArray, bytes);
+        QFETCH(QString, harm);
         QFETCH(QString, note);
+        QFETCH(bool, linked);
         const QString volume =
             m_tree.folder(u"broken-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
         const QString events = volume + u"/Users/alice/"_s + kEvents;
@@ -190,24 +221,59 @@ private slots:
         QDir().mkpath(QFileInfo(events).path());
         QDir().mkpath(QFileInfo(execPolicy).path());
         QVERIFY(QFile::copy(database(u"Users/alice/"_s + kEvents), events));
-        if (sql.isEmpty()) {
+        const bool replaced = !bytes.isNull() || (sql.isEmpty() && harm.isEmpty());
+        if (replaced) {
             QFile file(execPolicy);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(bytes);
         } else {
             QVERIFY(QFile::copy(database(kExecPolicy), execPolicy));
+        }
+        if (!sql.isEmpty())
             QCOMPARE(MacVolumeFixture::execute(events, sql), QString());
+        if (harm == u"index"_s) {
+            qint64 page = 0;
+            ReadOnlyDatabase(QFile::encodeName(events))
+                .forEachRow("SELECT rootpage FROM sqlite_schema WHERE type = 'index'", [&page](sqlite3_stmt* row) {
+                    page = ReadOnlyDatabase::integer(row, 0).value_or(0);
+                    return false;
+                });
+            QVERIFY(page > 1);
+            QFile file(events);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek((page - 1) * 4096));
+            file.write(QByteArray(4096, '\xff'));
+        } else if (harm == u"journal"_s) {
+            QFile journal(events + u"-journal"_s);
+            QVERIFY(journal.open(QIODevice::WriteOnly));
+            journal.write(QByteArray::fromHex("d9d505f920a163d7") + QByteArray(504, '\0'));
         }
         const auto databases = OriginDatabases::load(MacSources::at(QFile::encodeName(volume)));
-        QCOMPARE(databases->notes().size(), 1);
-        QVERIFY2(databases->notes().first().contains(note), qPrintable(databases->notes().first()));
-        QVERIFY(databases->notes().first().startsWith(sql.isEmpty() ? execPolicy : events));
 
-        // The file still shows what it carries; the broken table links nothing.
+        // The file still shows what it carries; a table that could not be used links nothing.
         const OriginDetails report = OriginDetails::inspect(QFile::encodeName(m_report), databases.get());
         QCOMPARE(report.quarantine->agent, u"Safari"_s);
-        QCOMPARE(bool(report.provenanceRecord), !sql.isEmpty());
-        QCOMPARE(bool(report.quarantineEvent), sql.isEmpty());
+        QCOMPARE(bool(report.provenanceRecord), !replaced);
+        QCOMPARE(bool(report.quarantineEvent), linked);
+        if (linked)
+            QCOMPARE(report.quarantineEvent->agentName, u"Safari"_s);
+        QCOMPARE(databases->notes().size(), note.isEmpty() ? 0 : 1);
+        if (!note.isEmpty()) {
+            QVERIFY2(databases->notes().first().contains(note), qPrintable(databases->notes().first()));
+            QVERIFY(databases->notes().first().startsWith(replaced ? execPolicy : events));
+        }
+    }
+
+    // A lookup that runs past its budget is stopped, whatever the statement.
+    void endlessQueryIsStopped()
+    {
+        ReadOnlyDatabase execPolicy(QFile::encodeName(database(kExecPolicy)));
+        qint64 rows = 0;
+        QVERIFY(!execPolicy.forEachRow("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) "
+                                     "SELECT n FROM c",
+                                     [&rows](sqlite3_stmt*) { return ++rows > 0; }));
+        QCOMPARE(execPolicy.failure(), ReadOnlyDatabase::Failure::OverBudget);
+        QVERIFY(rows > 1000);
     }
 
     void lyingPlistIsIgnored()
@@ -220,11 +286,9 @@ private slots:
         const OriginDetails details = OriginDetails::inspect(QFile::encodeName(file), nullptr);
         QVERIFY(!details.whereFroms);
         QCOMPARE(details.quarantine->agent, u"Firefox"_s);
-        QCOMPARE(
-            details.notes,
-            QStringList{
-                u"com.apple.metadata:kMDItemWhereFroms is not a property list of texts (%1 bytes); ignored"_s
-                    .arg(plist.size())});
+        QCOMPARE(details.problems,
+                 QStringList{u"com.apple.metadata:kMDItemWhereFroms is not a property list of texts (%1 bytes: "
+                             "its trailer points outside it); ignored"_s.arg(plist.size())});
     }
 
     void evidenceUnchanged()
@@ -233,18 +297,25 @@ private slots:
         // which a plain read would move forward.
         QCOMPARE(MacVolumeFixture::execute(database(u"Users/bob/"_s + kEvents), u"PRAGMA journal_mode=WAL"_s),
                  QString());
+        // And a journal of an unfinished transaction, whose header is read.
+        const QString journal = database(u"Users/alice/"_s + kEvents) + u"-journal"_s;
+        QFile unfinished(journal);
+        QVERIFY(unfinished.open(QIODevice::WriteOnly));
+        unfinished.write(QByteArray::fromHex("d9d505f920a163d7") + QByteArray(504, '\0'));
+        unfinished.close();
         const QStringList files{database(kExecPolicy), database(u"Users/alice/"_s + kEvents),
-                                database(u"Users/bob/"_s + kEvents)};
+                                database(u"Users/bob/"_s + kEvents), journal, m_mac + u"/Users"_s};
         for (const QString& file : files) {
             const timespec times[2] = {{1000, 0}, {0, UTIME_OMIT}};
             QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
         }
-        const QStringList before = snapshot(m_mac + u"/private"_s) + snapshot(m_mac + u"/Users"_s);
+        const QStringList before = snapshot(m_mac);
         for (int crawl = 0; crawl < 2; ++crawl) {
             const auto databases = OriginDatabases::load(MacSources::above(QFile::encodeName(m_report)));
             QVERIFY(OriginDetails::inspect(QFile::encodeName(m_mail), databases.get()).quarantineEvent);
         }
-        QCOMPARE(snapshot(m_mac + u"/private"_s) + snapshot(m_mac + u"/Users"_s), before);
+        QCOMPARE(snapshot(m_mac), before);
+        QFile::remove(journal);
     }
 
     void unreadLogIsNoted()

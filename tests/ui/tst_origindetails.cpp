@@ -104,6 +104,7 @@ private slots:
             "  Agent Bundle ID: com.apple.Safari\n"
             "  Type: 0\n"
             "  Time: 2024-01-13T12:46:07.25Z\n"
+            "  User: alice\n"
             "  Database: %2\n"
             "Provenance Record\n"
             "  pk: 4242\n"
@@ -176,6 +177,26 @@ private slots:
         QVERIFY(!text.contains(u"Provenance Record\n"_s));
         QVERIFY(text.endsWith(
             u"Notes\n  %1: file is not a database\n"_s.arg(MacVolumeFixture::execPolicyPath(volume))));
+    }
+
+    // A database planted to loop forever: the pane says what it is, and the window never runs it.
+    void plantedDatabaseHoldsNothingUp()
+    {
+        QCOMPARE(MacVolumeFixture::brokenVolume(m_tree, u"planted"_s, true), QString());
+        const QString volume = m_tree.path(u"planted"_s);
+        const QString events = MacVolumeFixture::eventsPath(volume + u"/Users/alice"_s);
+        QCOMPARE(MacVolumeFixture::execute(events, u"ALTER TABLE LSQuarantineEvent RENAME TO stored; "
+                                                   "CREATE VIEW LSQuarantineEvent AS WITH RECURSIVE c(n) AS "
+                                                   "(SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT s.* FROM c, stored s"_s),
+                 QString());
+        CrawlerView view;
+        crawl(view, volume);
+        auto* details = view.findChild<OriginDetailsController*>();
+        details->showAction()->trigger();
+        QVERIFY(select(view, u"report.pdf"_s));
+        QVERIFY(!details->pane()->text().contains(u"Quarantine Event\n"_s));
+        QVERIFY2(details->pane()->text().contains(u"%1: LSQuarantineEvent is a view, not a table"_s.arg(events)),
+                 qPrintable(details->pane()->text()));
     }
 };
 

@@ -50,5 +50,5 @@ int AppsCommand::run(const QStringList& arguments)
     } else {
         bytes = ApplicationInventory::csv(loaded.list).bytes();
     }
-    return combined(searched, CliOutput::write(bytes, *destination));
+    return origin.finish(combined(searched, CliOutput::write(bytes, *destination)));
 }

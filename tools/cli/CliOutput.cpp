@@ -1,5 +1,6 @@
 #include "tools/cli/CliOutput.h"
 
+#include "core/ControlPictures.h"
 #include "core/RawText.h"
 #include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliCommand.h"
@@ -137,10 +138,11 @@ int CliOutput::searchStatus(const QString& failure, qsizetype unreadableLines)
 
 void CliOutput::error(const QString& message)
 {
-    QTextStream(stderr) << "quellmark-cli: " << message << "\nTry 'quellmark-cli --help'.\n";
+    QTextStream(stderr) << "quellmark-cli: " << withControlPictures(message) << "\nTry 'quellmark-cli --help'.\n";
 }
 
 void CliOutput::note(const QString& message)
 {
-    QTextStream(stderr) << "quellmark-cli: " << message << '\n';
+    // Messages name paths and values from the evidence: nothing in them may command a terminal.
+    QTextStream(stderr) << "quellmark-cli: " << withControlPictures(message) << '\n';
 }

@@ -222,5 +222,5 @@ int CrawlCommand::run(const QStringList& arguments)
         CliOutput::note(QStringLiteral("%1 entries could not be examined").arg(result.unreadableEntries));
         status = combined(status, kPartial);
     }
-    return status;
+    return origin.finish(status);
 }

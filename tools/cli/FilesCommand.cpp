@@ -92,5 +92,5 @@ int FilesCommand::run(const QStringList& arguments)
             QStringLiteral("%1 of %2 path(s) could not be examined").arg(unexamined).arg(paths.size()));
         status = combined(status, kPartial);
     }
-    return status;
+    return origin.finish(status);
 }

@@ -1,8 +1,10 @@
 #include "tools/cli/OriginLines.h"
 
+#include "core/EvidenceAccess.h"
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
 #include "origin/OriginJson.h"
+#include "tools/cli/CliCommand.h"
 #include "tools/cli/CliOutput.h"
 
 #include <QCommandLineParser>
@@ -17,7 +19,7 @@ const QString kMacRoot = QStringLiteral("mac-root");
 
 void warn(const QString& message)
 {
-    QTextStream(stderr) << "quellmark-cli: " << message << '\n';
+    CliOutput::note(message);
 }
 
 } // namespace
@@ -102,8 +104,6 @@ const OriginDatabases* OriginLines::databasesFor(const QByteArray& rawPath)
         if (found == m_databases.end()) {
             const bool started = m_loading.valid() && sources == m_loadingSources;
             found = m_databases.insert(sources, started ? m_loading.get() : OriginDatabases::load(sources));
-            for (const QString& note : (*found)->notes())
-                warn(note);
         }
         databases = found->get();
     }
@@ -118,8 +118,31 @@ QByteArray OriginLines::line(const QString& name, const QString& encodedPath, co
                              const QString& quarantineApp)
 {
     const QByteArray path = OriginDetails::rawPathOf(encodedPath);
-    const OriginDetails details = OriginDetails::inspect(path, databasesFor(path), m_sidecars);
-    for (const QString& note : details.notes)
-        warn(QStringLiteral("%1: %2").arg(QFile::decodeName(path), note));
+    const OriginDatabases* databases = databasesFor(path);
+    const OriginDetails details = OriginDetails::inspect(path, databases, m_sidecars);
+    sayNewNotes(databases);
+    for (const QString& note : details.problems + details.notes)
+        warn(QStringLiteral("%1: %2").arg(CliOutput::shown(path), note));
+    m_evidenceUnused = m_evidenceUnused || !details.problems.isEmpty();
     return OriginJson::line(name, encodedPath, provenanceID, quarantineApp, details) + '\n';
+}
+
+void OriginLines::sayNewNotes(const OriginDatabases* databases)
+{
+    if (!databases)
+        return;
+    // Lookups may find more (damage, a limit reached): each note is said once, when it is new.
+    const QStringList notes = databases->notes();
+    qsizetype& said = m_notesSaid[databases];
+    for (qsizetype i = said; i < notes.size(); ++i)
+        warn(notes.at(i));
+    said = notes.size();
+    m_evidenceUnused = m_evidenceUnused || !notes.isEmpty();
+}
+
+int OriginLines::finish(int status) const
+{
+    if (EvidenceAccess::accessTimesMayChange())
+        warn(EvidenceAccess::accessTimeWarning());
+    return m_evidenceUnused ? CliCommand::combined(status, CliCommand::kPartial) : status;
 }

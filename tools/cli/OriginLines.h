@@ -37,12 +37,19 @@ public:
     void setSidecars(bool sidecars) { m_sidecars = sidecars; }
 
     // The line of one listed record, with its line feed; `encodedPath` as the record shows it.
+    // What could not be read or used is said on standard error as it is met.
     QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
                     const QString& quarantineApp);
+
+    // The run's exit status given the command's own: a partial result (3) where evidence
+    // could not be used. Says once, at the end, when access times of the evidence may have
+    // changed.
+    int finish(int status) const;
 
 private:
     MacSources sourcesFor(const QByteArray& rawPath) const;
     const OriginDatabases* databasesFor(const QByteArray& rawPath);
+    void sayNewNotes(const OriginDatabases* databases);
     void startLoading(const MacSources& sources);
 
     QString m_plainFormat;
@@ -53,6 +60,8 @@ private:
     bool m_resolved = false; // m_fixed holds the databases of the Mac root or anchor
     const OriginDatabases* m_fixed = nullptr;
     QHash<MacSources, std::shared_ptr<const OriginDatabases>> m_databases;
+    QHash<const OriginDatabases*, qsizetype> m_notesSaid; // how many of each one's notes were said
+    bool m_evidenceUnused = false;
     MacSources m_loadingSources;
     std::future<std::shared_ptr<const OriginDatabases>> m_loading;
 };

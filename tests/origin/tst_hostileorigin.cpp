@@ -1,0 +1,343 @@
+// Origin evidence written by whoever is investigated, to trap the analyst: property lists
+// and databases built to hang, exhaust memory or crash a reader, and names that command a
+// terminal. Each is run through quellmark-cli under a memory limit; a trap that is not
+// stopped shows as a crash here, or as the suite's own timeout.
+#include "tests/origin/MacVolumeFixture.h"
+#include "tests/support/AppleDoubleFile.h"
+#include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
+
+#include <QProcess>
+#include <QTest>
+#include <QtEndian>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr char kWhereFroms[] = "com.apple.metadata:kMDItemWhereFroms";
+constexpr char kEvent[] = "0081;65a1b2c3;Safari;6C5A0E1E-0000-4000-8000-000000000001";
+
+QByteArray be32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+// An object's marker with its length: in the low four bits, or after it as an integer.
+QByteArray marker(uchar type, quint32 length)
+{
+    if (length < 15)
+        return QByteArray(1, char(type | length));
+    return QByteArray(1, char(type | 0x0F)) + char(0x12) + be32(length);
+}
+
+QByteArray text(const QByteArray& ascii)
+{
+    return marker(0x50, quint32(ascii.size())) + ascii;
+}
+
+QByteArray array(const QList<quint32>& refs)
+{
+    QByteArray bytes = marker(0xA0, quint32(refs.size()));
+    for (quint32 ref : refs)
+        bytes += be32(ref);
+    return bytes;
+}
+
+// A binary property list of `objects` (references four bytes wide), object 0 at the top.
+QByteArray bplist(const QList<QByteArray>& objects)
+{
+    QByteArray bytes("bplist00");
+    QByteArray table;
+    for (const QByteArray& object : objects) {
+        table += be32(quint32(bytes.size()));
+        bytes += object;
+    }
+    const auto tableOffset = quint64(bytes.size());
+    bytes += table;
+    QByteArray trailer(32, '\0');
+    trailer[6] = 4;
+    trailer[7] = 4;
+    qToBigEndian(quint64(objects.size()), trailer.data() + 8);
+    qToBigEndian(tableOffset, trailer.data() + 24);
+    return bytes + trailer;
+}
+
+// Arrays nested `depth` deep, each holding the next: a stack overflow for a recursive reader.
+QByteArray nested(quint32 depth)
+{
+    QList<QByteArray> objects;
+    for (quint32 i = 0; i + 1 < depth; ++i)
+        objects << array({i + 1});
+    return bplist(objects << text("end"));
+}
+
+// Every level one array referencing the next sixteen times: 16^levels strings when expanded.
+QByteArray laughs(quint32 levels)
+{
+    QList<QByteArray> objects;
+    for (quint32 i = 0; i < levels; ++i)
+        objects << array(QList<quint32>(16, i + 1));
+    return bplist(objects << text("lol"));
+}
+
+QByteArray sharedText(quint32 references, qsizetype length)
+{
+    return bplist({array(QList<quint32>(references, 1)), text(QByteArray(length, 'x'))});
+}
+
+QByteArray manyTexts(quint32 count)
+{
+    QList<quint32> refs;
+    QList<QByteArray> objects{QByteArray()};
+    for (quint32 i = 0; i < count; ++i) {
+        refs << i + 1;
+        objects << text("u" + QByteArray::number(i));
+    }
+    objects[0] = array(refs);
+    return bplist(objects);
+}
+
+} // namespace
+
+class TestHostileOrigin : public QObject
+{
+    Q_OBJECT
+
+    TestTree m_tree;
+    QByteArray m_cli;
+
+    // quellmark-cli with `arguments`, in at most 2 GiB of address space where the sanitizers,
+    // which reserve far more, are not built in.
+    ToolRun::Outcome cli(const QByteArrayList& arguments, bool unprivileged = false, const QByteArray& folder = {})
+    {
+        ToolRun call{m_cli, arguments, folder};
+        call.unprivileged = unprivileged;
+#if !defined(__SANITIZE_ADDRESS__)
+        call.inChild = [] {
+            const rlimit limit{2ul << 30, 2ul << 30};
+            return ::setrlimit(RLIMIT_AS, &limit) == 0;
+        };
+#endif
+        return call.run();
+    }
+
+    // A Mac volume at `name` whose Data folder holds `file` with kEvent's quarantine, and
+    // whose databases are those `populate` wrote (or none).
+    QByteArray volume(const QString& name)
+    {
+        const QString file = m_tree.file(name + u"/Users/alice/Downloads/file.zip"_s);
+        m_tree.setQuarantine(file, kEvent);
+        return QFile::encodeName(file);
+    }
+
+    static QString eventsOf(const QString& volume, const QString& user)
+    {
+        return MacVolumeFixture::eventsPath(volume + u"/Users/"_s + user);
+    }
+
+    static QVariantList eventRow(const QString& agent, const QVariant& dataURL = {})
+    {
+        return {QString::fromLatin1(kEvent).section(u';', 3), 700000000.0, QVariant(), agent, dataURL,
+                QVariant(), QVariant(), 0, QVariant(), QVariant(), QVariant()};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_tree.isValid(), m_tree.problem());
+        m_cli = ToolRun::built("quellmark-cli");
+    }
+
+    void cleanupTestCase()
+    {
+        // Deeper than PATH_MAX: more than the temporary folder's own removal reaches.
+        QProcess::execute(u"rm"_s, {u"-rf"_s, m_tree.root()});
+    }
+
+    // Where-froms lists, as attributes and as AppleDouble files (which may be far larger).
+    void propertyLists_data()
+    {
+        QTest::addColumn<QByteArray>("plist");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("err");  // on standard error
+        QTest::addColumn<QByteArray>("json"); // in the line
+
+        QTest::newRow("nested 60,000 deep") << nested(60000) << 3 << QByteArray("element 0 is not a text")
+                                            << QByteArray(R"("agent":"Safari")");
+        QTest::newRow("arrays shared 16^8 times")
+            << laughs(8) << 3 << QByteArray("element 0 is not a text") << QByteArray(R"("agent":"Safari")");
+        QTest::newRow("one text shared past the cap")
+            << sharedText(2000, 1000) << 3 << QByteArray("its texts add up to more than 1048576 bytes")
+            << QByteArray(R"("agent":"Safari")");
+        QTest::newRow("50,000 texts, each read once")
+            << manyTexts(50000) << 0 << QByteArray() << QByteArray(R"(,"u49998","u49999"])");
+        QTest::newRow("a text past the field cap")
+            << sharedText(1, 20000) << 0 << QByteArray() << QByteArray("xxx … (20000 bytes in all)\"]");
+        QTest::newRow("offsets past the end")
+            << bplist({array({5})}) << 3 << QByteArray("element 0 is damaged") << QByteArray(R"("agent")");
+    }
+
+    void propertyLists()
+    {
+        QFETCH(QByteArray, plist);
+        QFETCH(int, status);
+        QFETCH(QByteArray, err);
+        QFETCH(QByteArray, json);
+        const QString name = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+        const QString file = m_tree.file(u"plists/"_s + name);
+        m_tree.file(u"plists/._"_s + name,
+                    AppleDoubleFile().add(kWhereFroms, plist).add("com.apple.quarantine", kEvent).bytes());
+        const ToolRun::Outcome outcome = cli({"files", "--format", "jsonl", QFile::encodeName(file)});
+        QCOMPARE(outcome.status, status);
+        QVERIFY2(err.isEmpty() ? outcome.err.isEmpty() : outcome.err.contains(err), outcome.err.constData());
+        QVERIFY2(outcome.out.contains(json), outcome.out.left(300).constData());
+        QCOMPARE(outcome.out.count('\n'), 1);
+    }
+
+    // Databases a user could plant under their own home, and values past the caps.
+    void databases_data()
+    {
+        QTest::addColumn<QString>("sql"); // run on alice's database after her row is written
+        QTest::addColumn<QVariant>("dataURL");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<QByteArray>("json"); // the linked row's text, or nothing when none may be linked
+
+        QTest::newRow("an endless view")
+            << u"ALTER TABLE LSQuarantineEvent RENAME TO stored; CREATE VIEW LSQuarantineEvent AS "
+               "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT s.* FROM c, stored s"_s
+            << QVariant() << 3 << QByteArray("is a view, not a table") << QByteArray();
+        QTest::newRow("a value of 900 MB made on reading")
+            << u"ALTER TABLE LSQuarantineEvent DROP COLUMN LSQuarantineDataURLString; ALTER TABLE "
+               "LSQuarantineEvent ADD COLUMN LSQuarantineDataURLString GENERATED ALWAYS AS "
+               "(zeroblob(900000000)) VIRTUAL"_s
+            << QVariant() << 3 << QByteArray("is computed, not stored") << QByteArray();
+        QTest::newRow("a stored value past the limit")
+            << QString() << QVariant(QString(17 << 20, u'x')) << 3
+            << QByteArray("a value is larger than 16777216 bytes") << QByteArray();
+        QTest::newRow("a long value, cut") << QString() << QVariant(QString(100000, u'x')) << 0 << QByteArray()
+                                           << QByteArray("xxx … (100000 bytes in all)");
+        QTest::newRow("a rival row for the same event")
+            << u"ATTACH '@aaa' AS other; INSERT INTO other.LSQuarantineEvent SELECT * FROM LSQuarantineEvent; "
+               "UPDATE other.LSQuarantineEvent SET LSQuarantineAgentName = 'Planted'"_s
+            << QVariant() << 0 << QByteArray() << QByteArray(R"("agentName":"Safari")");
+        QTest::newRow("a writer killed mid-transaction")
+            << u"journal"_s << QVariant() << 3 << QByteArray("transaction that never finished")
+            << QByteArray(R"("agentName":"Safari")");
+    }
+
+    void databases()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QVariant, dataURL);
+        QFETCH(int, status);
+        QFETCH(QByteArray, err);
+        QFETCH(QByteArray, json);
+        const QString root = u"databases/"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+        const QByteArray file = volume(root);
+        const QString mac = m_tree.path(root);
+        const QString alice = eventsOf(mac, u"alice"_s);
+        QCOMPARE(MacVolumeFixture::writeQuarantineEvents(alice, {eventRow(u"Safari"_s, dataURL)}), QString());
+        // A user whose name sorts first holds the rival row.
+        QCOMPARE(MacVolumeFixture::writeQuarantineEvents(eventsOf(mac, u"aaa"_s), {}), QString());
+        if (sql == u"journal"_s) {
+            QFile journal(alice + u"-journal"_s);
+            QVERIFY(journal.open(QIODevice::WriteOnly));
+            journal.write(QByteArray::fromHex("d9d505f920a163d7") + QByteArray(504, '\0'));
+        } else if (!sql.isEmpty())
+            QCOMPARE(MacVolumeFixture::execute(alice, QString(sql).replace(u"@aaa"_s, eventsOf(mac, u"aaa"_s))),
+                     QString());
+        const ToolRun::Outcome outcome =
+            cli({"files", "--format", "jsonl", "--mac-root", QFile::encodeName(mac), file});
+        QCOMPARE(outcome.status, status);
+        QVERIFY2(err.isEmpty() ? outcome.err.isEmpty() : outcome.err.contains(err), outcome.err.constData());
+        QVERIFY2(outcome.out.contains(R"("agent":"Safari")"), outcome.out.left(400).constData());
+        QCOMPARE(outcome.out.contains("quarantineEvent"), !json.isEmpty());
+        if (!json.isEmpty()) {
+            QVERIFY2(outcome.out.contains(json), outcome.out.left(400).constData());
+            QVERIFY(outcome.out.contains(R"("user":"alice")"));
+        }
+    }
+
+    // Names and values reach the terminal as text, never as commands; what could not be read
+    // is said, with the status of a partial result.
+    void messages_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("lockedSidecar");
+        QTest::addColumn<QByteArray>("err");
+
+        QTest::newRow("escape sequence") << QByteArray("a\x1b]0;owned\x07\x1b[2Jb") << false
+                                         << QByteArray("a␛]0;owned␇␛[2Jb");
+        QTest::newRow("C1 control") << QByteArray("c\xc2\x9b"
+                                                  "31mc")
+                                    << false << QByteArray("c<U+009B>31mc");
+        QTest::newRow("sidecar not readable")
+            << QByteArray("locked") << true << QByteArray("its AppleDouble file could not be read: Permission denied");
+    }
+
+    void messages()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, lockedSidecar);
+        QFETCH(QByteArray, err);
+        const QByteArray folder = "messages/" + QByteArray(QTest::currentDataTag()).replace(' ', '-');
+        const QByteArray file = m_tree.rawFile(folder + '/' + name);
+        // A damaged where-froms list makes a note naming the file.
+        m_tree.setRawAttribute(file, "user.com.apple.metadata:kMDItemWhereFroms", lockedSidecar ? "" : "bplist00");
+        m_tree.setRawAttribute(file, "user.com.apple.provenance", "\x01"); // so the crawl lists it
+        if (lockedSidecar) {
+            const QByteArray sidecar = m_tree.rawFile(folder + "/._" + name, AppleDoubleFile().bytes());
+            QCOMPARE(::chmod(sidecar.constData(), 0), 0);
+        }
+        m_tree.openToOthers();
+        for (const QByteArrayList& arguments : {QByteArrayList{"files", "--format", "jsonl", file},
+                                                QByteArrayList{"crawl", "--format", "jsonl", m_tree.rawPath(folder)}}) {
+            const ToolRun::Outcome outcome = cli(arguments, lockedSidecar);
+            QCOMPARE(outcome.status, 3);
+            QVERIFY2(outcome.err.contains(err) || arguments.first() == "crawl", outcome.err.constData());
+            QVERIFY2(!outcome.err.contains('\x1b') && !outcome.err.contains("\xc2\x9b"), outcome.err.constData());
+        }
+    }
+
+    // A file deeper than PATH_MAX takes its sidecar's values in its line, as in its row.
+    void sidecarPastPathMax()
+    {
+        const QByteArray level(200, 'd');
+        QByteArray deep = "deep";
+        m_tree.folder(u"deep"_s);
+        int fd = ::open(m_tree.rawPath(deep).constData(), O_RDONLY | O_DIRECTORY);
+        for (int i = 0; i < 22 && fd >= 0; ++i) {
+            QCOMPARE(::mkdirat(fd, level.constData(), 0755), 0);
+            const int next = ::openat(fd, level.constData(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+        }
+        QVERIFY(fd >= 0);
+        const QByteArray sidecar = AppleDoubleFile().add("com.apple.quarantine", kEvent).bytes();
+        for (const char* name : {"f", "._f"}) {
+            const int made = ::openat(fd, name, O_WRONLY | O_CREAT, 0644);
+            QVERIFY(made >= 0);
+            if (name[0] == '.')
+                QCOMPARE(::write(made, sidecar.constData(), size_t(sidecar.size())), ssize_t(sidecar.size()));
+            ::close(made);
+        }
+        ::close(fd);
+        for (int i = 0; i < 22; ++i)
+            deep += '/' + level;
+        const ToolRun::Outcome outcome = cli({"files", "--format", "jsonl", "f"}, false, m_tree.rawPath(deep));
+        QCOMPARE(outcome.status, 0);
+        QVERIFY2(outcome.out.contains(R"("agent":"Safari")"), outcome.out.right(300).constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHostileOrigin)
+#include "tst_hostileorigin.moc"
