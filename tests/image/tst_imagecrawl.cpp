@@ -77,7 +77,7 @@ void TestImageCrawl::initTestCase()
 void TestImageCrawl::crawl_data()
 {
     QTest::addColumn<QByteArray>("image");
-    QTest::addColumn<QByteArrayList>("options");
+    QTest::addColumn<QByteArrayList>("arguments"); // IMAGE stands for the image's path
     QTest::addColumn<QByteArray>("expected");
 
     const QByteArray everyVolume =
@@ -87,34 +87,37 @@ void TestImageCrawl::crawl_data()
         row("installer.dmg", kProvenance, "🔸 Safari", "/Data/Downloads/installer.dmg") +
         row("Tool.app", "❓ 0x0102000102030405060708", "", "/System/Applications/Tool.app/");
     for (const char* image : {"raw.img", "gpt.img", "ewf.E01", "disk.vmdk"})
-        QTest::newRow(image) << QByteArray(image) << QByteArrayList{"--quarantine"} << everyVolume;
+        QTest::newRow(image) << QByteArray(image) << QByteArrayList{"crawl", "--quarantine", "IMAGE"} << everyVolume;
     QTest::newRow("one volume, no quarantine")
-        << QByteArray("raw.img") << QByteArrayList{"--volume", "Data"}
+        << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "Data", "IMAGE"}
         << kHeader + row(".hidden", kProvenance, "", "/.hidden") +
                row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Documents/caf%E9%20list.txt") +
                row("Downloads", kProvenance, "", "/Downloads/") +
                row("installer.dmg", kProvenance, "", "/Downloads/installer.dmg");
     QTest::newRow("a folder inside, by number")
-        << QByteArray("gpt.img") << QByteArrayList{"--volume", "1", "--quarantine", "--image"}
+        << QByteArray("gpt.img")
+        << QByteArrayList{"crawl", "--volume", "1", "--quarantine", "--image", "IMAGE", "/Downloads"}
         << kHeader + row("empty.txt", "", "🔸 unknown", "/Downloads/empty.txt") +
                row("installer.dmg", kProvenance, "🔸 Safari", "/Downloads/installer.dmg");
     QTest::newRow("JSON Lines")
-        << QByteArray("raw.img") << QByteArrayList{"--volume", "System", "--format", "jsonl"}
+        << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "System", "--format", "jsonl", "IMAGE"}
         << QByteArray("{\"image\":\"IMAGE\",\"inode\":17,\"name\":\"Tool.app\",\"path\":\"/Applications/Tool.app/\","
            "\"provenanceID\":\"❓ 0x0102000102030405060708\",\"quarantineApp\":\"\",\"volume\":\"System\"}\n");
+    QTest::newRow("files inside, as dropped")
+        << QByteArray("disk.vmdk")
+        << QByteArrayList{"files", "--image", "IMAGE", "--volume", "Data", "/Downloads/installer.dmg", "Documents"}
+        << QByteArray("installer.dmg | /Downloads/installer.dmg | ❓ 0x0102008877665544332211 | 🔸 Safari\n"
+                      "Documents | /Documents/ |  | \n");
 }
 
 void TestImageCrawl::crawl()
 {
     QFETCH(QByteArray, image);
-    QFETCH(QByteArrayList, options);
+    QFETCH(QByteArrayList, arguments);
     QFETCH(QByteArray, expected);
-    QByteArrayList arguments{"crawl"};
-    arguments += options;
-    if (options.endsWith("--image"))
-        arguments << path(image) << "/Downloads";
-    else
-        arguments << path(image);
+    for (QByteArray& argument : arguments)
+        if (argument == "IMAGE")
+            argument = path(image);
     const ToolRun::Outcome outcome = runTool(ToolRun::built("quellmark-cli"), arguments);
     QCOMPARE(outcome.err, QByteArray());
     QCOMPARE(outcome.status, 0);
