@@ -52,12 +52,13 @@ LaunchArguments LaunchArguments::parse(const QByteArrayList& arguments)
 
 QString LaunchArguments::usage()
 {
-    return QStringLiteral("Usage: quellmark [--crawl FOLDER | PATH...]\n"
+    return QStringLiteral("Usage: quellmark [--crawl FOLDER|IMAGE | PATH...]\n"
                           "\n"
                           "Shows where files came from: their provenance and quarantine attributes.\n"
                           "\n"
                           "  (nothing)        open the application list\n"
                           "  --crawl FOLDER   open the crawl window and crawl FOLDER\n"
+                          "  --crawl IMAGE    the same for every volume of a disk image (a file or block device)\n"
                           "  PATH...          open the drop window listing these files, as if dropped\n"
                           "  -h, --help       show this help\n");
 }

@@ -4,8 +4,8 @@
 #include <QString>
 
 // What the application's command line asks it to start with: the main window, a crawl
-// window crawling a folder (--crawl FOLDER), or a drop window listing paths as if they
-// had been dropped (PATH...). Arguments are file-system bytes and are never decoded.
+// window crawling a folder or disk image (--crawl FOLDER|IMAGE), or a drop window listing
+// paths as if they had been dropped (PATH...). Arguments are file-system bytes and are never decoded.
 struct LaunchArguments
 {
     enum class Start

@@ -10,6 +10,7 @@
 #include "crawl/CrawlerView.h"
 #include "drop/DropView.h"
 #include "drop/QuellmarkDropDelegate.h"
+#include "image/DiskImage.h"
 #include "inventory/ContentView.h"
 #include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
@@ -75,8 +76,13 @@ void QuellmarkApp::start(const LaunchArguments& launch)
 {
     switch (launch.start) {
     case LaunchArguments::Start::Crawl:
-        if (auto* crawler = qobject_cast<CrawlerView*>(openWindow(QStringLiteral("crawler"))))
-            crawler->crawlFolder(launch.folder);
+        if (auto* crawler = qobject_cast<CrawlerView*>(openWindow(QStringLiteral("crawler")))) {
+            // A file or block device is read as a disk image; anything else as a folder.
+            if (DiskImage::mayHoldImage(launch.folder))
+                crawler->crawlImage(launch.folder);
+            else
+                crawler->crawlFolder(launch.folder);
+        }
         break;
     case LaunchArguments::Start::Drop: {
         QList<QUrl> files;

@@ -13,6 +13,33 @@ void CsvWriter::addRow(const QStringList& fields)
     ++m_rows;
 }
 
+void CsvWriter::addUtf8Row(std::initializer_list<QByteArrayView> fields)
+{
+    bool first = true;
+    for (const QByteArrayView value : fields) {
+        if (!first)
+            m_bytes += ',';
+        first = false;
+        // The characters that need quotes are ASCII, so UTF-8 bytes are tested as they are.
+        const bool needsQuotes = std::any_of(value.cbegin(), value.cend(), [](char c) {
+            return c <= ',' && (c == ',' || c == '"' || c == '\r' || c == '\n');
+        });
+        if (!needsQuotes) {
+            m_bytes += value;
+            continue;
+        }
+        m_bytes += '"';
+        for (const char c : value) {
+            if (c == '"')
+                m_bytes += '"';
+            m_bytes += c;
+        }
+        m_bytes += '"';
+    }
+    m_bytes += '\n';
+    ++m_rows;
+}
+
 QString CsvWriter::field(const QString& value)
 {
     // One pass with plain comparisons: this runs over every path of a large export.

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
 #include <optional>
 #include <utility>
 
@@ -18,6 +19,8 @@ public:
     explicit CsvWriter(const QStringList& header);
 
     void addRow(const QStringList& fields);
+    // The same row from fields already in UTF-8, without a round trip through QString.
+    void addUtf8Row(std::initializer_list<QByteArrayView> fields);
     qsizetype rowCount() const { return m_rows; }
     const QByteArray& bytes() const { return m_bytes; }
     // Hands over the bytes built so far and goes on from there, for writing as it grows.

@@ -2,9 +2,14 @@
 
 QString encodePath(const QByteArray& rawPath)
 {
+    return QString::fromLatin1(encodePathBytes(rawPath));
+}
+
+QByteArray encodePathBytes(const QByteArray& rawPath)
+{
     // Unreserved characters are kept anyway; these are the rest of a segment's pchar, and "/".
     static const QByteArray kept = QByteArrayLiteral("/!$&'()*+,;=:@");
-    return QString::fromLatin1(rawPath.toPercentEncoding(kept));
+    return rawPath.toPercentEncoding(kept);
 }
 
 QByteArray decodePath(const QString& encodedPath)

@@ -7,6 +7,8 @@
 // every byte that RFC 3986 does not allow in a path segment becomes %XX (uppercase
 // hex), slashes stay. Takes the raw bytes so that names which are not UTF-8 stay exact.
 QString encodePath(const QByteArray& rawPath);
+// The same as Latin-1 bytes, for records built by the million.
+QByteArray encodePathBytes(const QByteArray& rawPath);
 
 // The file-system bytes of a path in that encoded form (the inverse of encodePath).
 QByteArray decodePath(const QString& encodedPath);

@@ -29,11 +29,12 @@ void CrawlSession::deliver(std::vector<Crawled>& records)
         post(m_onPending);
 }
 
-void CrawlSession::finish(const TreeWalker::Result& result)
+void CrawlSession::finish(const TreeWalker::Result& result, const QString& failure)
 {
     std::lock_guard lock(m_mutex);
     m_finished = true;
     m_result = result;
+    m_failure = failure;
     if (m_receiver)
         post(m_onFinished);
 }
@@ -46,11 +47,13 @@ std::vector<Crawled> CrawlSession::takePending()
     return taken;
 }
 
-bool CrawlSession::isFinished(TreeWalker::Result* result)
+bool CrawlSession::isFinished(TreeWalker::Result* result, QString* failure)
 {
     std::lock_guard lock(m_mutex);
     if (result)
         *result = m_result;
+    if (failure)
+        *failure = m_failure;
     return m_finished;
 }
 

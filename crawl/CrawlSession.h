@@ -4,6 +4,7 @@
 #include "crawl/TreeWalker.h"
 
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 #include <functional>
@@ -26,11 +27,12 @@ public:
 
     // Walk side.
     void deliver(std::vector<Crawled>& records);
-    void finish(const TreeWalker::Result& result);
+    // `failure`: why nothing could be read, where the walk's own result does not say (an image).
+    void finish(const TreeWalker::Result& result, const QString& failure = {});
 
     // Model side.
     std::vector<Crawled> takePending();
-    bool isFinished(TreeWalker::Result* result = nullptr);
+    bool isFinished(TreeWalker::Result* result = nullptr, QString* failure = nullptr);
     // Stops the walk and cuts every later delivery and notification.
     void detach();
 
@@ -44,4 +46,5 @@ private:
     std::vector<Crawled> m_pending;
     bool m_finished = false;
     TreeWalker::Result m_result;
+    QString m_failure;
 };

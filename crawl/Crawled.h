@@ -8,6 +8,8 @@
 
 struct DecoratedValues;
 
+class CsvWriter;
+
 // One listed entry of a folder crawl: its name as the user reads it, the percent-encoded
 // full path (a directory's ends in "/"), and the decorated provenance and quarantine texts.
 // Stored compactly (one UTF-8 block, the folder's encoded path shared with the entry's
@@ -36,6 +38,8 @@ public:
     QString exportText() const;
     // The CSV columns, in csvHeader() order.
     QStringList csvFields() const;
+    // The same fields as one CSV row, straight from the stored UTF-8.
+    void addCsvRow(CsvWriter& csv) const;
     static QStringList csvHeader();
 
     bool operator==(const Crawled& other) const;

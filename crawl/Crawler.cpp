@@ -5,6 +5,7 @@
 #include "crawl/CrawlQueue.h"
 #include "crawl/CrawlSession.h"
 #include "crawl/TreeWalker.h"
+#include "image/ImageCrawl.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -37,16 +38,50 @@ void Crawler::startCrawl(const QString& folder, bool showQuarantine, int threads
 
 void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads, bool sidecars)
 {
+    const std::shared_ptr<CrawlSession> session = beginSession(rawFolder, false);
+    crawlQueue()->start([session, rawFolder, showQuarantine, threads, sidecars] {
+        TreeWalker::Options options;
+        options.showQuarantine = showQuarantine;
+        options.threads = threads;
+        options.sidecars = sidecars;
+        options.stop = &session->stop;
+        options.progress = &session->progress;
+        TreeWalker walker(options);
+        const TreeWalker::Result result =
+            walker.run(rawFolder, [&session](std::vector<Crawled>& records) { session->deliver(records); });
+        session->finish(result);
+    });
+}
+
+void Crawler::startImageCrawl(const QByteArray& rawImage, bool showQuarantine)
+{
+    const std::shared_ptr<CrawlSession> session = beginSession(rawImage, true);
+    crawlQueue()->start([session, rawImage, showQuarantine] {
+        ImageCrawl::Request request;
+        request.image = rawImage;
+        request.options.showQuarantine = showQuarantine;
+        request.options.stop = &session->stop;
+        request.options.progress = &session->progress;
+        const ImageCrawl::Outcome outcome = ImageCrawl::run(
+            request, [&session](std::vector<Crawled>& records, const std::vector<quint64>&, const ImageVolume&) {
+                session->deliver(records);
+            });
+        session->finish(outcome.totals, outcome.failure);
+    });
+}
+
+std::shared_ptr<CrawlSession> Crawler::beginSession(const QByteArray& rawPath, bool image)
+{
     // Shown as text, as the absolute path the walk's rows begin with (a folder named on the
     // command line may be relative); the walk goes by the bytes, which need not be UTF-8.
-    const PosixResult<QByteArray> absolute = AbsolutePath::of(rawFolder);
-    const QString folder = QFile::decodeName(absolute ? absolute.value() : rawFolder);
+    const PosixResult<QByteArray> absolute = AbsolutePath::of(rawPath);
+    const QString shown = QFile::decodeName(absolute ? absolute.value() : rawPath);
     if (m_session)
         m_session->detach();
     m_session.reset();
 
-    if (m_filePath != folder) {
-        m_filePath = folder;
+    if (m_filePath != shown) {
+        m_filePath = shown;
         emit filePathChanged(m_filePath);
     }
     beginResetModel();
@@ -62,6 +97,7 @@ void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int t
         this, [this] { recordsPending(); }, [this] { finishCrawl(); });
     m_session = session;
     m_failure.clear();
+    m_image = image;
     m_elapsed = 0;
     m_examined = 0;
     m_unreadableFolders = 0;
@@ -70,19 +106,7 @@ void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int t
     m_sinceDrain.invalidate();
     m_clock.start();
     setStatus(Running);
-
-    crawlQueue()->start([session, rawFolder, showQuarantine, threads, sidecars] {
-        TreeWalker::Options options;
-        options.showQuarantine = showQuarantine;
-        options.threads = threads;
-        options.sidecars = sidecars;
-        options.stop = &session->stop;
-        options.progress = &session->progress;
-        TreeWalker walker(options);
-        const TreeWalker::Result result =
-            walker.run(rawFolder, [&session](std::vector<Crawled>& records) { session->deliver(records); });
-        session->finish(result);
-    });
+    return session;
 }
 
 void Crawler::stop()
@@ -124,10 +148,14 @@ void Crawler::drain()
 void Crawler::finishCrawl()
 {
     TreeWalker::Result result;
-    if (!m_session || !m_session->isFinished(&result))
+    QString failure;
+    if (!m_session || !m_session->isFinished(&result, &failure))
         return;
     drain();
-    if (result.rootError != 0) {
+    if (!failure.isEmpty()) {
+        m_failure = failure;
+        endSession(Unreadable);
+    } else if (result.rootError != 0) {
         m_failure = QString::fromLocal8Bit(std::strerror(result.rootError));
         endSession(Unreadable);
     } else {

@@ -36,7 +36,7 @@ public:
         Stopping, // stop() was called; the walk hands over what it found before
         Finished,
         Stopped,   // by stop()
-        Unreadable // the folder itself could not be read
+        Unreadable // the folder or disk image itself could not be read
     };
     Q_ENUM(Status)
 
@@ -55,6 +55,11 @@ public:
                                 bool sidecars = true);
     // The same for a folder given as file-system bytes (a command-line argument).
     void startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads = 0, bool sidecars = true);
+    // Crawls the disk image at `rawImage` (file-system bytes): every volume, with rows as a
+    // folder crawl has them, streaming in the same way. Returns at once.
+    void startImageCrawl(const QByteArray& rawImage, bool showQuarantine);
+    // Whether the last crawl started is of a disk image.
+    bool crawlsImage() const { return m_image; }
     // Stops the running crawl: the walk examines nothing more, and every record it examined
     // before is added, in walk order, before the status becomes Stopped.
     Q_INVOKABLE void stop();
@@ -66,7 +71,7 @@ public:
     qint64 unreadableFolders() const;
     qint64 unreadableEntries() const;
     qint64 elapsedMilliseconds() const;
-    // Why the folder could not be read (with status Unreadable).
+    // Why the folder or image could not be read (with status Unreadable).
     QString failure() const { return m_failure; }
 
     // Writes crawlList as CSV to `destination`, atomically; nothing at all for an empty list.
@@ -90,6 +95,7 @@ public:
     static constexpr int kDrainInterval = 50; // milliseconds
 
 private:
+    std::shared_ptr<CrawlSession> beginSession(const QByteArray& rawPath, bool image);
     void recordsPending();
     void drain();
     void finishCrawl();
@@ -102,6 +108,7 @@ private:
     std::shared_ptr<CrawlSession> m_session;
     Status m_status = Idle;
     QString m_failure;
+    bool m_image = false;
     QElapsedTimer m_clock;
     QElapsedTimer m_sinceDrain;
     QTimer* m_drainTimer;

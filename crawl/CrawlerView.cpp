@@ -98,6 +98,7 @@ CrawlerView::CrawlerView(QWidget* parent)
                                     "and do not list those files themselves"));
     connect(m_readSidecars, &QAction::toggled, this, [](bool on) { SidecarPreference::setEnabled(on); });
     m_crawlMenu->addAction(m_readSidecars);
+    addOpenImageItem();
     menuBar()->addMenu(m_crawlMenu);
     // Beside the specified window, out of the way until asked for.
     new FindBar(m_list, this);
@@ -180,6 +181,42 @@ void CrawlerView::crawlFolder(const QByteArray& rawFolder)
     m_crawler->startCrawl(rawFolder, showQuarantine(), 0, readSidecars());
 }
 
+void CrawlerView::addOpenImageItem()
+{
+    // In the menu, not the toolbar: the toolbar's items are as specified.
+    auto* open = new QAction(tr("Open Disk Image…"), this);
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    open->setShortcutContext(Qt::WindowShortcut);
+    open->setStatusTip(tr("Crawl every volume of a disk image (raw, E01, VMDK, VHD) without mounting it"));
+    connect(open, &QAction::triggered, this, &CrawlerView::chooseImage);
+    m_crawlMenu->insertAction(m_readSidecars, open);
+    m_crawlMenu->insertSeparator(m_readSidecars);
+    addAction(open); // its key works while the menu bar is elsewhere
+}
+
+QFileDialog* CrawlerView::chooseImage()
+{
+    auto* dialog = new QFileDialog(nullptr, tr("Open Disk Image"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setFilter(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+    NameOnlyIconProvider::useIn(dialog);
+    connect(this, &QObject::destroyed, dialog, &QWidget::close);
+    const bool show = showQuarantine();
+    connect(dialog, &QFileDialog::fileSelected, m_crawler, [crawler = m_crawler, show](const QString& image) {
+        if (!image.isEmpty())
+            crawler->startImageCrawl(QFile::encodeName(image), show);
+    });
+    dialog->show();
+    return dialog;
+}
+
+void CrawlerView::crawlImage(const QByteArray& rawImage)
+{
+    m_crawler->startImageCrawl(rawImage, showQuarantine());
+}
+
 void CrawlerView::saveCSV()
 {
     CsvSaveDialog::open(this, m_crawler->proposedCsvName(), [model = m_crawler](const QString& destination) {
@@ -254,7 +291,9 @@ void CrawlerView::updateStatus()
         m_status->setText(tr("Stopped:") + QLatin1Char(' ') + summary);
         break;
     case Crawler::Unreadable:
-        m_status->setText(tr("The folder could not be read: %1").arg(m_crawler->failure()));
+        m_status->setText((m_crawler->crawlsImage() ? tr("The disk image could not be read: %1")
+                                                    : tr("The folder could not be read: %1"))
+                              .arg(m_crawler->failure()));
         break;
     }
 }

@@ -46,6 +46,9 @@ public:
     QFileDialog* chooseFolder();
     // Crawls `rawFolder` (file-system bytes) with the switch's value.
     void crawlFolder(const QByteArray& rawFolder);
+    // "Open Disk Image…": the same for an image file (non-modal dialog), every volume crawled.
+    QFileDialog* chooseImage();
+    void crawlImage(const QByteArray& rawImage);
     // "Save Folder to CSV": opens the save dialog.
     void saveCSV();
 
@@ -54,6 +57,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void addOpenImageItem();
     void updateCount();
     void updateStatus();
 

@@ -133,6 +133,10 @@ private slots:
         QTRY_COMPARE(crawl->crawler()->status(), Crawler::Unreadable);
         QCOMPARE(crawl->filePathText(), tree.path(u"missing"_s));
         QCOMPARE(crawl->statusText(), u"The folder could not be read: No such file or directory"_s);
+        // A file is read as a disk image, and says why it holds none.
+        app->start(LaunchArguments::parse({"--crawl", QFile::encodeName(tree.path(u"plain.txt"_s))}));
+        QTRY_COMPARE(crawl->crawler()->status(), Crawler::Unreadable);
+        QVERIFY2(crawl->statusText().startsWith(u"The disk image could not be read: "_s), qPrintable(crawl->statusText()));
         // A relative folder is shown by its absolute path, as its rows are.
         const QString before = QDir::currentPath();
         QDir::setCurrent(tree.root());
@@ -239,7 +243,8 @@ private slots:
                                                     u"Save Folder to CSV "_s + key(QKeySequence::Save),
                                                     u" "_s} +
                                         close + edit + rows + details + macVolume + toolbar +
-                                        QStringList{u"[Crawl]"_s, u"Read AppleDouble Sidecars "_s} + help;
+                                        QStringList{u"[Crawl]"_s, u"Open Disk Image… Ctrl+Shift+O"_s, u" "_s,
+                                                    u"Read AppleDouble Sidecars "_s} + help;
         QTest::newRow("dropview") << u"dropview"_s << file + close + edit + rows + details + macVolume + help;
         QTest::newRow("help") << u"help"_s
                               << file + close + edit +

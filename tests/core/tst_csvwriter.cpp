@@ -81,12 +81,28 @@ private slots:
                  QByteArray("\xef\xbf\xbd\xef\xbf\xbd"));
     }
 
+    void bytes_data()
+    {
+        QTest::addColumn<bool>("utf8"); // rows given as UTF-8 bytes rather than QStrings
+        QTest::newRow("QString rows") << false;
+        QTest::newRow("UTF-8 rows") << true;
+    }
+
     void bytes()
     {
+        QFETCH(bool, utf8);
+        const QList<QStringList> rows = {
+            {QStringLiteral("/Café.app"), QStringLiteral("❓ 0xab"), QStringLiteral("a;b\t'c' ")},
+            {QStringLiteral("/x,y.app"), QString(), QStringLiteral("say \"hi\"")},
+            {QStringLiteral("line\nfeed"), QStringLiteral("cr\r"), QStringLiteral("\"")}};
         CsvWriter writer({QStringLiteral("Path"), QStringLiteral("ID"), QStringLiteral("App")});
-        writer.addRow({QStringLiteral("/Café.app"), QStringLiteral("❓ 0xab"), QStringLiteral("a;b\t'c' ")});
-        writer.addRow({QStringLiteral("/x,y.app"), QString(), QStringLiteral("say \"hi\"")});
-        writer.addRow({QStringLiteral("line\nfeed"), QStringLiteral("cr\r"), QStringLiteral("\"")});
+        for (const QStringList& row : rows) {
+            if (utf8)
+                writer.addUtf8Row({row[0].toUtf8(), row[1].toUtf8(), row[2].toUtf8()});
+            else
+                writer.addRow(row);
+        }
+        QCOMPARE(writer.rowCount(), 3);
         // UTF-8 without a byte order mark, a line feed after every line, quoted only when needed.
         QCOMPARE(writer.bytes(),
                  QByteArray("Path,ID,App\n/Caf\xc3\xa9.app,\xe2\x9d\x93 0xab,a;b\t'c' \n"

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -28,6 +29,7 @@ class TestCrawlerView : public QObject
 
     TestTree m_tree; // two files with provenance, one with only a quarantine value
     TestTree m_many; // many files with provenance, and one more
+    TestTree m_images; // an APFS container written by the test writer, and a text file
 
 private slots:
     void initTestCase()
@@ -41,6 +43,62 @@ private slots:
         m_tree.setQuarantine(m_tree.file(u"quarantined only"_s), "0083;1;Browser;2");
         for (int i = 0; i < 400; ++i)
             m_many.setProvenance(m_many.file(u"file %1"_s.arg(i)), "\x03");
+        QProcess writer;
+        writer.start(u"/usr/bin/python3"_s, {QStringLiteral(APFS_WRITER), m_images.path(u"container.img"_s)});
+        QVERIFY(writer.waitForFinished(60000));
+        QCOMPARE(writer.exitCode(), 0);
+        m_images.file(u"notes.txt"_s, "just some text\n");
+    }
+
+    // Ctrl+Shift+O asks for an image; its volumes' rows come in as a folder's do.
+    void openDiskImage_data()
+    {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QStringList>("rows"); // name | provenance | quarantine | path
+        QTest::addColumn<QString>("status");
+        const QString provenance = u"❓ 0x0102008877665544332211"_s;
+        QTest::newRow("APFS container, every volume")
+            << u"container.img"_s
+            << QStringList{u".hidden | %1 |  | /Data/.hidden"_s.arg(provenance),
+                           u"caf\ufffd list.txt | %1 |  | /Data/Documents/caf%E9%20list.txt"_s.arg(provenance),
+                           u"Downloads | %1 |  | /Data/Downloads/"_s.arg(provenance),
+                           u"empty.txt |  | 🔸 unknown | /Data/Downloads/empty.txt"_s,
+                           u"installer.dmg | %1 | 🔸 Safari | /Data/Downloads/installer.dmg"_s.arg(provenance),
+                           u"Tool.app | ❓ 0x0102000102030405060708 |  | /System/Applications/Tool.app/"_s}
+            << u"Finished: 9 entries examined · "_s;
+        QTest::newRow("not an image")
+            << u"notes.txt"_s << QStringList()
+            << u"The disk image could not be read: no volume found: no partition map, APFS container or file "
+               "system that Sleuth Kit can read"_s;
+    }
+
+    void openDiskImage()
+    {
+        QFETCH(QString, image);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, status);
+        CrawlerView view;
+        view.setShowQuarantine(true);
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QTest::keyClick(&view, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+        QFileDialog* dialog = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* shown = qobject_cast<QFileDialog*>(widget); shown && shown->isVisible())
+                dialog = shown;
+        QVERIFY(dialog);
+        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+        QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
+        emit dialog->fileSelected(m_images.path(image));
+        dialog->close();
+        QVERIFY(finished.wait());
+        QStringList shown;
+        for (int row = 0; row < view.list()->model()->rowCount(); ++row)
+            shown << view.list()->model()->index(row, 0).data(ExportTextRole).toString();
+        QCOMPARE(shown, rows);
+        QCOMPARE(view.filePathText(), m_images.path(image));
+        QVERIFY2(view.statusText().startsWith(status), qPrintable(view.statusText()));
     }
 
     // While the walk is held (as on a hung share), what it found is drawn and can be

@@ -197,7 +197,8 @@ private slots:
         const QStringList none = files({});
         QCOMPARE(none.value(0), QStringLiteral("2"));
         QVERIFY(none.value(2).startsWith(
-            QStringLiteral("Usage: quellmark-cli files [--apps] [--no-sidecars] PATH...")));
+            QStringLiteral("Usage: quellmark-cli files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] "
+                           "[--password-file FILE]] PATH...")));
     }
 };
 

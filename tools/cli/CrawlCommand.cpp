@@ -3,7 +3,9 @@
 #include "core/CsvWriter.h"
 #include "core/PosixError.h"
 #include "crawl/TreeWalker.h"
+#include "image/DiskImage.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/ImageCrawlOutput.h"
 #include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
@@ -106,7 +108,19 @@ int CrawlCommand::run(const QStringList& arguments)
         QStringLiteral("no-sidecars"),
         QStringLiteral("List AppleDouble files (._name) as entries, and do not lend their attributes to "
                        "the files they belong to."));
-    parser.addOptions({quarantine, apps, threads, output, noSidecars});
+    const QCommandLineOption image(QStringLiteral("image"),
+                                   QStringLiteral("Crawl FOLDER inside the disk image IMAGE (FOLDER is then a path "
+                                                  "inside each volume)."),
+                                   QStringLiteral("IMAGE"));
+    const QCommandLineOption volume(QStringLiteral("volume"),
+                                    QStringLiteral("Of an image, crawl only the volume with this name or number "
+                                                   "(see quellmark-cli volumes; default: every volume)."),
+                                    QStringLiteral("NAME|NUMBER"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
+                                          QStringLiteral("Unlock an image's encrypted volumes with the password "
+                                                         "on the first line of FILE."),
+                                          QStringLiteral("FILE"));
+    parser.addOptions({quarantine, apps, threads, output, noSidecars, image, volume, passwordFile});
     OriginLines origin(QStringLiteral("csv"));
     origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
@@ -115,7 +129,9 @@ int CrawlCommand::run(const QStringList& arguments)
     if (parser.isSet(QStringLiteral("help")))
         return CliOutput::printHelp(parser, QStringLiteral("crawl [--quarantine] [--apps] [--no-sidecars] "
                                                            "[--threads N] [--output FILE] ") +
-                                                origin.synopsis() + QStringLiteral(" FOLDER"));
+                                                origin.synopsis() +
+                                                QStringLiteral(" [--image IMAGE] [--volume NAME|NUMBER] "
+                                                               "[--password-file FILE] FOLDER|IMAGE"));
     if (!origin.read(parser))
         return kUsage;
 
@@ -138,6 +154,23 @@ int CrawlCommand::run(const QStringList& arguments)
     int status = kOk;
     if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
         return kFailed;
+
+    // A file or block device given to crawl holds a disk image; a folder stays a folder.
+    if (parser.isSet(image) || DiskImage::mayHoldImage(folder)) {
+        ImageCrawl::Request request;
+        request.image = parser.isSet(image) ? CliOutput::rawPath(parser.value(image)) : folder;
+        request.folder = parser.isSet(image) ? folder : QByteArrayLiteral("/");
+        request.volume = parser.value(volume);
+        request.options = options;
+        if (parser.isSet(passwordFile) &&
+            !(request.password = ImageCrawlOutput::readPassword(CliOutput::rawPath(parser.value(passwordFile)))))
+            return kFailed;
+        return combined(status, ImageCrawlOutput::run(request, *destination, origin.isJsonLines()));
+    }
+    if (parser.isSet(volume) || parser.isSet(passwordFile)) {
+        CliOutput::error(QStringLiteral("--volume and --password-file are for disk images"));
+        return kUsage;
+    }
 
     // Opened first, so that a destination that cannot be written fails before a long walk.
     OutputTarget out;

@@ -3,16 +3,68 @@
 #include "core/AbsolutePath.h"
 #include "core/PosixError.h"
 #include "drop/FileInfo.h"
+#include "image/ImageFileLookup.h"
+#include "tools/cli/CliCommand.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/ImageCrawlOutput.h"
 #include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
 #include <QCommandLineParser>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 
 namespace {
 
-const QString kSynopsis = QStringLiteral("files [--apps] [--no-sidecars] PATH...");
+const QString kSynopsis =
+    QStringLiteral("files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] [--password-file FILE]] "
+                   "PATH...");
+
+// PATHs inside a disk image: the lines a drop of those files would give, or JSON Lines as an
+// image crawl writes them.
+int listInImage(const QByteArray& image, const QString& volume, const std::optional<QByteArray>& password,
+                const QStringList& paths, bool jsonLines)
+{
+    QString error;
+    const std::unique_ptr<ImageFileLookup> lookup = ImageFileLookup::open(image, volume, password, &error);
+    if (!lookup) {
+        CliOutput::note(QStringLiteral("cannot read %1: %2").arg(CliOutput::shown(image), error));
+        return CliCommand::kFailed;
+    }
+    OutputTarget out;
+    out.open({});
+    qsizetype unexamined = 0;
+    for (const QString& argument : paths) {
+        int failure = 0;
+        quint64 inode = 0;
+        const FileDetail detail = lookup->detailFor(CliOutput::rawPath(argument), &failure, &inode);
+        if (jsonLines) {
+            QJsonObject line{{QStringLiteral("name"), detail.name},
+                             {QStringLiteral("path"), detail.path},
+                             {QStringLiteral("provenanceID"), detail.provenanceID},
+                             {QStringLiteral("quarantineApp"), detail.quarantineApp},
+                             {QStringLiteral("image"), QString::fromUtf8(image)},
+                             {QStringLiteral("volume"), lookup->volume().shownName()},
+                             {QStringLiteral("inode"), qint64(inode)}};
+            out.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+        } else {
+            out.write(detail.exportText().toUtf8() + '\n');
+        }
+        if (failure != 0) {
+            ++unexamined;
+            CliOutput::note(QStringLiteral("cannot examine %1 in %2: %3")
+                                .arg(CliOutput::shown(argument), CliOutput::shown(image),
+                                     posixError(failure).description));
+        }
+    }
+    if (const auto failure = out.finish())
+        return CliOutput::cannotWrite({}, *failure);
+    if (unexamined == 0)
+        return CliCommand::kOk;
+    CliOutput::note(QStringLiteral("%1 of %2 path(s) could not be examined").arg(unexamined).arg(paths.size()));
+    return CliCommand::kPartial;
+}
 
 } // namespace
 
@@ -44,6 +96,18 @@ int FilesCommand::run(const QStringList& arguments)
         QStringLiteral("no-sidecars"),
         QStringLiteral("Do not take attributes a file lacks from its AppleDouble file (._name)."));
     parser.addOption(noSidecars);
+    const QCommandLineOption image(QStringLiteral("image"),
+                                   QStringLiteral("Take each PATH inside the disk image IMAGE, in its volume."),
+                                   QStringLiteral("IMAGE"));
+    const QCommandLineOption volume(QStringLiteral("volume"),
+                                    QStringLiteral("Of an image with several volumes, the one with this name or "
+                                                   "number (see quellmark-cli volumes)."),
+                                    QStringLiteral("NAME|NUMBER"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
+                                          QStringLiteral("Unlock an encrypted volume with the password on the first "
+                                                         "line of FILE."),
+                                          QStringLiteral("FILE"));
+    parser.addOptions({image, volume, passwordFile});
     OriginLines origin(QStringLiteral("text"));
     origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
@@ -63,6 +127,20 @@ int FilesCommand::run(const QStringList& arguments)
     }
 
     int status = kOk;
+    if (parser.isSet(image)) {
+        std::optional<QByteArray> password;
+        if (parser.isSet(passwordFile) &&
+            !(password = ImageCrawlOutput::readPassword(CliOutput::rawPath(parser.value(passwordFile)))))
+            return kFailed;
+        if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
+            return kFailed;
+        return combined(status, listInImage(CliOutput::rawPath(parser.value(image)), parser.value(volume), password,
+                                            paths, origin.isJsonLines()));
+    }
+    if (parser.isSet(volume) || parser.isSet(passwordFile)) {
+        CliOutput::error(QStringLiteral("--volume and --password-file are for disk images"));
+        return kUsage;
+    }
     if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
         return kFailed;
     OutputTarget out;

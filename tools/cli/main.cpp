@@ -4,6 +4,7 @@
 #include "tools/cli/CliOutput.h"
 #include "tools/cli/CrawlCommand.h"
 #include "tools/cli/FilesCommand.h"
+#include "tools/cli/VolumesCommand.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -22,6 +23,7 @@ std::vector<std::unique_ptr<CliCommand>> commands()
     list.push_back(std::make_unique<AppsCommand>());
     list.push_back(std::make_unique<CrawlCommand>());
     list.push_back(std::make_unique<FilesCommand>());
+    list.push_back(std::make_unique<VolumesCommand>());
     return list;
 }
 

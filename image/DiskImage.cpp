@@ -1,0 +1,152 @@
+#include "image/DiskImage.h"
+
+#include "core/PosixError.h"
+#include "image/SleuthKitError.h"
+
+#include <tsk/libtsk.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Sleuth Kit exports these for external images without declaring them in its public headers.
+extern "C" {
+void* tsk_img_malloc(size_t size);
+void tsk_img_free(void* image);
+}
+
+namespace {
+
+// The external image: Sleuth Kit's header first, as tsk_img_open_external asks.
+struct RawImage
+{
+    TSK_IMG_INFO info;
+    int fd;
+};
+
+ssize_t readRaw(TSK_IMG_INFO* info, TSK_OFF_T offset, char* buffer, size_t length)
+{
+    const int fd = reinterpret_cast<RawImage*>(info)->fd;
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(fd, buffer + done, length - done, offset + TSK_OFF_T(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            tsk_error_reset();
+            tsk_error_set_errno(TSK_ERR_IMG_READ);
+            tsk_error_set_errstr("%s", posixError(errno).description.toUtf8().constData());
+            return -1;
+        }
+        if (got == 0)
+            break;
+        done += size_t(got);
+    }
+    return ssize_t(done);
+}
+
+void closeRaw(TSK_IMG_INFO* info)
+{
+    ::close(reinterpret_cast<RawImage*>(info)->fd);
+    tsk_img_free(info);
+}
+
+void statRaw(TSK_IMG_INFO*, FILE* out)
+{
+    std::fputs("Image Type: raw\n", out);
+}
+
+bool startsWith(const char* bytes, ssize_t size, const char* magic, ssize_t magicSize)
+{
+    return size >= magicSize && std::memcmp(bytes, magic, size_t(magicSize)) == 0;
+}
+
+// Whether the first bytes (and the last sector) name a format Sleuth Kit reads itself.
+bool isContainerFormat(int fd, qint64 size)
+{
+    char head[32] = {};
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    char tail[8] = {};
+    const bool vhd = size >= 512 && ::pread(fd, tail, sizeof tail, size - 512) == ssize_t(sizeof tail) &&
+                     std::memcmp(tail, "conectix", 8) == 0;
+    return vhd || startsWith(head, got, "EVF\x09\x0d\x0a\xff\x00", 8) || // EWF (E01)
+           startsWith(head, got, "KDMV", 4) ||                          // VMDK sparse extent
+           startsWith(head, got, "# Disk DescriptorFile", 21) ||        // VMDK descriptor
+           startsWith(head, got, "vhdxfile", 8) || startsWith(head, got, "AFF10", 5);
+}
+
+} // namespace
+
+DiskImage::DiskImage(TSK_IMG_INFO* image, QByteArray path) : m_image(image), m_path(std::move(path)) {}
+
+DiskImage::~DiskImage()
+{
+    tsk_img_close(m_image);
+}
+
+bool DiskImage::mayHoldImage(const QByteArray& path)
+{
+    struct stat status;
+    return ::stat(path.constData(), &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
+}
+
+std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* error)
+{
+    TSK_IMG_INFO* image = openRaw(path, error);
+    if (!image && error->isEmpty()) {
+        tsk_error_reset();
+        image = tsk_img_open_utf8_sing(path.constData(), TSK_IMG_TYPE_DETECT, 0);
+        if (!image)
+            *error = SleuthKitError::take(QStringLiteral("not a disk image Sleuth Kit can read"));
+    }
+    if (!image)
+        return nullptr;
+    return std::make_unique<DiskImage>(image, path);
+}
+
+// Null with an empty error when the file is in a format Sleuth Kit opens itself.
+TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, QString* error)
+{
+    const int flags = O_RDONLY | O_NOCTTY | O_CLOEXEC;
+    int fd = -1;
+#ifdef O_NOATIME
+    fd = ::open(path.constData(), flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) // only the owner, or root, may keep the access time
+#endif
+        fd = ::open(path.constData(), flags);
+    struct stat status;
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        *error = posixError(errno).description;
+        if (fd >= 0)
+            ::close(fd);
+        return nullptr;
+    }
+    const qint64 size = ::lseek(fd, 0, SEEK_END); // a block device's size too
+    if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
+        *error = QStringLiteral("not a file or a block device");
+    } else if (size <= 0) {
+        *error = QStringLiteral("the image is empty");
+    } else if (!isContainerFormat(fd, size)) {
+        auto* raw = static_cast<RawImage*>(tsk_img_malloc(sizeof(RawImage)));
+        if (raw) {
+            raw->fd = fd;
+            if (TSK_IMG_INFO* image = tsk_img_open_external(raw, size, 512, readRaw, closeRaw, statRaw))
+                return image;
+            tsk_img_free(raw);
+        }
+        *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
+    }
+    ::close(fd);
+    return nullptr;
+}
+
+qint64 DiskImage::size() const
+{
+    return m_image->size;
+}
+
+bool DiskImage::read(qint64 offset, char* buffer, qint64 length) const
+{
+    return tsk_img_read(m_image, offset, buffer, size_t(length)) == ssize_t(length);
+}

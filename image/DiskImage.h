@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+struct TSK_IMG_INFO;
+
+// A disk image opened read-only for The Sleuth Kit. A raw image (a dd file, a block device)
+// is read through our own descriptor, opened without updating its access time where the
+// kernel allows; E01, VMDK, VHD and AFF go through Sleuth Kit's own readers. Other formats
+// (a .dmg) can be handed in as an image the caller has made with tsk_img_open_external.
+class DiskImage
+{
+public:
+    // Takes ownership of an opened image.
+    explicit DiskImage(TSK_IMG_INFO* image, QByteArray path);
+    ~DiskImage();
+    DiskImage(const DiskImage&) = delete;
+    DiskImage& operator=(const DiskImage&) = delete;
+
+    // Opens `path`; null with the reason in `error` when it is no image we can read.
+    static std::unique_ptr<DiskImage> open(const QByteArray& path, QString* error);
+    // Whether `path` is a regular file or a block device: what may hold an image.
+    static bool mayHoldImage(const QByteArray& path);
+
+    TSK_IMG_INFO* info() const { return m_image; }
+    const QByteArray& path() const { return m_path; }
+    qint64 size() const;
+    // Reads `length` bytes at `offset` of the image; false when they cannot all be read.
+    bool read(qint64 offset, char* buffer, qint64 length) const;
+
+private:
+    static TSK_IMG_INFO* openRaw(const QByteArray& path, QString* error);
+
+    TSK_IMG_INFO* m_image;
+    QByteArray m_path;
+};

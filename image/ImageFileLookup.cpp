@@ -1,0 +1,101 @@
+#include "image/ImageFileLookup.h"
+
+#include "core/AttributeEvaluation.h"
+#include "core/DecoratedValues.h"
+#include "core/FailureNotingCalls.h"
+#include "core/ItemAttributes.h"
+#include "core/PathEncoding.h"
+#include "image/DiskImage.h"
+#include "image/ImageXattrCalls.h"
+
+#include <tsk/libtsk.h>
+
+#include <cerrno>
+
+namespace {
+
+struct FileCloser
+{
+    void operator()(TSK_FS_FILE* file) const { tsk_fs_file_close(file); }
+};
+
+} // namespace
+
+ImageFileLookup::ImageFileLookup(std::unique_ptr<DiskImage> image, std::unique_ptr<ImageVolumes> volumes)
+    : m_image(std::move(image)), m_volumes(std::move(volumes))
+{}
+
+ImageFileLookup::~ImageFileLookup() = default;
+
+std::unique_ptr<ImageFileLookup> ImageFileLookup::open(const QByteArray& image, const QString& volume,
+                                                       const std::optional<QByteArray>& password, QString* error)
+{
+    std::unique_ptr<DiskImage> disk = DiskImage::open(image, error);
+    if (!disk)
+        return nullptr;
+    auto volumes = std::make_unique<ImageVolumes>(*disk);
+    const std::vector<ImageVolume>& all = volumes->list();
+    std::optional<ImageVolume> chosen;
+    if (!volume.isEmpty()) {
+        chosen = volumes->find(volume);
+        if (!chosen) {
+            *error = QStringLiteral("the image has no volume '%1'").arg(volume);
+            return nullptr;
+        }
+    } else if (all.size() == 1) {
+        chosen = all.front();
+    } else if (all.empty()) {
+        *error = QStringLiteral("no volume found: no partition map, APFS container or file system "
+                                "that Sleuth Kit can read");
+        return nullptr;
+    } else {
+        // A path alone could be in any of them.
+        *error = QStringLiteral("the image has %1 volumes: choose one with --volume").arg(all.size());
+        return nullptr;
+    }
+    ImageVolumes::FileSystem fs = volumes->open(*chosen, password, error);
+    if (!fs) {
+        if (chosen->encrypted && !password)
+            *error = QStringLiteral("The volume %1 is encrypted: give its password to read it").arg(chosen->shownName());
+        return nullptr;
+    }
+    std::unique_ptr<ImageFileLookup> lookup(new ImageFileLookup(std::move(disk), std::move(volumes)));
+    lookup->m_volume = *chosen;
+    lookup->m_fs = std::move(fs);
+    return lookup;
+}
+
+FileDetail ImageFileLookup::detailFor(const QByteArray& path, int* failure, quint64* inode) const
+{
+    QByteArray inside = path.startsWith('/') ? path : '/' + path;
+    tsk_error_reset();
+    TSK_INUM_T address = 0;
+    const int found = tsk_fs_path2inum(m_fs.get(), inside.constData(), &address, nullptr);
+    std::unique_ptr<TSK_FS_FILE, FileCloser> file(
+        found == 0 ? tsk_fs_file_open_meta(m_fs.get(), nullptr, address) : nullptr);
+    tsk_error_reset();
+    const TSK_FS_META* meta = file ? file->meta : nullptr;
+    // A folder's path ends in "/" in every list.
+    if (meta && meta->type == TSK_FS_META_TYPE_DIR && !inside.endsWith('/'))
+        inside += '/';
+
+    FileDetail detail;
+    QByteArray last = inside;
+    while (last.size() > 1 && last.endsWith('/'))
+        last.chop(1);
+    detail.name = displayName(last == "/" ? last : last.mid(last.lastIndexOf('/') + 1));
+    detail.path = encodePath(inside);
+    if (inode)
+        *inode = meta ? quint64(address) : 0;
+    if (!meta) {
+        *failure = found == 1 ? ENOENT : EIO;
+        return detail;
+    }
+    *failure = 0;
+    ItemAttributes attributes(FailureNotingCalls(ImageXattrCalls(file.get()), failure));
+    DecoratedValues values;
+    evaluateAttributes(attributes, values);
+    detail.provenanceID = values.provenanceID;
+    detail.quarantineApp = values.quarantineApp;
+    return detail;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "drop/FileDetail.h"
+#include "image/ImageVolume.h"
+#include "image/ImageVolumes.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class DiskImage;
+
+// Files inside one volume of a disk image, named by their paths in the volume and examined
+// as a drop examines a file: the same name, path (a folder's ending in "/") and decorated
+// values. The volume is the one asked for, or the image's only one.
+class ImageFileLookup
+{
+public:
+    ~ImageFileLookup();
+    ImageFileLookup(const ImageFileLookup&) = delete;
+    ImageFileLookup& operator=(const ImageFileLookup&) = delete;
+
+    // Null, with the reason in `error`, when the image or the volume cannot be read, or when
+    // the image has several volumes and `volume` names none of them.
+    static std::unique_ptr<ImageFileLookup> open(const QByteArray& image, const QString& volume,
+                                                 const std::optional<QByteArray>& password, QString* error);
+
+    const ImageVolume& volume() const { return m_volume; }
+
+    // The detail of `path` (absolute in the volume, or taken so); `failure` is set to an errno
+    // value when the path is not in the volume (ENOENT) or cannot be read (EIO).
+    FileDetail detailFor(const QByteArray& path, int* failure, quint64* inode = nullptr) const;
+
+private:
+    ImageFileLookup(std::unique_ptr<DiskImage> image, std::unique_ptr<ImageVolumes> volumes);
+
+    // In this order: the file system is closed before the volumes and the image it was opened from.
+    std::unique_ptr<DiskImage> m_image;
+    std::unique_ptr<ImageVolumes> m_volumes;
+    ImageVolume m_volume;
+    ImageVolumes::FileSystem m_fs;
+};

@@ -1,0 +1,160 @@
+#include "image/ImageVolumes.h"
+
+#include "image/DiskImage.h"
+#include "image/SleuthKitError.h"
+
+#include <tsk/libtsk.h>
+
+#include <QtEndian>
+
+namespace {
+
+// The role field of an APFS volume superblock; roles from 0x40 on are numbers, not bits.
+QString roleName(quint16 role)
+{
+    switch (role) {
+    case 0x0000: return {};
+    case 0x0001: return QStringLiteral("System");
+    case 0x0002: return QStringLiteral("User");
+    case 0x0004: return QStringLiteral("Recovery");
+    case 0x0008: return QStringLiteral("VM");
+    case 0x0010: return QStringLiteral("Preboot");
+    case 0x0020: return QStringLiteral("Installer");
+    case 0x0040: return QStringLiteral("Data");
+    case 0x0080: return QStringLiteral("Baseband");
+    case 0x00C0: return QStringLiteral("Update");
+    case 0x0100: return QStringLiteral("xART");
+    case 0x0140: return QStringLiteral("Hardware");
+    case 0x0180: return QStringLiteral("Backup");
+    case 0x0200: return QStringLiteral("Enterprise");
+    case 0x0280: return QStringLiteral("Prelogin");
+    default: return QStringLiteral("0x%1").arg(role, 4, 16, QLatin1Char('0'));
+    }
+}
+
+constexpr qint64 kApfsRoleOffset = 964;
+
+} // namespace
+
+void ImageVolumes::FileSystemCloser::operator()(TSK_FS_INFO* fs) const
+{
+    tsk_fs_close(fs);
+    if (volumeImage)
+        tsk_img_close(volumeImage);
+}
+
+ImageVolumes::ImageVolumes(const DiskImage& image) : m_image(image)
+{
+    tsk_error_reset();
+    if (TSK_VS_INFO* vs = tsk_vs_open(image.info(), 0, TSK_VS_TYPE_DETECT)) {
+        for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
+            const TSK_VS_PART_INFO* part = tsk_vs_part_get(vs, i);
+            if (part && (part->flags & TSK_VS_PART_FLAG_ALLOC))
+                addContainerOrFileSystem(qint64(part->start) * vs->block_size,
+                                         QString::fromUtf8(part->desc ? part->desc : ""),
+                                         qint64(part->len) * vs->block_size);
+        }
+        tsk_vs_close(vs);
+    }
+    // No partition map (or one that cannot be read): a container or file system at the start.
+    if (m_volumes.empty())
+        addContainerOrFileSystem(0, QString(), 0);
+    tsk_error_reset();
+}
+
+ImageVolumes::~ImageVolumes()
+{
+    for (const TSK_POOL_INFO* pool : m_pools)
+        tsk_pool_close(pool);
+}
+
+void ImageVolumes::addContainerOrFileSystem(qint64 offset, const QString& partitionName, qint64 partitionSize)
+{
+    if (addContainer(offset))
+        return;
+    tsk_error_reset();
+    TSK_FS_INFO* fs = tsk_fs_open_img(m_image.info(), offset, TSK_FS_TYPE_DETECT);
+    if (!fs)
+        return;
+    ImageVolume volume;
+    volume.number = int(m_volumes.size()) + 1;
+    volume.name = partitionName;
+    volume.fileSystem = QString::fromUtf8(tsk_fs_type_toname(fs->ftype)).toUpper();
+    if (TSK_FS_TYPE_ISHFS(fs->ftype))
+        volume.fileSystem = QStringLiteral("HFS+");
+    volume.size = partitionSize > 0 ? partitionSize : qint64(fs->block_count) * fs->block_size;
+    volume.offset = offset;
+    tsk_fs_close(fs);
+    m_volumes.push_back(volume);
+}
+
+bool ImageVolumes::addContainer(qint64 offset)
+{
+    tsk_error_reset();
+    const TSK_POOL_INFO* pool = tsk_pool_open_img_sing(m_image.info(), offset, TSK_POOL_TYPE_DETECT);
+    if (!pool)
+        return false;
+    m_pools.push_back(pool);
+    for (const TSK_POOL_VOLUME_INFO* info = pool->vol_list; info; info = info->next) {
+        ImageVolume volume;
+        volume.number = int(m_volumes.size()) + 1;
+        volume.name = QString::fromUtf8(info->desc ? info->desc : "");
+        volume.role = apfsRole(pool, info->block);
+        volume.fileSystem = QStringLiteral("APFS");
+        volume.size = qint64(info->num_blocks) * pool->block_size;
+        volume.encrypted = info->flags & TSK_POOL_VOLUME_FLAG_ENCRYPTED;
+        volume.pool = int(m_pools.size()) - 1;
+        volume.block = info->block;
+        m_volumes.push_back(volume);
+    }
+    return true;
+}
+
+QString ImageVolumes::apfsRole(const TSK_POOL_INFO* pool, quint64 block) const
+{
+    const qint64 superblock = qint64(pool->img_offset) + qint64(block) * pool->block_size;
+    uchar bytes[2];
+    if (!m_image.read(superblock + kApfsRoleOffset, reinterpret_cast<char*>(bytes), 2))
+        return {};
+    return roleName(qFromLittleEndian<quint16>(bytes));
+}
+
+std::optional<ImageVolume> ImageVolumes::find(const QString& selector) const
+{
+    for (const ImageVolume& volume : m_volumes) {
+        if (volume.name == selector)
+            return volume;
+    }
+    bool isNumber = false;
+    const int number = selector.toInt(&isNumber);
+    if (isNumber && number >= 1 && number <= int(m_volumes.size()))
+        return m_volumes[size_t(number - 1)];
+    return std::nullopt;
+}
+
+ImageVolumes::FileSystem ImageVolumes::open(const ImageVolume& volume, const std::optional<QByteArray>& password,
+                                            QString* error) const
+{
+    tsk_error_reset();
+    if (volume.pool < 0) {
+        TSK_FS_INFO* fs = tsk_fs_open_img(m_image.info(), volume.offset, TSK_FS_TYPE_DETECT);
+        if (!fs)
+            *error = SleuthKitError::take(QStringLiteral("cannot open the file system"));
+        return FileSystem(fs);
+    }
+    // Sleuth Kit reads a container's volume through an image of the container's own making.
+    const TSK_POOL_INFO* pool = m_pools[size_t(volume.pool)];
+    TSK_IMG_INFO* volumeImage = pool->get_img_info(pool, volume.block);
+    if (!volumeImage) {
+        *error = SleuthKitError::take(QStringLiteral("cannot read the container"));
+        return FileSystem(nullptr);
+    }
+    TSK_FS_INFO* fs = tsk_fs_open_img_decrypt(volumeImage, TSK_OFF_T(volume.block) * pool->block_size,
+                                              TSK_FS_TYPE_APFS_DETECT, password ? password->constData() : "");
+    if (!fs) {
+        *error = SleuthKitError::take(QStringLiteral("cannot open the file system"));
+        tsk_img_close(volumeImage);
+        return FileSystem(nullptr);
+    }
+    return FileSystem(fs, FileSystemCloser{volumeImage});
+}

@@ -1,0 +1,211 @@
+// Disk images written by the test writer, wrapped as the analysts get them (raw, GPT, E01,
+// VMDK), crawled by quellmark-cli: the rows, the volumes, evidence left untouched, bad images.
+#include "tests/support/ToolRun.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <sys/time.h>
+
+namespace {
+
+const QByteArray kHeader = "Filename,Provenance ID,Quarantine App,Path\n";
+const QByteArray kProvenance = "❓ 0x0102008877665544332211";
+
+QByteArray row(const QByteArray& name, const QByteArray& provenance, const QByteArray& quarantine,
+               const QByteArray& path)
+{
+    return name + ',' + provenance + ',' + quarantine + ',' + path + '\n';
+}
+
+ToolRun::Outcome runTool(const QByteArray& program, const QByteArrayList& arguments)
+{
+    return ToolRun(program, arguments).run();
+}
+
+} // namespace
+
+class TestImageCrawl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void crawl_data();
+    void crawl();
+    void volumes_data();
+    void volumes();
+    void evidenceUntouched();
+    void badImages_data();
+    void badImages();
+
+private:
+    QByteArray path(const char* name) const { return QFile::encodeName(m_dir.filePath(QLatin1String(name))); }
+    void make(const QByteArray& program, const QByteArrayList& arguments);
+
+    QTemporaryDir m_dir;
+};
+
+void TestImageCrawl::make(const QByteArray& program, const QByteArrayList& arguments)
+{
+    const ToolRun::Outcome outcome = runTool(program, arguments);
+    QVERIFY2(outcome.status == 0, (program + ": " + outcome.err).constData());
+}
+
+void TestImageCrawl::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("raw.img")});
+    make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("locked.img"), "--encrypted"});
+    // A GPT disk with the container in its one APFS partition.
+    QFile gpt(m_dir.filePath(QStringLiteral("gpt.img")));
+    QVERIFY(gpt.open(QIODevice::WriteOnly) && gpt.resize(40 << 20));
+    gpt.close();
+    make("/bin/sh", QByteArrayList{"-c",
+                                   "printf 'label: gpt\\nstart=2048, size=65536, "
+                                   "type=7C3457EF-0000-11AA-AA11-00306543ECAC\\n' | /sbin/sfdisk -q \"$0\" && "
+                                   "dd if=\"$1\" of=\"$0\" bs=512 seek=2048 conv=notrunc status=none",
+                                   path("gpt.img"), path("raw.img")});
+    make("/usr/bin/ewfacquire", QByteArrayList{"-u", "-q", "-c", "none", "-t", path("ewf"), path("raw.img")});
+    make("/usr/bin/qemu-img", QByteArrayList{"convert", "-f", "raw", "-O", "vmdk", path("raw.img"), path("disk.vmdk")});
+}
+
+void TestImageCrawl::crawl_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<QByteArrayList>("arguments"); // IMAGE stands for the image's path
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray everyVolume =
+        kHeader + row(".hidden", kProvenance, "", "/Data/.hidden") +
+        row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Data/Documents/caf%E9%20list.txt") +
+        row("Downloads", kProvenance, "", "/Data/Downloads/") + row("empty.txt", "", "🔸 unknown", "/Data/Downloads/empty.txt") +
+        row("installer.dmg", kProvenance, "🔸 Safari", "/Data/Downloads/installer.dmg") +
+        row("Tool.app", "❓ 0x0102000102030405060708", "", "/System/Applications/Tool.app/");
+    for (const char* image : {"raw.img", "gpt.img", "ewf.E01", "disk.vmdk"})
+        QTest::newRow(image) << QByteArray(image) << QByteArrayList{"crawl", "--quarantine", "IMAGE"} << everyVolume;
+    QTest::newRow("one volume, no quarantine")
+        << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "Data", "IMAGE"}
+        << kHeader + row(".hidden", kProvenance, "", "/.hidden") +
+               row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Documents/caf%E9%20list.txt") +
+               row("Downloads", kProvenance, "", "/Downloads/") +
+               row("installer.dmg", kProvenance, "", "/Downloads/installer.dmg");
+    QTest::newRow("a folder inside, by number")
+        << QByteArray("gpt.img")
+        << QByteArrayList{"crawl", "--volume", "1", "--quarantine", "--image", "IMAGE", "/Downloads"}
+        << kHeader + row("empty.txt", "", "🔸 unknown", "/Downloads/empty.txt") +
+               row("installer.dmg", kProvenance, "🔸 Safari", "/Downloads/installer.dmg");
+    QTest::newRow("JSON Lines")
+        << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "System", "--format", "jsonl", "IMAGE"}
+        << QByteArray("{\"image\":\"IMAGE\",\"inode\":17,\"name\":\"Tool.app\",\"path\":\"/Applications/Tool.app/\","
+           "\"provenanceID\":\"❓ 0x0102000102030405060708\",\"quarantineApp\":\"\",\"volume\":\"System\"}\n");
+    QTest::newRow("files inside, as dropped")
+        << QByteArray("disk.vmdk")
+        << QByteArrayList{"files", "--image", "IMAGE", "--volume", "Data", "/Downloads/installer.dmg", "Documents"}
+        << QByteArray("installer.dmg | /Downloads/installer.dmg | ❓ 0x0102008877665544332211 | 🔸 Safari\n"
+                      "Documents | /Documents/ |  | \n");
+}
+
+void TestImageCrawl::crawl()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(QByteArrayList, arguments);
+    QFETCH(QByteArray, expected);
+    for (QByteArray& argument : arguments)
+        if (argument == "IMAGE")
+            argument = path(image);
+    const ToolRun::Outcome outcome = runTool(ToolRun::built("quellmark-cli"), arguments);
+    QCOMPARE(outcome.err, QByteArray());
+    QCOMPARE(outcome.status, 0);
+    QCOMPARE(outcome.out, QByteArray(expected).replace("IMAGE", path(image)));
+}
+
+void TestImageCrawl::volumes_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray header = "Number,Name,Role,File System,Size,Encrypted\n";
+    QTest::newRow("raw") << QByteArray("raw.img") << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,no\n";
+    QTest::newRow("E01") << QByteArray("ewf.E01") << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,no\n";
+    QTest::newRow("encrypted") << QByteArray("locked.img")
+                               << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,yes\n";
+}
+
+void TestImageCrawl::volumes()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(QByteArray, expected);
+    const ToolRun::Outcome outcome = runTool(ToolRun::built("quellmark-cli"), {"volumes", path(image)});
+    QCOMPARE(outcome.status, 0);
+    QCOMPARE(outcome.out, expected);
+}
+
+void TestImageCrawl::evidenceUntouched()
+{
+    const QByteArray image = path("raw.img");
+    // An access time long past: a read that updates it would show even on relatime mounts.
+    const timeval old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+    QCOMPARE(::utimes(image.constData(), old), 0);
+    const auto digest = [&] {
+        QFile file(QFile::decodeName(image));
+        if (!file.open(QIODevice::ReadOnly))
+            return QByteArray();
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        hash.addData(&file);
+        return hash.result();
+    };
+    const QByteArray before = digest();
+    QCOMPARE(::utimes(image.constData(), old), 0); // our own read above
+    const QStringList entries = QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+    const ToolRun::Outcome outcome = runTool(ToolRun::built("quellmark-cli"), {"crawl", "--quarantine", image});
+    QCOMPARE(outcome.status, 0);
+    struct stat status;
+    QCOMPARE(::stat(image.constData(), &status), 0);
+    QCOMPARE(qint64(status.st_atime), qint64(1'000'000'000));
+    QCOMPARE(qint64(status.st_mtime), qint64(1'000'000'000));
+    QCOMPARE(digest(), before);
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), entries);
+}
+
+void TestImageCrawl::badImages_data()
+{
+    QTest::addColumn<QByteArray>("content"); // "random", "truncated" or literal bytes
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("not an image") << QByteArray("just some text\n") << QByteArray("no volume");
+    QTest::newRow("random bytes") << QByteArray("random") << QByteArray("no volume");
+    QTest::newRow("truncated") << QByteArray("truncated") << QByteArray("no volume");
+    QTest::newRow("empty") << QByteArray() << QByteArray("the image is empty");
+}
+
+void TestImageCrawl::badImages()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, message);
+    QByteArray bytes = content;
+    if (content == "random") {
+        bytes.resize(1 << 20);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char((i * 7919 + (i >> 7) * 104729) & 0xff);
+    } else if (content == "truncated") {
+        QFile raw(m_dir.filePath(QStringLiteral("raw.img")));
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        bytes = raw.read(5 * 4096); // the superblocks and the checkpoint, not the trees
+    }
+    QFile bad(m_dir.filePath(QStringLiteral("bad.img")));
+    QVERIFY(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    bad.write(bytes);
+    bad.close();
+    for (const char* command : {"crawl", "volumes"}) {
+        const ToolRun::Outcome outcome = runTool(ToolRun::built("quellmark-cli"), {command, path("bad.img")});
+        QCOMPARE(outcome.status, 1);
+        QVERIFY2(outcome.err.contains(message) && outcome.err.contains("bad.img"), outcome.err.constData());
+        QCOMPARE(outcome.out, QByteArray());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestImageCrawl)
+#include "tst_imagecrawl.moc"

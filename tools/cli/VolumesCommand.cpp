@@ -1,0 +1,51 @@
+#include "tools/cli/VolumesCommand.h"
+
+#include "core/CsvWriter.h"
+#include "image/DiskImage.h"
+#include "image/ImageVolumes.h"
+#include "tools/cli/CliOutput.h"
+
+#include <QCommandLineParser>
+
+QString VolumesCommand::name() const
+{
+    return QStringLiteral("volumes");
+}
+
+QString VolumesCommand::summary() const
+{
+    return QStringLiteral("list the volumes of a disk image");
+}
+
+int VolumesCommand::run(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Lists the volumes of IMAGE (raw, E01, VMDK, VHD or AFF; GPT, APM or MBR partitions, every\n"
+        "volume of an APFS container) as CSV: Number,Name,Role,File System,Size,Encrypted. The image\n"
+        "is only read."));
+    CliOutput::addHelpOption(parser);
+    parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("The disk image."));
+    if (!CliOutput::parse(parser, arguments, 1, 1))
+        return kUsage;
+    if (parser.isSet(QStringLiteral("help")))
+        return CliOutput::printHelp(parser, QStringLiteral("volumes IMAGE"));
+    const QByteArray path = CliOutput::rawPath(parser.positionalArguments().constFirst());
+    QString error;
+    const std::unique_ptr<DiskImage> image = DiskImage::open(path, &error);
+    if (!image) {
+        CliOutput::note(QStringLiteral("cannot read %1: %2").arg(CliOutput::shown(path), error));
+        return kFailed;
+    }
+    const ImageVolumes volumes(*image);
+    if (volumes.list().empty()) {
+        CliOutput::note(QStringLiteral("%1 holds no volume that can be read").arg(CliOutput::shown(path)));
+        return kFailed;
+    }
+    CsvWriter csv({QStringLiteral("Number"), QStringLiteral("Name"), QStringLiteral("Role"),
+                   QStringLiteral("File System"), QStringLiteral("Size"), QStringLiteral("Encrypted")});
+    for (const ImageVolume& volume : volumes.list())
+        csv.addRow({QString::number(volume.number), volume.name, volume.role, volume.fileSystem,
+                    QString::number(volume.size), volume.encrypted ? QStringLiteral("yes") : QStringLiteral("no")});
+    return CliOutput::write(csv.bytes(), QString());
+}
