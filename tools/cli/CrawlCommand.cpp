@@ -157,6 +157,8 @@ int CrawlCommand::run(const QStringList& arguments)
 
     // A file or block device given to crawl holds a disk image; a folder stays a folder.
     if (parser.isSet(image) || DiskImage::mayHoldImage(folder)) {
+        if (!origin.servesImages())
+            return kUsage;
         ImageCrawl::Request request;
         request.image = parser.isSet(image) ? CliOutput::rawPath(parser.value(image)) : folder;
         request.folder = parser.isSet(image) ? folder : QByteArrayLiteral("/");

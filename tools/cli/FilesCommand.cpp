@@ -128,6 +128,8 @@ int FilesCommand::run(const QStringList& arguments)
 
     int status = kOk;
     if (parser.isSet(image)) {
+        if (!origin.servesImages())
+            return kUsage;
         std::optional<QByteArray> password;
         if (parser.isSet(passwordFile) &&
             !(password = ImageCrawlOutput::readPassword(CliOutput::rawPath(parser.value(passwordFile)))))

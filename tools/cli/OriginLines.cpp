@@ -73,6 +73,14 @@ bool OriginLines::read(const QCommandLineParser& parser)
     return true;
 }
 
+bool OriginLines::servesImages() const
+{
+    if (!isOriginFormat() || isJsonLines())
+        return true;
+    CliOutput::error(QStringLiteral("--format timeline and bodyfile are not written for disk images yet"));
+    return false;
+}
+
 void OriginLines::setAnchor(const QByteArray& rawPath)
 {
     m_anchor = rawPath;

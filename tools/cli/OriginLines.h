@@ -28,6 +28,9 @@ public:
     bool read(const QCommandLineParser& parser);
     // Whether lines of this class replace the command's plain output (jsonl, timeline, bodyfile).
     bool isOriginFormat() const { return m_format != Format::Plain; }
+    bool isJsonLines() const { return m_format == Format::JsonLines; }
+    // Whether the format can be written for a disk image's files; says why not, as bad usage.
+    bool servesImages() const;
     QString synopsis() const; // "[--format FORMAT] [--mac-root DIR]"
 
     // Where the databases are looked for when no Mac root is given: upward from `anchor`
