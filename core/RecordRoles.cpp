@@ -11,5 +11,6 @@ QHash<int, QByteArray> recordRoleNames()
             {ProvenanceIDRole, "provenanceID"},
             {QuarantineAppRole, "quarantineApp"},
             {HasProvenanceRole, "hasProvenance"},
-            {HasQuarantineRole, "hasQuarantine"}};
+            {HasQuarantineRole, "hasQuarantine"},
+            {InImageRole, "inImage"}};
 }

@@ -15,7 +15,8 @@ enum RecordRole
     ProvenanceIDRole,
     QuarantineAppRole,
     HasProvenanceRole, // the application list's presence flags
-    HasQuarantineRole
+    HasQuarantineRole,
+    InImageRole // true for a record read inside a disk image: its path is not one on this machine
 };
 
 // The roles' names, for every model's roleNames().

@@ -245,6 +245,8 @@ QVariant Crawler::data(const QModelIndex& index, int role) const
         return record.id();
     case ExportTextRole:
         return record.exportText();
+    case InImageRole:
+        return m_image;
     default:
         return {};
     }

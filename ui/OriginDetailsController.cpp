@@ -134,6 +134,13 @@ void OriginDetailsController::refresh()
         m_pane->clear();
         return;
     }
+    if (index.data(InImageRole).toBool()) {
+        // Its path names a file inside the image, not the one of that name on this machine.
+        ++m_request;
+        m_pane->showMessage(tr("This file is inside a disk image. Its details are not read from images yet: "
+                               "the list shows the values read from the image."));
+        return;
+    }
     const QByteArray path = rawPathOf(index);
     const QByteArray anchor = m_anchor ? m_anchor() : QByteArray();
     const MacSources sources = !m_macRoot.isEmpty() ? MacSources::at(m_macRoot)

@@ -103,7 +103,7 @@ QByteArray RowContextMenu::currentPath() const
 void RowContextMenu::openContainingFolder()
 {
     const QByteArray path = currentPath();
-    if (!path.isEmpty())
+    if (!path.isEmpty() && !m_list->currentIndex().data(InImageRole).toBool())
         QDesktopServices::openUrl(fileUrl(containingFolder(path)));
 }
 
@@ -112,7 +112,8 @@ bool RowContextMenu::currentIsCrawlableFolder() const
     const QByteArray path = currentPath();
     struct stat status;
     // The crawl takes its folder as text, which cannot carry a name that is not UTF-8.
-    return !path.isEmpty() && QByteArrayView(path).isValidUtf8() && ::stat(path.constData(), &status) == 0 &&
+    return !path.isEmpty() && !m_list->currentIndex().data(InImageRole).toBool() &&
+           QByteArrayView(path).isValidUtf8() && ::stat(path.constData(), &status) == 0 &&
            S_ISDIR(status.st_mode);
 }
 
@@ -135,7 +136,8 @@ QMenu* RowContextMenu::menuFor(const QModelIndex& row)
     const bool hasPath = onRow && !currentPath().isEmpty();
     m_copy->setEnabled(onRow);
     m_copyPath->setEnabled(hasPath);
-    m_openFolder->setEnabled(hasPath);
+    // A path inside a disk image names nothing on this machine.
+    m_openFolder->setEnabled(hasPath && !row.data(InImageRole).toBool());
 
     auto* menu = new QMenu(m_list);
     menu->addAction(m_copy);

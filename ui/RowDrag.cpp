@@ -34,7 +34,8 @@ QMimeData* RowDrag::mimeData(const QModelIndexList& rows)
 void RowDrag::startDrag()
 {
     const QModelIndexList rows = RowContextMenu::selectedRows(m_list);
-    if (rows.isEmpty())
+    // Files inside a disk image are not files here: nothing to hand to another program.
+    if (rows.isEmpty() || rows.constFirst().data(InImageRole).toBool())
         return;
     auto* drag = new QDrag(m_list);
     drag->setMimeData(mimeData(rows));

@@ -5,7 +5,10 @@
 #include "tests/support/WalkGate.h"
 #include "ui/EmptyListHint.h"
 #include "ui/FindBar.h"
+#include "ui/OriginDetailsController.h"
+#include "ui/OriginDetailsPane.h"
 #include "ui/RecordListView.h"
+#include "ui/RowContextMenu.h"
 #include "ui/RowFilterModel.h"
 
 #include <QAction>
@@ -99,6 +102,16 @@ private slots:
         QCOMPARE(shown, rows);
         QCOMPARE(view.filePathText(), m_images.path(image));
         QVERIFY2(view.statusText().startsWith(status), qPrintable(view.statusText()));
+        if (rows.isEmpty())
+            return;
+        // A row's path is inside the image: nothing on this machine is read, opened or dragged for it.
+        auto* details = view.findChild<OriginDetailsController*>();
+        details->showAction()->trigger();
+        view.list()->setCurrentIndex(view.list()->model()->index(4, 0));
+        QVERIFY(details->pane()->text().startsWith(u"This file is inside a disk image."_s));
+        auto* rowMenu = view.findChild<RowContextMenu*>();
+        delete rowMenu->menuFor(view.list()->currentIndex());
+        QVERIFY(!rowMenu->openFolderAction()->isEnabled() && rowMenu->copyPathAction()->isEnabled());
     }
 
     // While the walk is held (as on a hung share), what it found is drawn and can be
