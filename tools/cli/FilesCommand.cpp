@@ -10,12 +10,6 @@
 #include <QCommandLineParser>
 #include <QTextStream>
 
-namespace {
-
-const QString kSynopsis = QStringLiteral("files [--apps] [--no-sidecars] PATH...");
-
-} // namespace
-
 QString FilesCommand::name() const
 {
     return QStringLiteral("files");
@@ -48,16 +42,18 @@ int FilesCommand::run(const QStringList& arguments)
     origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
                                  QStringLiteral("PATH..."));
+    const QString synopsis =
+        QStringLiteral("files [--apps] [--no-sidecars] ") + origin.synopsis() + QStringLiteral(" PATH...");
     if (!CliOutput::parse(parser, arguments, 0))
         return kUsage;
     if (parser.isSet(QStringLiteral("help")))
-        return CliOutput::printHelp(parser, kSynopsis);
+        return CliOutput::printHelp(parser, synopsis);
     origin.setSidecars(!parser.isSet(noSidecars));
     if (!origin.read(parser))
         return kUsage;
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty()) {
-        QTextStream(stderr) << "Usage: quellmark-cli " << kSynopsis
+        QTextStream(stderr) << "Usage: quellmark-cli " << synopsis
                             << "\nTry 'quellmark-cli files --help'.\n";
         return kUsage;
     }
