@@ -3,16 +3,19 @@ set(CPACK_PACKAGE_NAME quellmark)
 set(CPACK_PACKAGE_VENDOR "The Quellmark developers")
 set(CPACK_PACKAGE_CONTACT "The Quellmark developers <quellmark@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "shows where files came from (macOS provenance and quarantine)")
+# Lines of at most 80 columns, as dpkg shows them.
 set(CPACK_PACKAGE_DESCRIPTION
     "Quellmark reads the macOS extended attributes com.apple.provenance and
-com.apple.quarantine of applications, of every entry below a folder and of dropped
-files, and shows which application a file belongs to and which program downloaded it.
-On Linux it reads them from files copied from a Mac, Samba and netatalk shares and
-mounted Mac disks. Includes the command-line front end quellmark-cli.")
+com.apple.quarantine of applications, of every entry below a folder and of
+dropped files, and shows which application a file belongs to and which program
+downloaded it. On Linux it reads them from files copied from a Mac, Samba and
+netatalk shares and mounted Mac disks. Includes the command-line front end
+quellmark-cli.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${QUELLMARK_DEBIAN_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

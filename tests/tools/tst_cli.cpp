@@ -112,6 +112,13 @@ private slots:
             "quellmark-cli: an empty argument is not a path\n");
         row("apps, empty output", {}, {"apps", "--output="}, 2, {},
             "quellmark-cli: an empty argument is not a path\n");
+        row("crawl, a usage error points to its help", {}, {"crawl", "--threads=0", "folder"}, 2, {},
+            "quellmark-cli: --threads needs a positive number\nTry 'quellmark-cli crawl --help'.\n");
+        row("apps, an unknown option points to its help", {}, {"apps", "--bogus"}, 2, {},
+            "quellmark-cli: Unknown option 'bogus'.\nTry 'quellmark-cli apps --help'.\n");
+        row("files, no path: the usage names every option", {}, {"files"}, 2, {},
+            "Usage: quellmark-cli files [--apps] [--no-sidecars] [--format text|jsonl] [--mac-root DIR] "
+            "PATH...\nTry 'quellmark-cli files --help'.\n");
         row("crawl, output named in bytes that are not UTF-8", {},
             {"crawl", "-o", "odd\xff/out\xfe.csv", "folder"}, 0, {});
     }

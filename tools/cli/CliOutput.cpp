@@ -11,6 +11,12 @@
 
 #include <cstdio>
 
+namespace {
+
+QString command; // as `quellmark-cli COMMAND` names it; empty before one is chosen
+
+} // namespace
+
 void CliOutput::addHelpOption(QCommandLineParser& parser)
 {
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
@@ -136,9 +142,16 @@ int CliOutput::searchStatus(const QString& failure, qsizetype unreadableLines)
     return CliCommand::kOk;
 }
 
+void CliOutput::setCommand(const QString& name)
+{
+    command = name;
+}
+
 void CliOutput::error(const QString& message)
 {
-    QTextStream(stderr) << "quellmark-cli: " << withControlPictures(message) << "\nTry 'quellmark-cli --help'.\n";
+    const QString help = command.isEmpty() ? QStringLiteral("--help") : command + QStringLiteral(" --help");
+    QTextStream(stderr) << "quellmark-cli: " << withControlPictures(message) << "\nTry 'quellmark-cli "
+                        << help << "'.\n";
 }
 
 void CliOutput::note(const QString& message)

@@ -50,7 +50,9 @@ public:
     // The message and status for an application search that went wrong (see loadApps).
     static int searchStatus(const QString& failure, qsizetype unreadableLines);
 
-    // A usage problem, with a hint at --help.
+    // The command being run, whose help usage problems point to.
+    static void setCommand(const QString& name);
+    // A usage problem, with a hint at the command's --help.
     static void error(const QString& message);
     // A problem while running.
     static void note(const QString& message);

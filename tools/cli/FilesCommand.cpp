@@ -17,10 +17,6 @@
 
 namespace {
 
-const QString kSynopsis =
-    QStringLiteral("files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] [--password-file FILE]] "
-                   "PATH...");
-
 // PATHs inside a disk image: the lines a drop of those files would give, or JSON Lines as an
 // image crawl writes them.
 int listInImage(const QByteArray& image, const QString& volume, const std::optional<QByteArray>& password,
@@ -112,16 +108,19 @@ int FilesCommand::run(const QStringList& arguments)
     origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
                                  QStringLiteral("PATH..."));
+    const QString synopsis =
+        QStringLiteral("files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] [--password-file FILE]] ") +
+        origin.synopsis() + QStringLiteral(" PATH...");
     if (!CliOutput::parse(parser, arguments, 0))
         return kUsage;
     if (parser.isSet(QStringLiteral("help")))
-        return CliOutput::printHelp(parser, kSynopsis);
+        return CliOutput::printHelp(parser, synopsis);
     origin.setSidecars(!parser.isSet(noSidecars));
     if (!origin.read(parser))
         return kUsage;
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty()) {
-        QTextStream(stderr) << "Usage: quellmark-cli " << kSynopsis
+        QTextStream(stderr) << "Usage: quellmark-cli " << synopsis
                             << "\nTry 'quellmark-cli files --help'.\n";
         return kUsage;
     }

@@ -35,7 +35,8 @@ QString overview(const std::vector<std::unique_ptr<CliCommand>>& list)
         << "Shows where files came from: their provenance and quarantine attributes.\n\nCommands:\n";
     for (const auto& command : list)
         out << "  " << command->name().leftJustified(8) << command->summary() << '\n';
-    out << "\nRun quellmark-cli COMMAND --help for the options and exit statuses of a command.\n";
+    out << "\nRun quellmark-cli COMMAND --help for the options and exit statuses of a command,\n"
+        << "quellmark-cli --version for the version.\n";
     return text;
 }
 
@@ -64,9 +65,13 @@ int main(int argc, char* argv[])
     }
     if (arguments.first() == QLatin1String("--help") || arguments.first() == QLatin1String("-h"))
         return CliOutput::write(overview(list).toUtf8(), QString());
+    if (arguments.first() == QLatin1String("--version"))
+        return CliOutput::write("quellmark-cli " QUELLMARK_VERSION "\n", QString());
     for (const auto& command : list) {
-        if (command->name() == arguments.first())
+        if (command->name() == arguments.first()) {
+            CliOutput::setCommand(command->name());
             return command->run(arguments);
+        }
     }
     QTextStream(stderr) << "quellmark-cli: unknown command '" << CliOutput::shown(arguments.first())
                         << "'\n\n"

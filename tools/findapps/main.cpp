@@ -24,7 +24,9 @@ constexpr char kUsage[] = "Usage: quellmark-find-apps\n"
                           "                       folders is searched as an applications folder itself.\n"
                           "  HOME, XDG_DATA_HOME, XDG_DATA_DIRS, PATH  as usual.\n"
                           "  QUELLMARK_MOUNTINFO  testing aid: a file in /proc/self/mountinfo format to\n"
-                          "                       read the mounted volumes from instead.\n";
+                          "                       read the mounted volumes from instead.\n"
+                          "\n"
+                          "Options: -h, --help shows this help, --version the version.\n";
 
 bool writeAll(const QByteArray& bytes)
 {
@@ -47,6 +49,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("quellmark-find-apps " QUELLMARK_VERSION "\n", stdout);
             return 0;
         }
         std::fprintf(stderr, "quellmark-find-apps: unknown argument '%s'\n%s", argv[i], kUsage);

@@ -11,6 +11,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextFrame>
+#include <QTextLayout>
 #include <QTextTable>
 
 #include <algorithm>
@@ -349,6 +350,21 @@ bool HelpDocument::writePdf(const QString& path, QString* error)
         const qreal footer = QFontMetricsF(footerFont, &writer).height() * 2.5;
         const QSizeF page(paintRect.width(), paintRect.height() - footer);
         m_document.setPageSize(page);
+        // Examples are not wrapped (a command cut at any letter would read wrong): one too wide
+        // for the page would be clipped, so the guide must break it itself.
+        m_document.pageCount(); // lays the document out
+        const qreal right = m_document.textWidth() - m_document.documentMargin();
+        for (QTextBlock block = m_document.begin(); block.isValid(); block = block.next()) {
+            const QTextLayout* layout = block.layout();
+            for (int i = 0; block.blockFormat().nonBreakableLines() && i < layout->lineCount(); ++i) {
+                const QTextLine line = layout->lineAt(i);
+                if (layout->position().x() + line.x() + line.naturalTextWidth() > right) {
+                    *error = QStringLiteral("this example line is wider than the page: %1").arg(block.text());
+                    file.cancelWriting();
+                    return false;
+                }
+            }
+        }
 
         QPainter painter;
         if (!painter.begin(&writer)) {

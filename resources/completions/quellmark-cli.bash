@@ -1,0 +1,50 @@
+# bash completion for quellmark-cli
+
+_quellmark_cli()
+{
+    local cur prev words cword
+    _init_completion || return
+
+    local commands="apps crawl files"
+    if ((cword == 1)); then
+        COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+        return
+    fi
+
+    case $prev in
+        -o | --output)
+            _filedir
+            return
+            ;;
+        --mac-root)
+            _filedir -d
+            return
+            ;;
+        --threads)
+            return
+            ;;
+        --format)
+            case ${words[1]} in
+                files) COMPREPLY=($(compgen -W "text jsonl" -- "$cur")) ;;
+                *) COMPREPLY=($(compgen -W "csv jsonl" -- "$cur")) ;;
+            esac
+            return
+            ;;
+    esac
+
+    local options
+    case ${words[1]} in
+        apps) options="--help --output --format --mac-root" ;;
+        crawl) options="--help --quarantine --apps --no-sidecars --threads --output --format --mac-root" ;;
+        files) options="--help --apps --no-sidecars --format --mac-root" ;;
+        *) return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    elif [[ ${words[1]} == crawl ]]; then
+        _filedir -d
+    elif [[ ${words[1]} == files ]]; then
+        _filedir
+    fi
+} &&
+    complete -F _quellmark_cli quellmark-cli
