@@ -5,7 +5,7 @@ _quellmark_cli()
     local cur prev words cword
     _init_completion || return
 
-    local commands="apps crawl files"
+    local commands="apps crawl files volumes"
     if ((cword == 1)); then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -20,13 +20,17 @@ _quellmark_cli()
             _filedir -d
             return
             ;;
-        --threads)
+        --image | --password-file)
+            _filedir
+            return
+            ;;
+        --threads | --volume)
             return
             ;;
         --format)
             case ${words[1]} in
-                files) COMPREPLY=($(compgen -W "text jsonl" -- "$cur")) ;;
-                *) COMPREPLY=($(compgen -W "csv jsonl" -- "$cur")) ;;
+                files) COMPREPLY=($(compgen -W "text jsonl timeline bodyfile" -- "$cur")) ;;
+                *) COMPREPLY=($(compgen -W "csv jsonl timeline bodyfile" -- "$cur")) ;;
             esac
             return
             ;;
@@ -35,15 +39,16 @@ _quellmark_cli()
     local options
     case ${words[1]} in
         apps) options="--help --output --format --mac-root" ;;
-        crawl) options="--help --quarantine --apps --no-sidecars --threads --output --format --mac-root" ;;
-        files) options="--help --apps --no-sidecars --format --mac-root" ;;
+        crawl) options="--help --quarantine --apps --no-sidecars --threads --output --format --mac-root --image --volume --password-file" ;;
+        files) options="--help --apps --no-sidecars --format --mac-root --image --volume --password-file" ;;
+        volumes) options="--help" ;;
         *) return ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     elif [[ ${words[1]} == crawl ]]; then
         _filedir -d
-    elif [[ ${words[1]} == files ]]; then
+    elif [[ ${words[1]} == files || ${words[1]} == volumes ]]; then
         _filedir
     fi
 } &&

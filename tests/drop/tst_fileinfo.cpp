@@ -182,7 +182,7 @@ private slots:
     void sidecars_data();
     void sidecars();
 
-    void deepPathAndUsage()
+    void deepPath()
     {
         TestTree tree;
         QVERIFY2(tree.isValid(), tree.problem());
@@ -193,12 +193,6 @@ private slots:
             deep += '/' + QByteArray(200, 'd');
         QCOMPARE(FileInfo::detailFor(dropUrl(deep + "/end")).exportText(),
                  QStringLiteral("end | %1/end |  | ").arg(encodePath(deep)));
-        // Given no path, the command line shows its usage.
-        const QStringList none = files({});
-        QCOMPARE(none.value(0), QStringLiteral("2"));
-        QVERIFY(none.value(2).startsWith(
-            QStringLiteral("Usage: quellmark-cli files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] "
-                           "[--password-file FILE]] PATH...")));
     }
 };
 

@@ -117,8 +117,9 @@ private slots:
         row("apps, an unknown option points to its help", {}, {"apps", "--bogus"}, 2, {},
             "quellmark-cli: Unknown option 'bogus'.\nTry 'quellmark-cli apps --help'.\n");
         row("files, no path: the usage names every option", {}, {"files"}, 2, {},
-            "Usage: quellmark-cli files [--apps] [--no-sidecars] [--format text|jsonl] [--mac-root DIR] "
-            "PATH...\nTry 'quellmark-cli files --help'.\n");
+            "Usage: quellmark-cli files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] "
+            "[--password-file FILE]] [--format text|jsonl|timeline|bodyfile] [--mac-root DIR] PATH...\n"
+            "Try 'quellmark-cli files --help'.\n");
         row("crawl, output named in bytes that are not UTF-8", {},
             {"crawl", "-o", "odd\xff/out\xfe.csv", "folder"}, 0, {});
     }
