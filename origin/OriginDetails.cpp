@@ -46,8 +46,10 @@ struct RawValues
     QByteArray whereFroms;
 };
 
-template<typename Calls> RawValues readAttributes(Calls calls, QStringList& problems)
+template<typename Calls> RawValues readAttributes(Calls calls, OriginDetails& details)
 {
+    details.attributes = AttributeList::of(calls);
+    QStringList& problems = details.problems;
     ItemAttributes<Calls> item(std::move(calls));
     return {readValue(item, provenanceForms(), kProvenanceAttribute, problems),
             readValue(item, quarantineForms(), kQuarantineAttribute, problems),
@@ -79,8 +81,10 @@ void lendFromSidecar(const QByteArray& path, RawValues& values, OriginDetails& d
     if (unreadable != 0)
         details.problems.append(QStringLiteral("its AppleDouble file could not be read: %1")
                                     .arg(posixError(unreadable).description));
-    if (sidecar)
+    if (sidecar) {
         lend(*sidecar, values, details.fromSidecar);
+        details.attributes += AttributeList::of(*sidecar);
+    }
 }
 
 // An AppleDouble file "._name" whose "name" is gone stands for that file: a crawl lists it
@@ -98,6 +102,7 @@ bool lendAsOrphan(const QByteArray& path, RawValues& values, OriginDetails& deta
     if (!sidecar)
         return false;
     lend(*sidecar, values, details.fromSidecar);
+    details.attributes += AttributeList::of(*sidecar);
     details.orphanSidecar = true;
     return true;
 }
@@ -148,10 +153,10 @@ OriginDetails OriginDetails::inspect(const QByteArray& rawPath, const OriginData
     RawValues values;
 #ifdef __linux__
     if (path.size() >= PATH_MAX)
-        values = readAttributes(AnchoredXattrCalls(path), details.problems);
+        values = readAttributes(AnchoredXattrCalls(path), details);
     else
 #endif
-        values = readAttributes(PathXattrCalls(path), details.problems);
+        values = readAttributes(PathXattrCalls(path), details);
     details.status = FileStatus::of(path);
     if (sidecars && !lendAsOrphan(path, values, details))
         lendFromSidecar(path, values, details);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "origin/AttributeList.h"
 #include "origin/FileStatus.h"
 #include "origin/ProvenanceRecord.h"
 #include "origin/QuarantineEvent.h"
@@ -28,6 +29,8 @@ struct OriginDetails
     // The item is an AppleDouble file whose own file is gone: its values are the sidecar's.
     bool orphanSidecar = false;
     std::optional<FileStatus> status; // the entry's own size and times
+    // Every attribute the item carries, then those of its AppleDouble file where it was read.
+    QList<AttributeList::Entry> attributes;
 
     // Reads the attributes of the file at `rawPath` (any bytes, any length; symbolic links
     // followed) and links them to `databases` when given. With `sidecars`, an attribute the

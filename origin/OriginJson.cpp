@@ -28,6 +28,13 @@ public:
             add(key, QJsonValue(*value));
     }
     void addObject(const char* key, const Members& members) { append(key, members.object()); }
+    void addObjects(const char* key, const QList<Members>& items)
+    {
+        QByteArrayList objects;
+        for (const Members& item : items)
+            objects.append(item.object());
+        append(key, '[' + objects.join(',') + ']');
+    }
 
     QByteArray object() const { return '{' + m_text + '}'; }
 
@@ -135,6 +142,21 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
         row.addText("byteOrder", record->byteOrder);
         row.addText("database", record->database);
         line.addObject("provenanceRecord", row);
+    }
+    if (!details.attributes.isEmpty()) {
+        QList<Members> attributes;
+        for (const AttributeList::Entry& attribute : details.attributes) {
+            QString encoding;
+            Members entry;
+            entry.add("name", attribute.name);
+            entry.add("size", QJsonValue(attribute.size));
+            entry.add("value", attribute.text(&encoding));
+            entry.add("encoding", encoding);
+            if (attribute.fromSidecar)
+                entry.add("source", QStringLiteral("AppleDouble"));
+            attributes.append(entry);
+        }
+        line.addObjects("attributes", attributes);
     }
     if (details.orphanSidecar)
         line.add("orphanSidecar", true);

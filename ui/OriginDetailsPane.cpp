@@ -1,5 +1,7 @@
 #include "ui/OriginDetailsPane.h"
 
+#include "core/ControlPictures.h"
+
 #include "core/AttributeDecoder.h"
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
@@ -134,6 +136,20 @@ QString OriginDetailsPane::describe(const QByteArray& rawPath, const OriginDetai
         row.add(tr("Key Byte Order"), record->byteOrder);
         row.add(tr("Database"), record->database);
         text += row.text();
+    }
+    if (!details.attributes.isEmpty()) {
+        Section attributes(tr("Attributes"));
+        for (const AttributeList::Entry& attribute : details.attributes) {
+            QString encoding;
+            const QString value = attribute.text(&encoding);
+            attributes.addLine(tr("%1 (%2 bytes%3%4): %5")
+                                   .arg(attribute.name)
+                                   .arg(attribute.size)
+                                   .arg(encoding == QLatin1String("hex") ? tr(", hex") : QString(),
+                                        attribute.fromSidecar ? tr(", from the AppleDouble file") : QString(),
+                                        withControlPictures(value)));
+        }
+        text += attributes.text();
     }
     Section sources(tr("Mac Databases"));
     for (const QString& line : databaseLines(databases))

@@ -83,8 +83,20 @@ private slots:
         QVERIFY(select(view, u"report.pdf"_s));
         const QString events = MacVolumeFixture::eventsPath(m_mac + u"/Users/alice"_s);
         const QString execPolicy = MacVolumeFixture::execPolicyPath(m_mac);
+        // Every attribute, by its Mac name, as text where it is text and in hex where not.
+        const QByteArray plist = MacVolumeFixture::whereFromsPlist(
+            {u"https://example.org/files/report.pdf"_s, u"https://example.org/downloads"_s});
+        QString text = details->pane()->text();
+        const qsizetype attributes = text.indexOf(u"Attributes\n"_s), after = text.indexOf(u"Mac Databases\n"_s);
+        QVERIFY(attributes > 0 && after > attributes);
+        QCOMPARE(text.mid(attributes, after - attributes).split(u'\n').mid(1, 3),
+                 (QStringList{u"  com.apple.metadata:kMDItemWhereFroms (%1 bytes, hex): %2"_s.arg(plist.size()).arg(
+                                  QString::fromLatin1(plist.toHex())),
+                              u"  com.apple.provenance (11 bytes, hex): 0102009210000000000000"_s,
+                              u"  com.apple.quarantine (57 bytes): 00c1;65a1b2c3;Safari;2A7B3C4D-1111-4222-8333-944455566677"_s}));
+        text.remove(attributes, after - attributes);
         QCOMPARE(
-            details->pane()->text(),
+            text,
             u"File\n"
             "  Path: %1/Users/alice/Downloads/report.pdf\n"
             "  Provenance: 0x0102009210000000000000\n"
