@@ -47,7 +47,6 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
     details->setSidecars(&SidecarPreference::enabled);
     details->follow(m_list);
     details->offerOnRows(rows, m_list);
-    connect(this, &DropView::fileInfoChanged, details, [details, list = m_list] { details->follow(list); });
 }
 
 void DropView::setFileInfo(FileInfo* fileInfo)
