@@ -23,6 +23,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QStyle>
@@ -182,9 +183,43 @@ void CrawlerView::crawlFolder(const QByteArray& rawFolder)
 
 void CrawlerView::saveCSV()
 {
-    CsvSaveDialog::open(this, m_crawler->proposedCsvName(), [model = m_crawler](const QString& destination) {
-        return model->writeCSV(destination);
+    if (!m_crawler->isRunning()) {
+        openSaveDialog();
+        return;
+    }
+    // A running crawl's list is not the folder's: saving it is a choice made knowingly.
+    auto* question = new QMessageBox(
+        QMessageBox::Question, tr("Crawl Still Running"),
+        tr("The crawl is still running: save the %1 found so far?").arg(rowsText(m_crawler->crawlList().size())),
+        QMessageBox::Save | QMessageBox::Cancel, this);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    question->setDefaultButton(QMessageBox::Cancel);
+    connect(question->button(QMessageBox::Save), &QAbstractButton::clicked, this, &CrawlerView::openSaveDialog);
+    question->open();
+}
+
+void CrawlerView::openSaveDialog()
+{
+    CsvSaveDialog::open(this, m_crawler->proposedCsvName(), [this](const QString& destination) {
+        const bool partial = m_crawler->isRunning();
+        const qsizetype rows = m_crawler->crawlList().size();
+        const CsvWriteResult result = m_crawler->writeCSV(destination);
+        if (partial && result.status == CsvWriteResult::Written) {
+            auto* note = new QMessageBox(
+                QMessageBox::Information, tr("Partial List Saved"),
+                tr("%1 holds a partial list: the %2 found while the crawl was still running.")
+                    .arg(QDir::toNativeSeparators(destination), rowsText(rows)),
+                QMessageBox::Ok, this);
+            note->setAttribute(Qt::WA_DeleteOnClose);
+            note->open();
+        }
+        return result;
     });
+}
+
+QString CrawlerView::rowsText(qint64 rows) const
+{
+    return rows == 1 ? tr("1 row") : tr("%1 rows").arg(QLocale().toString(rows));
 }
 
 bool CrawlerView::readSidecars() const

@@ -46,7 +46,8 @@ public:
     QFileDialog* chooseFolder();
     // Crawls `rawFolder` (file-system bytes) with the switch's value.
     void crawlFolder(const QByteArray& rawFolder);
-    // "Save Folder to CSV": opens the save dialog.
+    // "Save Folder to CSV": opens the save dialog; while the crawl runs, asks first whether to
+    // save the rows found so far, and says afterwards that the file holds a partial list.
     void saveCSV();
 
 protected:
@@ -54,6 +55,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void openSaveDialog();
+    QString rowsText(qint64 rows) const;
     void updateCount();
     void updateStatus();
 

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -74,6 +75,35 @@ private slots:
         QTest::keyClick(list, Qt::Key_End);
         QCOMPARE(list->currentIndex().row(), 398);
         QVERIFY(list->viewport()->rect().contains(list->visualRect(list->currentIndex())));
+
+        // Saving now asks first, and then says that the file holds a partial list.
+        const auto shownBox = [&view]() -> QMessageBox* {
+            for (QMessageBox* box : view.findChildren<QMessageBox*>())
+                if (box->isVisible())
+                    return box;
+            return nullptr;
+        };
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QTest::keyClick(&view, Qt::Key_S, Qt::ControlModifier);
+        QTRY_VERIFY(shownBox());
+        QCOMPARE(shownBox()->text(), u"The crawl is still running: save the 399 rows found so far?"_s);
+        shownBox()->button(QMessageBox::Save)->click();
+        QFileDialog* save = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible())
+                save = dialog;
+        QVERIFY(save && save->acceptMode() == QFileDialog::AcceptSave);
+        QTemporaryDir out;
+        const QString csv = out.filePath(u"partial.csv"_s);
+        emit save->fileSelected(csv);
+        save->close();
+        QTRY_VERIFY(shownBox());
+        QVERIFY(shownBox()->text().startsWith(csv + u" holds a partial list: the 399 rows"_s));
+        shownBox()->close();
+        QFile written(csv);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().count('\n'), 400);
 
         QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
         auto* stop = view.findChild<QPushButton*>();
