@@ -28,8 +28,9 @@ QuellmarkApp::QuellmarkApp(int& argc, char** argv)
       m_helpCommands(new HelpCommands([this](const QString& identifier) { openWindow(identifier); }, this))
 {
     setOrganizationName(QStringLiteral("Quellmark"));
+    // No display name: Qt would append it to every title bar ("Crawl Folder — Quellmark"). A window
+    // without a title, the main window, gets the application's name.
     setApplicationName(QStringLiteral("Quellmark"));
-    setApplicationDisplayName(QStringLiteral("Quellmark"));
     setDesktopFileName(QStringLiteral("io.github.quellmark.Quellmark"));
     setQuitOnLastWindowClosed(true);
 

@@ -116,6 +116,41 @@ private slots:
         QVERIFY2(out.contains(said), qPrintable(out));
     }
 
+    // The title bars as the window manager reads them, on an X display: the title alone.
+    void titlesOnTheDisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("main window") << QStringList() << u"Quellmark"_s;
+        QTest::newRow("crawl window") << QStringList{u"--crawl"_s, m_noApps.path()} << u"Crawl Folder"_s;
+        QTest::newRow("drop window") << QStringList{m_noApps.path()} << u"Drop Files"_s;
+    }
+
+    void titlesOnTheDisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, title);
+        QTemporaryDir home;
+        // Waits for a window whose name starts with the title, and prints its name.
+        const QString script = u"app=$1; shift; \"$app\" \"$@\" & pid=$!\n"
+                               "for _ in $(seq 600); do\n"
+                               "    name=$(xwininfo -root -tree | grep -o -e \"$NAME\" | head -n 1)\n"
+                               "    [ -n \"$name\" ] && break; sleep 0.1\n"
+                               "done\n"
+                               "kill $pid; printf '%s' \"$name\""_s;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        environment.insert(u"XDG_CONFIG_HOME"_s, home.path());
+        environment.insert(u"NAME"_s, u'"' + title + u"[^\"]*\""_s);
+        QProcess run;
+        run.setProcessEnvironment(environment);
+        run.start(u"xvfb-run"_s, QStringList{u"-a"_s, u"sh"_s, u"-c"_s, script, u"sh"_s,
+                                              qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark"_s} +
+                                     arguments);
+        QVERIFY(run.waitForFinished(120000));
+        QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()), u'"' + title + u'"');
+    }
+
     void startsWithTheWindowAskedFor()
     {
         TestTree tree;
