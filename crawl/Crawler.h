@@ -65,6 +65,7 @@ public:
     qint64 entriesExamined() const;
     qint64 unreadableFolders() const;
     qint64 unreadableEntries() const;
+    qint64 linksPassedOver() const; // symbolic links, which are not followed
     qint64 elapsedMilliseconds() const;
     // Why the folder could not be read (with status Unreadable).
     QString failure() const { return m_failure; }
@@ -109,4 +110,5 @@ private:
     qint64 m_examined = 0;
     qint64 m_unreadableFolders = 0;
     qint64 m_unreadableEntries = 0;
+    qint64 m_links = 0;
 };

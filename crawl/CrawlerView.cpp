@@ -219,7 +219,12 @@ void CrawlerView::openSaveDialog()
 
 QString CrawlerView::rowsText(qint64 rows) const
 {
-    return rows == 1 ? tr("1 row") : tr("%1 rows").arg(QLocale().toString(rows));
+    return counted(rows, QT_TR_NOOP("%1 row"), QT_TR_NOOP("%1 rows"));
+}
+
+QString CrawlerView::counted(qint64 count, const char* one, const char* many) const
+{
+    return tr(count == 1 ? one : many).arg(QLocale().toString(count));
 }
 
 bool CrawlerView::readSidecars() const
@@ -263,14 +268,20 @@ void CrawlerView::updateStatus()
     m_stop->setEnabled(status == Crawler::Running);
     m_status->setHidden(status == Crawler::Idle);
 
-    const QLocale locale;
-    QStringList parts{tr("%1 entries examined").arg(locale.toString(m_crawler->entriesExamined()))};
-    // What could not be read is said whenever there is any: the list may lack those entries.
+    QStringList parts{
+        counted(m_crawler->entriesExamined(), QT_TR_NOOP("%1 entry examined"), QT_TR_NOOP("%1 entries examined"))};
+    // Every entry is accounted for: the links passed over, and what could not be read, which
+    // the list may lack.
+    if (const qint64 links = m_crawler->linksPassedOver())
+        parts.append(
+            counted(links, QT_TR_NOOP("%1 symbolic link not followed"), QT_TR_NOOP("%1 symbolic links not followed")));
     if (const qint64 folders = m_crawler->unreadableFolders())
-        parts.append(tr("%1 folders could not be read").arg(locale.toString(folders)));
+        parts.append(
+            counted(folders, QT_TR_NOOP("%1 folder could not be read"), QT_TR_NOOP("%1 folders could not be read")));
     if (const qint64 entries = m_crawler->unreadableEntries())
-        parts.append(tr("%1 entries could not be read").arg(locale.toString(entries)));
-    parts.append(tr("%1 s").arg(locale.toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1)));
+        parts.append(
+            counted(entries, QT_TR_NOOP("%1 entry could not be read"), QT_TR_NOOP("%1 entries could not be read")));
+    parts.append(tr("%1 s").arg(QLocale().toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1)));
     const QString summary = parts.join(QStringLiteral(" · "));
     switch (status) {
     case Crawler::Idle:

@@ -118,6 +118,34 @@ private slots:
         QCOMPARE(view.countText(), u"400 files found"_s);
     }
 
+    // Every entry is counted, in the singular where there is one.
+    void statusLine_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<int>("links");
+        QTest::addColumn<QString>("expected"); // the status line's start once finished
+        QTest::newRow("one file") << 1 << 0 << u"Finished: 1 entry examined · "_s;
+        QTest::newRow("a link") << 2 << 1 << u"Finished: 2 entries examined · 1 symbolic link not followed · "_s;
+        QTest::newRow("links") << 1 << 2 << u"Finished: 1 entry examined · 2 symbolic links not followed · "_s;
+    }
+
+    void statusLine()
+    {
+        QFETCH(int, files);
+        QFETCH(int, links);
+        QFETCH(QString, expected);
+        TestTree tree;
+        for (int i = 0; i < files; ++i)
+            tree.file(u"f%1"_s.arg(i));
+        for (int i = 0; i < links; ++i)
+            tree.symlink(u"/"_s, u"link%1"_s.arg(i));
+        CrawlerView view;
+        QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
+        view.crawlFolder(QFile::encodeName(tree.root()));
+        QVERIFY(finished.wait());
+        QVERIFY2(view.statusText().startsWith(expected), qPrintable(view.statusText()));
+    }
+
     void ctrlGIsThisWindows()
     {
         QMainWindow other; // with its own Ctrl+G, as the main window has
