@@ -100,7 +100,7 @@ CrawlerView::CrawlerView(QWidget* parent)
     connect(m_readSidecars, &QAction::toggled, this, [](bool on) { SidecarPreference::setEnabled(on); });
     m_crawlMenu->addAction(m_readSidecars);
     menuBar()->addMenu(m_crawlMenu);
-    // Beside the specified window, out of the way until asked for.
+    // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted.
     new FindBar(m_list, this);
     auto* rows = new RowContextMenu(m_list);
     new RowDrag(m_list);

@@ -33,7 +33,8 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
 
     m_placeholder = new DropPlaceholder(m_list->viewport());
     m_list->viewport()->installEventFilter(this);
-    // Beside the specified window, out of the way until asked for; the hint under the symbol.
+    // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted; the
+    // hint under the symbol.
     m_findBar = new FindBar(m_list, this);
     auto* rows = new RowContextMenu(m_list);
     new RowDrag(m_list);

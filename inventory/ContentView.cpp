@@ -78,7 +78,7 @@ ContentView::ContentView(QWidget* parent)
     connect(write, &QAction::triggered, this, &ContentView::saveCSV);
     addToolBar(m_toolBar->savedArea(), m_toolBar);
 
-    // Beside the specified window, out of the way until asked for.
+    // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted.
     new FindBar(m_list, this);
     auto* rows = new RowContextMenu(m_list);
     new RowDrag(m_list);
