@@ -20,8 +20,10 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 
 QuellmarkApp::QuellmarkApp(int& argc, char** argv)
     : QApplication(argc, argv),
@@ -167,7 +169,13 @@ void QuellmarkApp::installMenus(QMainWindow* window)
 
     QMenu* edit = window->menuBar()->addMenu(tr("&Edit"));
     QAction* copy = edit->addAction(tr("Copy"), window, [window] {
-        if (auto* list = window->findChild<RecordListView*>())
+        // Text selected in the focused widget (the details pane, the find field) wins over the rows.
+        QWidget* focus = window->focusWidget();
+        if (auto* text = qobject_cast<QPlainTextEdit*>(focus); text && text->textCursor().hasSelection())
+            text->copy();
+        else if (auto* field = qobject_cast<QLineEdit*>(focus); field && field->hasSelectedText())
+            field->copy();
+        else if (auto* list = window->findChild<RecordListView*>())
             list->copySelection();
         else if (auto* pdf = window->findChild<PDFKitView*>())
             pdf->copySelection();

@@ -9,10 +9,15 @@
 #include "inventory/Provener.h"
 #include "tests/support/TestTree.h"
 #include "ui/CustomizableToolBar.h"
+#include "ui/FindBar.h"
+#include "ui/OriginDetailsPane.h"
 #include "ui/RecordListView.h"
 #include "ui/RowContextMenu.h"
 
+#include <QClipboard>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -356,6 +361,56 @@ private slots:
         QCOMPARE(crawlWindow->crawler()->crawlList().value(0).name(), u"inside"_s);
         crawlWindow->close();
         main->close();
+    }
+
+    // Copy takes the focused widget's selected text where it has one, else the selected rows.
+    void copyTakesTheFocusedSelection_data()
+    {
+        QTest::addColumn<QString>("focus"); // "pane", "find field" or "list"
+        QTest::addColumn<bool>("selectText");
+        QTest::newRow("details pane") << u"pane"_s << true;
+        QTest::newRow("find field") << u"find field"_s << true;
+        QTest::newRow("pane without a selection") << u"pane"_s << false;
+        QTest::newRow("list") << u"list"_s << false;
+    }
+
+    void copyTakesTheFocusedSelection()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, selectText);
+        TestTree tree;
+        tree.setProvenance(tree.file(u"f"_s), "\x01");
+        auto* window = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
+        QSignalSpy finished(window->crawler(), &Crawler::crawlFinished);
+        window->crawlFolder(QFile::encodeName(tree.root()));
+        QVERIFY(finished.wait(10000));
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
+        auto* field = window->findChild<FindBar*>()->field();
+        QTest::keyClicks(field, u"f"_s);
+        QTRY_COMPARE(window->list()->model()->rowCount(), 1);
+        window->list()->setCurrentIndex(window->list()->model()->index(0, 0));
+        const QString row = window->list()->model()->index(0, 0).data(ExportTextRole).toString();
+        QTest::keyClick(window, Qt::Key_I, Qt::ControlModifier);
+        auto* pane = window->findChild<OriginDetailsPane*>();
+        QTRY_VERIFY(pane->text().contains(u"Provenance: 0x01"_s));
+        QWidget* focused = focus == u"pane"_s ? static_cast<QWidget*>(pane->textView())
+                           : focus == u"find field"_s ? static_cast<QWidget*>(field)
+                                                       : static_cast<QWidget*>(window->list());
+        focused->setFocus();
+        QTRY_VERIFY(focused->hasFocus());
+        pane->textView()->selectAll();
+        field->selectAll();
+        if (!selectText) {
+            pane->textView()->moveCursor(QTextCursor::End);
+            field->deselect();
+        }
+        QGuiApplication::clipboard()->clear();
+        QTest::keySequence(window, QKeySequence::Copy);
+        const QString expected =
+            !selectText ? row : focus == u"pane"_s ? pane->text() : u"f"_s;
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+        window->close();
     }
 
     void windowsReopenWhereTheyWere()
