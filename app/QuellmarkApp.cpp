@@ -137,6 +137,9 @@ void QuellmarkApp::prepare(QMainWindow* window)
     // Closing a window discards it and its model; reopening starts empty.
     window->setAttribute(Qt::WA_DeleteOnClose);
     installMenus(window);
+    // Keys act on the rows from the start (End, Ctrl+A, Copy), not on the first control.
+    if (auto* list = window->findChild<RecordListView*>())
+        list->setFocus();
     new WindowGeometry(window,
                        window->objectName().isEmpty() ? QStringLiteral("main") : window->objectName());
     // A folder row of any window can be crawled in the crawl window.

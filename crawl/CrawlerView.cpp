@@ -36,7 +36,7 @@ CrawlerView::CrawlerView(QWidget* parent)
       m_showQuarantine(new QCheckBox(tr("Show Quarantine"))), m_filePath(new QLabel), m_count(new QLabel),
       m_status(new QLabel), m_stop(new QPushButton(tr("Stop"))), m_list(new RecordListView),
       m_statusTimer(new QTimer(this)), m_crawlMenu(new QMenu(tr("&Crawl"), this)),
-      m_readSidecars(new QAction(tr("Read AppleDouble Sidecars"), this))
+      m_readSidecars(new QAction(tr("Read AppleDouble Sidecars"), this)), m_stopAction(new QAction(tr("Stop"), this))
 {
     setWindowTitle(tr("Crawl Folder"));
     // Read when the window opens and never written: the switch's changes last as long as it.
@@ -98,6 +98,13 @@ CrawlerView::CrawlerView(QWidget* parent)
     m_readSidecars->setStatusTip(tr("Take the attributes a file lacks from its AppleDouble file (._name), "
                                     "and do not list those files themselves"));
     connect(m_readSidecars, &QAction::toggled, this, [](bool on) { SidecarPreference::setEnabled(on); });
+    m_stopAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_stopAction->setShortcutContext(Qt::WindowShortcut);
+    m_stopAction->setEnabled(false);
+    connect(m_stopAction, &QAction::triggered, m_crawler, &Crawler::stop);
+    addAction(m_stopAction);
+    m_crawlMenu->addAction(m_stopAction);
+    m_crawlMenu->addSeparator();
     m_crawlMenu->addAction(m_readSidecars);
     menuBar()->addMenu(m_crawlMenu);
     // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted.
@@ -266,6 +273,7 @@ void CrawlerView::updateStatus()
         running ? m_statusTimer->start() : m_statusTimer->stop();
     m_stop->setVisible(running);
     m_stop->setEnabled(status == Crawler::Running);
+    m_stopAction->setEnabled(status == Crawler::Running);
     m_status->setHidden(status == Crawler::Idle);
 
     QStringList parts{

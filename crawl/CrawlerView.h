@@ -73,4 +73,5 @@ private:
     QTimer* m_statusTimer;
     QMenu* m_crawlMenu;
     QAction* m_readSidecars;
+    QAction* m_stopAction; // the Stop button's menu item, Escape
 };

@@ -8,17 +8,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QShortcut>
 #include <QStyle>
 
 #include <algorithm>
 
 FindBar::FindBar(QAbstractItemView* list, QMainWindow* window)
     : QToolBar(window), m_list(list), m_find(new QAction(tr("Find…"), window)), m_field(new QLineEdit),
-      m_count(new QLabel), m_listEscape(new QShortcut(QKeySequence(Qt::Key_Escape), list))
+      m_count(new QLabel)
 {
     setObjectName(QStringLiteral("findBar"));
     setWindowTitle(tr("Find"));
@@ -45,11 +45,9 @@ FindBar::FindBar(QAbstractItemView* list, QMainWindow* window)
             m_filter->setFilterText(text);
     });
     connect(m_field, &QLineEdit::returnPressed, this, &FindBar::focusList);
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &FindBar::dismiss);
-    escape->setContext(Qt::WidgetWithChildrenShortcut);
-    m_listEscape->setContext(Qt::WidgetShortcut);
-    m_listEscape->setEnabled(false);
-    connect(m_listEscape, &QShortcut::activated, this, &FindBar::dismiss);
+    // Escape in the field or the list closes the bar, before any window command on that key.
+    m_field->installEventFilter(this);
+    m_list->installEventFilter(this);
 
     m_find->setShortcuts(QKeySequence::Find);
     connect(m_find, &QAction::triggered, this, &FindBar::open);
@@ -84,7 +82,6 @@ void FindBar::open()
         connect(m_filter, &RowFilterModel::countsChanged, this, &FindBar::updateCount);
         m_filter->setSourceModel(m_list->model());
         m_list->setModel(m_filter);
-        m_listEscape->setEnabled(true);
         show();
     }
     updateCount();
@@ -105,7 +102,6 @@ void FindBar::dismiss()
     const QModelIndex current = filter->mapToSource(m_list->currentIndex());
 
     m_filter = nullptr;
-    m_listEscape->setEnabled(false);
     QAbstractItemModel* source = filter->sourceModel();
     m_list->setModel(source);
     filter->deleteLater();
@@ -127,6 +123,22 @@ void FindBar::dismiss()
         m_list->scrollTo(current, QAbstractItemView::PositionAtCenter);
     }
     m_list->setFocus(Qt::OtherFocusReason);
+}
+
+bool FindBar::eventFilter(QObject* watched, QEvent* event)
+{
+    if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) && m_filter &&
+        (watched == m_field || watched == m_list)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            // Claimed as the override, so that it comes as a key press and no shortcut takes it.
+            if (event->type() == QEvent::KeyPress)
+                dismiss();
+            event->accept();
+            return true;
+        }
+    }
+    return QToolBar::eventFilter(watched, event);
 }
 
 void FindBar::updateCount()

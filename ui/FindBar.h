@@ -7,7 +7,6 @@ class QAbstractItemView;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
-class QShortcut;
 class RowFilterModel;
 
 // The find bar under a window's list, hidden until Find (Ctrl+F) is given: it shows only
@@ -41,6 +40,9 @@ public slots:
     // still selected.
     void dismiss();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void updateCount();
     void focusList();
@@ -49,6 +51,5 @@ private:
     QAction* m_find;
     QLineEdit* m_field;
     QLabel* m_count;
-    QShortcut* m_listEscape;
     RowFilterModel* m_filter = nullptr;
 };

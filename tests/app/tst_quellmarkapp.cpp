@@ -13,6 +13,7 @@
 #include "ui/OriginDetailsPane.h"
 #include "ui/RecordListView.h"
 #include "ui/RowContextMenu.h"
+#include "ui/WindowGeometry.h"
 
 #include <QClipboard>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QScreen>
 #include <QSettings>
 #include <QtTest>
 
@@ -279,7 +281,8 @@ private slots:
                                                     u"Save Folder to CSV "_s + key(QKeySequence::Save),
                                                     u" "_s} +
                                         close + edit + rows + details + macVolume + toolbar +
-                                        QStringList{u"[Crawl]"_s, u"Read AppleDouble Sidecars "_s} + help;
+                                        QStringList{u"[Crawl]"_s, u"Stop Esc"_s, u" "_s, u"Read AppleDouble Sidecars "_s} +
+                                        help;
         QTest::newRow("dropview") << u"dropview"_s << file + close + edit + rows + details + macVolume + help;
         QTest::newRow("help") << u"help"_s
                               << file + close + edit +
@@ -411,6 +414,39 @@ private slots:
             !selectText ? row : focus == u"pane"_s ? pane->text() : u"f"_s;
         QCOMPARE(QGuiApplication::clipboard()->text(), expected);
         window->close();
+    }
+
+    // On the test screen (800 x 600), every window opens on it, with its list taking keys.
+    void windowsOpenFittedWithTheListFocused_data()
+    {
+        QTest::addColumn<QString>("identifier"); // empty: a main window
+        QTest::addColumn<QRect>("remembered");   // from a larger screen; null: nothing remembered
+        QTest::newRow("main window") << QString() << QRect();
+        QTest::newRow("crawl window") << u"crawler"_s << QRect();
+        QTest::newRow("drop window") << u"dropview"_s << QRect();
+        QTest::newRow("crawl window from a larger screen") << u"crawler"_s << QRect(900, 500, 1500, 900);
+    }
+
+    void windowsOpenFittedWithTheListFocused()
+    {
+        QFETCH(QString, identifier);
+        QFETCH(QRect, remembered);
+        QuellmarkApp* app = QuellmarkApp::instance();
+        const QString kind = identifier.isEmpty() ? u"main"_s : identifier;
+        QSettings().remove(WindowGeometry::settingsKey(kind));
+        if (!remembered.isNull()) {
+            QMainWindow large;
+            large.setGeometry(remembered);
+            QSettings().setValue(WindowGeometry::settingsKey(kind), large.saveGeometry());
+        }
+        QPointer<QMainWindow> window =
+            identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QVERIFY2(window->screen()->availableGeometry().contains(window->frameGeometry()),
+                 qPrintable(u"%1,%2 %3x%4 in %5x%6"_s.arg(window->frameGeometry().x()).arg(window->frameGeometry().y()).arg(window->frameGeometry().width()).arg(window->frameGeometry().height()).arg(window->screen()->availableGeometry().width()).arg(window->screen()->availableGeometry().height())));
+        QTRY_VERIFY(window->findChild<RecordListView*>()->hasFocus());
+        window->close();
+        QTRY_VERIFY(window.isNull());
     }
 
     void windowsReopenWhereTheyWere()

@@ -1,6 +1,7 @@
 #include "crawl/Crawler.h"
 #include "crawl/CrawlerView.h"
 #include "crawl/FileRow.h"
+#include "ui/CustomizableToolBar.h"
 #include "tests/support/TestTree.h"
 #include "tests/support/WalkGate.h"
 #include "ui/EmptyListHint.h"
@@ -108,7 +109,13 @@ private slots:
         QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
         auto* stop = view.findChild<QPushButton*>();
         QVERIFY(stop && stop->isVisible() && stop->isEnabled());
-        stop->click();
+        // Escape closes the find bar first, then stops, as the Stop button does.
+        QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(view.findChild<FindBar*>()->isOpen());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!view.findChild<FindBar*>()->isOpen());
+        QVERIFY(view.crawler()->status() == Crawler::Running);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QVERIFY(view.statusText().startsWith(u"Stopping… 399 entries examined · "_s));
         QVERIFY(!stop->isEnabled());
         gate.release();
@@ -161,6 +168,11 @@ private slots:
             QTest::keyClick(window, Qt::Key_G, Qt::ControlModifier);
         }
         QCOMPARE(otherTriggered.count(), 1);
+        // The buttons name their keys.
+        QStringList tips;
+        for (QAction* button : view.toolBar()->actions())
+            tips << button->toolTip();
+        QVERIFY2(tips.contains(u"Load details from a folder (Ctrl+G)"_s), qPrintable(tips.join(u'|')));
         QList<QFileDialog*> dialogs;
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible())
