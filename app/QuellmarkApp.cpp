@@ -78,8 +78,11 @@ void QuellmarkApp::start(const LaunchArguments& launch)
 {
     switch (launch.start) {
     case LaunchArguments::Start::Crawl:
-        if (auto* crawler = qobject_cast<CrawlerView*>(openWindow(QStringLiteral("crawler"))))
+        if (auto* crawler = qobject_cast<CrawlerView*>(openWindow(QStringLiteral("crawler")))) {
+            if (launch.quarantine)
+                crawler->setShowQuarantine(true);
             crawler->crawlFolder(launch.folder);
+        }
         break;
     case LaunchArguments::Start::Drop: {
         QList<QUrl> files;

@@ -170,6 +170,9 @@ QFileDialog* CrawlerView::chooseFolder()
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
     NameOnlyIconProvider::useIn(dialog);
+    // Where the last crawl was, to go up or down from there.
+    if (!m_crawler->filePath().isEmpty())
+        dialog->setDirectory(m_crawler->filePath());
     connect(this, &QObject::destroyed, dialog, &QWidget::close);
     // The switch as it is now: changing it while the dialog is up does not change this crawl.
     const bool show = showQuarantine();

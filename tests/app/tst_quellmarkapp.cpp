@@ -17,6 +17,7 @@
 
 #include <QClipboard>
 #include <QLineEdit>
+#include <QFileDialog>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QMenu>
@@ -79,6 +80,8 @@ private slots:
         row("crawl and paths", {"--crawl", "d", "e"}, Start::MainWindow, {}, true);
         row("crawl twice", {"--crawl", "d", "--crawl", "e"}, Start::MainWindow, {}, true);
         row("empty path", {"a", ""}, Start::MainWindow, {}, true);
+        row("crawl with quarantine", {"--quarantine", "--crawl", "d"}, Start::Crawl, {"d"});
+        row("quarantine without crawl", {"--quarantine", "a"}, Start::MainWindow, {}, true);
     }
 
     void launchArguments()
@@ -182,6 +185,18 @@ private slots:
         QTRY_COMPARE(crawl->crawler()->status(), Crawler::Finished);
         QCOMPARE(crawl->crawler()->rowCount(), 2);
         QCOMPARE(crawl->filePathText(), tree.root());
+        // With --quarantine the switch is on, and the quarantine-only file is listed too.
+        tree.setQuarantine(tree.file(u"quarantined.txt"_s), "0081;1;Browser;2");
+        app->start(LaunchArguments::parse({"--crawl", ".", "--quarantine"}));
+        QTRY_COMPARE(crawl->crawler()->status(), Crawler::Finished);
+        QVERIFY(crawl->showQuarantine());
+        QCOMPARE(crawl->crawler()->rowCount(), 3);
+        // Load Folder starts from the crawled folder, not the working one.
+        QDir::setCurrent(before);
+        QFileDialog* choose = crawl->chooseFolder();
+        QDir::setCurrent(tree.root());
+        QCOMPARE(choose->directory().absolutePath(), tree.root());
+        choose->close();
         crawl->close();
 
         // Paths as if dropped, relative ones from the working directory, bytes kept.
