@@ -66,6 +66,7 @@ public:
     qint64 unreadableFolders() const;
     qint64 unreadableEntries() const;
     qint64 linksPassedOver() const; // symbolic links, which are not followed
+    qint64 quarantineOnlyPassedOver() const; // entries a crawl with Show Quarantine would list
     qint64 elapsedMilliseconds() const;
     // Why the folder could not be read (with status Unreadable).
     QString failure() const { return m_failure; }
@@ -111,4 +112,5 @@ private:
     qint64 m_unreadableFolders = 0;
     qint64 m_unreadableEntries = 0;
     qint64 m_links = 0;
+    qint64 m_quarantineOnly = 0;
 };

@@ -112,7 +112,7 @@ CrawlerView::CrawlerView(QWidget* parent)
     auto* rows = new RowContextMenu(m_list);
     new RowDrag(m_list);
     auto* hint = new EmptyListHint(tr("Choose a folder with Load Folder"), m_list, m_crawler);
-    connect(m_crawler, &Crawler::filePathChanged, hint, [hint] { hint->setHint({}); });
+    connect(m_crawler, &Crawler::statusChanged, hint, [this, hint] { hint->setHint(emptyListHint()); });
 
     connect(m_crawler, &Crawler::filePathChanged, m_filePath, &QLabel::setText);
     connect(m_crawler, &Crawler::rowsInserted, this, &CrawlerView::updateCount);
@@ -227,6 +227,32 @@ void CrawlerView::openSaveDialog()
     });
 }
 
+QString CrawlerView::emptyListHint() const
+{
+    switch (m_crawler->status()) {
+    case Crawler::Idle:
+        return tr("Choose a folder with Load Folder");
+    case Crawler::Finished:
+    case Crawler::Stopped:
+        break;
+    default:
+        return {}; // the status line says how far it is, or why it failed
+    }
+    const qint64 examined = m_crawler->entriesExamined();
+    if (examined == 0)
+        return tr("The folder is empty.");
+    QString hint = examinedText() + tr(": none carries these attributes.");
+    if (const qint64 quarantined = m_crawler->quarantineOnlyPassedOver())
+        hint += QLatin1Char(' ') + tr("Show Quarantine would list %1 more (load the folder again).")
+                                       .arg(QLocale().toString(quarantined));
+    return hint;
+}
+
+QString CrawlerView::examinedText() const
+{
+    return counted(m_crawler->entriesExamined(), QT_TR_NOOP("%1 entry examined"), QT_TR_NOOP("%1 entries examined"));
+}
+
 QString CrawlerView::rowsText(qint64 rows) const
 {
     return counted(rows, QT_TR_NOOP("%1 row"), QT_TR_NOOP("%1 rows"));
@@ -279,8 +305,7 @@ void CrawlerView::updateStatus()
     m_stopAction->setEnabled(status == Crawler::Running);
     m_status->setHidden(status == Crawler::Idle);
 
-    QStringList parts{
-        counted(m_crawler->entriesExamined(), QT_TR_NOOP("%1 entry examined"), QT_TR_NOOP("%1 entries examined"))};
+    QStringList parts{examinedText()};
     // Every entry is accounted for: the links passed over, and what could not be read, which
     // the list may lack.
     if (const qint64 links = m_crawler->linksPassedOver())

@@ -57,6 +57,9 @@ protected:
 private:
     void openSaveDialog();
     QString rowsText(qint64 rows) const;
+    QString examinedText() const;
+    // Why the list is empty, for the hint inside it.
+    QString emptyListHint() const;
     // `one` or `many` (untranslated, with %1) for `count`, the number as the locale writes it.
     QString counted(qint64 count, const char* one, const char* many) const;
     void updateCount();

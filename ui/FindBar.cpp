@@ -1,5 +1,6 @@
 #include "ui/FindBar.h"
 
+#include "ui/EmptyListHint.h"
 #include "ui/RowFilterModel.h"
 #include "ui/TextRowDelegate.h"
 #include "ui/WindowCommands.h"
@@ -56,6 +57,8 @@ FindBar::FindBar(QAbstractItemView* list, QMainWindow* window)
 
     window->addToolBar(Qt::BottomToolBarArea, this);
     hide();
+    m_noMatch = new EmptyListHint(QString(), m_list, nullptr);
+    m_noMatch->setObjectName(QStringLiteral("noMatchHint"));
 }
 
 QString FindBar::countText() const
@@ -80,6 +83,8 @@ void FindBar::open()
             m_filter->setFields([rows](const QModelIndex& index) { return rows->pieces(index); });
         m_filter->setFilterText(m_field->text());
         connect(m_filter, &RowFilterModel::countsChanged, this, &FindBar::updateCount);
+        connect(m_filter, &RowFilterModel::filtered, this, &FindBar::updateCount);
+        m_noMatch->setModel(m_filter);
         m_filter->setSourceModel(m_list->model());
         m_list->setModel(m_filter);
         show();
@@ -102,6 +107,8 @@ void FindBar::dismiss()
     const QModelIndex current = filter->mapToSource(m_list->currentIndex());
 
     m_filter = nullptr;
+    m_noMatch->setHint({});
+    m_noMatch->setModel(nullptr);
     QAbstractItemModel* source = filter->sourceModel();
     m_list->setModel(source);
     filter->deleteLater();
@@ -143,8 +150,12 @@ bool FindBar::eventFilter(QObject* watched, QEvent* event)
 
 void FindBar::updateCount()
 {
-    if (m_filter)
-        m_count->setText(tr("%1 of %2").arg(m_filter->rowCount()).arg(m_filter->totalCount()));
+    if (!m_filter)
+        return;
+    m_count->setText(tr("%1 of %2").arg(m_filter->rowCount()).arg(m_filter->totalCount()));
+    // An empty list under the bar says it is the find text, not the list, that has nothing.
+    const bool noMatch = !m_filter->isFiltering() && m_filter->rowCount() == 0 && m_filter->totalCount() > 0;
+    m_noMatch->setHint(noMatch ? tr("No row holds \u201c%1\u201d.").arg(m_filter->filterText()) : QString());
 }
 
 void FindBar::focusList()

@@ -2,6 +2,7 @@
 
 #include <QToolBar>
 
+class EmptyListHint;
 class QAbstractItemModel;
 class QAbstractItemView;
 class QLabel;
@@ -52,4 +53,5 @@ private:
     QLineEdit* m_field;
     QLabel* m_count;
     RowFilterModel* m_filter = nullptr;
+    EmptyListHint* m_noMatch; // in the list while nothing holds the find text
 };

@@ -153,6 +153,48 @@ private slots:
         QVERIFY2(view.statusText().startsWith(expected), qPrintable(view.statusText()));
     }
 
+    // An empty list says why: what the crawl passed over, or that the find text matches nothing.
+    void emptyListSaysWhy_data()
+    {
+        QTest::addColumn<int>("plain");       // files without attributes
+        QTest::addColumn<int>("quarantined"); // files with only a quarantine value
+        QTest::addColumn<QString>("find");    // typed into the find bar; null: not opened
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("empty folder") << 0 << 0 << QString() << u"The folder is empty."_s;
+        QTest::newRow("nothing carries them")
+            << 2 << 0 << QString() << u"2 entries examined: none carries these attributes."_s;
+        QTest::newRow("quarantine left out")
+            << 1 << 2 << QString()
+            << u"3 entries examined: none carries these attributes. Show Quarantine would list 2 more "
+               "(load the folder again)."_s;
+        QTest::newRow("find text matches nothing") << 0 << 2 << u"nowhere"_s << u"No row holds “nowhere”."_s;
+    }
+
+    void emptyListSaysWhy()
+    {
+        QFETCH(int, plain);
+        QFETCH(int, quarantined);
+        QFETCH(QString, find);
+        QFETCH(QString, hint);
+        TestTree tree;
+        for (int i = 0; i < plain; ++i)
+            tree.file(u"plain%1"_s.arg(i));
+        for (int i = 0; i < quarantined; ++i)
+            tree.setQuarantine(tree.file(u"q%1"_s.arg(i)), "0081;1;Browser;2");
+        CrawlerView view;
+        view.setShowQuarantine(!find.isNull());
+        QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
+        view.crawlFolder(QFile::encodeName(tree.root()));
+        QVERIFY(finished.wait());
+        if (!find.isNull()) {
+            view.findChild<FindBar*>()->open();
+            view.findChild<FindBar*>()->field()->setText(find);
+        }
+        auto* shown = view.findChild<EmptyListHint*>(find.isNull() ? u"emptyListHint"_s : u"noMatchHint"_s);
+        QTRY_COMPARE(shown->text(), hint);
+        QVERIFY(shown->isShown());
+    }
+
     void ctrlGIsThisWindows()
     {
         QMainWindow other; // with its own Ctrl+G, as the main window has
@@ -247,14 +289,15 @@ private slots:
                 tree.file(u"d%1/%2%3"_s.arg(i % 7).arg(i % 5 ? u"other"_s : u"Match"_s).arg(i)),
                 QByteArray(1, char(1 + i % 3)));
         CrawlerView view;
-        QCOMPARE(view.findChild<EmptyListHint*>()->text(), u"Choose a folder with Load Folder"_s);
-        QVERIFY(view.findChild<EmptyListHint*>()->isShown());
+        auto* hint = view.findChild<EmptyListHint*>(u"emptyListHint"_s);
+        QCOMPARE(hint->text(), u"Choose a folder with Load Folder"_s);
+        QVERIFY(hint->isShown());
         auto* bar = view.findChild<FindBar*>();
         bar->open();
         bar->field()->setText(u"match"_s);
         QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
         view.crawler()->startCrawl(tree.root(), false);
-        QVERIFY(!view.findChild<EmptyListHint*>()->isShown()); // the hint goes with the first crawl
+        QVERIFY(!hint->isShown()); // the hint goes with the first crawl
         QVERIFY(finished.wait(20000));
         QTRY_VERIFY(!bar->filter()->isFiltering());
 

@@ -104,7 +104,7 @@ private slots:
         QFETCH(QString, unreadable);
         // The placeholder, 150 x 150 and centred, shows while the list is empty.
         QVERIFY(m_view->placeholder()->isVisible());
-        auto* hint = m_view->findChild<EmptyListHint*>();
+        auto* hint = m_view->findChild<EmptyListHint*>(QStringLiteral("emptyListHint"));
         QVERIFY(hint->isVisible() && hint->text() == QStringLiteral("Drop files here"));
         QVERIFY(hint->geometry().top() > m_view->placeholder()->geometry().bottom()); // under the symbol
         QCOMPARE(m_view->placeholder()->size(), QSize(150, 150));
