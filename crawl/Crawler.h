@@ -65,7 +65,7 @@ public:
     qint64 entriesExamined() const;
     qint64 unreadableFolders() const;
     qint64 unreadableEntries() const;
-    qint64 linksPassedOver() const; // symbolic links, which are not followed
+    qint64 linksPassedOver() const;          // symbolic links, which are not followed
     qint64 quarantineOnlyPassedOver() const; // entries a crawl with Show Quarantine would list
     qint64 elapsedMilliseconds() const;
     // Why the folder could not be read (with status Unreadable).

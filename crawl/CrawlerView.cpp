@@ -36,7 +36,8 @@ CrawlerView::CrawlerView(QWidget* parent)
       m_showQuarantine(new QCheckBox(tr("Show Quarantine"))), m_filePath(new QLabel), m_count(new QLabel),
       m_status(new QLabel), m_stop(new QPushButton(tr("Stop"))), m_list(new RecordListView),
       m_statusTimer(new QTimer(this)), m_crawlMenu(new QMenu(tr("&Crawl"), this)),
-      m_readSidecars(new QAction(tr("Read AppleDouble Sidecars"), this)), m_stopAction(new QAction(tr("Stop"), this))
+      m_readSidecars(new QAction(tr("Read AppleDouble Sidecars"), this)),
+      m_stopAction(new QAction(tr("Stop"), this))
 {
     setWindowTitle(tr("Crawl Folder"));
     // Read when the window opens and never written: the switch's changes last as long as it.
@@ -198,13 +199,14 @@ void CrawlerView::saveCSV()
         return;
     }
     // A running crawl's list is not the folder's: saving it is a choice made knowingly.
-    auto* question = new QMessageBox(
-        QMessageBox::Question, tr("Crawl Still Running"),
-        tr("The crawl is still running: save the %1 found so far?").arg(rowsText(m_crawler->crawlList().size())),
-        QMessageBox::Save | QMessageBox::Cancel, this);
+    auto* question = new QMessageBox(QMessageBox::Question, tr("Crawl Still Running"),
+                                     tr("The crawl is still running: save the %1 found so far?")
+                                         .arg(rowsText(m_crawler->crawlList().size())),
+                                     QMessageBox::Save | QMessageBox::Cancel, this);
     question->setAttribute(Qt::WA_DeleteOnClose);
     question->setDefaultButton(QMessageBox::Cancel);
-    connect(question->button(QMessageBox::Save), &QAbstractButton::clicked, this, &CrawlerView::openSaveDialog);
+    connect(question->button(QMessageBox::Save), &QAbstractButton::clicked, this,
+            &CrawlerView::openSaveDialog);
     question->open();
 }
 
@@ -215,11 +217,11 @@ void CrawlerView::openSaveDialog()
         const qsizetype rows = m_crawler->crawlList().size();
         const CsvWriteResult result = m_crawler->writeCSV(destination);
         if (partial && result.status == CsvWriteResult::Written) {
-            auto* note = new QMessageBox(
-                QMessageBox::Information, tr("Partial List Saved"),
-                tr("%1 holds a partial list: the %2 found while the crawl was still running.")
-                    .arg(QDir::toNativeSeparators(destination), rowsText(rows)),
-                QMessageBox::Ok, this);
+            auto* note =
+                new QMessageBox(QMessageBox::Information, tr("Partial List Saved"),
+                                tr("%1 holds a partial list: the %2 found while the crawl was still running.")
+                                    .arg(QDir::toNativeSeparators(destination), rowsText(rows)),
+                                QMessageBox::Ok, this);
             note->setAttribute(Qt::WA_DeleteOnClose);
             note->open();
         }
@@ -250,7 +252,8 @@ QString CrawlerView::emptyListHint() const
 
 QString CrawlerView::examinedText() const
 {
-    return counted(m_crawler->entriesExamined(), QT_TR_NOOP("%1 entry examined"), QT_TR_NOOP("%1 entries examined"));
+    return counted(m_crawler->entriesExamined(), QT_TR_NOOP("%1 entry examined"),
+                   QT_TR_NOOP("%1 entries examined"));
 }
 
 QString CrawlerView::rowsText(qint64 rows) const
@@ -309,15 +312,16 @@ void CrawlerView::updateStatus()
     // Every entry is accounted for: the links passed over, and what could not be read, which
     // the list may lack.
     if (const qint64 links = m_crawler->linksPassedOver())
-        parts.append(
-            counted(links, QT_TR_NOOP("%1 symbolic link not followed"), QT_TR_NOOP("%1 symbolic links not followed")));
+        parts.append(counted(links, QT_TR_NOOP("%1 symbolic link not followed"),
+                             QT_TR_NOOP("%1 symbolic links not followed")));
     if (const qint64 folders = m_crawler->unreadableFolders())
-        parts.append(
-            counted(folders, QT_TR_NOOP("%1 folder could not be read"), QT_TR_NOOP("%1 folders could not be read")));
+        parts.append(counted(folders, QT_TR_NOOP("%1 folder could not be read"),
+                             QT_TR_NOOP("%1 folders could not be read")));
     if (const qint64 entries = m_crawler->unreadableEntries())
-        parts.append(
-            counted(entries, QT_TR_NOOP("%1 entry could not be read"), QT_TR_NOOP("%1 entries could not be read")));
-    parts.append(tr("%1 s").arg(QLocale().toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1)));
+        parts.append(counted(entries, QT_TR_NOOP("%1 entry could not be read"),
+                             QT_TR_NOOP("%1 entries could not be read")));
+    parts.append(
+        tr("%1 s").arg(QLocale().toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1)));
     const QString summary = parts.join(QStringLiteral(" · "));
     switch (status) {
     case Crawler::Idle:

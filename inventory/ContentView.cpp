@@ -89,9 +89,9 @@ ContentView::ContentView(QWidget* parent)
     connect(m_providerer, &Provener::loadingChanged, hint, [this, hint](bool loading) {
         const qsizetype found = m_providerer->applicationsExamined();
         hint->setHint(loading || found == 0 ? QString()
-                      : found == 1        ? tr("1 application was examined; it carries neither attribute.")
-                                          : tr("%1 applications were examined; none carries either attribute.")
-                                                .arg(QLocale().toString(found)));
+                      : found == 1          ? tr("1 application was examined; it carries neither attribute.")
+                                   : tr("%1 applications were examined; none carries either attribute.")
+                                         .arg(QLocale().toString(found)));
     });
 
     connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);

@@ -87,7 +87,8 @@ void OriginDetailsController::followSelection()
     QAbstractItemModel* records = m_list->model();
     while (auto* filter = qobject_cast<QAbstractProxyModel*>(records)) {
         // A refilter clears the selection without a word.
-        m_followed << connect(filter, &QAbstractItemModel::modelReset, this, &OriginDetailsController::refresh)
+        m_followed << connect(filter, &QAbstractItemModel::modelReset, this,
+                              &OriginDetailsController::refresh)
                    << connect(filter, &QAbstractProxyModel::sourceModelChanged, this,
                               &OriginDetailsController::followSelection);
         records = filter->sourceModel();

@@ -111,9 +111,10 @@ void RowContextMenu::openContainingFolder()
     if (QDesktopServices::openUrl(fileUrl(folder)))
         return;
     // Without a program to open folders (xdg-open) nothing would happen at all.
-    auto* box = new QMessageBox(QMessageBox::Warning, tr("Folder Not Opened"),
-                                tr("The desktop could not open %1.").arg(RawText::display(RawText::fromBytes(folder))),
-                                QMessageBox::Ok, m_list->window());
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, tr("Folder Not Opened"),
+        tr("The desktop could not open %1.").arg(RawText::display(RawText::fromBytes(folder))),
+        QMessageBox::Ok, m_list->window());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

@@ -16,12 +16,12 @@
 #include "ui/WindowGeometry.h"
 
 #include <QClipboard>
-#include <QLineEdit>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMainWindow>
-#include <QPlainTextEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
 #include <QSettings>
@@ -154,9 +154,10 @@ private slots:
         environment.insert(u"NAME"_s, u'"' + title + u"[^\"]*\""_s);
         QProcess run;
         run.setProcessEnvironment(environment);
-        run.start(u"xvfb-run"_s, QStringList{u"-a"_s, u"sh"_s, u"-c"_s, script, u"sh"_s,
-                                              qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark"_s} +
-                                     arguments);
+        run.start(u"xvfb-run"_s,
+                  QStringList{u"-a"_s, u"sh"_s, u"-c"_s, script, u"sh"_s,
+                              qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark"_s} +
+                      arguments);
         QVERIFY(run.waitForFinished(120000));
         QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()), u'"' + title + u'"');
     }
@@ -296,7 +297,8 @@ private slots:
                                                     u"Save Folder to CSV "_s + key(QKeySequence::Save),
                                                     u" "_s} +
                                         close + edit + rows + details + macVolume + toolbar +
-                                        QStringList{u"[Crawl]"_s, u"Stop Esc"_s, u" "_s, u"Read AppleDouble Sidecars "_s} +
+                                        QStringList{u"[Crawl]"_s, u"Stop Esc"_s, u" "_s,
+                                                    u"Read AppleDouble Sidecars "_s} +
                                         help;
         QTest::newRow("dropview") << u"dropview"_s << file + close + edit + rows + details + macVolume + help;
         QTest::newRow("help") << u"help"_s
@@ -412,9 +414,9 @@ private slots:
         QTest::keyClick(window, Qt::Key_I, Qt::ControlModifier);
         auto* pane = window->findChild<OriginDetailsPane*>();
         QTRY_VERIFY(pane->text().contains(u"Provenance: 0x01"_s));
-        QWidget* focused = focus == u"pane"_s ? static_cast<QWidget*>(pane->textView())
+        QWidget* focused = focus == u"pane"_s         ? static_cast<QWidget*>(pane->textView())
                            : focus == u"find field"_s ? static_cast<QWidget*>(field)
-                                                       : static_cast<QWidget*>(window->list());
+                                                      : static_cast<QWidget*>(window->list());
         focused->setFocus();
         QTRY_VERIFY(focused->hasFocus());
         pane->textView()->selectAll();
@@ -425,8 +427,7 @@ private slots:
         }
         QGuiApplication::clipboard()->clear();
         QTest::keySequence(window, QKeySequence::Copy);
-        const QString expected =
-            !selectText ? row : focus == u"pane"_s ? pane->text() : u"f"_s;
+        const QString expected = !selectText ? row : focus == u"pane"_s ? pane->text() : u"f"_s;
         QCOMPARE(QGuiApplication::clipboard()->text(), expected);
         window->close();
     }
@@ -458,7 +459,12 @@ private slots:
             identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
         QVERIFY(QTest::qWaitForWindowActive(window));
         QVERIFY2(window->screen()->availableGeometry().contains(window->frameGeometry()),
-                 qPrintable(u"%1,%2 %3x%4 in %5x%6"_s.arg(window->frameGeometry().x()).arg(window->frameGeometry().y()).arg(window->frameGeometry().width()).arg(window->frameGeometry().height()).arg(window->screen()->availableGeometry().width()).arg(window->screen()->availableGeometry().height())));
+                 qPrintable(u"%1,%2 %3x%4 in %5x%6"_s.arg(window->frameGeometry().x())
+                                .arg(window->frameGeometry().y())
+                                .arg(window->frameGeometry().width())
+                                .arg(window->frameGeometry().height())
+                                .arg(window->screen()->availableGeometry().width())
+                                .arg(window->screen()->availableGeometry().height())));
         QTRY_VERIFY(window->findChild<RecordListView*>()->hasFocus());
         window->close();
         QTRY_VERIFY(window.isNull());

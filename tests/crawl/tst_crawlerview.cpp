@@ -1,9 +1,9 @@
 #include "crawl/Crawler.h"
 #include "crawl/CrawlerView.h"
 #include "crawl/FileRow.h"
-#include "ui/CustomizableToolBar.h"
 #include "tests/support/TestTree.h"
 #include "tests/support/WalkGate.h"
+#include "ui/CustomizableToolBar.h"
 #include "ui/EmptyListHint.h"
 #include "ui/FindBar.h"
 #include "ui/RecordListView.h"
@@ -132,8 +132,10 @@ private slots:
         QTest::addColumn<int>("links");
         QTest::addColumn<QString>("expected"); // the status line's start once finished
         QTest::newRow("one file") << 1 << 0 << u"Finished: 1 entry examined · "_s;
-        QTest::newRow("a link") << 2 << 1 << u"Finished: 2 entries examined · 1 symbolic link not followed · "_s;
-        QTest::newRow("links") << 1 << 2 << u"Finished: 1 entry examined · 2 symbolic links not followed · "_s;
+        QTest::newRow("a link") << 2 << 1
+                                << u"Finished: 2 entries examined · 1 symbolic link not followed · "_s;
+        QTest::newRow("links") << 1 << 2
+                               << u"Finished: 1 entry examined · 2 symbolic links not followed · "_s;
     }
 
     void statusLine()

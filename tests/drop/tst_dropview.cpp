@@ -84,16 +84,16 @@ private slots:
         const auto any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
         const QStringList ab{QStringLiteral("b"), QStringLiteral("a c")};
         QTest::newRow("files") << ab << any << ab << QString();
-        QTest::newRow("folder") << QStringList{QStringLiteral("F/")} << any << QStringList{QStringLiteral("F")}
-                                << QString();
+        QTest::newRow("folder") << QStringList{QStringLiteral("F/")} << any
+                                << QStringList{QStringLiteral("F")} << QString();
         QTest::newRow("text, no file URL") << QStringList() << any << QStringList() << QString();
         QTest::newRow("mix") << QStringList{QStringLiteral("https://example.org/x"), ab.at(0),
                                             QStringLiteral("mailto:a@b.org"), ab.at(1)}
                              << any << ab << QString();
         QTest::newRow("move only") << ab << Qt::DropActions(Qt::MoveAction) << QStringList() << QString();
-        QTest::newRow("a file that vanished") << QStringList{QStringLiteral("file:///nonexistent/gone"), ab.at(0)}
-                                              << any << QStringList{QStringLiteral("gone"), ab.at(0)}
-                                              << QStringLiteral("1 could not be read");
+        QTest::newRow("a file that vanished")
+            << QStringList{QStringLiteral("file:///nonexistent/gone"), ab.at(0)} << any
+            << QStringList{QStringLiteral("gone"), ab.at(0)} << QStringLiteral("1 could not be read");
     }
 
     void drops()
@@ -128,7 +128,8 @@ private slots:
         // A file that could not be examined says so in its row, and the window counts it.
         QCOMPARE(m_view->unreadableText(), unreadable);
         const QModelIndex first = m_view->list()->model()->index(0, 0);
-        const QStringList pieces = static_cast<DropView::FileRow*>(m_view->list()->itemDelegate())->pieces(first);
+        const QStringList pieces =
+            static_cast<DropView::FileRow*>(m_view->list()->itemDelegate())->pieces(first);
         QCOMPARE(pieces.at(1), unreadable.isEmpty() ? QString() : QStringLiteral("⚠️ not found"));
     }
 

@@ -156,11 +156,12 @@ void TestContentView::ctrlGLoadsAndStatusLine_data()
     QTest::newRow("search went well") << "A.app" << QByteArray() << QString() << QString();
     QTest::newRow("search failed")
         << "A.app" << QByteArray("exit 7")
-        << QStringLiteral("The application search failed: /bin/sh exited with status 7. The list is incomplete.")
+        << QStringLiteral(
+               "The application search failed: /bin/sh exited with status 7. The list is incomplete.")
         << QString();
-    QTest::newRow("a result not UTF-8") << "A.app" << QByteArray("printf '/\\377\\n/\\376\\n'")
-                                        << QStringLiteral("2 application path(s) could not be read and are not listed.")
-                                        << QString();
+    QTest::newRow("a result not UTF-8")
+        << "A.app" << QByteArray("printf '/\\377\\n/\\376\\n'")
+        << QStringLiteral("2 application path(s) could not be read and are not listed.") << QString();
     QTest::newRow("found, none with attributes")
         << "Plain.app" << QByteArray() << QString()
         << QStringLiteral("1 application was examined; it carries neither attribute.");
@@ -180,12 +181,14 @@ void TestContentView::ctrlGLoadsAndStatusLine()
     view.show();
     QVERIFY(QTest::qWaitForWindowActive(&view));
     const QString script = m_tree->file(QStringLiteral("tool.sh"), "echo \"$1\"\n" + tool + '\n');
-    view.providerer()->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_tree->folder(app)}));
+    view.providerer()->setDiscovery(
+        ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_tree->folder(app)}));
     QSignalSpy finished(view.providerer(), &Provener::loadFinished);
     QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
     QCOMPARE(view.statusText(), QStringLiteral("Loading applications…"));
     QVERIFY(finished.wait(10000));
-    QCOMPARE(view.countText(), hint.isEmpty() ? QStringLiteral("1 apps found") : QStringLiteral("0 apps found"));
+    QCOMPARE(view.countText(),
+             hint.isEmpty() ? QStringLiteral("1 apps found") : QStringLiteral("0 apps found"));
     QCOMPARE(view.statusText(), status);
     QCOMPARE(shownHint(view), hint);
 }

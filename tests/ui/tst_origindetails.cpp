@@ -168,7 +168,7 @@ private slots:
     void paneFollowsTheSelectedRow_data()
     {
         // What is done with report.pdf shown; then mail.txt is clicked.
-        QTest::addColumn<QString>("findText"); // typed into the find bar; null: the bar stays closed
+        QTest::addColumn<QString>("findText");   // typed into the find bar; null: the bar stays closed
         QTest::addColumn<QString>("refindText"); // typed over it afterwards
         QTest::addColumn<bool>("closeFindBar");
         QTest::addColumn<bool>("crawlAgain");
