@@ -27,6 +27,8 @@ LaunchArguments LaunchArguments::parse(const QByteArrayList& arguments)
                 launch.error = QStringLiteral("--crawl needs a folder");
                 return launch;
             }
+        } else if (!optionsEnded && argument == "--quarantine") {
+            launch.quarantine = true;
         } else if (!optionsEnded && argument.startsWith('-') && argument.size() > 1) {
             launch.error = QStringLiteral("unknown option '%1'").arg(QString::fromLocal8Bit(argument));
             return launch;
@@ -42,6 +44,10 @@ LaunchArguments LaunchArguments::parse(const QByteArrayList& arguments)
         launch.error = QStringLiteral("--crawl needs a folder");
         return launch;
     }
+    if (launch.quarantine && !crawl) {
+        launch.error = QStringLiteral("--quarantine goes with --crawl");
+        return launch;
+    }
     if (launch.paths.contains(QByteArray())) {
         launch.error = QStringLiteral("an empty path names no file");
         return launch;
@@ -52,13 +58,14 @@ LaunchArguments LaunchArguments::parse(const QByteArrayList& arguments)
 
 QString LaunchArguments::usage()
 {
-    return QStringLiteral("Usage: quellmark [--crawl FOLDER|IMAGE | PATH...]\n"
+    return QStringLiteral("Usage: quellmark [--crawl FOLDER|IMAGE [--quarantine] | PATH...]\n"
                           "\n"
                           "Shows where files came from: their provenance and quarantine attributes.\n"
                           "\n"
                           "  (nothing)        open the application list\n"
                           "  --crawl FOLDER   open the crawl window and crawl FOLDER\n"
                           "  --crawl IMAGE    the same for every volume of a disk image (a file or block device)\n"
+                          "  --quarantine     with --crawl: turn Show Quarantine on for it\n"
                           "  PATH...          open the drop window listing these files, as if dropped\n"
                           "  -h, --help       show this help\n");
 }

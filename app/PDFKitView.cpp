@@ -14,6 +14,7 @@
 #include <QPdfView>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -24,6 +25,7 @@ namespace {
 constexpr qreal kZoomStep = 1.25;
 constexpr qreal kMinimumZoom = 0.25;
 constexpr qreal kMaximumZoom = 8.0;
+constexpr qreal kReadableZoom = 0.75; // body text of about 11 pixels
 
 // QPdfDocument opens resources through QFile, so a qrc: URL becomes its ":/" path.
 QString sourcePath(const QUrl& url)
@@ -176,6 +178,22 @@ void PDFKitView::zoomIn()
 void PDFKitView::zoomOut()
 {
     setZoom(zoomFactor() / kZoomStep);
+}
+
+void PDFKitView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    const QSizeF points = m_document->pagePointSize(currentPage());
+    if (points.isEmpty() || zoomFactor() >= kReadableZoom)
+        return;
+    // A small window: the page as wide as the view, read by scrolling down.
+    const QMargins margins = m_pdfView->documentMargins();
+    const int width = m_viewport->width() - margins.left() - margins.right() -
+                      m_pdfView->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    setZoom(std::max(width / (points.width() * screenResolution()), kReadableZoom));
 }
 
 void PDFKitView::fitToPage()

@@ -59,6 +59,8 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The first time: the page fitted where that leaves its text readable, else as wide as the view.
+    void showEvent(QShowEvent* event) override;
 
 private:
     bool load();
@@ -80,6 +82,7 @@ private:
     QAction* m_fit = nullptr;
     int m_wheelRemainder = 0;
     bool m_selecting = false;
+    bool m_shown = false;
     QPointF m_anchor; // where the selection began, in viewport coordinates
     QString m_selectedText;
     QList<QPolygonF> m_selectedBounds; // in page points

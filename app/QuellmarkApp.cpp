@@ -21,16 +21,19 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 
 QuellmarkApp::QuellmarkApp(int& argc, char** argv)
     : QApplication(argc, argv),
       m_helpCommands(new HelpCommands([this](const QString& identifier) { openWindow(identifier); }, this))
 {
     setOrganizationName(QStringLiteral("Quellmark"));
+    // No display name: Qt would append it to every title bar ("Crawl Folder — Quellmark"). A window
+    // without a title, the main window, gets the application's name.
     setApplicationName(QStringLiteral("Quellmark"));
-    setApplicationDisplayName(QStringLiteral("Quellmark"));
     setDesktopFileName(QStringLiteral("io.github.quellmark.Quellmark"));
     setQuitOnLastWindowClosed(true);
 
@@ -77,6 +80,8 @@ void QuellmarkApp::start(const LaunchArguments& launch)
     switch (launch.start) {
     case LaunchArguments::Start::Crawl:
         if (auto* crawler = qobject_cast<CrawlerView*>(openWindow(QStringLiteral("crawler")))) {
+            if (launch.quarantine)
+                crawler->setShowQuarantine(true);
             // A file or block device is read as a disk image; anything else as a folder.
             if (DiskImage::mayHoldImage(launch.folder))
                 crawler->crawlImage(launch.folder);
@@ -140,6 +145,9 @@ void QuellmarkApp::prepare(QMainWindow* window)
     // Closing a window discards it and its model; reopening starts empty.
     window->setAttribute(Qt::WA_DeleteOnClose);
     installMenus(window);
+    // Keys act on the rows from the start (End, Ctrl+A, Copy), not on the first control.
+    if (auto* list = window->findChild<RecordListView*>())
+        list->setFocus();
     new WindowGeometry(window,
                        window->objectName().isEmpty() ? QStringLiteral("main") : window->objectName());
     // A folder row of any window can be crawled in the crawl window.
@@ -172,7 +180,13 @@ void QuellmarkApp::installMenus(QMainWindow* window)
 
     QMenu* edit = window->menuBar()->addMenu(tr("&Edit"));
     QAction* copy = edit->addAction(tr("Copy"), window, [window] {
-        if (auto* list = window->findChild<RecordListView*>())
+        // Text selected in the focused widget (the details pane, the find field) wins over the rows.
+        QWidget* focus = window->focusWidget();
+        if (auto* text = qobject_cast<QPlainTextEdit*>(focus); text && text->textCursor().hasSelection())
+            text->copy();
+        else if (auto* field = qobject_cast<QLineEdit*>(focus); field && field->hasSelectedText())
+            field->copy();
+        else if (auto* list = window->findChild<RecordListView*>())
             list->copySelection();
         else if (auto* pdf = window->findChild<PDFKitView*>())
             pdf->copySelection();

@@ -20,9 +20,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries come from dpkg-shlibdeps; the platform plugins and the emoji font are loaded at
-# run time, so no library dependency names them.
+# run time, and xdg-open (Open Containing Folder) is run, so no library dependency names them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-noto-color-emoji")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-noto-color-emoji, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "attr")
 
 include(CPack)

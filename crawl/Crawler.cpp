@@ -102,6 +102,8 @@ std::shared_ptr<CrawlSession> Crawler::beginSession(const QByteArray& rawPath, b
     m_examined = 0;
     m_unreadableFolders = 0;
     m_unreadableEntries = 0;
+    m_links = 0;
+    m_quarantineOnly = 0;
     m_drainTimer->stop();
     m_sinceDrain.invalidate();
     m_clock.start();
@@ -169,6 +171,8 @@ void Crawler::endSession(Status status)
     m_examined = m_session->progress.examined.load();
     m_unreadableFolders = m_session->progress.unreadableFolders.load();
     m_unreadableEntries = m_session->progress.unreadableEntries.load();
+    m_links = m_session->progress.links.load();
+    m_quarantineOnly = m_session->progress.quarantineOnly.load();
     m_elapsed = m_clock.elapsed();
     m_session->detach();
     m_session.reset();
@@ -198,6 +202,16 @@ qint64 Crawler::unreadableEntries() const
 {
     return m_session ? m_session->progress.unreadableEntries.load(std::memory_order_relaxed)
                      : m_unreadableEntries;
+}
+
+qint64 Crawler::linksPassedOver() const
+{
+    return m_session ? m_session->progress.links.load(std::memory_order_relaxed) : m_links;
+}
+
+qint64 Crawler::quarantineOnlyPassedOver() const
+{
+    return m_session ? m_session->progress.quarantineOnly.load(std::memory_order_relaxed) : m_quarantineOnly;
 }
 
 qint64 Crawler::elapsedMilliseconds() const

@@ -70,6 +70,8 @@ public:
     qint64 entriesExamined() const;
     qint64 unreadableFolders() const;
     qint64 unreadableEntries() const;
+    qint64 linksPassedOver() const;          // symbolic links, which are not followed
+    qint64 quarantineOnlyPassedOver() const; // entries a crawl with Show Quarantine would list
     qint64 elapsedMilliseconds() const;
     // Why the folder or image could not be read (with status Unreadable).
     QString failure() const { return m_failure; }
@@ -116,4 +118,6 @@ private:
     qint64 m_examined = 0;
     qint64 m_unreadableFolders = 0;
     qint64 m_unreadableEntries = 0;
+    qint64 m_links = 0;
+    qint64 m_quarantineOnly = 0;
 };

@@ -23,6 +23,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QStyle>
@@ -35,7 +36,8 @@ CrawlerView::CrawlerView(QWidget* parent)
       m_showQuarantine(new QCheckBox(tr("Show Quarantine"))), m_filePath(new QLabel), m_count(new QLabel),
       m_status(new QLabel), m_stop(new QPushButton(tr("Stop"))), m_list(new RecordListView),
       m_statusTimer(new QTimer(this)), m_crawlMenu(new QMenu(tr("&Crawl"), this)),
-      m_readSidecars(new QAction(tr("Read AppleDouble Sidecars"), this))
+      m_readSidecars(new QAction(tr("Read AppleDouble Sidecars"), this)),
+      m_stopAction(new QAction(tr("Stop"), this))
 {
     setWindowTitle(tr("Crawl Folder"));
     // Read when the window opens and never written: the switch's changes last as long as it.
@@ -97,15 +99,22 @@ CrawlerView::CrawlerView(QWidget* parent)
     m_readSidecars->setStatusTip(tr("Take the attributes a file lacks from its AppleDouble file (._name), "
                                     "and do not list those files themselves"));
     connect(m_readSidecars, &QAction::toggled, this, [](bool on) { SidecarPreference::setEnabled(on); });
+    m_stopAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_stopAction->setShortcutContext(Qt::WindowShortcut);
+    m_stopAction->setEnabled(false);
+    connect(m_stopAction, &QAction::triggered, m_crawler, &Crawler::stop);
+    addAction(m_stopAction);
+    m_crawlMenu->addAction(m_stopAction);
+    m_crawlMenu->addSeparator();
     m_crawlMenu->addAction(m_readSidecars);
     addOpenImageItem();
     menuBar()->addMenu(m_crawlMenu);
-    // Beside the specified window, out of the way until asked for.
+    // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted.
     new FindBar(m_list, this);
     auto* rows = new RowContextMenu(m_list);
     new RowDrag(m_list);
     auto* hint = new EmptyListHint(tr("Choose a folder with Load Folder"), m_list, m_crawler);
-    connect(m_crawler, &Crawler::filePathChanged, hint, [hint] { hint->setHint({}); });
+    connect(m_crawler, &Crawler::statusChanged, hint, [this, hint] { hint->setHint(emptyListHint()); });
 
     connect(m_crawler, &Crawler::filePathChanged, m_filePath, &QLabel::setText);
     connect(m_crawler, &Crawler::rowsInserted, this, &CrawlerView::updateCount);
@@ -163,6 +172,9 @@ QFileDialog* CrawlerView::chooseFolder()
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
     NameOnlyIconProvider::useIn(dialog);
+    // Where the last crawl was, to go up or down from there.
+    if (!m_crawler->filePath().isEmpty())
+        dialog->setDirectory(m_crawler->filePath());
     connect(this, &QObject::destroyed, dialog, &QWidget::close);
     // The switch as it is now: changing it while the dialog is up does not change this crawl.
     const bool show = showQuarantine();
@@ -189,8 +201,7 @@ void CrawlerView::addOpenImageItem()
     open->setShortcutContext(Qt::WindowShortcut);
     open->setStatusTip(tr("Crawl every volume of a disk image (raw, E01, VMDK, VHD) without mounting it"));
     connect(open, &QAction::triggered, this, &CrawlerView::chooseImage);
-    m_crawlMenu->insertAction(m_readSidecars, open);
-    m_crawlMenu->insertSeparator(m_readSidecars);
+    m_crawlMenu->insertAction(m_stopAction, open);
     addAction(open); // its key works while the menu bar is elsewhere
 }
 
@@ -219,9 +230,76 @@ void CrawlerView::crawlImage(const QByteArray& rawImage)
 
 void CrawlerView::saveCSV()
 {
-    CsvSaveDialog::open(this, m_crawler->proposedCsvName(), [model = m_crawler](const QString& destination) {
-        return model->writeCSV(destination);
+    if (!m_crawler->isRunning()) {
+        openSaveDialog();
+        return;
+    }
+    // A running crawl's list is not the folder's: saving it is a choice made knowingly.
+    auto* question = new QMessageBox(QMessageBox::Question, tr("Crawl Still Running"),
+                                     tr("The crawl is still running: save the %1 found so far?")
+                                         .arg(rowsText(m_crawler->crawlList().size())),
+                                     QMessageBox::Save | QMessageBox::Cancel, this);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    question->setDefaultButton(QMessageBox::Cancel);
+    connect(question->button(QMessageBox::Save), &QAbstractButton::clicked, this,
+            &CrawlerView::openSaveDialog);
+    question->open();
+}
+
+void CrawlerView::openSaveDialog()
+{
+    CsvSaveDialog::open(this, m_crawler->proposedCsvName(), [this](const QString& destination) {
+        const bool partial = m_crawler->isRunning();
+        const qsizetype rows = m_crawler->crawlList().size();
+        const CsvWriteResult result = m_crawler->writeCSV(destination);
+        if (partial && result.status == CsvWriteResult::Written) {
+            auto* note =
+                new QMessageBox(QMessageBox::Information, tr("Partial List Saved"),
+                                tr("%1 holds a partial list: the %2 found while the crawl was still running.")
+                                    .arg(QDir::toNativeSeparators(destination), rowsText(rows)),
+                                QMessageBox::Ok, this);
+            note->setAttribute(Qt::WA_DeleteOnClose);
+            note->open();
+        }
+        return result;
     });
+}
+
+QString CrawlerView::emptyListHint() const
+{
+    switch (m_crawler->status()) {
+    case Crawler::Idle:
+        return tr("Choose a folder with Load Folder");
+    case Crawler::Finished:
+    case Crawler::Stopped:
+        break;
+    default:
+        return {}; // the status line says how far it is, or why it failed
+    }
+    const qint64 examined = m_crawler->entriesExamined();
+    if (examined == 0)
+        return tr("The folder is empty.");
+    QString hint = examinedText() + tr(": none carries these attributes.");
+    if (const qint64 quarantined = m_crawler->quarantineOnlyPassedOver())
+        hint += QLatin1Char(' ') + tr("Show Quarantine would list %1 more (load the folder again).")
+                                       .arg(QLocale().toString(quarantined));
+    return hint;
+}
+
+QString CrawlerView::examinedText() const
+{
+    return counted(m_crawler->entriesExamined(), QT_TR_NOOP("%1 entry examined"),
+                   QT_TR_NOOP("%1 entries examined"));
+}
+
+QString CrawlerView::rowsText(qint64 rows) const
+{
+    return counted(rows, QT_TR_NOOP("%1 row"), QT_TR_NOOP("%1 rows"));
+}
+
+QString CrawlerView::counted(qint64 count, const char* one, const char* many) const
+{
+    return tr(count == 1 ? one : many).arg(QLocale().toString(count));
 }
 
 bool CrawlerView::readSidecars() const
@@ -263,16 +341,23 @@ void CrawlerView::updateStatus()
         running ? m_statusTimer->start() : m_statusTimer->stop();
     m_stop->setVisible(running);
     m_stop->setEnabled(status == Crawler::Running);
+    m_stopAction->setEnabled(status == Crawler::Running);
     m_status->setHidden(status == Crawler::Idle);
 
-    const QLocale locale;
-    QStringList parts{tr("%1 entries examined").arg(locale.toString(m_crawler->entriesExamined()))};
-    // What could not be read is said whenever there is any: the list may lack those entries.
+    QStringList parts{examinedText()};
+    // Every entry is accounted for: the links passed over, and what could not be read, which
+    // the list may lack.
+    if (const qint64 links = m_crawler->linksPassedOver())
+        parts.append(counted(links, QT_TR_NOOP("%1 symbolic link not followed"),
+                             QT_TR_NOOP("%1 symbolic links not followed")));
     if (const qint64 folders = m_crawler->unreadableFolders())
-        parts.append(tr("%1 folders could not be read").arg(locale.toString(folders)));
+        parts.append(counted(folders, QT_TR_NOOP("%1 folder could not be read"),
+                             QT_TR_NOOP("%1 folders could not be read")));
     if (const qint64 entries = m_crawler->unreadableEntries())
-        parts.append(tr("%1 entries could not be read").arg(locale.toString(entries)));
-    parts.append(tr("%1 s").arg(locale.toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1)));
+        parts.append(counted(entries, QT_TR_NOOP("%1 entry could not be read"),
+                             QT_TR_NOOP("%1 entries could not be read")));
+    parts.append(
+        tr("%1 s").arg(QLocale().toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1)));
     const QString summary = parts.join(QStringLiteral(" · "));
     switch (status) {
     case Crawler::Idle:

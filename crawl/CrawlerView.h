@@ -49,7 +49,8 @@ public:
     // "Open Disk Image…": the same for an image file (non-modal dialog), every volume crawled.
     QFileDialog* chooseImage();
     void crawlImage(const QByteArray& rawImage);
-    // "Save Folder to CSV": opens the save dialog.
+    // "Save Folder to CSV": opens the save dialog; while the crawl runs, asks first whether to
+    // save the rows found so far, and says afterwards that the file holds a partial list.
     void saveCSV();
 
 protected:
@@ -58,6 +59,13 @@ protected:
 
 private:
     void addOpenImageItem();
+    void openSaveDialog();
+    QString rowsText(qint64 rows) const;
+    QString examinedText() const;
+    // Why the list is empty, for the hint inside it.
+    QString emptyListHint() const;
+    // `one` or `many` (untranslated, with %1) for `count`, the number as the locale writes it.
+    QString counted(qint64 count, const char* one, const char* many) const;
     void updateCount();
     void updateStatus();
 
@@ -72,4 +80,5 @@ private:
     QTimer* m_statusTimer;
     QMenu* m_crawlMenu;
     QAction* m_readSidecars;
+    QAction* m_stopAction; // the Stop button's menu item, Escape
 };

@@ -108,9 +108,12 @@ EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, st
         const std::string_view names = calls.names();
         if (names.empty())
             return outcome;
-        if (!HostAttributeName::firstListed(provenanceForms(), names) &&
-            !(m_showQuarantine && HostAttributeName::firstListed(quarantineForms(), names)))
-            return outcome;
+        if (!HostAttributeName::firstListed(provenanceForms(), names)) {
+            const bool quarantine = HostAttributeName::firstListed(quarantineForms(), names);
+            outcome.quarantineOnly = quarantine && !m_showQuarantine;
+            if (!quarantine || !m_showQuarantine)
+                return outcome;
+        }
     } else if (!listed && errno != ERANGE && !lendable) {
         outcome.unreadable = isReadFailure(errno);
         return outcome;

@@ -24,6 +24,8 @@ public:
         // The entry's attributes could not be read (no permission, an I/O error): what the
         // list shows of it may be incomplete. An entry that vanished is not unreadable.
         bool unreadable = false;
+        // Not listed only because the crawl leaves quarantine values out.
+        bool quarantineOnly = false;
     };
 
     // `sidecars`: where the folder's entries find their AppleDouble files, or null when

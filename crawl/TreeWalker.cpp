@@ -179,6 +179,8 @@ private:
         // Counts not yet added to the shared ones.
         qint64 examined = 0;
         qint64 unreadable = 0;
+        qint64 links = 0;
+        qint64 quarantineOnly = 0;
         std::int64_t countedAt = coarseNanoseconds();
     };
 
@@ -191,6 +193,8 @@ private:
         result.listed = m_progress.listed.load();
         result.unreadableFolders = m_progress.unreadableFolders.load();
         result.unreadableEntries = m_progress.unreadableEntries.load();
+        result.links = m_progress.links.load();
+        result.quarantineOnly = m_progress.quarantineOnly.load();
         return result;
     }
 
@@ -310,8 +314,14 @@ private:
             m_progress.examined.fetch_add(state.examined, std::memory_order_relaxed);
         if (state.unreadable > 0)
             m_progress.unreadableEntries.fetch_add(state.unreadable, std::memory_order_relaxed);
+        if (state.links > 0)
+            m_progress.links.fetch_add(state.links, std::memory_order_relaxed);
+        if (state.quarantineOnly > 0)
+            m_progress.quarantineOnly.fetch_add(state.quarantineOnly, std::memory_order_relaxed);
         state.examined = 0;
         state.unreadable = 0;
+        state.links = 0;
+        state.quarantineOnly = 0;
         state.countedAt = coarseNanoseconds();
     }
 
@@ -415,6 +425,8 @@ private:
         Frame below;
         while (folder.next < entries.size() && !below.folder && !stopped()) {
             const FolderListing::Entry& entry = entries[folder.next++];
+            if (entry.type == DT_LNK)
+                ++state.links;
             if (entry.type == DT_LNK || entry.type == FolderListing::kUnreadable)
                 continue;
             const bool isFolder = entry.type == DT_DIR;
@@ -424,6 +436,8 @@ private:
             ++state.examined;
             if (outcome.unreadable)
                 ++state.unreadable;
+            if (outcome.quarantineOnly)
+                ++state.quarantineOnly;
             if (isFolder) {
                 auto child = std::make_shared<Node>();
                 const bool record = outcome.record.has_value();
@@ -531,6 +545,8 @@ TreeWalker::Result TreeWalker::run(const QByteArray& rawFolder, const Sink& sink
     progress.listed = 0;
     progress.unreadableFolders = 0;
     progress.unreadableEntries = 0;
+    progress.links = 0;
+    progress.quarantineOnly = 0;
     Walk walk(m_options, progress, sink);
     return walk.run(rawFolder, encodedFolder, m_options.threads);
 }

@@ -30,6 +30,8 @@ public:
         std::atomic<qint64> listed{0};            // records handed to the sink
         std::atomic<qint64> unreadableFolders{0}; // folders that could not be opened or read
         std::atomic<qint64> unreadableEntries{0}; // entries whose attributes could not be read
+        std::atomic<qint64> links{0};             // symbolic links passed over, not followed
+        std::atomic<qint64> quarantineOnly{0};    // not listed: only a quarantine value, not asked for
     };
 
     struct Options
@@ -53,6 +55,8 @@ public:
         qint64 listed = 0;
         qint64 unreadableFolders = 0;
         qint64 unreadableEntries = 0;
+        qint64 links = 0;
+        qint64 quarantineOnly = 0;
     };
 
     // Receives the next records in walk order and may take them (move from the vector).

@@ -12,6 +12,8 @@
 #include "ui/RowDrag.h"
 
 #include <QEvent>
+#include <QLabel>
+#include <QStatusBar>
 
 QStringList DropView::FileRow::pieces(const QModelIndex& index) const
 {
@@ -31,11 +33,16 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
 
     m_placeholder = new DropPlaceholder(m_list->viewport());
     m_list->viewport()->installEventFilter(this);
-    // Beside the specified window, out of the way until asked for; the hint under the symbol.
+    // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted; the
+    // hint under the symbol.
     m_findBar = new FindBar(m_list, this);
     auto* rows = new RowContextMenu(m_list);
     new RowDrag(m_list);
     m_hint = new EmptyListHint(tr("Drop files here"), m_list, nullptr, DropPlaceholder::kSide / 2 + 16);
+    // Shown only when some dropped file could not be examined.
+    m_unreadable = new QLabel;
+    statusBar()->addWidget(m_unreadable);
+    statusBar()->hide();
 
     m_dropDelegate = new QuellmarkDropDelegate(
         {[this] { return m_fileInfo; }, [this](FileInfo* fileInfo) { setFileInfo(fileInfo); }}, this);
@@ -47,7 +54,6 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
     details->setSidecars(&SidecarPreference::enabled);
     details->follow(m_list);
     details->offerOnRows(rows, m_list);
-    connect(this, &DropView::fileInfoChanged, details, [details, list = m_list] { details->follow(list); });
 }
 
 void DropView::setFileInfo(FileInfo* fileInfo)
@@ -61,7 +67,9 @@ void DropView::setFileInfo(FileInfo* fileInfo)
     m_findBar->setListModel(m_fileInfo);
     m_hint->setModel(m_fileInfo);
     connect(m_fileInfo, &FileInfo::fileListChanged, this, &DropView::updatePlaceholder);
+    connect(m_fileInfo, &FileInfo::fileListChanged, this, &DropView::updateUnreadable);
     updatePlaceholder();
+    updateUnreadable();
 
     if (previous) {
         previous->disconnect(this);
@@ -75,6 +83,18 @@ void DropView::updatePlaceholder()
     // Scrolling the list moves the viewport's children too, so centre it again each time.
     centrePlaceholder();
     m_placeholder->setVisible(m_fileInfo->fileList().isEmpty());
+}
+
+QString DropView::unreadableText() const
+{
+    return statusBar()->isHidden() ? QString() : m_unreadable->text();
+}
+
+void DropView::updateUnreadable()
+{
+    const int unreadable = m_fileInfo->unreadableCount();
+    m_unreadable->setText(tr("%1 could not be read").arg(unreadable));
+    statusBar()->setVisible(unreadable > 0);
 }
 
 void DropView::centrePlaceholder()

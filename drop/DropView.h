@@ -8,6 +8,7 @@ class DropPlaceholder;
 class EmptyListHint;
 class FindBar;
 class FileInfo;
+class QLabel;
 class QuellmarkDropDelegate;
 class RecordListView;
 
@@ -34,6 +35,8 @@ public:
 
     RecordListView* list() const { return m_list; }
     DropPlaceholder* placeholder() const { return m_placeholder; }
+    // "N could not be read" while the list has files that could not be examined, else empty.
+    QString unreadableText() const;
     QuellmarkDropDelegate* dropDelegate() const { return m_dropDelegate; }
 
 signals:
@@ -45,6 +48,7 @@ protected:
 private:
     void updatePlaceholder();
     void centrePlaceholder();
+    void updateUnreadable();
 
     FileInfo* m_fileInfo = nullptr;
     RecordListView* m_list;
@@ -52,4 +56,5 @@ private:
     QuellmarkDropDelegate* m_dropDelegate;
     FindBar* m_findBar;
     EmptyListHint* m_hint;
+    QLabel* m_unreadable;
 };

@@ -6,9 +6,11 @@
 #include "core/ItemAttributes.h"
 #include "core/PathEncoding.h"
 #include "core/PathXattrCalls.h"
+#include "core/PosixError.h"
 #include "core/SidecarAttributes.h"
 #include "core/SidecarReader.h"
 
+#include <cerrno>
 #include <climits>
 #include <sys/stat.h>
 
@@ -24,16 +26,30 @@ QByteArray lastComponent(QByteArray path)
     return path.mid(path.lastIndexOf('/') + 1);
 }
 
+QString failureText(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return FileInfo::tr("not found");
+    case EACCES:
+    case EPERM:
+        return FileInfo::tr("permission denied");
+    default:
+        return FileInfo::tr("could not be read: %1").arg(posixError(error).description);
+    }
+}
+
 } // namespace
 
 FileInfo::FileInfo(QObject* parent) : QAbstractListModel(parent) {}
 
-FileDetail FileInfo::detailFor(const QUrl& url, bool sidecars)
+FileDetail FileInfo::detailFor(const QUrl& url, bool sidecars, int* failure)
 {
     // Decoded from the encoded form to bytes, not through QString, so that names which are
     // not UTF-8 reach the system calls exactly as the file system holds them.
     const QByteArray rawPath = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-    return detailFor(rawPath, rawPath, sidecars);
+    return detailFor(rawPath, rawPath, sidecars, failure);
 }
 
 FileDetail FileInfo::detailFor(const QByteArray& shownPath, const QByteArray& accessPath, bool sidecars,
@@ -69,7 +85,13 @@ FileDetail FileInfo::detailFor(const QByteArray& shownPath, const QByteArray& ac
 
 void FileInfo::addFile(const QUrl& url)
 {
-    FileDetail detail = detailFor(url, m_sidecars);
+    int failure = 0;
+    FileDetail detail = detailFor(url, m_sidecars, &failure);
+    // Not to be taken for a file without attributes: the row says why it has none.
+    if (failure != 0) {
+        detail.provenanceID = QStringLiteral("⚠️ ") + failureText(failure);
+        ++m_unreadable;
+    }
     const int row = int(m_fileList.size());
     beginInsertRows(QModelIndex(), row, row);
     m_fileList.append(std::move(detail));

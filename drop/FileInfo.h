@@ -18,13 +18,16 @@ public:
 
     const QList<FileDetail>& fileList() const { return m_fileList; }
 
-    // Examines the file that `url` names and appends its record. A missing, empty or
-    // unreadable attribute leaves its value empty; every call appends exactly one record.
+    // Examines the file that `url` names and appends its record. A missing or empty
+    // attribute leaves its value empty; a file that could not be examined has the reason
+    // ("⚠️ not found") as its provenance value. Every call appends exactly one record.
     void addFile(const QUrl& url);
+    // How many of the records are of files that could not be examined.
+    int unreadableCount() const { return m_unreadable; }
 
     // The record addFile appends for `url`, without a model. With `sidecars`, an attribute
     // the file lacks is taken from its AppleDouble sidecar, if it has one.
-    static FileDetail detailFor(const QUrl& url, bool sidecars = true);
+    static FileDetail detailFor(const QUrl& url, bool sidecars = true, int* failure = nullptr);
     // The record for the item reached at `accessPath` (relative to the working directory
     // unless absolute), shown as `shownPath`. `failure` gets the errno of the first
     // attribute call that failed other than for a missing attribute, else stays as it was.
@@ -45,4 +48,5 @@ signals:
 private:
     QList<FileDetail> m_fileList;
     bool m_sidecars = true;
+    int m_unreadable = 0;
 };

@@ -17,6 +17,7 @@ ApplicationInventory::Loaded ApplicationInventory::load(const ApplicationDiscove
     Loaded loaded = examine(search.paths, makeCalls, cancel);
     loaded.failure = std::move(search.failure);
     loaded.unreadableLines = search.unreadableLines;
+    loaded.examined = search.paths.size();
     return loaded;
 }
 

@@ -27,6 +27,7 @@ public:
         QList<Prover> list;
         QString failure;               // why the application search may have missed some
         qsizetype unreadableLines = 0; // search results left out: not UTF-8
+        qsizetype examined = 0;        // applications the search found, with attributes or not
         bool cancelled = false;        // stopped early; the registry was left as it was
     };
 

@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
@@ -78,13 +79,20 @@ ContentView::ContentView(QWidget* parent)
     connect(write, &QAction::triggered, this, &ContentView::saveCSV);
     addToolBar(m_toolBar->savedArea(), m_toolBar);
 
-    // Beside the specified window, out of the way until asked for.
+    // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted.
     new FindBar(m_list, this);
     auto* rows = new RowContextMenu(m_list);
     new RowDrag(m_list);
     auto* hint =
         new EmptyListHint(tr("Press Load Apps to list the installed applications"), m_list, m_providerer);
-    connect(m_providerer, &Provener::loadingChanged, hint, [hint] { hint->setHint({}); });
+    // After a load that listed nothing: whether anything was found at all.
+    connect(m_providerer, &Provener::loadingChanged, hint, [this, hint](bool loading) {
+        const qsizetype found = m_providerer->applicationsExamined();
+        hint->setHint(loading || found == 0 ? QString()
+                      : found == 1          ? tr("1 application was examined; it carries neither attribute.")
+                                   : tr("%1 applications were examined; none carries either attribute.")
+                                         .arg(QLocale().toString(found)));
+    });
 
     connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);
     connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateStatus);

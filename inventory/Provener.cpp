@@ -52,6 +52,7 @@ void Provener::finishLoad(ApplicationInventory::Loaded loaded)
         endInsertRows();
         emit proverListChanged();
     }
+    m_examined = loaded.examined;
     setSearchProblem(loaded.failure, loaded.unreadableLines);
     m_cancel.reset();
     m_loading = false;

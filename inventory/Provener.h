@@ -30,6 +30,8 @@ public:
     // holds what was found.
     QString searchFailure() const { return m_searchFailure; }
     qsizetype unreadableSearchResults() const { return m_unreadableLines; }
+    // How many applications the last load examined, listed or not.
+    qsizetype applicationsExamined() const { return m_examined; }
 
     // The discovery tool to run (tests give a fake one).
     void setDiscovery(const ApplicationDiscovery& discovery) { m_discovery = discovery; }
@@ -60,5 +62,6 @@ private:
     bool m_loading = false;
     QString m_searchFailure;
     qsizetype m_unreadableLines = 0;
+    qsizetype m_examined = 0;
     std::shared_ptr<std::atomic_bool> m_cancel;
 };

@@ -54,8 +54,12 @@ QAction* CustomizableToolBar::addItem(const QString& itemIdentifier, const QStri
     button->setObjectName(itemIdentifier + QStringLiteral("Button"));
     button->setToolTip(toolTip);
     connect(button, &QAction::triggered, command, &QAction::trigger);
-    connect(command, &QAction::changed, button,
-            [command, button] { button->setEnabled(command->isEnabled()); });
+    connect(command, &QAction::changed, button, [command, button, toolTip] {
+        button->setEnabled(command->isEnabled());
+        // The button names its key, which a toolbar would not show anywhere.
+        const QString key = command->shortcut().toString(QKeySequence::NativeText);
+        button->setToolTip(key.isEmpty() ? toolTip : tr("%1 (%2)").arg(toolTip, key));
+    });
 
     auto* toggle = new QAction(title, this);
     toggle->setCheckable(true);

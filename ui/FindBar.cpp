@@ -1,5 +1,6 @@
 #include "ui/FindBar.h"
 
+#include "ui/EmptyListHint.h"
 #include "ui/RowFilterModel.h"
 #include "ui/TextRowDelegate.h"
 #include "ui/WindowCommands.h"
@@ -8,17 +9,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QShortcut>
 #include <QStyle>
 
 #include <algorithm>
 
 FindBar::FindBar(QAbstractItemView* list, QMainWindow* window)
     : QToolBar(window), m_list(list), m_find(new QAction(tr("Find…"), window)), m_field(new QLineEdit),
-      m_count(new QLabel), m_listEscape(new QShortcut(QKeySequence(Qt::Key_Escape), list))
+      m_count(new QLabel)
 {
     setObjectName(QStringLiteral("findBar"));
     setWindowTitle(tr("Find"));
@@ -45,11 +46,9 @@ FindBar::FindBar(QAbstractItemView* list, QMainWindow* window)
             m_filter->setFilterText(text);
     });
     connect(m_field, &QLineEdit::returnPressed, this, &FindBar::focusList);
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &FindBar::dismiss);
-    escape->setContext(Qt::WidgetWithChildrenShortcut);
-    m_listEscape->setContext(Qt::WidgetShortcut);
-    m_listEscape->setEnabled(false);
-    connect(m_listEscape, &QShortcut::activated, this, &FindBar::dismiss);
+    // Escape in the field or the list closes the bar, before any window command on that key.
+    m_field->installEventFilter(this);
+    m_list->installEventFilter(this);
 
     m_find->setShortcuts(QKeySequence::Find);
     connect(m_find, &QAction::triggered, this, &FindBar::open);
@@ -58,6 +57,8 @@ FindBar::FindBar(QAbstractItemView* list, QMainWindow* window)
 
     window->addToolBar(Qt::BottomToolBarArea, this);
     hide();
+    m_noMatch = new EmptyListHint(QString(), m_list, nullptr);
+    m_noMatch->setObjectName(QStringLiteral("noMatchHint"));
 }
 
 QString FindBar::countText() const
@@ -82,9 +83,10 @@ void FindBar::open()
             m_filter->setFields([rows](const QModelIndex& index) { return rows->pieces(index); });
         m_filter->setFilterText(m_field->text());
         connect(m_filter, &RowFilterModel::countsChanged, this, &FindBar::updateCount);
+        connect(m_filter, &RowFilterModel::filtered, this, &FindBar::updateCount);
+        m_noMatch->setModel(m_filter);
         m_filter->setSourceModel(m_list->model());
         m_list->setModel(m_filter);
-        m_listEscape->setEnabled(true);
         show();
     }
     updateCount();
@@ -105,7 +107,8 @@ void FindBar::dismiss()
     const QModelIndex current = filter->mapToSource(m_list->currentIndex());
 
     m_filter = nullptr;
-    m_listEscape->setEnabled(false);
+    m_noMatch->setHint({});
+    m_noMatch->setModel(nullptr);
     QAbstractItemModel* source = filter->sourceModel();
     m_list->setModel(source);
     filter->deleteLater();
@@ -129,10 +132,30 @@ void FindBar::dismiss()
     m_list->setFocus(Qt::OtherFocusReason);
 }
 
+bool FindBar::eventFilter(QObject* watched, QEvent* event)
+{
+    if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) && m_filter &&
+        (watched == m_field || watched == m_list)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            // Claimed as the override, so that it comes as a key press and no shortcut takes it.
+            if (event->type() == QEvent::KeyPress)
+                dismiss();
+            event->accept();
+            return true;
+        }
+    }
+    return QToolBar::eventFilter(watched, event);
+}
+
 void FindBar::updateCount()
 {
-    if (m_filter)
-        m_count->setText(tr("%1 of %2").arg(m_filter->rowCount()).arg(m_filter->totalCount()));
+    if (!m_filter)
+        return;
+    m_count->setText(tr("%1 of %2").arg(m_filter->rowCount()).arg(m_filter->totalCount()));
+    // An empty list under the bar says it is the find text, not the list, that has nothing.
+    const bool noMatch = !m_filter->isFiltering() && m_filter->rowCount() == 0 && m_filter->totalCount() > 0;
+    m_noMatch->setHint(noMatch ? tr("No row holds \u201c%1\u201d.").arg(m_filter->filterText()) : QString());
 }
 
 void FindBar::focusList()

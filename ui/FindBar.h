@@ -2,12 +2,12 @@
 
 #include <QToolBar>
 
+class EmptyListHint;
 class QAbstractItemModel;
 class QAbstractItemView;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
-class QShortcut;
 class RowFilterModel;
 
 // The find bar under a window's list, hidden until Find (Ctrl+F) is given: it shows only
@@ -41,6 +41,9 @@ public slots:
     // still selected.
     void dismiss();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void updateCount();
     void focusList();
@@ -49,6 +52,6 @@ private:
     QAction* m_find;
     QLineEdit* m_field;
     QLabel* m_count;
-    QShortcut* m_listEscape;
     RowFilterModel* m_filter = nullptr;
+    EmptyListHint* m_noMatch; // in the list while nothing holds the find text
 };

@@ -4,9 +4,11 @@
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
 #include "ui/OriginDetailsPane.h"
+#include "ui/RecordListView.h"
 #include "ui/RowContextMenu.h"
 
 #include <QAbstractItemView>
+#include <QAbstractProxyModel>
 #include <QAction>
 #include <QCoreApplication>
 #include <QFile>
@@ -60,21 +62,46 @@ OriginDetailsController::OriginDetailsController(QMainWindow* window, bool offer
     }
 }
 
-void OriginDetailsController::follow(QAbstractItemView* list)
+void OriginDetailsController::follow(RecordListView* list)
 {
-    if (m_list && m_list->selectionModel())
-        m_list->selectionModel()->disconnect(this);
-    if (m_list && m_list->model())
-        m_list->model()->disconnect(this);
+    if (m_list)
+        m_list->disconnect(this);
     m_list = list;
-    forgetDatabases();
-    if (QItemSelectionModel* selection = list->selectionModel()) {
-        connect(selection, &QItemSelectionModel::selectionChanged, this, &OriginDetailsController::refresh);
-        connect(selection, &QItemSelectionModel::currentChanged, this, &OriginDetailsController::refresh);
+    connect(list, &RecordListView::selectionModelChanged, this, &OriginDetailsController::followSelection);
+    followSelection();
+}
+
+void OriginDetailsController::followSelection()
+{
+    for (const QMetaObject::Connection& connection : std::as_const(m_followed))
+        disconnect(connection);
+    m_followed.clear();
+    if (!m_list)
+        return;
+    if (QItemSelectionModel* selection = m_list->selectionModel()) {
+        m_followed << connect(selection, &QItemSelectionModel::selectionChanged, this,
+                              &OriginDetailsController::refresh)
+                   << connect(selection, &QItemSelectionModel::currentChanged, this,
+                              &OriginDetailsController::refresh);
     }
-    if (QAbstractItemModel* model = list->model())
-        connect(model, &QAbstractItemModel::modelReset, this, &OriginDetailsController::forgetDatabases);
-    refresh();
+    QAbstractItemModel* records = m_list->model();
+    while (auto* filter = qobject_cast<QAbstractProxyModel*>(records)) {
+        // A refilter clears the selection without a word.
+        m_followed << connect(filter, &QAbstractItemModel::modelReset, this,
+                              &OriginDetailsController::refresh)
+                   << connect(filter, &QAbstractProxyModel::sourceModelChanged, this,
+                              &OriginDetailsController::followSelection);
+        records = filter->sourceModel();
+    }
+    if (records)
+        m_followed << connect(records, &QAbstractItemModel::modelReset, this,
+                              &OriginDetailsController::forgetDatabases);
+    if (records != m_records) {
+        m_records = records;
+        forgetDatabases();
+    } else {
+        refresh();
+    }
 }
 
 void OriginDetailsController::setMacRoot(const QByteArray& root)

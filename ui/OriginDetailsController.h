@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 
@@ -11,6 +12,7 @@
 #include <memory>
 
 class OriginDatabases;
+class QAbstractItemModel;
 class OriginDetailsPane;
 struct OriginDetails;
 class QAbstractItemView;
@@ -18,6 +20,7 @@ class QAction;
 class QFileDialog;
 class QMainWindow;
 class QMenu;
+class RecordListView;
 class RowContextMenu;
 
 // Fills a window's details pane with the selected record's origin: reads the record's
@@ -33,8 +36,9 @@ public:
     // Adds the pane (hidden) and the actions to `window`; "Mac Volume…" only with `offerMacVolume`.
     OriginDetailsController(QMainWindow* window, bool offerMacVolume);
 
-    // Shows the selected record of `list`; call again when the list gets another model.
-    void follow(QAbstractItemView* list);
+    // Shows the selected record of `list`, or nothing, through whatever models and selection
+    // models it is given later (the find bar's filter, a new drop's list).
+    void follow(RecordListView* list);
     // The path the databases are looked for from; by default each record's own.
     void setAnchor(std::function<QByteArray()> anchor) { m_anchor = std::move(anchor); }
     // Whether a record lacking an attribute takes it from its AppleDouble file, as the list
@@ -65,6 +69,8 @@ signals:
 
 private:
     void refresh();
+    // Connects to the list's present selection model and model, and to the records under them.
+    void followSelection();
     void loaded(quint64 request, const QByteArray& path, const MacSources& sources,
                 std::shared_ptr<const OriginDatabases> databases, const OriginDetails& details);
 
@@ -73,7 +79,10 @@ private:
     QAction* m_show;
     QAction* m_macVolume = nullptr;
     bool m_sized = false;
-    QPointer<QAbstractItemView> m_list;
+    QPointer<RecordListView> m_list;
+    QList<QMetaObject::Connection> m_followed;
+    // The records the list shows, under any filter: the databases are kept as long as they are.
+    QPointer<QAbstractItemModel> m_records;
     std::function<QByteArray()> m_anchor;
     std::function<bool()> m_sidecars = [] { return false; };
     QByteArray m_macRoot;

@@ -44,6 +44,12 @@ void RecordListView::setModel(QAbstractItemModel* model)
     reset();
 }
 
+void RecordListView::setSelectionModel(QItemSelectionModel* selectionModel)
+{
+    QAbstractItemView::setSelectionModel(selectionModel);
+    emit selectionModelChanged();
+}
+
 int RecordListView::rowCount() const
 {
     return model() ? model()->rowCount(rootIndex()) : 0;

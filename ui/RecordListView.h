@@ -27,10 +27,15 @@ public:
     int rowWidth() const;
 
     void setModel(QAbstractItemModel* model) override;
+    void setSelectionModel(QItemSelectionModel* selectionModel) override;
     QRect visualRect(const QModelIndex& index) const override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     QModelIndex indexAt(const QPoint& point) const override;
     int sizeHintForRow(int row) const override;
+
+signals:
+    // The list has another selection model: a new model (setModel makes one) or one set directly.
+    void selectionModelChanged();
 
 public slots:
     // Puts the selected export texts on the clipboard, joined by line feeds; with

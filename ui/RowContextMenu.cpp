@@ -1,6 +1,7 @@
 #include "ui/RowContextMenu.h"
 
 #include "core/PathEncoding.h"
+#include "core/RawText.h"
 #include "core/RecordRoles.h"
 #include "ui/RecordListView.h"
 #include "ui/WindowCommands.h"
@@ -12,6 +13,7 @@
 #include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 
 #include <algorithm>
@@ -103,8 +105,19 @@ QByteArray RowContextMenu::currentPath() const
 void RowContextMenu::openContainingFolder()
 {
     const QByteArray path = currentPath();
-    if (!path.isEmpty() && !m_list->currentIndex().data(InImageRole).toBool())
-        QDesktopServices::openUrl(fileUrl(containingFolder(path)));
+    // A path inside a disk image names nothing on this machine.
+    if (path.isEmpty() || m_list->currentIndex().data(InImageRole).toBool())
+        return;
+    const QByteArray folder = containingFolder(path);
+    if (QDesktopServices::openUrl(fileUrl(folder)))
+        return;
+    // Without a program to open folders (xdg-open) nothing would happen at all.
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, tr("Folder Not Opened"),
+        tr("The desktop could not open %1.").arg(RawText::display(RawText::fromBytes(folder))),
+        QMessageBox::Ok, m_list->window());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 bool RowContextMenu::currentIsCrawlableFolder() const

@@ -1,5 +1,7 @@
 #include "ui/TextRowDelegate.h"
 
+#include "core/ControlPictures.h"
+
 #include <QApplication>
 #include <QFontDatabase>
 #include <QPainter>
@@ -19,6 +21,14 @@ void TextRowDelegate::setRowFont(const QFont& font)
 {
     m_font = font;
     m_characterWidth = 0;
+}
+
+QStringList TextRowDelegate::shownPieces(const QModelIndex& index) const
+{
+    QStringList shown = pieces(index);
+    for (QString& piece : shown)
+        piece = withControlPictures(piece);
+    return shown;
 }
 
 int TextRowDelegate::estimatedWidth(const QModelIndex& index) const
@@ -79,7 +89,7 @@ void TextRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const QFontMetrics metrics(m_font);
     QRect area = option.rect.adjusted(kHorizontalMargin, 0, -kHorizontalMargin, 0);
     bool first = true;
-    for (const QString& piece : pieces(index)) {
+    for (const QString& piece : shownPieces(index)) {
         if (piece.isEmpty())
             continue;
         if (!first)
@@ -99,7 +109,7 @@ QSize TextRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
     const QFontMetrics metrics(m_font);
     int width = 2 * kHorizontalMargin;
     bool first = true;
-    for (const QString& piece : pieces(index)) {
+    for (const QString& piece : shownPieces(index)) {
         if (piece.isEmpty())
             continue;
         width += metrics.horizontalAdvance(piece) + (first ? 0 : spacing());

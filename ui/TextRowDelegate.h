@@ -21,6 +21,8 @@ public:
 
     // The texts of one row, in order; an empty text leaves no element and no gap.
     virtual QStringList pieces(const QModelIndex& index) const = 0;
+    // The texts as drawn: control characters as their pictures, so that a row stays one line.
+    QStringList shownPieces(const QModelIndex& index) const;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;

@@ -2,8 +2,12 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <QWidget>
+
+#include <algorithm>
 
 WindowGeometry::WindowGeometry(QWidget* window, const QString& kind)
     : QObject(window), m_window(window), m_kind(kind)
@@ -25,7 +29,9 @@ void WindowGeometry::save() const
 void WindowGeometry::restore()
 {
     const QByteArray saved = QSettings().value(settingsKey(m_kind)).toByteArray();
-    if (saved.isEmpty() || !m_window->restoreGeometry(saved))
+    const bool restored = !saved.isEmpty() && m_window->restoreGeometry(saved);
+    fitScreen(restored);
+    if (!restored)
         return;
     // Other open windows of the kind already stand there: step aside, as cascading does.
     const auto occupied = [this] {
@@ -42,6 +48,30 @@ void WindowGeometry::restore()
     };
     for (int step = 0; step < 16 && occupied(); ++step)
         m_window->setGeometry(m_window->geometry().translated(32, 32));
+}
+
+void WindowGeometry::fitScreen(bool placed)
+{
+    const QScreen* screen = m_window->screen();
+    if (!screen)
+        return;
+    // The frame is not known before the window is shown: leave room for a title bar and borders.
+    const int border = 8;
+    const int titleBar = m_window->style()->pixelMetric(QStyle::PM_TitleBarHeight) + border;
+    const QRect available = screen->availableGeometry().adjusted(border, titleBar, -border, -border);
+    const QSize size = m_window->size().boundedTo(available.size()).expandedTo(m_window->minimumSize());
+    if (size != m_window->size())
+        m_window->resize(size);
+    // Remembered on a larger screen: moved onto this one.
+    if (placed) {
+        QRect place = m_window->geometry();
+        place.moveRight(std::min(place.right(), available.right()));
+        place.moveBottom(std::min(place.bottom(), available.bottom()));
+        place.moveLeft(std::max(place.left(), available.left()));
+        place.moveTop(std::max(place.top(), available.top()));
+        if (place != m_window->geometry())
+            m_window->setGeometry(place);
+    }
 }
 
 bool WindowGeometry::eventFilter(QObject* watched, QEvent* event)

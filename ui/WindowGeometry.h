@@ -6,7 +6,8 @@
 class QWidget;
 
 // Remembers a window's size and position per kind of window ("main", "crawler", ...) in
-// QSettings: a new window of that kind opens where the last one was closed. A main window
+// QSettings: a new window of that kind opens where the last one was closed, fitted to the
+// screen it opens on. A main window
 // opened over another one moves a little, so that it does not hide it.
 class WindowGeometry : public QObject
 {
@@ -27,6 +28,8 @@ protected:
 
 private:
     void restore();
+    // Shrinks the window to the screen's free area and, when `placed`, moves it onto it.
+    void fitScreen(bool placed);
 
     QWidget* m_window;
     QString m_kind;

@@ -94,7 +94,8 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         PDFKitView* view = window.pdfKitView();
-        QVERIFY(view->isFitted()); // it opens fitted to the page
+        QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_0));
+        QVERIFY(view->isFitted());
         const qreal fitted = view->zoomFactor();
         for (int i = 0; i < std::abs(steps); ++i)
             QTest::keySequence(&window, steps > 0 ? QKeySequence::ZoomIn : QKeySequence::ZoomOut);
@@ -113,6 +114,30 @@ private slots:
         QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_0));
         QVERIFY(view->isFitted());
         QVERIFY(qAbs(view->zoomFactor() - fitted) < 0.001);
+    }
+
+    // A window too small for a readable page opens with the page as wide as the view.
+    void opensReadable_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("fitted");
+        QTest::newRow("tall window") << QSize(700, 1100) << true;
+        QTest::newRow("small window") << QSize(700, 500) << false;
+    }
+
+    void opensReadable()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, fitted);
+        HelpView window;
+        window.resize(size);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        PDFKitView* view = window.pdfKitView();
+        QCOMPARE(view->isFitted(), fitted);
+        QVERIFY2(view->zoomFactor() >= 0.75, qPrintable(QString::number(view->zoomFactor())));
+        // As wide as the view: no sideways scrolling.
+        QCOMPARE(view->pdfView()->horizontalScrollBar()->maximum(), 0);
     }
 
     void textCanBeSelectedAndCopied()

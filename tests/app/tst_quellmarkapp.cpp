@@ -9,13 +9,21 @@
 #include "inventory/Provener.h"
 #include "tests/support/TestTree.h"
 #include "ui/CustomizableToolBar.h"
+#include "ui/FindBar.h"
+#include "ui/OriginDetailsPane.h"
 #include "ui/RecordListView.h"
 #include "ui/RowContextMenu.h"
+#include "ui/WindowGeometry.h"
 
+#include <QClipboard>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QScreen>
 #include <QSettings>
 #include <QtTest>
 
@@ -72,6 +80,8 @@ private slots:
         row("crawl and paths", {"--crawl", "d", "e"}, Start::MainWindow, {}, true);
         row("crawl twice", {"--crawl", "d", "--crawl", "e"}, Start::MainWindow, {}, true);
         row("empty path", {"a", ""}, Start::MainWindow, {}, true);
+        row("crawl with quarantine", {"--quarantine", "--crawl", "d"}, Start::Crawl, {"d"});
+        row("quarantine without crawl", {"--quarantine", "a"}, Start::MainWindow, {}, true);
     }
 
     void launchArguments()
@@ -116,6 +126,46 @@ private slots:
         QVERIFY2(out.contains(said), qPrintable(out));
     }
 
+    // The title bars as the window manager reads them, on an X display: the title alone.
+    void titlesOnTheDisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("main window") << QStringList() << u"Quellmark"_s;
+        QTest::newRow("crawl window") << QStringList{u"--crawl"_s, m_noApps.path()} << u"Crawl Folder"_s;
+        QTest::newRow("drop window") << QStringList{m_noApps.path()} << u"Drop Files"_s;
+    }
+
+    void titlesOnTheDisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, title);
+        QTemporaryDir home;
+        // On a display of its own (Xvfb picks a free number), waits for a window whose name starts
+        // with the title, and prints its name.
+        const QString script = u"app=$1; shift; d=$(mktemp)\n"
+                               "Xvfb -displayfd 9 -nolisten tcp 9>\"$d\" 2>/dev/null & xvfb=$!\n"
+                               "for _ in $(seq 300); do [ -s \"$d\" ] && break; sleep 0.1; done\n"
+                               "export DISPLAY=:$(cat \"$d\")\n"
+                               "\"$app\" \"$@\" & pid=$!\n"
+                               "for _ in $(seq 600); do\n"
+                               "    name=$(xwininfo -root -tree | grep -o -e \"$NAME\" | head -n 1)\n"
+                               "    [ -n \"$name\" ] && break; sleep 0.1\n"
+                               "done\n"
+                               "kill $pid $xvfb; rm -f \"$d\"; printf '%s' \"$name\""_s;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        environment.insert(u"XDG_CONFIG_HOME"_s, home.path());
+        environment.insert(u"NAME"_s, u'"' + title + u"[^\"]*\""_s);
+        QProcess run;
+        run.setProcessEnvironment(environment);
+        run.start(u"sh"_s, QStringList{u"-c"_s, script, u"sh"_s,
+                                       qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark"_s} +
+                               arguments);
+        QVERIFY(run.waitForFinished(120000));
+        QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()), u'"' + title + u'"');
+    }
+
     void startsWithTheWindowAskedFor()
     {
         TestTree tree;
@@ -144,6 +194,18 @@ private slots:
         QTRY_COMPARE(crawl->crawler()->status(), Crawler::Finished);
         QCOMPARE(crawl->crawler()->rowCount(), 2);
         QCOMPARE(crawl->filePathText(), tree.root());
+        // With --quarantine the switch is on, and the quarantine-only file is listed too.
+        tree.setQuarantine(tree.file(u"quarantined.txt"_s), "0081;1;Browser;2");
+        app->start(LaunchArguments::parse({"--crawl", ".", "--quarantine"}));
+        QTRY_COMPARE(crawl->crawler()->status(), Crawler::Finished);
+        QVERIFY(crawl->showQuarantine());
+        QCOMPARE(crawl->crawler()->rowCount(), 3);
+        // Load Folder starts from the crawled folder, not the working one.
+        QDir::setCurrent(before);
+        QFileDialog* choose = crawl->chooseFolder();
+        QDir::setCurrent(tree.root());
+        QCOMPARE(choose->directory().absolutePath(), tree.root());
+        choose->close();
         crawl->close();
 
         // Paths as if dropped, relative ones from the working directory, bytes kept.
@@ -243,8 +305,9 @@ private slots:
                                                     u"Save Folder to CSV "_s + key(QKeySequence::Save),
                                                     u" "_s} +
                                         close + edit + rows + details + macVolume + toolbar +
-                                        QStringList{u"[Crawl]"_s, u"Open Disk Image… Ctrl+Shift+O"_s, u" "_s,
-                                                    u"Read AppleDouble Sidecars "_s} + help;
+                                        QStringList{u"[Crawl]"_s, u"Open Disk Image… Ctrl+Shift+O"_s, u"Stop Esc"_s,
+                                                    u" "_s, u"Read AppleDouble Sidecars "_s} +
+                                        help;
         QTest::newRow("dropview") << u"dropview"_s << file + close + edit + rows + details + macVolume + help;
         QTest::newRow("help") << u"help"_s
                               << file + close + edit +
@@ -326,6 +389,93 @@ private slots:
         QCOMPARE(crawlWindow->crawler()->crawlList().value(0).name(), u"inside"_s);
         crawlWindow->close();
         main->close();
+    }
+
+    // Copy takes the focused widget's selected text where it has one, else the selected rows.
+    void copyTakesTheFocusedSelection_data()
+    {
+        QTest::addColumn<QString>("focus"); // "pane", "find field" or "list"
+        QTest::addColumn<bool>("selectText");
+        QTest::newRow("details pane") << u"pane"_s << true;
+        QTest::newRow("find field") << u"find field"_s << true;
+        QTest::newRow("pane without a selection") << u"pane"_s << false;
+        QTest::newRow("list") << u"list"_s << false;
+    }
+
+    void copyTakesTheFocusedSelection()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, selectText);
+        TestTree tree;
+        tree.setProvenance(tree.file(u"f"_s), "\x01");
+        auto* window = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
+        QSignalSpy finished(window->crawler(), &Crawler::crawlFinished);
+        window->crawlFolder(QFile::encodeName(tree.root()));
+        QVERIFY(finished.wait(10000));
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
+        auto* field = window->findChild<FindBar*>()->field();
+        QTest::keyClicks(field, u"f"_s);
+        QTRY_COMPARE(window->list()->model()->rowCount(), 1);
+        window->list()->setCurrentIndex(window->list()->model()->index(0, 0));
+        const QString row = window->list()->model()->index(0, 0).data(ExportTextRole).toString();
+        QTest::keyClick(window, Qt::Key_I, Qt::ControlModifier);
+        auto* pane = window->findChild<OriginDetailsPane*>();
+        QTRY_VERIFY(pane->text().contains(u"Provenance: 0x01"_s));
+        QWidget* focused = focus == u"pane"_s         ? static_cast<QWidget*>(pane->textView())
+                           : focus == u"find field"_s ? static_cast<QWidget*>(field)
+                                                      : static_cast<QWidget*>(window->list());
+        focused->setFocus();
+        QTRY_VERIFY(focused->hasFocus());
+        pane->textView()->selectAll();
+        field->selectAll();
+        if (!selectText) {
+            pane->textView()->moveCursor(QTextCursor::End);
+            field->deselect();
+        }
+        QGuiApplication::clipboard()->clear();
+        QTest::keySequence(window, QKeySequence::Copy);
+        const QString expected = !selectText ? row : focus == u"pane"_s ? pane->text() : u"f"_s;
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+        window->close();
+    }
+
+    // On the test screen (800 x 600), every window opens on it, with its list taking keys.
+    void windowsOpenFittedWithTheListFocused_data()
+    {
+        QTest::addColumn<QString>("identifier"); // empty: a main window
+        QTest::addColumn<QRect>("remembered");   // from a larger screen; null: nothing remembered
+        QTest::newRow("main window") << QString() << QRect();
+        QTest::newRow("crawl window") << u"crawler"_s << QRect();
+        QTest::newRow("drop window") << u"dropview"_s << QRect();
+        QTest::newRow("crawl window from a larger screen") << u"crawler"_s << QRect(900, 500, 1500, 900);
+    }
+
+    void windowsOpenFittedWithTheListFocused()
+    {
+        QFETCH(QString, identifier);
+        QFETCH(QRect, remembered);
+        QuellmarkApp* app = QuellmarkApp::instance();
+        const QString kind = identifier.isEmpty() ? u"main"_s : identifier;
+        QSettings().remove(WindowGeometry::settingsKey(kind));
+        if (!remembered.isNull()) {
+            QMainWindow large;
+            large.setGeometry(remembered);
+            QSettings().setValue(WindowGeometry::settingsKey(kind), large.saveGeometry());
+        }
+        QPointer<QMainWindow> window =
+            identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QVERIFY2(window->screen()->availableGeometry().contains(window->frameGeometry()),
+                 qPrintable(u"%1,%2 %3x%4 in %5x%6"_s.arg(window->frameGeometry().x())
+                                .arg(window->frameGeometry().y())
+                                .arg(window->frameGeometry().width())
+                                .arg(window->frameGeometry().height())
+                                .arg(window->screen()->availableGeometry().width())
+                                .arg(window->screen()->availableGeometry().height())));
+        QTRY_VERIFY(window->findChild<RecordListView*>()->hasFocus());
+        window->close();
+        QTRY_VERIFY(window.isNull());
     }
 
     void windowsReopenWhereTheyWere()

@@ -3,6 +3,7 @@
 #include "crawl/FileRow.h"
 #include "tests/support/TestTree.h"
 #include "tests/support/WalkGate.h"
+#include "ui/CustomizableToolBar.h"
 #include "ui/EmptyListHint.h"
 #include "ui/FindBar.h"
 #include "ui/OriginDetailsController.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -146,10 +148,45 @@ private slots:
         QCOMPARE(list->currentIndex().row(), 398);
         QVERIFY(list->viewport()->rect().contains(list->visualRect(list->currentIndex())));
 
+        // Saving now asks first, and then says that the file holds a partial list.
+        const auto shownBox = [&view]() -> QMessageBox* {
+            for (QMessageBox* box : view.findChildren<QMessageBox*>())
+                if (box->isVisible())
+                    return box;
+            return nullptr;
+        };
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QTest::keyClick(&view, Qt::Key_S, Qt::ControlModifier);
+        QTRY_VERIFY(shownBox());
+        QCOMPARE(shownBox()->text(), u"The crawl is still running: save the 399 rows found so far?"_s);
+        shownBox()->button(QMessageBox::Save)->click();
+        QFileDialog* save = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible())
+                save = dialog;
+        QVERIFY(save && save->acceptMode() == QFileDialog::AcceptSave);
+        QTemporaryDir out;
+        const QString csv = out.filePath(u"partial.csv"_s);
+        emit save->fileSelected(csv);
+        save->close();
+        QTRY_VERIFY(shownBox());
+        QVERIFY(shownBox()->text().startsWith(csv + u" holds a partial list: the 399 rows"_s));
+        shownBox()->close();
+        QFile written(csv);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().count('\n'), 400);
+
         QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
         auto* stop = view.findChild<QPushButton*>();
         QVERIFY(stop && stop->isVisible() && stop->isEnabled());
-        stop->click();
+        // Escape closes the find bar first, then stops, as the Stop button does.
+        QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(view.findChild<FindBar*>()->isOpen());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!view.findChild<FindBar*>()->isOpen());
+        QVERIFY(view.crawler()->status() == Crawler::Running);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QVERIFY(view.statusText().startsWith(u"Stopping… 399 entries examined · "_s));
         QVERIFY(!stop->isEnabled());
         gate.release();
@@ -157,6 +194,78 @@ private slots:
         QVERIFY(view.statusText().startsWith(u"Stopped: 400 entries examined · "_s));
         QVERIFY(stop->isHidden());
         QCOMPARE(view.countText(), u"400 files found"_s);
+    }
+
+    // Every entry is counted, in the singular where there is one.
+    void statusLine_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<int>("links");
+        QTest::addColumn<QString>("expected"); // the status line's start once finished
+        QTest::newRow("one file") << 1 << 0 << u"Finished: 1 entry examined · "_s;
+        QTest::newRow("a link") << 2 << 1
+                                << u"Finished: 2 entries examined · 1 symbolic link not followed · "_s;
+        QTest::newRow("links") << 1 << 2
+                               << u"Finished: 1 entry examined · 2 symbolic links not followed · "_s;
+    }
+
+    void statusLine()
+    {
+        QFETCH(int, files);
+        QFETCH(int, links);
+        QFETCH(QString, expected);
+        TestTree tree;
+        for (int i = 0; i < files; ++i)
+            tree.file(u"f%1"_s.arg(i));
+        for (int i = 0; i < links; ++i)
+            tree.symlink(u"/"_s, u"link%1"_s.arg(i));
+        CrawlerView view;
+        QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
+        view.crawlFolder(QFile::encodeName(tree.root()));
+        QVERIFY(finished.wait());
+        QVERIFY2(view.statusText().startsWith(expected), qPrintable(view.statusText()));
+    }
+
+    // An empty list says why: what the crawl passed over, or that the find text matches nothing.
+    void emptyListSaysWhy_data()
+    {
+        QTest::addColumn<int>("plain");       // files without attributes
+        QTest::addColumn<int>("quarantined"); // files with only a quarantine value
+        QTest::addColumn<QString>("find");    // typed into the find bar; null: not opened
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("empty folder") << 0 << 0 << QString() << u"The folder is empty."_s;
+        QTest::newRow("nothing carries them")
+            << 2 << 0 << QString() << u"2 entries examined: none carries these attributes."_s;
+        QTest::newRow("quarantine left out")
+            << 1 << 2 << QString()
+            << u"3 entries examined: none carries these attributes. Show Quarantine would list 2 more "
+               "(load the folder again)."_s;
+        QTest::newRow("find text matches nothing") << 0 << 2 << u"nowhere"_s << u"No row holds “nowhere”."_s;
+    }
+
+    void emptyListSaysWhy()
+    {
+        QFETCH(int, plain);
+        QFETCH(int, quarantined);
+        QFETCH(QString, find);
+        QFETCH(QString, hint);
+        TestTree tree;
+        for (int i = 0; i < plain; ++i)
+            tree.file(u"plain%1"_s.arg(i));
+        for (int i = 0; i < quarantined; ++i)
+            tree.setQuarantine(tree.file(u"q%1"_s.arg(i)), "0081;1;Browser;2");
+        CrawlerView view;
+        view.setShowQuarantine(!find.isNull());
+        QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
+        view.crawlFolder(QFile::encodeName(tree.root()));
+        QVERIFY(finished.wait());
+        if (!find.isNull()) {
+            view.findChild<FindBar*>()->open();
+            view.findChild<FindBar*>()->field()->setText(find);
+        }
+        auto* shown = view.findChild<EmptyListHint*>(find.isNull() ? u"emptyListHint"_s : u"noMatchHint"_s);
+        QTRY_COMPARE(shown->text(), hint);
+        QVERIFY(shown->isShown());
     }
 
     void ctrlGIsThisWindows()
@@ -174,6 +283,11 @@ private slots:
             QTest::keyClick(window, Qt::Key_G, Qt::ControlModifier);
         }
         QCOMPARE(otherTriggered.count(), 1);
+        // The buttons name their keys.
+        QStringList tips;
+        for (QAction* button : view.toolBar()->actions())
+            tips << button->toolTip();
+        QVERIFY2(tips.contains(u"Load details from a folder (Ctrl+G)"_s), qPrintable(tips.join(u'|')));
         QList<QFileDialog*> dialogs;
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible())
@@ -248,14 +362,15 @@ private slots:
                 tree.file(u"d%1/%2%3"_s.arg(i % 7).arg(i % 5 ? u"other"_s : u"Match"_s).arg(i)),
                 QByteArray(1, char(1 + i % 3)));
         CrawlerView view;
-        QCOMPARE(view.findChild<EmptyListHint*>()->text(), u"Choose a folder with Load Folder"_s);
-        QVERIFY(view.findChild<EmptyListHint*>()->isShown());
+        auto* hint = view.findChild<EmptyListHint*>(u"emptyListHint"_s);
+        QCOMPARE(hint->text(), u"Choose a folder with Load Folder"_s);
+        QVERIFY(hint->isShown());
         auto* bar = view.findChild<FindBar*>();
         bar->open();
         bar->field()->setText(u"match"_s);
         QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
         view.crawler()->startCrawl(tree.root(), false);
-        QVERIFY(!view.findChild<EmptyListHint*>()->isShown()); // the hint goes with the first crawl
+        QVERIFY(!hint->isShown()); // the hint goes with the first crawl
         QVERIFY(finished.wait(20000));
         QTRY_VERIFY(!bar->filter()->isFiltering());
 

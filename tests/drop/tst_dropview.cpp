@@ -79,17 +79,21 @@ private slots:
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<Qt::DropActions>("actions");
         QTest::addColumn<QStringList>("expected"); // the names listed after it; none: refused
+        QTest::addColumn<QString>("unreadable");   // the status line then
 
         const auto any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
         const QStringList ab{QStringLiteral("b"), QStringLiteral("a c")};
-        QTest::newRow("files") << ab << any << ab;
+        QTest::newRow("files") << ab << any << ab << QString();
         QTest::newRow("folder") << QStringList{QStringLiteral("F/")} << any
-                                << QStringList{QStringLiteral("F")};
-        QTest::newRow("text, no file URL") << QStringList() << any << QStringList();
+                                << QStringList{QStringLiteral("F")} << QString();
+        QTest::newRow("text, no file URL") << QStringList() << any << QStringList() << QString();
         QTest::newRow("mix") << QStringList{QStringLiteral("https://example.org/x"), ab.at(0),
                                             QStringLiteral("mailto:a@b.org"), ab.at(1)}
-                             << any << ab;
-        QTest::newRow("move only") << ab << Qt::DropActions(Qt::MoveAction) << QStringList();
+                             << any << ab << QString();
+        QTest::newRow("move only") << ab << Qt::DropActions(Qt::MoveAction) << QStringList() << QString();
+        QTest::newRow("a file that vanished")
+            << QStringList{QStringLiteral("file:///nonexistent/gone"), ab.at(0)} << any
+            << QStringList{QStringLiteral("gone"), ab.at(0)} << QStringLiteral("1 could not be read");
     }
 
     void drops()
@@ -97,9 +101,10 @@ private slots:
         QFETCH(QStringList, entries);
         QFETCH(Qt::DropActions, actions);
         QFETCH(QStringList, expected);
+        QFETCH(QString, unreadable);
         // The placeholder, 150 x 150 and centred, shows while the list is empty.
         QVERIFY(m_view->placeholder()->isVisible());
-        auto* hint = m_view->findChild<EmptyListHint*>();
+        auto* hint = m_view->findChild<EmptyListHint*>(QStringLiteral("emptyListHint"));
         QVERIFY(hint->isVisible() && hint->text() == QStringLiteral("Drop files here"));
         QVERIFY(hint->geometry().top() > m_view->placeholder()->geometry().bottom()); // under the symbol
         QCOMPARE(m_view->placeholder()->size(), QSize(150, 150));
@@ -120,6 +125,12 @@ private slots:
         QTRY_COMPARE(names(), expected);
         QVERIFY(!m_view->placeholder()->isVisible());
         QTRY_VERIFY(previous.isNull());
+        // A file that could not be examined says so in its row, and the window counts it.
+        QCOMPARE(m_view->unreadableText(), unreadable);
+        const QModelIndex first = m_view->list()->model()->index(0, 0);
+        const QStringList pieces =
+            static_cast<DropView::FileRow*>(m_view->list()->itemDelegate())->pieces(first);
+        QCOMPARE(pieces.at(1), unreadable.isEmpty() ? QString() : QStringLiteral("⚠️ not found"));
     }
 
     void sidecarPreference_data()

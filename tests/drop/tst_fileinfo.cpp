@@ -14,6 +14,8 @@
 #include <climits>
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 void row(const char* tag, const char* name, const char* provenance, const char* quarantine,
@@ -177,6 +179,42 @@ private slots:
         if (!expected.contains(u'✅') && QFile::encodeName(path) == relative)
             QCOMPARE(files({QStringLiteral("./") + path, tree.path(path)}, tree.root()),
                      (QStringList{QStringLiteral("0"), expected + u'\n' + expected + u'\n', QString()}));
+    }
+
+    void unreadable_data()
+    {
+        QTest::addColumn<QString>("item");     // in the test folder
+        QTest::addColumn<QString>("expected"); // the record's export text; ROOT: the test folder
+        QTest::newRow("readable") << "open/f"
+                                  << "f | ROOT/open/f |  | ";
+        QTest::newRow("vanished") << "open/gone"
+                                  << "gone | ROOT/open/gone | ⚠️ not found | ";
+        QTest::newRow("in a folder closed to the user") << "closed/f"
+                                                        << "f | ROOT/closed/f | ⚠️ permission denied | ";
+    }
+
+    void unreadable()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, expected);
+        TestTree tree;
+        tree.file(u"open/f"_s);
+        tree.file(u"closed/f"_s);
+        tree.openToOthers();
+        QCOMPARE(::chmod(QFile::encodeName(tree.path(u"closed"_s)).constData(), 0700), 0);
+        // As another user, for whom the folder's permission bits count.
+        bool ok = false;
+        const QByteArray seen = TestTree::asUnprivileged(
+            [&] {
+                FileInfo model;
+                model.addFile(QUrl::fromLocalFile(tree.path(item)));
+                return (model.fileList().at(0).exportText() + u'|' + QString::number(model.unreadableCount()))
+                    .toUtf8();
+            },
+            &ok);
+        QVERIFY(ok);
+        expected.replace(u"ROOT"_s, tree.root());
+        QCOMPARE(QString::fromUtf8(seen), expected + u'|' + (expected.contains(u'⚠') ? u'1' : u'0'));
     }
 
     void sidecars_data();

@@ -18,7 +18,7 @@ namespace {
 // The text the empty list shows, or nothing.
 QString shownHint(const QWidget& window)
 {
-    const auto* hint = window.findChild<EmptyListHint*>();
+    const auto* hint = window.findChild<EmptyListHint*>(QStringLiteral("emptyListHint"));
     return hint && hint->isShown() ? hint->text() : QString();
 }
 
@@ -149,23 +149,31 @@ void TestContentView::hiddenItemsStayHidden()
 
 void TestContentView::ctrlGLoadsAndStatusLine_data()
 {
-    QTest::addColumn<QByteArray>("tool"); // run by sh after printing A.app's path; %: the tool
+    QTest::addColumn<QString>("app");     // the folder the search prints first
+    QTest::addColumn<QByteArray>("tool"); // run by sh after printing it
     QTest::addColumn<QString>("status");
-    QTest::newRow("search went well") << QByteArray() << QString();
+    QTest::addColumn<QString>("hint"); // in the empty list afterwards
+    QTest::newRow("search went well") << "A.app" << QByteArray() << QString() << QString();
     QTest::newRow("search failed")
-        << QByteArray("exit 7")
+        << "A.app" << QByteArray("exit 7")
         << QStringLiteral(
-               "The application search failed: /bin/sh exited with status 7. The list is incomplete.");
+               "The application search failed: /bin/sh exited with status 7. The list is incomplete.")
+        << QString();
     QTest::newRow("a result not UTF-8")
-        << QByteArray("printf '/\\377\\n/\\376\\n'")
-        << QStringLiteral("2 application path(s) could not be read and are not listed.");
+        << "A.app" << QByteArray("printf '/\\377\\n/\\376\\n'")
+        << QStringLiteral("2 application path(s) could not be read and are not listed.") << QString();
+    QTest::newRow("found, none with attributes")
+        << "Plain.app" << QByteArray() << QString()
+        << QStringLiteral("1 application was examined; it carries neither attribute.");
 }
 
 void TestContentView::ctrlGLoadsAndStatusLine()
 {
     // The list keeps what the search found, and the line under the count says what is missing.
+    QFETCH(QString, app);
     QFETCH(QByteArray, tool);
     QFETCH(QString, status);
+    QFETCH(QString, hint);
     ContentView view;
     // Without its button: the command is the window's, not the toolbar's.
     view.toolBar()->setItemShown(QStringLiteral("getapps"), false);
@@ -173,14 +181,16 @@ void TestContentView::ctrlGLoadsAndStatusLine()
     view.show();
     QVERIFY(QTest::qWaitForWindowActive(&view));
     const QString script = m_tree->file(QStringLiteral("tool.sh"), "echo \"$1\"\n" + tool + '\n');
-    view.providerer()->setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_a}));
+    view.providerer()->setDiscovery(
+        ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_tree->folder(app)}));
     QSignalSpy finished(view.providerer(), &Provener::loadFinished);
     QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
     QCOMPARE(view.statusText(), QStringLiteral("Loading applications…"));
     QVERIFY(finished.wait(10000));
-    QCOMPARE(view.countText(), QStringLiteral("1 apps found"));
+    QCOMPARE(view.countText(),
+             hint.isEmpty() ? QStringLiteral("1 apps found") : QStringLiteral("0 apps found"));
     QCOMPARE(view.statusText(), status);
-    QCOMPARE(shownHint(view), QString());
+    QCOMPARE(shownHint(view), hint);
 }
 
 QTEST_MAIN(TestContentView)

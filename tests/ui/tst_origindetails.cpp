@@ -40,6 +40,34 @@ bool select(QMainWindow& window, const QString& name)
     return false;
 }
 
+// The path the pane shows, or the pane's whole text when it shows no file.
+QString shownPath(const OriginDetailsController& details)
+{
+    const QString text = details.pane()->text();
+    const qsizetype at = text.indexOf(u"  Path: "_s);
+    return at < 0 ? text : text.mid(at + 8, text.indexOf(u'\n', at) - at - 8);
+}
+
+// The path of the list's selected row, or nothing when no row is selected.
+QString selectedPath(const RecordListView& list)
+{
+    const QModelIndexList rows = list.selectionModel()->selectedRows();
+    return rows.size() == 1 ? rows.first().data(PathRole).toString() : QString();
+}
+
+// Clicks the row named `name`, as a user does.
+bool click(RecordListView& list, const QString& name)
+{
+    for (int row = 0; row < list.model()->rowCount(); ++row) {
+        const QModelIndex index = list.model()->index(row, 0);
+        if (index.data(NameRole).toString() == name) {
+            QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(index).center());
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 class TestOriginDetails : public QObject
@@ -148,6 +176,72 @@ private slots:
         // Hidden again with the same key.
         QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
         QVERIFY(details->pane()->isHidden());
+    }
+
+    void paneFollowsTheSelectedRow_data()
+    {
+        // What is done with report.pdf shown; then mail.txt is clicked.
+        QTest::addColumn<QString>("findText");   // typed into the find bar; null: the bar stays closed
+        QTest::addColumn<QString>("refindText"); // typed over it afterwards
+        QTest::addColumn<bool>("closeFindBar");
+        QTest::addColumn<bool>("crawlAgain");
+        QTest::addColumn<bool>("toggleDetails");
+        QTest::newRow("find bar opened and closed") << u""_s << QString() << true << false << false;
+        QTest::newRow("find bar open") << u""_s << QString() << false << false << false;
+        QTest::newRow("filtered to the other row") << u"mail"_s << QString() << false << false << false;
+        QTest::newRow("refiltered away from the row") << u"pdf"_s << u"mail"_s << false << false << false;
+        QTest::newRow("new crawl") << QString() << QString() << false << true << false;
+        QTest::newRow("new crawl under the find bar") << u""_s << QString() << false << true << false;
+        QTest::newRow("find bar, then details off and on") << u""_s << QString() << true << false << true;
+    }
+
+    void paneFollowsTheSelectedRow()
+    {
+        QFETCH(QString, findText);
+        QFETCH(QString, refindText);
+        QFETCH(bool, closeFindBar);
+        QFETCH(bool, crawlAgain);
+        QFETCH(bool, toggleDetails);
+
+        CrawlerView view;
+        crawl(view, m_mac);
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        auto* details = view.findChild<OriginDetailsController*>();
+        QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
+        RecordListView& list = *view.list();
+        QTRY_VERIFY(click(list, u"report.pdf"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(shownPath(*details).endsWith(u"/report.pdf"_s), 10000);
+
+        // The pane shows the selected row or nothing, at every step.
+        if (!findText.isNull()) {
+            QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier);
+            QTest::keyClicks(QApplication::focusWidget(), findText);
+            QTRY_COMPARE_WITH_TIMEOUT(shownPath(*details), selectedPath(list), 10000);
+        }
+        if (!refindText.isNull()) {
+            QTRY_VERIFY(click(list, u"report.pdf"_s));
+            QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier); // selects the text, typed over
+            QTest::keyClicks(QApplication::focusWidget(), refindText);
+            QTRY_COMPARE_WITH_TIMEOUT(shownPath(*details), selectedPath(list), 10000);
+        }
+        if (closeFindBar)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        if (crawlAgain) {
+            QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
+            view.crawlFolder(QFile::encodeName(m_mac));
+            QVERIFY(finished.wait(10000));
+        }
+        if (toggleDetails) {
+            QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
+            QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(shownPath(*details), selectedPath(list), 10000);
+
+        QTRY_VERIFY(click(list, u"mail.txt"_s));
+        QCOMPARE(selectedPath(list), m_mac + u"/Users/bob/mail.txt"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(shownPath(*details), selectedPath(list), 10000);
     }
 
     void dropWindowWithMacVolume()

@@ -85,6 +85,8 @@ private slots:
     void keysAndClicksSelect();
     void appendingKeepsViewAndSelection();
     void longListsAreMeasuredInTurns();
+    void controlCharactersAreDrawnAsPictures_data();
+    void controlCharactersAreDrawnAsPictures();
 };
 
 void TestRecordListView::everyRowCanBeScrolledTo_data()
@@ -236,6 +238,33 @@ void TestRecordListView::longListsAreMeasuredInTurns()
     const int width = QFontMetrics(view.font()).horizontalAdvance(QString(400, QLatin1Char('w')));
     QTRY_VERIFY_WITH_TIMEOUT(view.horizontalScrollBar()->maximum() + view.viewport()->width() >= width,
                              30000);
+}
+
+void TestRecordListView::controlCharactersAreDrawnAsPictures_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("drawnAs");
+    QTest::newRow("line feed") << u"two\nlines"_s << u"two␊lines"_s;
+    QTest::newRow("tab, carriage return") << u"a\tb\rc"_s << u"a␉b␍c"_s;
+    QTest::newRow("escape sequence") << u"\x1b[31mred"_s << u"␛[31mred"_s;
+}
+
+void TestRecordListView::controlCharactersAreDrawnAsPictures()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, drawnAs);
+    // A row stays one line, drawn as the row of the pictures is; what it holds stays exact.
+    QStandardItemModel model;
+    model.appendRow(record(text));
+    model.appendRow(record(drawnAs));
+    RecordListView view;
+    QVERIFY(show(view, model));
+    view.selectionModel()->clearCurrentIndex(); // no focus frame on either
+    const QImage row = view.viewport()->grab(view.visualRect(model.index(0, 0))).toImage();
+    const QImage pictured = view.viewport()->grab(view.visualRect(model.index(1, 0))).toImage();
+    QVERIFY(hasContent(row));
+    QCOMPARE(row, pictured);
+    QCOMPARE(model.index(0, 0).data().toString(), text);
 }
 
 QTEST_MAIN(TestRecordListView)

@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QStandardItemModel>
 #include <QtTest>
@@ -104,6 +105,18 @@ private slots:
         QCOMPARE(m_opened.size(), 1);
         QCOMPARE(QByteArray::fromPercentEncoding(m_opened.first().path(QUrl::FullyEncoded).toLatin1()),
                  path.left(path.lastIndexOf('/')));
+        // A desktop that cannot open it (no xdg-open) is said.
+        QVERIFY(!m_list.findChild<QMessageBox*>());
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        const QByteArray searchPath = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        m_menu->openFolderAction()->trigger();
+        qputenv("PATH", searchPath);
+        QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
+        auto* box = m_list.findChild<QMessageBox*>();
+        QVERIFY(box && box->isVisible());
+        QVERIFY(box->text().startsWith(u"The desktop could not open "_s));
+        delete box;
 
         // Crawl This Folder: only for a folder, and only when someone crawls.
         QVERIFY(!menu->actions().contains(m_menu->crawlFolderAction()));
