@@ -1,5 +1,6 @@
 #include "crawl/CrawlerView.h"
 
+#include "core/EvidenceAccess.h"
 #include "core/SidecarPreference.h"
 #include "crawl/Crawler.h"
 #include "crawl/FileRow.h"
@@ -356,6 +357,9 @@ void CrawlerView::updateStatus()
     if (const qint64 entries = m_crawler->unreadableEntries())
         parts.append(counted(entries, QT_TR_NOOP("%1 entry could not be read"),
                              QT_TR_NOOP("%1 entries could not be read")));
+    // Read as a user the kernel lets not keep them, the evidence's access times moved.
+    if (EvidenceAccess::accessTimesMayChange())
+        parts.append(tr("access times may have changed (not the owner: O_NOATIME refused)"));
     parts.append(
         tr("%1 s").arg(QLocale().toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1)));
     const QString summary = parts.join(QStringLiteral(" · "));
