@@ -82,7 +82,7 @@ int CliOutput::printHelp(const QCommandLineParser& parser, const QString& synops
                        "  0  everything was examined and written\n"
                        "  1  an error: nothing, or not all, was written\n"
                        "  2  bad usage\n"
-                       "  3  written, but some items could not be examined (counted on standard error)\n");
+                       "  3  written, but some items or evidence could not be read or used (said on standard error)\n");
     return write(text.toUtf8(), QString());
 }
 
