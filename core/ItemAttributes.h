@@ -80,6 +80,13 @@ public:
 
     static constexpr int kReadAttempts = 4;
 
+    // The host name of the first form the item has (e.g. "user.com.apple.quarantine"), or empty.
+    std::string formName(const std::vector<HostAttributeName>& forms)
+    {
+        const auto found = resolve(forms);
+        return found ? (*found)->name : std::string();
+    }
+
 private:
     PosixResult<const HostAttributeName*> resolve(const std::vector<HostAttributeName>& forms)
     {

@@ -126,7 +126,7 @@ int SidecarReader::openArchiveSubfolder(int archiveFolderFd, const char* name)
 
 std::optional<AppleDouble> SidecarReader::findAt(int folderFd, const char* name,
                                                  const std::vector<int>& archiveFolders, bool beside,
-                                                 int* unreadable)
+                                                 int* unreadable, bool* fromArchive)
 {
     const QByteArray sidecar = sidecarName(name);
     if (beside) {
@@ -134,8 +134,11 @@ std::optional<AppleDouble> SidecarReader::findAt(int folderFd, const char* name,
             return found;
     }
     for (int archive : archiveFolders) {
-        if (auto found = readAt(archive, sidecar.constData(), unreadable))
+        if (auto found = readAt(archive, sidecar.constData(), unreadable)) {
+            if (fromArchive)
+                *fromArchive = true;
             return found;
+        }
     }
     return std::nullopt;
 }
@@ -157,7 +160,7 @@ int SidecarReader::openFolder(const QByteArray& path, int flags)
                                   flags);
 }
 
-std::optional<AppleDouble> SidecarReader::findFor(const QByteArray& path, int* unreadable)
+std::optional<AppleDouble> SidecarReader::findFor(const QByteArray& path, int* unreadable, bool* fromArchive)
 {
     const QByteArray item = withoutTrailingSlashes(path);
     const qsizetype slash = item.lastIndexOf('/');
@@ -167,5 +170,5 @@ std::optional<AppleDouble> SidecarReader::findFor(const QByteArray& path, int* u
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : item.left(slash);
     const UniqueFd folderFd(openFolder(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
     Descriptors archives{openArchiveFolders(folder)};
-    return findAt(folderFd.fd(), name.constData(), archives.fds, folderFd.fd() >= 0, unreadable);
+    return findAt(folderFd.fd(), name.constData(), archives.fds, folderFd.fd() >= 0, unreadable, fromArchive);
 }

@@ -39,12 +39,14 @@ public:
     // The sidecar of the entry `name` of the folder open as `folderFd`: "._name" beside it
     // (looked for only when `beside`), then in each of `archiveFolders` in order. The first
     // well-formed one is taken; a damaged one is passed over.
+    // `fromArchive`, where given, says whether it came from an archive's __MACOSX folder.
     static std::optional<AppleDouble> findAt(int folderFd, const char* name,
                                              const std::vector<int>& archiveFolders, bool beside = true,
-                                             int* unreadable = nullptr);
+                                             int* unreadable = nullptr, bool* fromArchive = nullptr);
 
     // The sidecar of the file or folder `path` (a trailing "/" is ignored).
-    static std::optional<AppleDouble> findFor(const QByteArray& path, int* unreadable = nullptr);
+    static std::optional<AppleDouble> findFor(const QByteArray& path, int* unreadable = nullptr,
+                                              bool* fromArchive = nullptr);
 
     // The folder `path` (any length) opened with `flags`, keeping its access time where allowed.
     static int openFolder(const QByteArray& path, int flags);

@@ -28,11 +28,15 @@ const std::vector<HostAttributeName>& whereFromsForms()
 // absent, any other failure a problem.
 template<typename Calls>
 QByteArray readValue(ItemAttributes<Calls>& item, const std::vector<HostAttributeName>& forms,
-                     const char* attribute, QStringList& problems)
+                     const char* attribute, OriginDetails& details)
 {
+    QStringList& problems = details.problems;
     auto value = item.read(forms);
-    if (value)
+    if (value) {
+        if (!value->isEmpty())
+            details.sources.insert(QLatin1String(attribute), QString::fromStdString(item.formName(forms)));
         return *value;
+    }
     if (value.error().code != ENODATA && value.error().code != ENOTSUP)
         problems.append(QStringLiteral("%1 could not be read: %2")
                             .arg(QLatin1String(attribute), value.error().description));
@@ -49,16 +53,16 @@ struct RawValues
 template<typename Calls> RawValues readAttributes(Calls calls, OriginDetails& details)
 {
     details.attributes = AttributeList::of(calls);
-    QStringList& problems = details.problems;
     ItemAttributes<Calls> item(std::move(calls));
-    return {readValue(item, provenanceForms(), kProvenanceAttribute, problems),
-            readValue(item, quarantineForms(), kQuarantineAttribute, problems),
-            readValue(item, whereFromsForms(), WhereFroms::kAttribute, problems)};
+    return {readValue(item, provenanceForms(), kProvenanceAttribute, details),
+            readValue(item, quarantineForms(), kQuarantineAttribute, details),
+            readValue(item, whereFromsForms(), WhereFroms::kAttribute, details)};
 }
 
-// Takes what `values` lack from `sidecar`, naming each attribute in `lent`.
-void lend(const AppleDouble& sidecar, RawValues& values, QStringList& lent)
+// Takes what `values` lack from `sidecar`, naming each attribute in `lent` and its source.
+void lend(const AppleDouble& sidecar, const QString& source, RawValues& values, OriginDetails& details)
 {
+    QStringList& lent = details.fromSidecar;
     for (auto [value, attribute] : {std::pair{&values.provenance, kProvenanceAttribute},
                                     std::pair{&values.quarantine, kQuarantineAttribute},
                                     std::pair{&values.whereFroms, WhereFroms::kAttribute}}) {
@@ -67,6 +71,7 @@ void lend(const AppleDouble& sidecar, RawValues& values, QStringList& lent)
         if (const auto lentValue = sidecar.value(attribute); lentValue && !lentValue->isEmpty()) {
             *value = lentValue->toByteArray();
             lent.append(QLatin1String(attribute));
+            details.sources.insert(QLatin1String(attribute), source);
         }
     }
 }
@@ -77,12 +82,13 @@ void lendFromSidecar(const QByteArray& path, RawValues& values, OriginDetails& d
     if (!values.provenance.isEmpty() && !values.quarantine.isEmpty() && !values.whereFroms.isEmpty())
         return;
     int unreadable = 0;
-    const std::optional<AppleDouble> sidecar = SidecarReader::findFor(path, &unreadable);
+    bool fromArchive = false;
+    const std::optional<AppleDouble> sidecar = SidecarReader::findFor(path, &unreadable, &fromArchive);
     if (unreadable != 0)
         details.problems.append(QStringLiteral("its AppleDouble file could not be read: %1")
                                     .arg(posixError(unreadable).description));
     if (sidecar) {
-        lend(*sidecar, values, details.fromSidecar);
+        lend(*sidecar, fromArchive ? QStringLiteral("__MACOSX") : QStringLiteral("._name"), values, details);
         details.attributes += AttributeList::of(*sidecar);
     }
 }
@@ -101,7 +107,7 @@ bool lendAsOrphan(const QByteArray& path, RawValues& values, OriginDetails& deta
     const std::optional<AppleDouble> sidecar = SidecarReader::readAt(AT_FDCWD, path.constData());
     if (!sidecar)
         return false;
-    lend(*sidecar, values, details.fromSidecar);
+    lend(*sidecar, QStringLiteral("._name"), values, details);
     details.attributes += AttributeList::of(*sidecar);
     details.orphanSidecar = true;
     return true;

@@ -7,6 +7,7 @@
 #include "origin/QuarantineValue.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QStringList>
 
 #include <optional>
@@ -29,6 +30,10 @@ struct OriginDetails
     // The item is an AppleDouble file whose own file is gone: its values are the sidecar's.
     bool orphanSidecar = false;
     std::optional<FileStatus> status; // the entry's own size and times
+    // Where each value came from, by the Mac's attribute name: the host's name of the item's
+    // own attribute ("user.com.apple.quarantine"), "._name" (an AppleDouble file beside it) or
+    // "__MACOSX" (one in an unzipped archive's folder).
+    QHash<QString, QString> sources;
     // Every attribute the item carries, then those of its AppleDouble file where it was read.
     QList<AttributeList::Entry> attributes;
 

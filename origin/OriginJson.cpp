@@ -1,9 +1,11 @@
 #include "origin/OriginJson.h"
 
 #include "core/AttributeDecoder.h"
+#include "core/AttributeReader.h"
 #include "core/ControlPictures.h"
 #include "core/ProvenanceRegistry.h"
 #include "origin/OriginDetails.h"
+#include "origin/WhereFroms.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -81,6 +83,13 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
     }
     if (details.quarantine)
         line.add("quarantineAgent", details.quarantine->agent);
+    if (!details.sources.isEmpty()) {
+        // Where each value came from, in a fixed order.
+        Members sources;
+        for (const char* attribute : {kProvenanceAttribute, kQuarantineAttribute, WhereFroms::kAttribute})
+            sources.addText(attribute, details.sources.value(QLatin1String(attribute)));
+        line.addObject("source", sources);
+    }
     if (const auto& status = details.status) {
         line.add("size", QJsonValue(status->size));
         line.add("inode", QJsonValue(qint64(status->inode)));

@@ -143,6 +143,12 @@ private slots:
             OriginDetails::inspect(QFile::encodeName(m_tree.path(u"own.txt"_s)), nullptr, true);
         QCOMPARE(own.provenance, QByteArray("\x0a"));
         QCOMPARE(own.fromSidecar, QStringList{u"com.apple.quarantine"_s});
+        // Where each value came from: the file's own attribute, the sidecar beside it, or __MACOSX.
+        QCOMPARE(own.sources, (QHash<QString, QString>{{u"com.apple.provenance"_s, u"user.com.apple.provenance"_s},
+                                                       {u"com.apple.quarantine"_s, u"._name"_s}}));
+        QCOMPARE(OriginDetails::inspect(QFile::encodeName(m_tree.path(u"Archive/Docs/a.pdf"_s)), nullptr, true)
+                     .sources,
+                 (QHash<QString, QString>{{u"com.apple.quarantine"_s, u"__MACOSX"_s}}));
         const OriginDetails orphan =
             OriginDetails::inspect(QFile::encodeName(m_tree.path(u"._gone.zip"_s)), nullptr, true);
         QVERIFY(orphan.orphanSidecar);

@@ -197,5 +197,6 @@ QString MacVolumeFixture::withoutPlainFields(const QString& line)
         R"re(,"(fileName|filePath|fileNameBase64|filePathBase64|provenance|provenanceApp|quarantineAgent|size|)re"
         R"re(inode|modified|changed|accessed|born)":("([^"\\]|\\.)*"|[^,}]*))re"));
     static const QRegularExpression attributes(QStringLiteral(R"re(,"attributes":\[(\{[^{}]*\},?)*\])re"));
-    return QString(line).remove(plain).remove(attributes);
+    static const QRegularExpression source(QStringLiteral(R"re(,"source":\{[^{}]*\})re"));
+    return QString(line).remove(plain).remove(attributes).remove(source);
 }

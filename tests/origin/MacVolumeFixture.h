@@ -42,8 +42,8 @@ public:
     // Creates `path` with table provenance_tracking, rows in schema order
     // (pk, url, bundle_id, cdhash, team_identifier, signing_identifier, flags, timestamp, link_pk).
     static QString writeExecPolicy(const QString& path, const QList<QVariantList>& rows);
-    // A JSON line without the file's plain values, times and attribute list ("fileName" …
-    // "born", "attributes"), which other tests check: what is left is the origin.
+    // A JSON line without the file's plain values, times, sources and attribute list ("fileName"
+    // … "born", "source", "attributes"), which other tests check: what is left is the origin.
     static QString withoutPlainFields(const QString& line);
 
     // Runs `sql` (statements separated by ";" when there are no rows) on a new or existing

@@ -153,19 +153,21 @@ private slots:
         QTest::addColumn<QByteArray>("name"); // the file, a copy of report.pdf
         QTest::addColumn<QStringList>("expected");
         const QString kAttributes = u"attributes=com.apple.provenance/hex/11,com.apple.quarantine/utf-8/57"_s;
+        const QString kSources = uR"(source={"com.apple.provenance":"user.com.apple.provenance",)"
+                                 uR"("com.apple.quarantine":"user.com.apple.quarantine"})"_s;
 
         QTest::newRow("jsonl") << u"jsonl"_s << QByteArray("report.pdf")
                                << QStringList{u"fileName=report.pdf"_s, u"filePath=@/report.pdf"_s,
                                               u"provenance=0102009210000000000000"_s, u"provenanceApp=null"_s,
                                               u"quarantineAgent=Safari"_s, u"size=4"_s,
                                               u"modified=2023-11-14T22:13:20.5Z"_s,
-                                              u"accessed=2020-09-13T12:26:40Z"_s, kAttributes};
+                                              u"accessed=2020-09-13T12:26:40Z"_s, kAttributes, kSources};
         QTest::newRow("jsonl, a name not UTF-8")
             << u"jsonl"_s << QByteArray("odd\xff.pdf")
             << QStringList{u"fileName=odd\ufffd.pdf"_s, u"fileNameBase64=b2Rk/y5wZGY="_s, u"filePath=@/odd\ufffd.pdf"_s,
                            u"provenance=0102009210000000000000"_s, u"provenanceApp=null"_s,
                            u"quarantineAgent=Safari"_s, u"size=4"_s, u"modified=2023-11-14T22:13:20.5Z"_s,
-                           u"accessed=2020-09-13T12:26:40Z"_s, kAttributes};
+                           u"accessed=2020-09-13T12:26:40Z"_s, kAttributes, kSources};
         QTest::newRow("timeline") << u"timeline"_s << QByteArray("report.pdf")
                                   << QStringList{u"Quarantine Time=2024-01-12T21:44:35Z"_s,
                                                  u"Quarantine Event Time=2024-01-13T12:46:07.25Z"_s,
@@ -243,6 +245,8 @@ private slots:
                 attributes << attribute[u"name"_s].toString() + u'/' + attribute[u"encoding"_s].toString() + u'/' +
                                   QString::number(attribute[u"size"_s].toInteger());
             got << u"attributes="_s + attributes.join(u',');
+            got << u"source="_s + QString::fromUtf8(QJsonDocument(object.value(u"source"_s).toObject())
+                                                        .toJson(QJsonDocument::Compact));
         }
         got.removeIf([](const QString& event) { return event.startsWith(u"Creation Time="_s); });
         for (QString& value : expected)
