@@ -1,5 +1,7 @@
 #include "image/DiskImage.h"
 
+#include "core/EvidenceAccess.h"
+
 #include "core/PosixError.h"
 #include "image/SleuthKitError.h"
 
@@ -108,13 +110,7 @@ std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* erro
 // Null with an empty error when the file is in a format Sleuth Kit opens itself.
 TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, QString* error)
 {
-    const int flags = O_RDONLY | O_NOCTTY | O_CLOEXEC;
-    int fd = -1;
-#ifdef O_NOATIME
-    fd = ::open(path.constData(), flags | O_NOATIME);
-    if (fd < 0 && errno == EPERM) // only the owner, or root, may keep the access time
-#endif
-        fd = ::open(path.constData(), flags);
+    const int fd = EvidenceAccess::openat(AT_FDCWD, path.constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     struct stat status;
     if (fd < 0 || ::fstat(fd, &status) != 0) {
         *error = posixError(errno).description;
