@@ -1,7 +1,6 @@
 #include "image/DiskImage.h"
 
 #include "core/EvidenceAccess.h"
-
 #include "core/PosixError.h"
 #include "image/SleuthKitError.h"
 
