@@ -36,13 +36,14 @@ public:
         return noted(m_item.read(forms));
     }
 
-    bool failed() const { return m_failed; }
+    bool failed() const { return m_failed != 0; }
+    int error() const { return m_failed; }
 
 private:
     template<typename T> PosixResult<T> noted(PosixResult<T> result)
     {
         if (!result && EntryExaminer::isReadFailure(int(result.error().code)))
-            m_failed = true;
+            m_failed = int(result.error().code);
         return result;
     }
 
@@ -59,11 +60,25 @@ private:
 
     std::string_view m_names;
     bool m_listed;
-    bool m_failed = false;
+    int m_failed = 0; // the errno of the last call that failed to read
     ItemAttributes<EntryXattrCalls> m_item;
 };
 
+const std::vector<HostAttributeName>& whereFromsForms()
+{
+    static const auto forms = HostAttributeName::formsOf("com.apple.metadata:kMDItemWhereFroms");
+    return forms;
+}
+
 } // namespace
+
+template<typename Source> void EntryExaminer::keepWithUrl(Source& source, DecoratedValues& values) const
+{
+    if (values.keep || !m_whereFroms)
+        return;
+    const auto present = source.hasValue(whereFromsForms());
+    values.keep = present && *present;
+}
 
 bool EntryExaminer::isReadFailure(int error)
 {
@@ -110,12 +125,14 @@ EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, st
             return outcome;
         if (!HostAttributeName::firstListed(provenanceForms(), names)) {
             const bool quarantine = HostAttributeName::firstListed(quarantineForms(), names);
-            outcome.quarantineOnly = quarantine && !m_showQuarantine;
-            if (!quarantine || !m_showQuarantine)
+            const bool url = m_whereFroms && HostAttributeName::firstListed(whereFromsForms(), names);
+            outcome.quarantineOnly = quarantine && !m_showQuarantine && !url;
+            if (!(quarantine && m_showQuarantine) && !url)
                 return outcome;
         }
     } else if (!listed && errno != ERANGE && !lendable) {
         outcome.unreadable = isReadFailure(errno);
+        outcome.error = errno;
         return outcome;
     }
     DecoratedValues values;
@@ -126,13 +143,16 @@ EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, st
                           : SidecarReader::findAt(folderFd, name, sidecars->archiveFolders(), beside, &sidecarError);
         });
         evaluateAttributes(source, values, m_showQuarantine);
+        keepWithUrl(source, values);
         // A sidecar that is there but cannot be read leaves values out, as an unreadable entry does.
-        outcome.unreadable = source.own().failed() || sidecarError != 0;
+        outcome.error = sidecarError != 0 ? sidecarError : source.own().error();
     } else {
         ListedAttributes attributes(calls, listed);
         evaluateAttributes(attributes, values, m_showQuarantine);
-        outcome.unreadable = attributes.failed();
+        keepWithUrl(attributes, values);
+        outcome.error = attributes.error();
     }
+    outcome.unreadable = outcome.error != 0;
     if (values.keep)
         outcome.record =
             Crawled::fromWalk(encodedFolder, QByteArrayView(name, qsizetype(length)), type == DT_DIR, values);

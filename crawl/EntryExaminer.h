@@ -6,6 +6,7 @@
 #include <QByteArray>
 
 class FolderSidecars;
+struct DecoratedValues;
 
 #include <cstdint>
 #include <optional>
@@ -16,7 +17,10 @@ class FolderSidecars;
 class EntryExaminer
 {
 public:
-    explicit EntryExaminer(bool showQuarantine) : m_showQuarantine(showQuarantine) {}
+    // `whereFroms`: an entry that carries only a download URL is listed too.
+    explicit EntryExaminer(bool showQuarantine, bool whereFroms = false)
+        : m_showQuarantine(showQuarantine), m_whereFroms(whereFroms)
+    {}
 
     struct Outcome
     {
@@ -24,6 +28,7 @@ public:
         // The entry's attributes could not be read (no permission, an I/O error): what the
         // list shows of it may be incomplete. An entry that vanished is not unreadable.
         bool unreadable = false;
+        int error = 0; // the errno that made it unreadable
         // Not listed only because the crawl leaves quarantine values out.
         bool quarantineOnly = false;
     };
@@ -37,6 +42,9 @@ public:
     static bool isReadFailure(int error);
 
 private:
+    template<typename Source> void keepWithUrl(Source& source, DecoratedValues& values) const;
+
     bool m_showQuarantine;
+    bool m_whereFroms;
     EntryXattrCalls::Scratch m_scratch;
 };

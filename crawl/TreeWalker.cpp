@@ -7,6 +7,7 @@
 #include "crawl/FolderDescriptors.h"
 #include "crawl/FolderListing.h"
 #include "crawl/FolderSidecars.h"
+#include "crawl/WalkEmitter.h"
 
 #include <QFile>
 #include <QThread>
@@ -17,10 +18,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <dirent.h>
+#include <fnmatch.h>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <time.h>
@@ -33,20 +35,9 @@ namespace {
 // where another thread may take it up. So one thread examines entries in walk order, and
 // the others work just ahead of it. Each folder's findings go to its Node in directory
 // order, a subfolder's Node hanging at the subfolder's place, so the emitting thread can
-// read the tree in walk order while the threads fill it.
-struct Node;
-
-struct Item
-{
-    std::optional<Crawled> record;
-    std::shared_ptr<Node> child; // set for a subfolder
-};
-
-struct Node
-{
-    std::vector<Item> ready; // published, not yet emitted (under Walk::m_mutex)
-    bool finished = false;   // nothing more will be published (under Walk::m_mutex)
-};
+// read the tree in walk order while the threads fill it (see WalkEmitter).
+using Node = WalkNode;
+using Item = WalkItem;
 
 // A listed folder whose entries are examined in order, by one thread at a time.
 struct ListedFolder
@@ -115,22 +106,25 @@ class Walk
 {
 public:
     Walk(const TreeWalker::Options& options, TreeWalker::Progress& progress, const TreeWalker::Sink& sink)
-        : m_showQuarantine(options.showQuarantine), m_sidecars(options.sidecars), m_stop(options.stop),
-          m_progress(progress), m_sink(sink), m_descriptors(FolderDescriptors::defaultBudget())
+        : m_options(options), m_showQuarantine(options.showQuarantine), m_sidecars(options.sidecars),
+          m_stop(options.stop), m_progress(progress), m_descriptors(FolderDescriptors::defaultBudget()),
+          m_emitter(m_mutex, progress, sink, options.onFailure)
     {}
 
     // `rawFolder` is opened as given (relative to the working directory when relative, so a
     // working directory deeper than PATH_MAX works); `encodedFolder` is how its entries' paths begin.
     TreeWalker::Result run(const QByteArray& rawFolder, const QByteArray& encodedFolder, int threads)
     {
-        auto root = std::make_shared<Node>();
-        m_cursors.push_back({root, {}, 0});
-        ThreadState state(m_showQuarantine);
+        auto root = m_emitter.start();
+        ThreadState state(m_options);
         const int fd = m_descriptors.openRoot(rawFolder.toStdString());
-        if (fd < 0) {
+        struct stat status;
+        if (fd < 0 || (m_options.oneFileSystem && ::fstat(fd, &status) != 0)) {
             m_rootError = errno;
             return result();
         }
+        if (m_options.oneFileSystem)
+            m_device = status.st_dev;
         Frame frame = list(fd, rawFolder.toStdString(), encodedFolder, nullptr, root, state, true);
         if (!frame.folder) // read nothing at all
             return result();
@@ -158,22 +152,17 @@ public:
             emitWhileWalking();
         for (auto& worker : workers)
             worker.join();
-        emitReady();
-        Q_ASSERT(m_cursors.empty()); // every folder was finished, so everything was handed over
+        m_emitter.emitReady();
+        Q_ASSERT(m_emitter.done()); // every folder was finished, so everything was handed over
         return result();
     }
 
 private:
-    struct Cursor
-    {
-        std::shared_ptr<Node> node;
-        std::vector<Item> items;
-        size_t index;
-    };
-
     struct ThreadState
     {
-        explicit ThreadState(bool showQuarantine) : examiner(showQuarantine) {}
+        explicit ThreadState(const TreeWalker::Options& options)
+            : examiner(options.showQuarantine, options.whereFroms)
+        {}
         std::vector<char> buffer;
         EntryExaminer examiner;
         // Counts not yet added to the shared ones.
@@ -206,7 +195,7 @@ private:
     // being examined. `alone`: no other thread could be started, so this one also emits.
     void work(bool alone)
     {
-        ThreadState state(m_showQuarantine);
+        ThreadState state(m_options);
         for (;;) {
             std::shared_ptr<ListedFolder> task;
             {
@@ -241,7 +230,7 @@ private:
                     m_condition.notify_all();
             }
             if (alone)
-                emitReady();
+                m_emitter.emitReady();
         }
     }
 
@@ -254,7 +243,7 @@ private:
                 std::unique_lock lock(m_mutex);
                 done = m_condition.wait_for(lock, kEmitInterval, [this] { return walkDone(); });
             }
-            emitReady();
+            m_emitter.emitReady();
             if (done)
                 return;
         }
@@ -272,40 +261,27 @@ private:
         node.finished = true;
     }
 
-    // Emitting thread only: hands every record that is ready, in walk order, to the sink.
-    void emitReady()
+    // Rare: a folder or entry that could not be read, published where its row would be.
+    void publishFailure(Node& node, const QByteArray& encodedPath, int error)
     {
-        m_batch.clear();
-        while (!m_cursors.empty()) {
-            Cursor& cursor = m_cursors.back();
-            if (cursor.index == cursor.items.size()) {
-                cursor.items.clear();
-                cursor.index = 0;
-                bool finished;
-                {
-                    std::lock_guard lock(m_mutex);
-                    cursor.items.swap(cursor.node->ready);
-                    finished = cursor.node->finished;
-                }
-                if (cursor.items.empty()) {
-                    if (!finished)
-                        break;
-                    m_cursors.pop_back();
-                    continue;
-                }
-            }
-            Item& item = cursor.items[cursor.index++];
-            if (item.record)
-                m_batch.push_back(std::move(*item.record));
-            if (item.child) {
-                std::shared_ptr<Node> child = std::move(item.child);
-                m_cursors.push_back({std::move(child), {}, 0});
-            }
+        auto failure = std::make_unique<TreeWalker::Failure>();
+        failure->path = QString::fromLatin1(encodedPath);
+        failure->error = error;
+        publish(node, {std::nullopt, nullptr, std::move(failure)});
+    }
+
+    static QByteArray entryPath(const ListedFolder& folder, const FolderListing::Entry& entry)
+    {
+        return folder.encoded + encodePath(QByteArray(folder.listing.name(entry), entry.length)).toLatin1();
+    }
+
+    bool excluded(const char* name) const
+    {
+        for (const QByteArray& pattern : m_options.excludes) {
+            if (::fnmatch(pattern.constData(), name, 0) == 0)
+                return true;
         }
-        if (m_batch.empty())
-            return;
-        m_progress.listed.fetch_add(qint64(m_batch.size()), std::memory_order_relaxed);
-        m_sink(m_batch);
+        return false;
     }
 
     void addCounts(ThreadState& state)
@@ -338,13 +314,18 @@ private:
                 return {};
             }
             m_progress.unreadableFolders.fetch_add(1, std::memory_order_relaxed);
+            publishFailure(*node, encoded, errno);
         }
         for (auto& entry : folder->listing.entries()) {
             if (entry.type != DT_UNKNOWN)
                 continue;
             entry.type = FolderListing::typeOf(fd, folder->listing.name(entry));
-            if (entry.type == FolderListing::kUnreadable && !vanished(errno))
+            if (entry.type == FolderListing::kUnreadable && !vanished(errno)) {
+                // Its type stays unknown, so it is passed over: said ahead of the folder's rows.
                 ++state.unreadable;
+                publishFailure(*node, encoded + encodePath(QByteArray(folder->listing.name(entry))).toLatin1(),
+                               errno);
+            }
         }
         folder->name = std::move(name);
         folder->encoded = std::move(encoded);
@@ -360,8 +341,16 @@ private:
         const std::string name(parent.folder->listing.name(entry), entry.length);
         const int fd = m_descriptors.openBelow(parent.fd, name);
         if (fd < 0) {
-            if (!vanished(errno))
+            if (!vanished(errno)) {
                 m_progress.unreadableFolders.fetch_add(1, std::memory_order_relaxed);
+                publishFailure(*node, entryPath(*parent.folder, entry) + '/', errno);
+            }
+            finish(*node);
+            return {};
+        }
+        struct stat status;
+        if (m_options.oneFileSystem && (::fstat(fd, &status) != 0 || status.st_dev != m_device)) {
+            ::close(fd); // a mount point: listed, not entered
             finish(*node);
             return {};
         }
@@ -406,8 +395,10 @@ private:
         Frame frame{std::move(task), -1};
         frame.fd = m_descriptors.resume(*frame.folder->self);
         if (frame.fd < 0) {
-            if (!vanished(errno))
+            if (!vanished(errno)) {
                 m_progress.unreadableFolders.fetch_add(1, std::memory_order_relaxed);
+                publishFailure(*frame.folder->node, frame.folder->encoded, errno);
+            }
             finish(*frame.folder->node);
             return;
         }
@@ -429,31 +420,38 @@ private:
                 ++state.links;
             if (entry.type == DT_LNK || entry.type == FolderListing::kUnreadable)
                 continue;
-            const bool isFolder = entry.type == DT_DIR;
+            if (!m_options.excludes.isEmpty() && excluded(folder.listing.name(entry)))
+                continue;
+            // Not entered at the deepest level asked for.
+            const bool isFolder =
+                entry.type == DT_DIR && (m_options.maxDepth <= 0 || int(folder.place.size()) + 1 < m_options.maxDepth);
             EntryExaminer::Outcome outcome =
                 state.examiner.examine(frame.fd, folder.listing.name(entry), entry.length, entry.type,
                                        folder.encoded, m_sidecars ? &folder.sidecars : nullptr);
             ++state.examined;
-            if (outcome.unreadable)
+            if (outcome.unreadable) {
                 ++state.unreadable;
+                publishFailure(*folder.node, entryPath(folder, entry) + (entry.type == DT_DIR ? "/" : ""),
+                               outcome.error);
+            }
             if (outcome.quarantineOnly)
                 ++state.quarantineOnly;
             if (isFolder) {
                 auto child = std::make_shared<Node>();
                 const bool record = outcome.record.has_value();
-                publish(*folder.node, {std::move(outcome.record), child});
+                publish(*folder.node, {std::move(outcome.record), child, nullptr});
                 if (record)
                     addCounts(state);
                 below = goDown(frame, entry, std::move(child), state);
             } else if (outcome.record) {
                 // At once, and counted with it: the next entry may take long on a slow file system.
-                publish(*folder.node, {std::move(outcome.record), nullptr});
+                publish(*folder.node, {std::move(outcome.record), nullptr, nullptr});
                 addCounts(state);
             }
             if (state.examined >= kCountBatch || coarseNanoseconds() - state.countedAt >= kCountIntervalNs) {
                 addCounts(state);
                 if (alone)
-                    emitReady();
+                    m_emitter.emitReady();
             }
         }
 
@@ -483,12 +481,13 @@ private:
         return below;
     }
 
+    const TreeWalker::Options& m_options;
     const bool m_showQuarantine;
     const bool m_sidecars;
     const std::atomic<bool>* const m_stop;
     TreeWalker::Progress& m_progress;
-    const TreeWalker::Sink& m_sink;
     FolderDescriptors m_descriptors; // outlives the folders, which it closes
+    dev_t m_device = 0;              // the walked folder's, with oneFileSystem
 
     std::mutex m_mutex;
     std::condition_variable m_condition;
@@ -499,9 +498,7 @@ private:
     int m_sleepers = 0;
     int m_rootError = 0;
 
-    // Emitting thread only.
-    std::vector<Cursor> m_cursors;
-    std::vector<Crawled> m_batch;
+    WalkEmitter m_emitter; // emitting thread only
 };
 
 } // namespace

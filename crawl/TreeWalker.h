@@ -3,6 +3,7 @@
 #include "crawl/Crawled.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 #include <atomic>
@@ -11,9 +12,10 @@
 
 // Walks every entry below a folder, pre-order (a folder's entry before its contents,
 // directory order otherwise), and yields a Crawled record for each entry that carries a
-// provenance value (or, with showQuarantine, a quarantine value). Symbolic links are
-// neither listed nor entered, unreadable folders and entries are counted and passed over,
-// mount points are crossed, and names are handled as raw bytes relative to open directory
+// provenance value (or, with showQuarantine, a quarantine value; with whereFroms, a download
+// URL). Symbolic links are neither listed nor entered, unreadable folders and entries are
+// counted, handed to the failure sink and passed over, mount points are crossed (unless
+// oneFileSystem), and names are handled as raw bytes relative to open directory
 // descriptors, so odd names and paths longer than PATH_MAX work. However few descriptors
 // the process may open, no subtree is left out for want of them.
 //
@@ -34,9 +36,26 @@ public:
         std::atomic<qint64> quarantineOnly{0};    // not listed: only a quarantine value, not asked for
     };
 
+    // A folder or entry that could not be read: its path as the records show paths (a
+    // folder's ending in "/"), and the errno.
+    struct Failure
+    {
+        QString path;
+        int error = 0;
+    };
+    // Receives failures on the emitting thread, in walk order between the record batches.
+    using FailureSink = std::function<void(const Failure& failure)>;
+
     struct Options
     {
         bool showQuarantine = false;
+        // Also list entries that carry only com.apple.metadata:kMDItemWhereFroms.
+        bool whereFroms = false;
+        // Entries whose name matches one of these globs are neither examined nor entered.
+        QByteArrayList excludes;
+        bool oneFileSystem = false; // folders on another file system are listed, not entered
+        int maxDepth = 0;           // entries at most this deep (1: the folder's own); 0: any
+        FailureSink onFailure;      // optional
         int threads = 0; // 0: defaultThreadCount(); fewer when the system allows fewer
         // Set from anywhere to stop: the walk examines no entry after it and hands over every
         // record it examined before, in walk order.

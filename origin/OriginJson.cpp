@@ -103,6 +103,18 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
 
 } // namespace
 
+QByteArray OriginJson::errorLine(const QString& path, const QString& error)
+{
+    Members line;
+    line.add("path", path);
+    QByteArray raw = OriginDetails::rawPathOf(path);
+    while (raw.size() > 1 && raw.endsWith('/'))
+        raw.chop(1);
+    addBytes(line, "filePath", "filePathBase64", raw);
+    line.add("error", error);
+    return line.object();
+}
+
 QByteArray OriginJson::line(const QString& name, const QString& path, const QString& provenanceID,
                             const QString& quarantineApp, const OriginDetails& details)
 {

@@ -17,6 +17,9 @@ class OriginJson
 public:
     static QByteArray line(const QString& name, const QString& path, const QString& provenanceID,
                            const QString& quarantineApp, const OriginDetails& details);
+    // The line of a folder or entry that could not be read, where its record would be:
+    // "path" (as records show paths), "filePath" (plain, as in records) and "error".
+    static QByteArray errorLine(const QString& path, const QString& error);
     // `--format timeline`: one JSON object a line per event of the file, as Timesketch imports
     // them ("message", "datetime" in UTC ISO 8601, "timestamp_desc") with the file's fields:
     // its quarantine time, its quarantine event's and provenance record's times, its own times.

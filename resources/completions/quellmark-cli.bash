@@ -24,7 +24,7 @@ _quellmark_cli()
             _filedir
             return
             ;;
-        --threads | --volume)
+        --threads | --volume | --agent | --since | --until | --exclude | --max-depth)
             return
             ;;
         --format)
@@ -39,7 +39,7 @@ _quellmark_cli()
     local options
     case ${words[1]} in
         apps) options="--help --output --format --mac-root" ;;
-        crawl) options="--help --quarantine --apps --no-sidecars --threads --output --format --mac-root --image --volume --password-file" ;;
+        crawl) options="--help --quarantine --apps --no-sidecars --threads --output --where-froms --agent --since --until --exclude --one-file-system --max-depth --format --mac-root --image --volume --password-file" ;;
         files) options="--help --apps --no-sidecars --format --mac-root --image --volume --password-file" ;;
         volumes) options="--help" ;;
         *) return ;;

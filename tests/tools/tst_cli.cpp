@@ -58,6 +58,20 @@ private slots:
         const QString locked = m_tree.file(QStringLiteral("part/locked"));
         m_tree.setProvenance(locked, "\x04");
         QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0), 0);
+        // Alone in their folders, so that each walk's order is known.
+        const QString lockedAlone = m_tree.file(QStringLiteral("fail/one/locked"));
+        m_tree.setProvenance(lockedAlone, "\x05");
+        QCOMPARE(::chmod(QFile::encodeName(lockedAlone).constData(), 0), 0);
+        const QString shut = m_tree.folder(QStringLiteral("fail/two/d/shut"));
+        m_tree.setProvenance(m_tree.file(QStringLiteral("fail/two/d/shut/in")), "\x06");
+        m_tree.setProvenance(m_tree.folder(QStringLiteral("fail/two/d")), "\x06");
+        QCOMPARE(::chmod(QFile::encodeName(shut).constData(), 0700), 0);
+        // For the filters: one value each, quarantined 2024-01-12T21:44:35Z and 2023-09-12T09:46:08Z.
+        m_tree.setRawAttribute(QFile::encodeName(m_tree.file(QStringLiteral("filter/url"))),
+                               "user.com.apple.metadata:kMDItemWhereFroms", "bplist00");
+        m_tree.setQuarantine(m_tree.file(QStringLiteral("filter/safari")), "0083;65a1b2c3;Safari;E1");
+        m_tree.setQuarantine(m_tree.file(QStringLiteral("filter/chrome")), "0081;65003380;Google Chrome;E2");
+        m_tree.setProvenance(m_tree.file(QStringLiteral("filter/skip/s")), "\x07");
         m_tree.setProvenance(m_tree.folder(QStringLiteral("apps/Tool.app")), "\x01");
         qputenv("QUELLMARK_APP_ROOTS", at("apps"));
         // A working folder deeper than PATH_MAX, made one relative step at a time.
@@ -120,6 +134,35 @@ private slots:
             "Usage: quellmark-cli files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] "
             "[--password-file FILE]] [--format text|jsonl|timeline|bodyfile] [--mac-root DIR] PATH...\n"
             "Try 'quellmark-cli files --help'.\n");
+        row("crawl, filters: none", {}, {"crawl", "filter"}, 0, kHeader + "s,? 0x07,,ROOT/filter/skip/s\n");
+        row("crawl, filters: excluded folder not entered", {}, {"crawl", "--exclude=x", "--exclude", "sk*", "filter"},
+            0, kHeader);
+        row("crawl, filters: an excluded file", {}, {"crawl", "--exclude", "[rs]", "filter"}, 0, kHeader);
+        row("crawl, filters: max depth 1", {}, {"crawl", "--max-depth", "1", "filter"}, 0, kHeader);
+        row("crawl, filters: max depth 2", {}, {"crawl", "--max-depth=2", "filter"}, 0,
+            kHeader + "s,? 0x07,,ROOT/filter/skip/s\n");
+        row("crawl, filters: a download URL alone", {}, {"crawl", "--where-froms", "--max-depth=1", "filter"}, 0,
+            kHeader + "url,,,ROOT/filter/url\n");
+        row("crawl, filters: agent, any case", {}, {"crawl", "--quarantine", "--agent", "sAFAr", "filter"}, 0,
+            kHeader + "safari,,🔸 Safari,ROOT/filter/safari\n");
+        row("crawl, filters: since a day", {}, {"crawl", "--quarantine", "--since", "2024-01-12", "filter"}, 0,
+            kHeader + "safari,,🔸 Safari,ROOT/filter/safari\n");
+        row("crawl, filters: until a day, to its end", {}, {"crawl", "--quarantine", "--until", "2023-09-12", "filter"},
+            0, kHeader + "chrome,,🔸 Google Chrome,ROOT/filter/chrome\n");
+        row("crawl, filters: since and until the same second", {},
+            {"crawl", "--quarantine", "--since=2024-01-12T21:44:35Z", "--until=2024-01-12T21:44:35Z", "filter"}, 0,
+            kHeader + "safari,,🔸 Safari,ROOT/filter/safari\n");
+        row("crawl, filters: since an offset time", {},
+            {"crawl", "--quarantine", "--since=2024-01-12T22:44:36+01:00", "--agent=a", "filter"}, 0, kHeader);
+        row("crawl, filters: a bad date", {}, {"crawl", "--since", "yesterday", "filter"}, 2, {},
+            "quellmark-cli: --since needs an ISO 8601 date or date-time");
+        row("crawl, filters: depth 0", {}, {"crawl", "--max-depth=0", "filter"}, 2, {},
+            "quellmark-cli: --max-depth needs a positive number\n");
+        row("crawl, several folders, one header", {}, {"crawl", "folder/inner", "filter", "odd\xff"}, 0,
+            kHeader + "g,? 0x02,,ROOT/folder/inner/g\ns,? 0x07,,ROOT/filter/skip/s\nf,? 0x0a,,ROOT/odd%FF/f\n");
+        row("crawl, several folders, one missing", {}, {"crawl", "missing", "folder/inner"}, 1,
+            kHeader + "g,? 0x02,,ROOT/folder/inner/g\n",
+            "quellmark-cli: cannot read missing: No such file or directory\n");
         row("crawl, output named in bytes that are not UTF-8", {},
             {"crawl", "-o", "odd\xff/out\xfe.csv", "folder"}, 0, {});
     }
@@ -193,7 +236,21 @@ private slots:
                           "quellmark-cli: 2 of 3 path(s) could not be examined\n");
         QTest::newRow("crawl, a locked file")
             << QByteArrayList{"crawl", "ROOT/part"} << 3 << kHeader + "open,? 0x03,,ROOT/part/open\n"
-            << "quellmark-cli: 1 entries could not be examined\n" + kAccessTimes;
+            << "quellmark-cli: cannot read ROOT/part/locked: Permission denied\n"
+               "quellmark-cli: 1 entries could not be examined\n" + kAccessTimes;
+        const QByteArray failed("quellmark-cli: cannot read ROOT/fail/one/locked: Permission denied\n"
+                                "quellmark-cli: cannot read ROOT/fail/two/d/shut/: Permission denied\n"
+                                "quellmark-cli: 1 folder(s) could not be read and were passed over\n"
+                                "quellmark-cli: 1 entries could not be examined\n");
+        QTest::newRow("crawl, a locked file and a locked folder, each named")
+            << QByteArrayList{"crawl", "ROOT/fail/one", "ROOT/fail/two"} << 3
+            << kHeader + "d,? 0x06,,ROOT/fail/two/d/\n" << failed + kAccessTimes;
+        // JSON lines shown as their paths, and errors: each where its row would be.
+        QTest::newRow("crawl jsonl, error lines in walk order")
+            << QByteArrayList{"crawl", "--format=jsonl", "ROOT/fail/one", "ROOT/fail/two"} << 3
+            << QByteArray("ROOT/fail/one/locked: Permission denied\nROOT/fail/two/d/\n"
+                          "ROOT/fail/two/d/shut/: Permission denied\n")
+            << failed + kAccessTimes;
         QTest::newRow("crawl, all examined") << QByteArrayList{"crawl", "ROOT/folder/inner"} << 0
                                              << kHeader + "g,? 0x02,,ROOT/folder/inner/g\n" << kAccessTimes;
     }
@@ -211,7 +268,18 @@ private slots:
         // As nobody: for root, permission bits stop nothing.
         ToolRun call{m_cli, arguments};
         call.unprivileged = true;
-        const ToolRun::Outcome outcome = call.run();
+        ToolRun::Outcome outcome = call.run();
+        if (arguments.contains("--format=jsonl")) {
+            QByteArray shown;
+            for (const QByteArray& line : outcome.out.split('\n')) {
+                const QJsonObject object = QJsonDocument::fromJson(line).object();
+                if (!object.isEmpty())
+                    shown += object.value(u"path").toString().toUtf8() +
+                             (object.contains(u"error") ? ": " + object.value(u"error").toString().toUtf8() : "") +
+                             '\n';
+            }
+            outcome.out = shown;
+        }
         QCOMPARE(outcome.out, out);
         QCOMPARE(outcome.err, err);
         QCOMPARE(outcome.status, status);

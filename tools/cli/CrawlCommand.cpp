@@ -4,6 +4,8 @@
 #include "core/PosixError.h"
 #include "crawl/TreeWalker.h"
 #include "image/DiskImage.h"
+#include "origin/OriginJson.h"
+#include "tools/cli/CrawlFilters.h"
 #include "tools/cli/CliOutput.h"
 #include "tools/cli/ImageCrawlOutput.h"
 #include "tools/cli/OriginLines.h"
@@ -89,11 +91,13 @@ int CrawlCommand::run(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Lists every entry below FOLDER that carries a provenance value (with --quarantine also\n"
-        "those with a quarantine value) as CSV (Filename,Provenance ID,Quarantine App,Path), in\n"
-        "walk order: the bytes the crawl window's \"Save Folder to CSV\" writes, with the header\n"
-        "even when nothing is listed. Folders and entries that cannot be read are passed over and\n"
-        "counted on standard error."));
+        "Lists every entry below each FOLDER that carries a provenance value (with --quarantine\n"
+        "also those with a quarantine value, with --where-froms those with a download URL) as CSV\n"
+        "(Filename,Provenance ID,Quarantine App,Path), in walk order, one folder after the other:\n"
+        "the bytes the crawl window's \"Save Folder to CSV\" writes, with the header even when\n"
+        "nothing is listed. --agent, --since and --until keep only entries whose quarantine value\n"
+        "matches. Folders and entries that cannot be read are passed over and named on standard\n"
+        "error (with --format jsonl also as {\"path\", \"error\"} lines where their rows would be)."));
     CliOutput::addHelpOption(parser);
     const QCommandLineOption quarantine(QStringLiteral("quarantine"),
                                         QStringLiteral("Also examine the quarantine attribute."));
@@ -121,21 +125,24 @@ int CrawlCommand::run(const QStringList& arguments)
                                                          "on the first line of FILE."),
                                           QStringLiteral("FILE"));
     parser.addOptions({quarantine, apps, threads, output, noSidecars, image, volume, passwordFile});
+    CrawlFilters filters;
+    filters.addOptions(parser);
     OriginLines origin(QStringLiteral("csv"));
     origin.addOptions(parser);
-    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
-    if (!CliOutput::parse(parser, arguments, 1, 1))
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folders to crawl, in turn."),
+                                 QStringLiteral("FOLDER..."));
+    if (!CliOutput::parse(parser, arguments, 1))
         return kUsage;
     if (parser.isSet(QStringLiteral("help")))
         return CliOutput::printHelp(parser, QStringLiteral("crawl [--quarantine] [--apps] [--no-sidecars] "
                                                            "[--threads N] [--output FILE] ") +
-                                                origin.synopsis() +
+                                                filters.synopsis() + QLatin1Char(' ') + origin.synopsis() +
                                                 QStringLiteral(" [--image IMAGE] [--volume NAME|NUMBER] "
-                                                               "[--password-file FILE] FOLDER|IMAGE"));
-    if (!origin.read(parser))
+                                                               "[--password-file FILE] FOLDER...|IMAGE"));
+    TreeWalker::Options options;
+    if (!origin.read(parser) || !filters.read(parser, options))
         return kUsage;
 
-    TreeWalker::Options options;
     options.showQuarantine = parser.isSet(quarantine);
     options.sidecars = !parser.isSet(noSidecars);
     origin.setSidecars(options.sidecars);
@@ -150,7 +157,10 @@ int CrawlCommand::run(const QStringList& arguments)
     const std::optional<QString> destination = CliOutput::destination(parser, output);
     if (!destination)
         return kUsage;
-    const QByteArray folder = CliOutput::rawPath(parser.positionalArguments().constFirst());
+    QByteArrayList folders;
+    for (const QString& argument : parser.positionalArguments())
+        folders.append(CliOutput::rawPath(argument));
+    const QByteArray& folder = folders.constFirst();
     int status = kOk;
     if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
         return kFailed;
@@ -159,6 +169,10 @@ int CrawlCommand::run(const QStringList& arguments)
     if (parser.isSet(image) || DiskImage::mayHoldImage(folder)) {
         if (!origin.servesImages())
             return kUsage;
+        if (folders.size() > 1 || filters.walksFiltered() || filters.choosesRecords()) {
+            CliOutput::error(QStringLiteral("a disk image is crawled alone, without filters"));
+            return kUsage;
+        }
         ImageCrawl::Request request;
         request.image = parser.isSet(image) ? CliOutput::rawPath(parser.value(image)) : folder;
         request.folder = parser.isSet(image) ? folder : QByteArrayLiteral("/");
@@ -189,39 +203,62 @@ int CrawlCommand::run(const QStringList& arguments)
         if (!out.write(origin.isOriginFormat() ? std::exchange(jsonLines, {}) : csv.takeBytes()))
             stop = true;
     };
-    origin.setAnchor(folder);
+    // Named as met, in walk order; in JSON lines also where the row would be.
+    options.onFailure = [&](const TreeWalker::Failure& failure) {
+        const QString reason = posixError(failure.error).description;
+        CliOutput::note(QStringLiteral("cannot read %1: %2").arg(failure.path, reason));
+        if (origin.isJsonLines())
+            jsonLines += OriginJson::errorLine(failure.path, reason) + '\n';
+    };
     TreeWalker walker(options);
-    TreeWalker::Result result;
-    {
-        ProgressLine progress(walker.progress());
-        result = walker.run(folder, [&](std::vector<Crawled>& records) {
-            for (const Crawled& record : records) {
-                if (origin.isOriginFormat())
-                    jsonLines += origin.line(record.name(), record.path(), record.provenanceID(),
-                                             record.quarantineApp());
-                else
-                    csv.addRow(record.csvFields());
-            }
-            if (pending() >= 64 * 1024)
-                flush();
-        });
+    TreeWalker::Result total;
+    qsizetype unread = 0; // folders given that could not be read at all
+    for (const QByteArray& walked : folders) {
+        origin.setAnchor(walked);
+        TreeWalker::Result result;
+        {
+            ProgressLine progress(walker.progress());
+            result = walker.run(walked, [&](std::vector<Crawled>& records) {
+                for (const Crawled& record : records) {
+                    if (!filters.accepts(record, options.sidecars))
+                        continue;
+                    if (origin.isOriginFormat())
+                        jsonLines += origin.line(record.name(), record.path(), record.provenanceID(),
+                                                 record.quarantineApp());
+                    else
+                        csv.addRow(record.csvFields());
+                }
+                if (pending() >= 64 * 1024)
+                    flush();
+            });
+        }
+        if (result.rootError != 0) {
+            CliOutput::note(QStringLiteral("cannot read %1: %2")
+                                .arg(CliOutput::shown(walked), posixError(result.rootError).description));
+            ++unread;
+        }
+        total.unreadableFolders += result.unreadableFolders;
+        total.unreadableEntries += result.unreadableEntries;
+        if (stop)
+            break;
     }
-    if (result.rootError != 0) {
+    // Nothing is written when no folder could be read.
+    if (unread == folders.size()) {
         out.abandon();
-        CliOutput::note(QStringLiteral("cannot read %1: %2")
-                            .arg(CliOutput::shown(folder), posixError(result.rootError).description));
         return kFailed;
     }
     flush();
     if (const auto failure = out.finish())
         return CliOutput::cannotWrite(*destination, *failure);
-    if (result.unreadableFolders > 0) {
+    if (unread > 0)
+        status = combined(status, kFailed);
+    if (total.unreadableFolders > 0) {
         CliOutput::note(QStringLiteral("%1 folder(s) could not be read and were passed over")
-                            .arg(result.unreadableFolders));
+                            .arg(total.unreadableFolders));
         status = combined(status, kPartial);
     }
-    if (result.unreadableEntries > 0) {
-        CliOutput::note(QStringLiteral("%1 entries could not be examined").arg(result.unreadableEntries));
+    if (total.unreadableEntries > 0) {
+        CliOutput::note(QStringLiteral("%1 entries could not be examined").arg(total.unreadableEntries));
         status = combined(status, kPartial);
     }
     return origin.finish(status);
