@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <algorithm>
+#include <cerrno>
+#include <sys/types.h>
 
 class AppleDouble;
 
@@ -35,19 +37,16 @@ public:
     // The attributes behind the calls `list` and `get` (see PathXattrCalls) of one item.
     template<typename Calls> static QList<Entry> of(Calls& calls)
     {
-        QByteArray names(kReadBytes, Qt::Uninitialized);
-        const ssize_t length = calls.list(names.data(), size_t(names.size()));
-        if (length <= 0)
-            return {};
-        names.truncate(length);
+        // Sized first: the kernel sets aside as much as a call offers to take.
+        const QByteArray names = fetch([&calls](char* buffer, size_t size) { return calls.list(buffer, size); });
         QList<Entry> entries;
         for (const QByteArray& name : names.split('\0')) {
             if (name.isEmpty() || macName(name).isEmpty())
                 continue;
-            QByteArray value(kReadBytes, Qt::Uninitialized);
-            const ssize_t size = calls.get(name.constData(), value.data(), size_t(value.size()));
-            if (size >= 0)
-                entries.append(entry(name, value.left(size)));
+            const QByteArray value =
+                fetch([&](char* buffer, size_t size) { return calls.get(name.constData(), buffer, size); });
+            if (!value.isNull())
+                entries.append(entry(name, value));
         }
         // The kernel lists them in no set order.
         std::sort(entries.begin(), entries.end(),
@@ -63,4 +62,23 @@ public:
 
 private:
     static Entry entry(const QByteArray& linuxName, QByteArray value);
+    // What `call` (listxattr or getxattr semantics) gives, at most kReadBytes; a null array
+    // when it fails.
+    template<typename Call> static QByteArray fetch(Call call)
+    {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const ssize_t size = call(nullptr, 0);
+            if (size < 0)
+                return {};
+            QByteArray bytes(std::min<qsizetype>(size, kReadBytes), Qt::Uninitialized);
+            const ssize_t got = bytes.isEmpty() ? 0 : call(bytes.data(), size_t(bytes.size()));
+            if (got >= 0) {
+                bytes.truncate(got);
+                return bytes.isNull() ? QByteArray("", 0) : bytes;
+            }
+            if (errno != ERANGE)
+                return {};
+        }
+        return {};
+    }
 };

@@ -11,12 +11,15 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 
+#include <algorithm>
+
 namespace {
 
 // A JSON object written in the order its members are added (QJsonObject sorts them).
 class Members
 {
 public:
+    Members() { m_text.reserve(512); }
     void add(const char* key, const QJsonValue& value) { append(key, text(value)); }
     // Empty texts stand for fields the source did not have, and are left out.
     void addText(const char* key, const QString& value)
@@ -43,6 +46,22 @@ public:
 private:
     static QByteArray text(const QJsonValue& value)
     {
+        // Most values are plain texts: written as they are, without a document per value.
+        if (value.isString()) {
+            const QString string = value.toString();
+            const bool plain = QStringView(string).isValidUtf16() &&
+                               std::none_of(string.cbegin(), string.cend(), [](QChar c) {
+                                   return c.unicode() < 0x20 || c.unicode() == 0x7F || c == u'"' || c == u'\\';
+                               });
+            if (plain)
+                return '"' + string.toUtf8() + '"';
+        }
+        if (value.isDouble() && value.toDouble() == double(value.toInteger()))
+            return QByteArray::number(value.toInteger());
+        if (value.isBool())
+            return value.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+        if (value.isNull())
+            return QByteArrayLiteral("null");
         // QJsonDocument only writes arrays and objects: write a one-element array and unwrap it.
         const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
         return array.mid(1, array.size() - 2);
@@ -52,7 +71,7 @@ private:
     {
         if (!m_text.isEmpty())
             m_text += ',';
-        m_text += text(QString::fromLatin1(key)) + ':' + value;
+        m_text += '"' + QByteArray(key) + "\":" + value;
     }
 
     QByteArray m_text;
