@@ -1,6 +1,7 @@
 #include "origin/AttributeList.h"
 
 #include "core/AppleDouble.h"
+#include "origin/XattrSnapshot.h"
 
 #include <algorithm>
 
@@ -46,6 +47,18 @@ AttributeList::Entry AttributeList::entry(const QByteArray& linuxName, QByteArra
         value.chop(1);
     Entry entry{macName(linuxName), value.size(), value.left(kShownBytes), false};
     return entry;
+}
+
+QList<AttributeList::Entry> AttributeList::of(const XattrSnapshot& snapshot)
+{
+    QList<Entry> entries;
+    for (const XattrSnapshot::Value& value : snapshot.values()) {
+        if (value.error == 0 && !macName(value.name).isEmpty())
+            entries.append(entry(value.name, value.bytes));
+    }
+    // The kernel lists them in no set order.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return entries;
 }
 
 QList<AttributeList::Entry> AttributeList::of(const AppleDouble& sidecar)

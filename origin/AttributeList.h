@@ -4,11 +4,9 @@
 #include <QList>
 #include <QString>
 
-#include <algorithm>
-#include <cerrno>
-#include <sys/types.h>
 
 class AppleDouble;
+class XattrSnapshot;
 
 // Every extended attribute an item carries, named as the Mac names it (without a Linux
 // "user.", "osx." or Samba stream form), for the details pane and JSON lines: analysts want
@@ -18,8 +16,6 @@ class AttributeList
 {
 public:
     static constexpr qsizetype kShownBytes = 4096;
-    // The most read of one value: Linux values are at most 64 KiB.
-    static constexpr qsizetype kReadBytes = 64 * 1024;
 
     struct Entry
     {
@@ -34,25 +30,8 @@ public:
         friend bool operator==(const Entry&, const Entry&) = default;
     };
 
-    // The attributes behind the calls `list` and `get` (see PathXattrCalls) of one item.
-    template<typename Calls> static QList<Entry> of(Calls& calls)
-    {
-        // Sized first: the kernel sets aside as much as a call offers to take.
-        const QByteArray names = fetch([&calls](char* buffer, size_t size) { return calls.list(buffer, size); });
-        QList<Entry> entries;
-        for (const QByteArray& name : names.split('\0')) {
-            if (name.isEmpty() || macName(name).isEmpty())
-                continue;
-            const QByteArray value =
-                fetch([&](char* buffer, size_t size) { return calls.get(name.constData(), buffer, size); });
-            if (!value.isNull())
-                entries.append(entry(name, value));
-        }
-        // The kernel lists them in no set order.
-        std::sort(entries.begin(), entries.end(),
-                  [](const Entry& a, const Entry& b) { return a.name < b.name; });
-        return entries;
-    }
+    // The attributes of one item, read once.
+    static QList<Entry> of(const XattrSnapshot& snapshot);
     // The attributes an AppleDouble file holds.
     static QList<Entry> of(const AppleDouble& sidecar);
 
@@ -62,23 +41,4 @@ public:
 
 private:
     static Entry entry(const QByteArray& linuxName, QByteArray value);
-    // What `call` (listxattr or getxattr semantics) gives, at most kReadBytes; a null array
-    // when it fails.
-    template<typename Call> static QByteArray fetch(Call call)
-    {
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            const ssize_t size = call(nullptr, 0);
-            if (size < 0)
-                return {};
-            QByteArray bytes(std::min<qsizetype>(size, kReadBytes), Qt::Uninitialized);
-            const ssize_t got = bytes.isEmpty() ? 0 : call(bytes.data(), size_t(bytes.size()));
-            if (got >= 0) {
-                bytes.truncate(got);
-                return bytes.isNull() ? QByteArray("", 0) : bytes;
-            }
-            if (errno != ERANGE)
-                return {};
-        }
-        return {};
-    }
 };

@@ -7,6 +7,7 @@
 #include "core/SidecarReader.h"
 #include "origin/OriginDatabases.h"
 #include "origin/WhereFroms.h"
+#include "origin/XattrSnapshot.h"
 
 #ifdef __linux__
 #include "origin/AnchoredXattrCalls.h"
@@ -52,8 +53,10 @@ struct RawValues
 
 template<typename Calls> RawValues readAttributes(Calls calls, OriginDetails& details)
 {
-    details.attributes = AttributeList::of(calls);
-    ItemAttributes<Calls> item(std::move(calls));
+    // One pass of system calls for the list of every attribute and the values decoded.
+    const XattrSnapshot snapshot = XattrSnapshot::of(calls);
+    details.attributes = AttributeList::of(snapshot);
+    ItemAttributes<XattrSnapshot> item(snapshot);
     return {readValue(item, provenanceForms(), kProvenanceAttribute, details),
             readValue(item, quarantineForms(), kQuarantineAttribute, details),
             readValue(item, whereFromsForms(), WhereFroms::kAttribute, details)};
