@@ -3,6 +3,9 @@
 #include "core/EvidenceAccess.h"
 #include "core/PosixError.h"
 #include "image/SleuthKitError.h"
+#include "image/udif/UdifImage.h"
+
+#include <QFile>
 
 #include <tsk/libtsk.h>
 
@@ -58,6 +61,36 @@ void statRaw(TSK_IMG_INFO*, FILE* out)
     std::fputs("Image Type: raw\n", out);
 }
 
+// A .dmg: Sleuth Kit reads the disk's bytes as UdifImage inflates them.
+struct UdifExternal
+{
+    TSK_IMG_INFO info;
+    UdifImage* udif;
+};
+
+ssize_t readUdif(TSK_IMG_INFO* info, TSK_OFF_T offset, char* buffer, size_t length)
+{
+    QString error;
+    const qint64 got = reinterpret_cast<UdifExternal*>(info)->udif->read(quint64(offset), buffer, length, &error);
+    if (got < 0) {
+        tsk_error_reset();
+        tsk_error_set_errno(TSK_ERR_IMG_READ);
+        tsk_error_set_errstr("%s", error.toUtf8().constData());
+    }
+    return ssize_t(got);
+}
+
+void closeUdif(TSK_IMG_INFO* info)
+{
+    delete reinterpret_cast<UdifExternal*>(info)->udif;
+    tsk_img_free(info);
+}
+
+void statUdif(TSK_IMG_INFO*, FILE* out)
+{
+    std::fputs("Image Type: UDIF\n", out);
+}
+
 bool startsWith(const char* bytes, ssize_t size, const char* magic, ssize_t magicSize)
 {
     return size >= magicSize && std::memcmp(bytes, magic, size_t(magicSize)) == 0;
@@ -94,7 +127,9 @@ bool DiskImage::mayHoldImage(const QByteArray& path)
 
 std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* error)
 {
-    TSK_IMG_INFO* image = openRaw(path, error);
+    std::vector<KnownPartition> known;
+    TSK_IMG_INFO* image = UdifImage::hasTrailer(QFile::decodeName(path)) ? openUdif(path, &known, error)
+                                                                          : openRaw(path, error);
     if (!image && error->isEmpty()) {
         tsk_error_reset();
         image = tsk_img_open_utf8_sing(path.constData(), TSK_IMG_TYPE_DETECT, 0);
@@ -103,7 +138,39 @@ std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* erro
     }
     if (!image)
         return nullptr;
-    return std::make_unique<DiskImage>(image, path);
+    auto disk = std::make_unique<DiskImage>(image, path);
+    disk->m_known = std::move(known);
+    return disk;
+}
+
+TSK_IMG_INFO* DiskImage::openUdif(const QByteArray& path, std::vector<KnownPartition>* known, QString* error)
+{
+    std::unique_ptr<UdifImage> udif = UdifImage::open(QFile::decodeName(path), error);
+    if (!udif)
+        return nullptr;
+    // Refused whole: Sleuth Kit would meet the unreadable chunks as damaged file systems.
+    if (const QStringList unsupported = udif->unsupportedChunkTypes(); !unsupported.isEmpty()) {
+        *error = QStringLiteral("the .dmg is compressed with %1, which cannot be read here (zlib, bzip2 and "
+                                "uncompressed images can)")
+                     .arg(unsupported.join(QStringLiteral(", ")));
+        return nullptr;
+    }
+    for (const UdifImage::Partition& partition : udif->partitions())
+        known->push_back({partition.name, qint64(partition.firstSector * UdifImage::kSectorSize),
+                          qint64(partition.sectorCount * UdifImage::kSectorSize)});
+    auto* external = static_cast<UdifExternal*>(tsk_img_malloc(sizeof(UdifExternal)));
+    if (!external) {
+        *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
+        return nullptr;
+    }
+    const qint64 size = qint64(udif->size());
+    external->udif = udif.release();
+    if (TSK_IMG_INFO* image = tsk_img_open_external(external, size, 512, readUdif, closeUdif, statUdif))
+        return image;
+    delete external->udif;
+    tsk_img_free(external);
+    *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
+    return nullptr;
 }
 
 // Null with an empty error when the file is in a format Sleuth Kit opens itself.

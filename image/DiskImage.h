@@ -4,13 +4,15 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 struct TSK_IMG_INFO;
 
 // A disk image opened read-only for The Sleuth Kit. A raw image (a dd file, a block device)
 // is read through our own descriptor, opened without updating its access time where the
-// kernel allows; E01, VMDK, VHD and AFF go through Sleuth Kit's own readers. Other formats
-// (a .dmg) can be handed in as an image the caller has made with tsk_img_open_external.
+// kernel allows; E01, VMDK, VHD and AFF go through Sleuth Kit's own readers. A UDIF image
+// (.dmg) is read by UdifImage and handed to Sleuth Kit as an external image, with the
+// partitions its block table names.
 class DiskImage
 {
 public:
@@ -25,7 +27,17 @@ public:
     // Whether `path` is a regular file or a block device: what may hold an image.
     static bool mayHoldImage(const QByteArray& path);
 
+    // A partition the image format itself names (a .dmg's block table), where the partition
+    // map inside the image may not parse.
+    struct KnownPartition
+    {
+        QString name;
+        qint64 offset = 0; // bytes
+        qint64 size = 0;
+    };
+
     TSK_IMG_INFO* info() const { return m_image; }
+    const std::vector<KnownPartition>& knownPartitions() const { return m_known; }
     const QByteArray& path() const { return m_path; }
     qint64 size() const;
     // Reads `length` bytes at `offset` of the image; false when they cannot all be read.
@@ -33,7 +45,9 @@ public:
 
 private:
     static TSK_IMG_INFO* openRaw(const QByteArray& path, QString* error);
+    static TSK_IMG_INFO* openUdif(const QByteArray& path, std::vector<KnownPartition>* known, QString* error);
 
     TSK_IMG_INFO* m_image;
     QByteArray m_path;
+    std::vector<KnownPartition> m_known;
 };

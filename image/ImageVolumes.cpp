@@ -56,7 +56,12 @@ ImageVolumes::ImageVolumes(const DiskImage& image) : m_image(image)
         }
         tsk_vs_close(vs);
     }
-    // No partition map (or one that cannot be read): a container or file system at the start.
+    // No partition map that Sleuth Kit reads (as in many a .dmg): the partitions the image
+    // format names, else a container or file system at the start.
+    if (m_volumes.empty()) {
+        for (const DiskImage::KnownPartition& partition : image.knownPartitions())
+            addContainerOrFileSystem(partition.offset, partition.name, partition.size);
+    }
     if (m_volumes.empty())
         addContainerOrFileSystem(0, QString(), 0);
     tsk_error_reset();

@@ -15,8 +15,8 @@ struct TSK_IMG_INFO;
 struct _TSK_POOL_INFO;
 
 // The volumes of a disk image: every partition of a GPT, APM or MBR map, every volume of an
-// APFS container (in a partition or at the start of the image), and a file system at the
-// start of an image whose partition map cannot be read. Keeps the containers open for the
+// APFS container (in a partition or at the start of the image), and, where the partition map
+// cannot be read, the partitions a .dmg's block table names or a file system at the start. Keeps the containers open for the
 // file systems opened from them; lives no longer than its image.
 class ImageVolumes
 {

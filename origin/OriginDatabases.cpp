@@ -47,15 +47,23 @@ QStringList unfinishedWriteNotes(const QByteArray& database)
 
 struct OriginDatabases::Database
 {
-    explicit Database(const QByteArray& rawPath) : path(QFile::decodeName(rawPath)), connection(rawPath)
+    // Opens the file at `rawPath`, or `bytes` where given (the path then only names it).
+    Database(const QByteArray& rawPath, const QByteArray* bytes)
+        : path(QFile::decodeName(rawPath)), connection(open(rawPath, bytes))
     {
         // A user's database lies at <home>/Library/Preferences/…; the home folder names the user.
         if (rawPath.endsWith(kHomeDatabase)) {
             home = rawPath.chopped(kHomeDatabase.size());
             user = QFile::decodeName(home.mid(home.lastIndexOf('/') + 1));
         }
-        if (struct stat st; ::stat(rawPath.constData(), &st) == 0)
+        if (struct stat st; !bytes && ::stat(rawPath.constData(), &st) == 0)
             owner = st.st_uid;
+    }
+    static ReadOnlyDatabase open(const QByteArray& rawPath, const QByteArray* bytes)
+    {
+        if (bytes)
+            return ReadOnlyDatabase(ReadOnlyDatabase::Bytes{*bytes});
+        return ReadOnlyDatabase(rawPath);
     }
 
     QString path;
@@ -75,19 +83,35 @@ OriginDatabases::~OriginDatabases() = default;
 
 std::shared_ptr<const OriginDatabases> OriginDatabases::load(const MacSources& sources)
 {
+    return load(sources, nullptr);
+}
+
+std::shared_ptr<const OriginDatabases> OriginDatabases::load(const MacSources& sources,
+                                                             const QHash<QByteArray, QByteArray>& contents)
+{
+    return load(sources, &contents);
+}
+
+std::shared_ptr<const OriginDatabases> OriginDatabases::load(const MacSources& sources,
+                                                             const QHash<QByteArray, QByteArray>* contents)
+{
     auto databases = std::make_shared<OriginDatabases>();
     databases->m_sources = sources;
     // The database if `check` finds its table, else nothing and a note.
-    const auto open = [&databases](const QByteArray& path, QString (*check)(ReadOnlyDatabase&),
-                                   bool (*needsScan)(ReadOnlyDatabase&)) {
-        auto database = std::make_unique<Database>(path);
+    const auto open = [&databases, contents](const QByteArray& path, QString (*check)(ReadOnlyDatabase&),
+                                             bool (*needsScan)(ReadOnlyDatabase&)) {
+        const auto bytes = contents ? contents->constFind(path) : QHash<QByteArray, QByteArray>::const_iterator();
+        if (contents && bytes == contents->cend())
+            return std::unique_ptr<Database>();
+        auto database = std::make_unique<Database>(path, contents ? &*bytes : nullptr);
         if (const QString problem = check(database->connection); !problem.isEmpty()) {
             databases->m_notes.append(QStringLiteral("%1: %2").arg(database->path, problem));
             return std::unique_ptr<Database>();
         }
         if (needsScan(database->connection))
             database->mode = Database::Mode::Scan;
-        databases->m_notes += unfinishedWriteNotes(path);
+        if (!contents) // a journal beside a file inside an image is not read
+            databases->m_notes += unfinishedWriteNotes(path);
         return database;
     };
     if (!sources.execPolicy.isEmpty())

@@ -4,6 +4,7 @@
 #include "origin/ProvenanceRecord.h"
 #include "origin/QuarantineEvent.h"
 
+#include <QHash>
 #include <QStringList>
 
 #include <memory>
@@ -28,6 +29,10 @@ public:
     // Opens every database of `sources`. One that cannot be used (not SQLite, damaged, a
     // table or column missing, a view in a table's place) is left out with a note; nothing fails.
     static std::shared_ptr<const OriginDatabases> load(const MacSources& sources);
+    // The same for databases read into memory (from inside a disk image): `contents` holds the
+    // bytes of each path of `sources`; a path without bytes is left out.
+    static std::shared_ptr<const OriginDatabases> load(const MacSources& sources,
+                                                       const QHash<QByteArray, QByteArray>& contents);
 
     const MacSources& sources() const { return m_sources; }
     bool hasQuarantineEvents() const { return !m_events.empty(); }
@@ -50,6 +55,8 @@ public:
 
 private:
     struct Database;
+    static std::shared_ptr<const OriginDatabases> load(const MacSources& sources,
+                                                       const QHash<QByteArray, QByteArray>* contents);
     void note(const QString& line) const;
     template<typename Row, typename Key> std::optional<Row> rowIn(Database& database, const Key& key) const;
     template<typename Row> void scan(Database& database) const;

@@ -67,8 +67,24 @@ QByteArray ReadOnlyDatabase::uriFor(const QByteArray& rawPath)
 ReadOnlyDatabase::ReadOnlyDatabase(const QByteArray& rawPath)
 {
     installOpen();
-    const int result =
-        sqlite3_open_v2(uriFor(rawPath).constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    openedWith(sqlite3_open_v2(uriFor(rawPath).constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr));
+}
+
+ReadOnlyDatabase::ReadOnlyDatabase(Bytes content) : m_bytes(std::move(content.bytes))
+{
+    int result = sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr);
+    if (result == SQLITE_OK) {
+        // Not freed, not resized by SQLite: the pages stay ours and are only read.
+        m_bytes.detach();
+        auto* pages = reinterpret_cast<unsigned char*>(m_bytes.data());
+        result = sqlite3_deserialize(m_db, "main", pages, m_bytes.size(), m_bytes.size(),
+                                     SQLITE_DESERIALIZE_READONLY);
+    }
+    openedWith(result);
+}
+
+void ReadOnlyDatabase::openedWith(int result)
+{
     if (result != SQLITE_OK) {
         m_error = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(result));
         sqlite3_close(m_db);

@@ -29,6 +29,13 @@ public:
     static constexpr qint64 kScanSteps = 400'000'000;
 
     explicit ReadOnlyDatabase(const QByteArray& rawPath);
+    // A database read into memory (from inside a disk image): deserialised read-only, never
+    // written anywhere, with the same hardening as a file.
+    struct Bytes
+    {
+        QByteArray bytes;
+    };
+    explicit ReadOnlyDatabase(Bytes content);
     ~ReadOnlyDatabase();
     ReadOnlyDatabase(const ReadOnlyDatabase&) = delete;
     ReadOnlyDatabase& operator=(const ReadOnlyDatabase&) = delete;
@@ -72,9 +79,11 @@ private:
     Found findRow(const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
                   const std::function<void(sqlite3_stmt*)>& row);
     void noteFailure(int result);
+    void openedWith(int result);
     static int progress(void* self);
 
     sqlite3* m_db = nullptr;
+    QByteArray m_bytes; // a deserialised database's pages: SQLite reads them in place
     QHash<const char*, sqlite3_stmt*> m_statements;
     QString m_error;
     Failure m_failure = Failure::Other;

@@ -1,5 +1,6 @@
 // Disk images written by the test writer, wrapped as the analysts get them (raw, GPT, E01,
-// VMDK), crawled by quellmark-cli: the rows, the volumes, evidence left untouched, bad images.
+// VMDK, .dmg), crawled by quellmark-cli: the rows, the volumes, evidence left untouched, bad images.
+#include "tests/image/UdifFile.h"
 #include "tests/support/ToolRun.h"
 
 #include <QCryptographicHash>
@@ -7,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -20,6 +23,20 @@ QByteArray row(const QByteArray& name, const QByteArray& provenance, const QByte
                const QByteArray& path)
 {
     return name + ',' + provenance + ',' + quarantine + ',' + path + '\n';
+}
+
+// A .dmg as hdiutil writes one of a disk: a partition of zeros where no partition map parses,
+// then `disk` from sector 8 in 1 MiB chunks, stored as they compress best.
+QByteArray dmg(const QByteArray& disk, quint32 chunkType)
+{
+    UdifFile udif;
+    udif.partition("Driver Descriptor Map (DDM : 0)", -1).chunk(0, QByteArray(8 * 512, '\0'));
+    udif.partition("disk image (Apple_APFS : 1)", 0);
+    for (qsizetype at = 0; at < disk.size(); at += 1 << 20) {
+        const QByteArray part = disk.sliced(at, std::min<qsizetype>(1 << 20, disk.size() - at));
+        udif.chunk(part.count('\0') == part.size() ? 0 : at == 0 ? 1 : chunkType, part);
+    }
+    return udif.bytes();
 }
 
 ToolRun::Outcome runTool(const QByteArray& program, const QByteArrayList& arguments)
@@ -72,6 +89,9 @@ void TestImageCrawl::initTestCase()
                                    path("gpt.img"), path("raw.img")});
     make("/usr/bin/ewfacquire", QByteArrayList{"-u", "-q", "-c", "none", "-t", path("ewf"), path("raw.img")});
     make("/usr/bin/qemu-img", QByteArrayList{"convert", "-f", "raw", "-O", "vmdk", path("raw.img"), path("disk.vmdk")});
+    QFile raw(m_dir.filePath(QStringLiteral("raw.img"))), udif(m_dir.filePath(QStringLiteral("disk.dmg")));
+    QVERIFY(raw.open(QIODevice::ReadOnly) && udif.open(QIODevice::WriteOnly));
+    QVERIFY(udif.write(dmg(raw.readAll(), 0x80000005)) > 0);
 }
 
 void TestImageCrawl::crawl_data()
@@ -86,7 +106,7 @@ void TestImageCrawl::crawl_data()
         row("Downloads", kProvenance, "", "/Data/Downloads/") + row("empty.txt", "", "🔸 unknown", "/Data/Downloads/empty.txt") +
         row("installer.dmg", kProvenance, "🔸 Safari", "/Data/Downloads/installer.dmg") +
         row("Tool.app", "❓ 0x0102000102030405060708", "", "/System/Applications/Tool.app/");
-    for (const char* image : {"raw.img", "gpt.img", "ewf.E01", "disk.vmdk"})
+    for (const char* image : {"raw.img", "gpt.img", "ewf.E01", "disk.vmdk", "disk.dmg"})
         QTest::newRow(image) << QByteArray(image) << QByteArrayList{"crawl", "--quarantine", "IMAGE"} << everyVolume;
     QTest::newRow("one volume, no quarantine")
         << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "Data", "IMAGE"}
@@ -131,6 +151,7 @@ void TestImageCrawl::volumes_data()
     const QByteArray header = "Number,Name,Role,File System,Size,Encrypted\n";
     QTest::newRow("raw") << QByteArray("raw.img") << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,no\n";
     QTest::newRow("E01") << QByteArray("ewf.E01") << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,no\n";
+    QTest::newRow(".dmg") << QByteArray("disk.dmg") << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,no\n";
     QTest::newRow("encrypted") << QByteArray("locked.img")
                                << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,yes\n";
 }
@@ -173,12 +194,13 @@ void TestImageCrawl::evidenceUntouched()
 
 void TestImageCrawl::badImages_data()
 {
-    QTest::addColumn<QByteArray>("content"); // "random", "truncated" or literal bytes
+    QTest::addColumn<QByteArray>("content"); // "random", "truncated", "lzfse" or literal bytes
     QTest::addColumn<QByteArray>("message");
     QTest::newRow("not an image") << QByteArray("just some text\n") << QByteArray("no volume");
     QTest::newRow("random bytes") << QByteArray("random") << QByteArray("no volume");
     QTest::newRow("truncated") << QByteArray("truncated") << QByteArray("no volume");
     QTest::newRow("empty") << QByteArray() << QByteArray("the image is empty");
+    QTest::newRow(".dmg in LZFSE") << QByteArray("lzfse") << QByteArray("compressed with LZFSE, which cannot be read");
 }
 
 void TestImageCrawl::badImages()
@@ -194,6 +216,10 @@ void TestImageCrawl::badImages()
         QFile raw(m_dir.filePath(QStringLiteral("raw.img")));
         QVERIFY(raw.open(QIODevice::ReadOnly));
         bytes = raw.read(5 * 4096); // the superblocks and the checkpoint, not the trees
+    } else if (content == "lzfse") {
+        QFile raw(m_dir.filePath(QStringLiteral("raw.img")));
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        bytes = dmg(raw.readAll(), 0x80000007); // stored as they are: never inflated
     }
     QFile bad(m_dir.filePath(QStringLiteral("bad.img")));
     QVERIFY(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));

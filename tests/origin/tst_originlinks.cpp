@@ -248,19 +248,33 @@ private slots:
             QVERIFY(journal.open(QIODevice::WriteOnly));
             journal.write(QByteArray::fromHex("d9d505f920a163d7") + QByteArray(504, '\0'));
         }
-        const auto databases = OriginDatabases::load(MacSources::at(QFile::encodeName(volume)));
+        // The same files read into memory, as from inside an image, fare the same (a journal
+        // beside them aside: it is not read there).
+        QHash<QByteArray, QByteArray> contents;
+        for (const QString& path : {events, execPolicy}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            contents.insert(QFile::encodeName(path), file.readAll());
+        }
+        const MacSources sources = MacSources::at(QFile::encodeName(volume));
+        for (const bool inMemory : {false, true}) {
+            const auto databases = inMemory ? OriginDatabases::load(sources, contents) : OriginDatabases::load(sources);
+            const QString expected = inMemory && harm == u"journal"_s ? QString() : note;
 
-        // The file still shows what it carries; a table that could not be used links nothing.
-        const OriginDetails report = OriginDetails::inspect(QFile::encodeName(m_report), databases.get());
-        QCOMPARE(report.quarantine->agent, u"Safari"_s);
-        QCOMPARE(bool(report.provenanceRecord), !replaced);
-        QCOMPARE(bool(report.quarantineEvent), linked);
-        if (linked)
-            QCOMPARE(report.quarantineEvent->agentName, u"Safari"_s);
-        QCOMPARE(databases->notes().size(), note.isEmpty() ? 0 : 1);
-        if (!note.isEmpty()) {
-            QVERIFY2(databases->notes().first().contains(note), qPrintable(databases->notes().first()));
-            QVERIFY(databases->notes().first().startsWith(replaced ? execPolicy : events));
+            // The file still shows what it carries; a table that could not be used links nothing.
+            const OriginDetails report = OriginDetails::inspect(QFile::encodeName(m_report), databases.get());
+            QCOMPARE(report.quarantine->agent, u"Safari"_s);
+            QCOMPARE(bool(report.provenanceRecord), !replaced);
+            QCOMPARE(bool(report.quarantineEvent), linked);
+            if (linked)
+                QCOMPARE(report.quarantineEvent->agentName, u"Safari"_s);
+            QCOMPARE(databases->notes().size(), expected.isEmpty() ? 0 : 1);
+            if (!expected.isEmpty()) {
+                QVERIFY2(databases->notes().first().contains(expected), qPrintable(databases->notes().first()));
+                QVERIFY(databases->notes().first().startsWith(replaced ? execPolicy : events));
+            }
+            // Only the bytes in memory are left to be read.
+            QVERIFY(inMemory || (QFile::remove(events) && QFile::remove(execPolicy)));
         }
     }
 
