@@ -8,6 +8,7 @@
 #include "tools/cli/CrawlFilters.h"
 #include "tools/cli/CliOutput.h"
 #include "tools/cli/ImageCrawlOutput.h"
+#include "tools/cli/ImageOptions.h"
 #include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
@@ -112,19 +113,10 @@ int CrawlCommand::run(const QStringList& arguments)
         QStringLiteral("no-sidecars"),
         QStringLiteral("List AppleDouble files (._name) as entries, and do not lend their attributes to "
                        "the files they belong to."));
-    const QCommandLineOption image(QStringLiteral("image"),
-                                   QStringLiteral("Crawl FOLDER inside the disk image IMAGE (FOLDER is then a path "
-                                                  "inside each volume)."),
-                                   QStringLiteral("IMAGE"));
-    const QCommandLineOption volume(QStringLiteral("volume"),
-                                    QStringLiteral("Of an image, crawl only the volume with this name or number "
-                                                   "(see quellmark-cli volumes; default: every volume)."),
-                                    QStringLiteral("NAME|NUMBER"));
-    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
-                                          QStringLiteral("Unlock an image's encrypted volumes with the password "
-                                                         "on the first line of FILE."),
-                                          QStringLiteral("FILE"));
-    parser.addOptions({quarantine, apps, threads, output, noSidecars, image, volume, passwordFile});
+    const ImageOptions images(QStringLiteral("Crawl FOLDER inside the disk image IMAGE (FOLDER is then a path "
+                                             "inside each volume)."));
+    parser.addOptions({quarantine, apps, threads, output, noSidecars});
+    images.addTo(parser);
     CrawlFilters filters;
     filters.addOptions(parser);
     OriginLines origin(QStringLiteral("csv"));
@@ -166,7 +158,7 @@ int CrawlCommand::run(const QStringList& arguments)
         return kFailed;
 
     // A file or block device given to crawl holds a disk image; a folder stays a folder.
-    if (parser.isSet(image) || DiskImage::mayHoldImage(folder)) {
+    if (images.imageGiven(parser) || DiskImage::mayHoldImage(folder)) {
         if (!origin.servesImages())
             return kUsage;
         if (folders.size() > 1 || filters.walksFiltered() || filters.choosesRecords()) {
@@ -174,19 +166,16 @@ int CrawlCommand::run(const QStringList& arguments)
             return kUsage;
         }
         ImageCrawl::Request request;
-        request.image = parser.isSet(image) ? CliOutput::rawPath(parser.value(image)) : folder;
-        request.folder = parser.isSet(image) ? folder : QByteArrayLiteral("/");
-        request.volume = parser.value(volume);
+        request.image = images.imageGiven(parser) ? images.image(parser) : folder;
+        request.folder = images.imageGiven(parser) ? folder : QByteArrayLiteral("/");
+        request.volume = images.volume(parser);
         request.options = options;
-        if (parser.isSet(passwordFile) &&
-            !(request.password = ImageCrawlOutput::readPassword(CliOutput::rawPath(parser.value(passwordFile)))))
+        if (!images.readPassword(parser, &request.password))
             return kFailed;
         return combined(status, ImageCrawlOutput::run(request, *destination, origin.isJsonLines()));
     }
-    if (parser.isSet(volume) || parser.isSet(passwordFile)) {
-        CliOutput::error(QStringLiteral("--volume and --password-file are for disk images"));
+    if (!images.unusedWithoutImage(parser))
         return kUsage;
-    }
 
     // Opened first, so that a destination that cannot be written fails before a long walk.
     OutputTarget out;

@@ -6,7 +6,7 @@
 #include "image/ImageFileLookup.h"
 #include "tools/cli/CliCommand.h"
 #include "tools/cli/CliOutput.h"
-#include "tools/cli/ImageCrawlOutput.h"
+#include "tools/cli/ImageOptions.h"
 #include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
@@ -92,18 +92,8 @@ int FilesCommand::run(const QStringList& arguments)
         QStringLiteral("no-sidecars"),
         QStringLiteral("Do not take attributes a file lacks from its AppleDouble file (._name)."));
     parser.addOption(noSidecars);
-    const QCommandLineOption image(QStringLiteral("image"),
-                                   QStringLiteral("Take each PATH inside the disk image IMAGE, in its volume."),
-                                   QStringLiteral("IMAGE"));
-    const QCommandLineOption volume(QStringLiteral("volume"),
-                                    QStringLiteral("Of an image with several volumes, the one with this name or "
-                                                   "number (see quellmark-cli volumes)."),
-                                    QStringLiteral("NAME|NUMBER"));
-    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
-                                          QStringLiteral("Unlock an encrypted volume with the password on the first "
-                                                         "line of FILE."),
-                                          QStringLiteral("FILE"));
-    parser.addOptions({image, volume, passwordFile});
+    const ImageOptions images(QStringLiteral("Take each PATH inside the disk image IMAGE, in its volume."));
+    images.addTo(parser);
     OriginLines origin(QStringLiteral("text"));
     origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("A file or folder."),
@@ -126,22 +116,19 @@ int FilesCommand::run(const QStringList& arguments)
     }
 
     int status = kOk;
-    if (parser.isSet(image)) {
+    if (images.imageGiven(parser)) {
         if (!origin.servesImages())
             return kUsage;
         std::optional<QByteArray> password;
-        if (parser.isSet(passwordFile) &&
-            !(password = ImageCrawlOutput::readPassword(CliOutput::rawPath(parser.value(passwordFile)))))
+        if (!images.readPassword(parser, &password))
             return kFailed;
         if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
             return kFailed;
-        return combined(status, listInImage(CliOutput::rawPath(parser.value(image)), parser.value(volume), password,
-                                            paths, origin.isJsonLines()));
+        return combined(status, listInImage(images.image(parser), images.volume(parser), password, paths,
+                                            origin.isJsonLines()));
     }
-    if (parser.isSet(volume) || parser.isSet(passwordFile)) {
-        CliOutput::error(QStringLiteral("--volume and --password-file are for disk images"));
+    if (!images.unusedWithoutImage(parser))
         return kUsage;
-    }
     if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
         return kFailed;
     OutputTarget out;
