@@ -99,3 +99,18 @@ FileDetail ImageFileLookup::detailFor(const QByteArray& path, int* failure, quin
     detail.quarantineApp = values.quarantineApp;
     return detail;
 }
+
+QByteArray ImageFileLookup::attribute(quint64 inode, const char* name) const
+{
+    tsk_error_reset();
+    const std::unique_ptr<TSK_FS_FILE, FileCloser> file(tsk_fs_file_open_meta(m_fs.get(), nullptr, TSK_INUM_T(inode)));
+    tsk_error_reset();
+    if (!file)
+        return {};
+    ImageXattrCalls calls(file.get());
+    const ssize_t size = calls.get(name, nullptr, 0);
+    if (size <= 0)
+        return {};
+    QByteArray value(size, Qt::Uninitialized);
+    return calls.get(name, value.data(), size_t(value.size())) == size ? value : QByteArray();
+}

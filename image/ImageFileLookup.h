@@ -32,6 +32,9 @@ public:
     // The detail of `path` (absolute in the volume, or taken so); `failure` is set to an errno
     // value when the path is not in the volume (ENOENT) or cannot be read (EIO).
     FileDetail detailFor(const QByteArray& path, int* failure, quint64* inode = nullptr) const;
+    // The raw value of the extended attribute `name` of the file numbered `inode`; empty when
+    // it has none or it cannot be read.
+    QByteArray attribute(quint64 inode, const char* name) const;
 
 private:
     ImageFileLookup(std::unique_ptr<DiskImage> image, std::unique_ptr<ImageVolumes> volumes);

@@ -120,7 +120,47 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
     }
 }
 
+// The rows of the Mac's databases that the file's values lead to.
+void addLinkedRows(Members& line, const OriginDetails& details)
+{
+    if (const auto& event = details.quarantineEvent) {
+        Members row;
+        row.addText("dataURL", event->dataURL);
+        row.addText("originURL", event->originURL);
+        row.addText("originTitle", event->originTitle);
+        row.addText("agentName", event->agentName);
+        row.addText("agentBundleID", event->agentBundleID);
+        row.addText("senderName", event->senderName);
+        row.addText("senderAddress", event->senderAddress);
+        row.addNumber("type", event->type);
+        row.addText("time", event->time);
+        row.addText("user", event->user);
+        row.addText("database", event->database);
+        line.addObject("quarantineEvent", row);
+    }
+    if (const auto& record = details.provenanceRecord) {
+        Members row;
+        row.addText("url", record->url);
+        row.addText("bundleID", record->bundleID);
+        row.addText("teamID", record->teamID);
+        row.addText("signingID", record->signingID);
+        row.addText("cdhash", record->cdhash);
+        row.addNumber("flags", record->flags);
+        row.addText("time", record->time);
+        row.addText("byteOrder", record->byteOrder);
+        row.addText("database", record->database);
+        line.addObject("provenanceRecord", row);
+    }
+}
+
 } // namespace
+
+QByteArray OriginJson::linkedRows(const OriginDetails& details)
+{
+    Members rows;
+    addLinkedRows(rows, details);
+    return rows.object();
+}
 
 QByteArray OriginJson::errorLine(const QString& path, const QString& error)
 {
@@ -155,34 +195,7 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
     }
     if (details.whereFroms)
         line.add("whereFroms", QJsonArray::fromStringList(*details.whereFroms));
-    if (const auto& event = details.quarantineEvent) {
-        Members row;
-        row.addText("dataURL", event->dataURL);
-        row.addText("originURL", event->originURL);
-        row.addText("originTitle", event->originTitle);
-        row.addText("agentName", event->agentName);
-        row.addText("agentBundleID", event->agentBundleID);
-        row.addText("senderName", event->senderName);
-        row.addText("senderAddress", event->senderAddress);
-        row.addNumber("type", event->type);
-        row.addText("time", event->time);
-        row.addText("user", event->user);
-        row.addText("database", event->database);
-        line.addObject("quarantineEvent", row);
-    }
-    if (const auto& record = details.provenanceRecord) {
-        Members row;
-        row.addText("url", record->url);
-        row.addText("bundleID", record->bundleID);
-        row.addText("teamID", record->teamID);
-        row.addText("signingID", record->signingID);
-        row.addText("cdhash", record->cdhash);
-        row.addNumber("flags", record->flags);
-        row.addText("time", record->time);
-        row.addText("byteOrder", record->byteOrder);
-        row.addText("database", record->database);
-        line.addObject("provenanceRecord", row);
-    }
+    addLinkedRows(line, details);
     if (!details.attributes.isEmpty()) {
         QList<Members> attributes;
         for (const AttributeList::Entry& attribute : details.attributes) {

@@ -17,6 +17,9 @@ class OriginJson
 public:
     static QByteArray line(const QString& name, const QString& path, const QString& provenanceID,
                            const QString& quarantineApp, const OriginDetails& details);
+    // The rows linked to the file alone, as line() writes them: a JSON object with
+    // "quarantineEvent" and "provenanceRecord" where found ("{}" when neither is).
+    static QByteArray linkedRows(const OriginDetails& details);
     // The line of a folder or entry that could not be read, where its record would be:
     // "path" (as records show paths), "filePath" (plain, as in records) and "error".
     static QByteArray errorLine(const QString& path, const QString& error);

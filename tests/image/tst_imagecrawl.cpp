@@ -78,6 +78,7 @@ void TestImageCrawl::initTestCase()
     QVERIFY(m_dir.isValid());
     make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("raw.img")});
     make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("locked.img"), "--encrypted"});
+    make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("users.img"), "--users"});
     // A GPT disk with the container in its one APFS partition.
     QFile gpt(m_dir.filePath(QStringLiteral("gpt.img")));
     QVERIFY(gpt.open(QIODevice::WriteOnly) && gpt.resize(40 << 20));
@@ -123,6 +124,14 @@ void TestImageCrawl::crawl_data()
         << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "System", "--format", "jsonl", "IMAGE"}
         << QByteArray("{\"image\":\"IMAGE\",\"inode\":17,\"name\":\"Tool.app\",\"path\":\"/Applications/Tool.app/\","
            "\"provenanceID\":\"❓ 0x0102000102030405060708\",\"quarantineApp\":\"\",\"volume\":\"System\"}\n");
+    QTest::newRow("JSON Lines linked to the image's quarantine events")
+        << QByteArray("users.img") << QByteArrayList{"crawl", "--volume", "Data", "--format", "jsonl", "--image", "IMAGE", "/Downloads"}
+        << QByteArray("{\"image\":\"IMAGE\",\"inode\":17,\"name\":\"installer.dmg\",\"path\":\"/Downloads/installer.dmg\","
+                      "\"provenanceID\":\"❓ 0x0102008877665544332211\",\"quarantineApp\":\"\",\"volume\":\"Data\","
+                      "\"quarantineEvent\":{\"dataURL\":\"https://example.org/installer.dmg\",\"originURL\":"
+                      "\"https://example.org/\",\"agentName\":\"Safari\",\"agentBundleID\":\"com.apple.Safari\","
+                      "\"type\":0,\"time\":\"2023-11-18T11:33:20Z\",\"user\":\"alice\",\"database\":"
+                      "\"/Data/Users/alice/Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2\"}}\n");
     QTest::newRow("files inside, as dropped")
         << QByteArray("disk.vmdk")
         << QByteArrayList{"files", "--image", "IMAGE", "--volume", "Data", "/Downloads/installer.dmg", "Documents"}

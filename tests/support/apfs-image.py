@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Writes a small APFS container for the image tests, from Apple's published format.
 
-apfs-image.py OUT [--encrypted] [--entries N]
+apfs-image.py OUT [--encrypted] [--users] [--entries N]
 
 Two volumes: "Data" (role Data) holds the test tree below, "System" (role System) one
 application folder. With --encrypted the System volume is marked encrypted (no keybag:
-only its listing can be read). --entries N adds N plain files with a provenance value in
-folders of 1,000 to the Data volume, for measurements. UUIDs and times are fixed, so the
+only its listing can be read). --users adds Users/alice with her quarantine database (one
+event: the one the quarantine value names). --entries N adds N plain files with a provenance
+value in folders of 1,000 to the Data volume, for measurements. UUIDs and times are fixed, so the
 same arguments write the same bytes.
 """
+import sqlite3
 import struct
 import sys
 
@@ -20,7 +22,26 @@ QUARANTINE = b"0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666"
 WHERE_FROMS = bytes.fromhex("62706c6973743030a1015f101768747470733a2f2f6578616d706c652e6f72672f61"
                             "0a0000000000000101000000000000000200000000000000000000000000000025")
 
-# (path, kind, attributes); kind: "dir", "file", "file:DATA" or "link:TARGET".
+
+
+def quarantine_events():
+    """Alice's quarantine database, one block: the event QUARANTINE names, downloaded by Safari."""
+    db = sqlite3.connect(":memory:")
+    db.execute("PRAGMA page_size = 512")
+    db.execute("CREATE TABLE LSQuarantineEvent (LSQuarantineEventIdentifier TEXT PRIMARY KEY NOT NULL, "
+               "LSQuarantineTimeStamp REAL, LSQuarantineAgentBundleIdentifier TEXT, LSQuarantineAgentName TEXT, "
+               "LSQuarantineDataURLString TEXT, LSQuarantineSenderName TEXT, LSQuarantineSenderAddress TEXT, "
+               "LSQuarantineTypeNumber INTEGER, LSQuarantineOriginTitle TEXT, LSQuarantineOriginURLString TEXT)")
+    db.execute("INSERT INTO LSQuarantineEvent VALUES (?, 722000000.0, 'com.apple.Safari', 'Safari', "
+               "'https://example.org/installer.dmg', NULL, NULL, 0, NULL, 'https://example.org/')",
+               (QUARANTINE.split(b";")[3].decode(),))
+    db.commit()
+    data = db.serialize()
+    assert len(data) <= BS
+    return data
+
+
+# (path, kind, attributes); kind: "dir", "file", "file:DATA", "link:TARGET" or the file's bytes.
 DATA_TREE = [
     ("Downloads", "dir", {"com.apple.provenance": PROVENANCE}),
     ("Downloads/installer.dmg", "file:hello\n", {
@@ -32,6 +53,14 @@ DATA_TREE = [
     ("Documents/caf\udce9 list.txt", "file", {"com.apple.provenance": PROVENANCE}),
     (".hidden", "file", {"com.apple.provenance": PROVENANCE}),
     ("link", "link:Downloads", {"com.apple.provenance": PROVENANCE}),
+]
+# With --users: a home folder holding its quarantine database.
+USERS_TREE = [
+    ("Users", "dir", {}),
+    ("Users/alice", "dir", {}),
+    ("Users/alice/Library", "dir", {}),
+    ("Users/alice/Library/Preferences", "dir", {}),
+    ("Users/alice/Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2", "EVENTS", {}),
 ]
 SYSTEM_TREE = [
     ("Applications", "dir", {}),
@@ -218,6 +247,8 @@ def volume_records(image, tree):
         oid, next_id = next_id, next_id + 1
         ids[path] = oid
         children[path.rpartition("/")[0]] += 1
+        if isinstance(kind, bytes):
+            kind = "file:" + kind.decode("latin-1")
         if kind == "dir":
             children[path] = 0
             inodes[oid] = len(records)
@@ -232,7 +263,7 @@ def volume_records(image, tree):
             dtype = 10
             counts[2] += 1
         else:
-            data = kind[5:].encode() if kind.startswith("file:") else b""
+            data = kind[5:].encode("latin-1") if kind.startswith("file:") else b""
             if data:
                 block = image.allocate()
                 image.blocks[block] = data + bytes(BS - len(data))
@@ -333,6 +364,9 @@ def main(argv):
     encrypted = "--encrypted" in argv
     entries = int(argv[argv.index("--entries") + 1]) if "--entries" in argv else 0
     data_tree = list(DATA_TREE)
+    if "--users" in argv:
+        data_tree += [(path, quarantine_events() if kind == "EVENTS" else kind, attributes)
+                      for path, kind, attributes in USERS_TREE]
     for n in range(entries):
         folder = f"many/{n // 1000:04d}"
         if n == 0:

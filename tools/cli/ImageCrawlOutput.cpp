@@ -1,7 +1,13 @@
 #include "tools/cli/ImageCrawlOutput.h"
 
+#include "core/AttributeReader.h"
 #include "core/CsvWriter.h"
 #include "crawl/Crawled.h"
+#include "image/ImageFileLookup.h"
+#include "image/ImageOriginDatabases.h"
+#include "origin/OriginDatabases.h"
+#include "origin/OriginDetails.h"
+#include "origin/OriginJson.h"
 #include "tools/cli/CliCommand.h"
 #include "tools/cli/CliOutput.h"
 #include "tools/cli/OutputTarget.h"
@@ -11,6 +17,28 @@
 #include <QJsonObject>
 
 #include <atomic>
+#include <map>
+#include <memory>
+
+namespace {
+
+// The rows of the image's own databases that one record's values lead to, looked up as for
+// a folder: its quarantine value's event, its provenance value's row.
+OriginDetails linked(const OriginDatabases& databases, const ImageFileLookup& lookup, const Crawled& record,
+                     quint64 inode)
+{
+    OriginDetails details;
+    details.quarantine = QuarantineValue::decode(lookup.attribute(inode, kQuarantineAttribute));
+    if (details.quarantine && !details.quarantine->eventID.isEmpty() && databases.hasQuarantineEvents())
+        details.quarantineEvent = databases.event(details.quarantine->eventID,
+                                                  OriginDatabases::Owner{OriginDetails::rawPathOf(record.path()), {}});
+    details.provenance = lookup.attribute(inode, kProvenanceAttribute);
+    if (!details.provenance.isEmpty() && databases.hasProvenanceTable())
+        details.provenanceRecord = databases.provenance(details.provenance);
+    return details;
+}
+
+} // namespace
 
 std::optional<QByteArray> ImageCrawlOutput::readPassword(const QByteArray& path)
 {
@@ -37,6 +65,22 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
     CsvWriter csv(Crawled::csvHeader());
     QByteArray lines;
     const QString image = QString::fromUtf8(request.image);
+    // The image's own origin databases, and a second view of each volume to read the values
+    // of the records to link; only JSON Lines show linked rows.
+    ImageOriginDatabases::Loaded origins;
+    if (jsonLines)
+        origins = ImageOriginDatabases::load(request.image, request.password);
+    std::map<int, std::unique_ptr<ImageFileLookup>> lookups;
+    const auto lookupOf = [&](const ImageVolume& volume) -> const ImageFileLookup* {
+        auto found = lookups.find(volume.number);
+        if (found == lookups.end()) {
+            QString ignored; // the crawl says what cannot be read
+            found = lookups.emplace(volume.number, ImageFileLookup::open(request.image, QString::number(volume.number),
+                                                                         request.password, &ignored))
+                        .first;
+        }
+        return found->second.get();
+    };
     auto flush = [&] {
         if (!out.write(jsonLines ? std::exchange(lines, {}) : csv.takeBytes()))
             stop = true;
@@ -56,7 +100,16 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
                                  {QStringLiteral("image"), image},
                                  {QStringLiteral("volume"), volume.shownName()},
                                  {QStringLiteral("inode"), qint64(inodes[i])}};
-                lines += QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+                QByteArray json = QJsonDocument(line).toJson(QJsonDocument::Compact);
+                if (origins.databases) {
+                    if (const ImageFileLookup* lookup = lookupOf(volume)) {
+                        const QByteArray rows =
+                            OriginJson::linkedRows(linked(*origins.databases, *lookup, record, inodes[i]));
+                        if (rows != "{}")
+                            json = json.chopped(1) + ',' + rows.sliced(1);
+                    }
+                }
+                lines += json + '\n';
             }
             if ((jsonLines ? lines.size() : csv.bytes().size()) >= 64 * 1024)
                 flush();
@@ -71,5 +124,10 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
         return CliOutput::cannotWrite(destination, *failure);
     for (const QString& note : outcome.notes)
         CliOutput::note(note);
-    return outcome.partial() ? CliCommand::kPartial : CliCommand::kOk;
+    // The image's databases that could not be used, in part or at all: as for a folder.
+    if (origins.databases)
+        origins.notes += origins.databases->notes();
+    for (const QString& note : origins.notes)
+        CliOutput::note(note);
+    return outcome.partial() || !origins.notes.isEmpty() ? CliCommand::kPartial : CliCommand::kOk;
 }
