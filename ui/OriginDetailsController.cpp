@@ -143,7 +143,7 @@ void OriginDetailsController::offerOnRows(RowContextMenu* rows, QAbstractItemVie
 
 void OriginDetailsController::forgetDatabases()
 {
-    // Loads still running land in the cache when they end, and are used if still wanted.
+    // Readings still under way keep what they load; the next one loads again.
     m_databases.clear();
     refresh();
 }
@@ -176,29 +176,33 @@ void OriginDetailsController::refresh()
     // planted database never holds up the window. Only the latest request is shown.
     const quint64 request = ++m_request;
     m_pane->showMessage(tr("Reading…"));
-    std::shared_ptr<const OriginDatabases> cached = m_databases.value(sources);
+    // One load of each set of databases, whichever reading needs it first; the others wait
+    // for it, and share what it has read (a table's keys read once, for one).
+    auto found = m_databases.constFind(sources);
+    if (found == m_databases.cend())
+        found = m_databases.insert(sources, std::async(std::launch::deferred, [sources] {
+                                                 return sources.isEmpty() ? nullptr : OriginDatabases::load(sources);
+                                             }).share());
+    const std::shared_future<std::shared_ptr<const OriginDatabases>> databases = *found;
     const bool sidecars = m_sidecars();
     QPointer<OriginDetailsController> self(this);
-    QThreadPool::globalInstance()->start([self, request, path, sources, cached, sidecars] {
-        std::shared_ptr<const OriginDatabases> databases =
-            cached || sources.isEmpty() ? cached : OriginDatabases::load(sources);
-        auto details = std::make_shared<OriginDetails>(OriginDetails::inspect(path, databases.get(), sidecars));
+    QThreadPool::globalInstance()->start([self, request, path, databases, sidecars] {
+        const std::shared_ptr<const OriginDatabases> read = databases.get();
+        auto details = std::make_shared<OriginDetails>(OriginDetails::inspect(path, read.get(), sidecars));
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, request, path, sources, databases, details] {
+            [self, request, path, read, details] {
                 if (self)
-                    self->loaded(request, path, sources, databases, *details);
+                    self->loaded(request, path, read, *details);
             },
             Qt::QueuedConnection);
     });
 }
 
-void OriginDetailsController::loaded(quint64 request, const QByteArray& path, const MacSources& sources,
-                                     std::shared_ptr<const OriginDatabases> databases,
+void OriginDetailsController::loaded(quint64 request, const QByteArray& path,
+                                     const std::shared_ptr<const OriginDatabases>& databases,
                                      const OriginDetails& details)
 {
-    if (databases && !m_databases.contains(sources))
-        m_databases.insert(sources, databases);
     if (request != m_request || m_pane->isHidden())
         return;
     m_pane->showRecord(path, details, databases.get());

@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <future>
 #include <memory>
 
 class OriginDatabases;
@@ -71,8 +72,8 @@ private:
     void refresh();
     // Connects to the list's present selection model and model, and to the records under them.
     void followSelection();
-    void loaded(quint64 request, const QByteArray& path, const MacSources& sources,
-                std::shared_ptr<const OriginDatabases> databases, const OriginDetails& details);
+    void loaded(quint64 request, const QByteArray& path, const std::shared_ptr<const OriginDatabases>& databases,
+                const OriginDetails& details);
 
     QMainWindow* m_window;
     OriginDetailsPane* m_pane;
@@ -86,6 +87,6 @@ private:
     std::function<QByteArray()> m_anchor;
     std::function<bool()> m_sidecars = [] { return false; };
     QByteArray m_macRoot;
-    QHash<MacSources, std::shared_ptr<const OriginDatabases>> m_databases;
+    QHash<MacSources, std::shared_future<std::shared_ptr<const OriginDatabases>>> m_databases;
     quint64 m_request = 0; // the latest reading asked for; older ones are not shown
 };
