@@ -17,18 +17,8 @@ bool FolderSidecars::isSidecarName(std::string_view name)
 
 void FolderSidecars::collect(const FolderListing& listing)
 {
-    for (const FolderListing::Entry& entry : listing.entries()) {
-        const std::string_view name(listing.name(entry), entry.length);
-        if (isSidecarName(name))
-            m_companions.insert(name.substr(2));
-    }
-    if (m_companions.empty())
-        return;
-    for (const FolderListing::Entry& entry : listing.entries()) {
-        const std::string_view name(listing.name(entry), entry.length);
-        if (m_companions.count(name) > 0)
-            m_present.insert(name);
-    }
+    const std::vector<FolderListing::Entry>& entries = listing.entries();
+    collect(entries.size(), [&](size_t i) { return std::string_view(listing.name(entries[i]), entries[i].length); });
 }
 
 bool FolderSidecars::orphaned(std::string_view sidecarName) const

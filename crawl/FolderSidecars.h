@@ -19,6 +19,23 @@ public:
 
     // Notes the "._" names of `listing`, which must outlive this.
     void collect(const FolderListing& listing);
+    // The same for `count` names of any folder: `nameAt(i)` is a std::string_view that
+    // outlives this.
+    template<typename NameAt> void collect(size_t count, NameAt nameAt)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            const std::string_view name = nameAt(i);
+            if (isSidecarName(name))
+                m_companions.insert(name.substr(2));
+        }
+        if (m_companions.empty())
+            return;
+        for (size_t i = 0; i < count; ++i) {
+            const std::string_view name = nameAt(i);
+            if (m_companions.count(name) > 0)
+                m_present.insert(name);
+        }
+    }
     // Takes over open archive folders (closed at the end).
     void addArchiveFolder(int fd);
 

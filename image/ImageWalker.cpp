@@ -4,7 +4,9 @@
 #include "core/DecoratedValues.h"
 #include "core/ItemAttributes.h"
 #include "core/PathEncoding.h"
+#include "core/SidecarAttributes.h"
 #include "crawl/EntryExaminer.h"
+#include "image/ImageSidecars.h"
 #include "image/ImageXattrCalls.h"
 
 #include <tsk/libtsk.h>
@@ -36,6 +38,7 @@ struct Frame
     Dir dir;
     QByteArray encoded; // the folder's encoded path as rows show it, ending in "/"
     size_t next = 0;
+    std::unique_ptr<ImageSidecars> sidecars; // with sidecars on
 };
 
 bool isDot(const char* name)
@@ -103,7 +106,11 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
         base += '/';
     std::unordered_set<TSK_INUM_T> entered{root->addr};
     std::vector<Frame> stack;
-    stack.push_back(Frame{std::move(root), encodePathBytes(base), 0});
+    const auto frameOf = [&](Dir dir, QByteArray encoded) {
+        auto sidecars = m_options.sidecars ? std::make_unique<ImageSidecars>(m_fs, dir.get()) : nullptr;
+        return Frame{std::move(dir), std::move(encoded), 0, std::move(sidecars)};
+    };
+    stack.push_back(frameOf(std::move(root), encodePathBytes(base)));
 
     File file;
     while (!stack.empty()) {
@@ -143,14 +150,23 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
         if (!meta) {
             ++progress.unreadableEntries;
         } else {
+            const ImageSidecars::Entry side = frame.sidecars ? frame.sidecars->entry(name, file.get()) : ImageSidecars::Entry{};
             ImageXattrCalls calls(file.get());
-            if (calls.any()) {
+            if (!side.hidden && (side.lendable || calls.any())) {
                 ItemAttributes<ImageXattrCalls> item(calls);
                 DecoratedValues values;
                 bool failed = false;
-                NotingAttributes source{item, failed};
-                evaluateAttributes(source, values, m_options.showQuarantine);
-                if (failed)
+                NotingAttributes own{item, failed};
+                int sidecarError = 0;
+                if (side.lendable) {
+                    SidecarAttributes source(own, [&] {
+                        return side.orphan ? side.orphan : frame.sidecars->sidecarOf(name->name, &sidecarError);
+                    });
+                    evaluateAttributes(source, values, m_options.showQuarantine);
+                } else {
+                    evaluateAttributes(own, values, m_options.showQuarantine);
+                }
+                if (failed || sidecarError != 0)
                     ++progress.unreadableEntries;
                 if (values.keep) {
                     const qsizetype length = qsizetype(std::strlen(name->name));
@@ -172,7 +188,7 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
                     ++progress.unreadableFolders;
                 } else {
                     QByteArray encoded = frame.encoded + encodePathBytes(QByteArray(name->name)) + '/';
-                    stack.push_back(Frame{std::move(dir), std::move(encoded), 0}); // frame is stale now
+                    stack.push_back(frameOf(std::move(dir), std::move(encoded))); // frame is stale now
                 }
             }
         }

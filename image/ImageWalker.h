@@ -21,7 +21,8 @@ class ImageWalker
 public:
     using Sink = std::function<void(std::vector<Crawled>& records, const std::vector<quint64>& inodes)>;
 
-    // `options.threads` and `options.sidecars` do not apply: one thread reads the image.
+    // `options.threads` does not apply: one thread reads the image. With `options.sidecars`,
+    // "._" files lend their attributes as in a live folder (ImageSidecars).
     ImageWalker(TSK_FS_INFO* fs, TreeWalker::Options options);
 
     // Walks below `folder` (a path inside the volume, "/" for all of it); a record's path is
