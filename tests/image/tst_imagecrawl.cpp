@@ -1,11 +1,13 @@
 // Disk images written by the test writer, wrapped as the analysts get them (raw, GPT, E01,
-// VMDK, .dmg), crawled by quellmark-cli: the rows, the volumes, evidence left untouched, bad images.
+// VMDK, .dmg) or as a Mac's FAT stick with AppleDouble files, crawled by quellmark-cli: the rows, the volumes, evidence left untouched, bad images.
 #include "tests/image/UdifFile.h"
+#include "tests/support/AppleDoubleFile.h"
 #include "tests/support/ToolRun.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +25,24 @@ QByteArray row(const QByteArray& name, const QByteArray& provenance, const QByte
                const QByteArray& path)
 {
     return name + ',' + provenance + ',' + quarantine + ',' + path + '\n';
+}
+
+// The Data tree's rows (see apfs-image.py) where a crawl covers that volume alone; `cafe` is
+// the row of its file whose name is not UTF-8, as the volume's format keeps it.
+QByteArray dataVolume(const QByteArray& cafe, bool quarantine)
+{
+    return kHeader + row(".hidden", kProvenance, "", "/.hidden") + cafe + row("Downloads", kProvenance, "", "/Downloads/") +
+           (quarantine ? row("empty.txt", "", "🔸 unknown", "/Downloads/empty.txt") : QByteArray()) +
+           row("installer.dmg", kProvenance, quarantine ? "🔸 Safari" : "", "/Downloads/installer.dmg");
+}
+
+QByteArray sidecar(const QByteArray& name, const QByteArray& value, const QByteArray& name2 = {}, const QByteArray& value2 = {})
+{
+    AppleDoubleFile file;
+    file.add(name, value);
+    if (!name2.isEmpty())
+        file.add(name2, value2);
+    return file.bytes();
 }
 
 // A .dmg as hdiutil writes one of a disk: a partition of zeros where no partition map parses,
@@ -93,6 +113,42 @@ void TestImageCrawl::initTestCase()
     QFile raw(m_dir.filePath(QStringLiteral("raw.img"))), udif(m_dir.filePath(QStringLiteral("disk.dmg")));
     QVERIFY(raw.open(QIODevice::ReadOnly) && udif.open(QIODevice::WriteOnly));
     QVERIFY(udif.write(dmg(raw.readAll(), 0x80000005)) > 0);
+    // The same tree on HFS+, alone and in a GPT disk's HFS+ partition.
+    make("/usr/bin/python3", QByteArrayList{HFS_WRITER, path("hfs.img")});
+    QFile hfsGpt(m_dir.filePath(QStringLiteral("hfs-gpt.img")));
+    QVERIFY(hfsGpt.open(QIODevice::WriteOnly) && hfsGpt.resize(4 << 20));
+    hfsGpt.close();
+    make("/bin/sh", QByteArrayList{"-c",
+                                   "printf 'label: gpt\\nstart=2048, size=2048, "
+                                   "type=48465300-0000-11AA-AA11-00306543ECAC\\n' | /sbin/sfdisk -q \"$0\" && "
+                                   "dd if=\"$1\" of=\"$0\" bs=512 seek=2048 conv=notrunc status=none",
+                                   path("hfs-gpt.img"), path("hfs.img")});
+    // A Mac's FAT stick: attributes in "._" files, one of them left behind by a deleted file,
+    // one "._" file that is no AppleDouble file. Copied one by one: the walk keeps their order.
+    const QByteArray provenance = QByteArray::fromHex("0102008877665544332211");
+    make("/sbin/mkfs.vfat", QByteArrayList{"-C", path("fat.img"), "1024"});
+    const std::pair<const char*, QByteArray> files[] = {
+        {".hidden", ""}, {"._.hidden", sidecar("com.apple.provenance", provenance)},
+        {"._gone.txt", sidecar("com.apple.provenance", provenance)},
+        {"Downloads/", ""},
+        {"Downloads/empty.txt", ""},
+        {"Downloads/._empty.txt", sidecar("com.apple.quarantine", "0081;65a1b2c3;;")},
+        {"Downloads/installer.dmg", "hello\n"},
+        {"Downloads/._installer.dmg", sidecar("com.apple.provenance", provenance, "com.apple.quarantine",
+                                              "0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666")},
+        {"._Downloads", sidecar("com.apple.provenance", provenance)}, {"notes.txt", "notes"}, {"._notes.txt", "notes"}};
+    for (const auto& [name, content] : files) {
+        if (QByteArray(name).endsWith('/')) {
+            make("/usr/bin/mmd", QByteArrayList{"-i", path("fat.img"), "::/" + QByteArray(name).chopped(1)});
+            continue;
+        }
+        const QString file = m_dir.filePath(QStringLiteral("fat/") + QLatin1String(name));
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(content) == content.size());
+        out.close();
+        make("/usr/bin/mcopy", QByteArrayList{"-i", path("fat.img"), QFile::encodeName(file), "::/" + QByteArray(name)});
+    }
 }
 
 void TestImageCrawl::crawl_data()
@@ -109,12 +165,18 @@ void TestImageCrawl::crawl_data()
         row("Tool.app", "❓ 0x0102000102030405060708", "", "/System/Applications/Tool.app/");
     for (const char* image : {"raw.img", "gpt.img", "ewf.E01", "disk.vmdk", "disk.dmg"})
         QTest::newRow(image) << QByteArray(image) << QByteArrayList{"crawl", "--quarantine", "IMAGE"} << everyVolume;
+    const QByteArray apfsCafe = row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Documents/caf%E9%20list.txt");
     QTest::newRow("one volume, no quarantine")
-        << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "Data", "IMAGE"}
-        << kHeader + row(".hidden", kProvenance, "", "/.hidden") +
-               row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Documents/caf%E9%20list.txt") +
-               row("Downloads", kProvenance, "", "/Downloads/") +
-               row("installer.dmg", kProvenance, "", "/Downloads/installer.dmg");
+        << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "Data", "IMAGE"} << dataVolume(apfsCafe, false);
+    // HFS+ keeps names in Unicode: the Mac stores a byte that is no UTF-8 as "%E9".
+    const QByteArray hfsCafe = row("caf%E9 list.txt", kProvenance, "", "/Documents/caf%25E9%20list.txt");
+    QTest::newRow("HFS+") << QByteArray("hfs.img") << QByteArrayList{"crawl", "IMAGE"} << dataVolume(hfsCafe, false);
+    QTest::newRow("HFS+ in GPT") << QByteArray("hfs-gpt.img") << QByteArrayList{"crawl", "--quarantine", "IMAGE"}
+                                 << dataVolume(hfsCafe, true);
+    const QByteArray gone = row("._gone.txt", kProvenance, "", "/._gone.txt");
+    QTest::newRow("FAT with AppleDouble files")
+        << QByteArray("fat.img") << QByteArrayList{"crawl", "--quarantine", "IMAGE"} << dataVolume(gone, true);
+    QTest::newRow("FAT, sidecars off") << QByteArray("fat.img") << QByteArrayList{"crawl", "--no-sidecars", "IMAGE"} << kHeader;
     QTest::newRow("a folder inside, by number")
         << QByteArray("gpt.img")
         << QByteArrayList{"crawl", "--volume", "1", "--quarantine", "--image", "IMAGE", "/Downloads"}
@@ -161,6 +223,8 @@ void TestImageCrawl::volumes_data()
     QTest::newRow("raw") << QByteArray("raw.img") << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,no\n";
     QTest::newRow("E01") << QByteArray("ewf.E01") << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,no\n";
     QTest::newRow(".dmg") << QByteArray("disk.dmg") << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,no\n";
+    QTest::newRow("HFS+ in GPT") << QByteArray("hfs-gpt.img") << header + "1,,,HFS+,1048576,no\n";
+    QTest::newRow("FAT") << QByteArray("fat.img") << header + "1,,,FAT12,1048576,no\n";
     QTest::newRow("encrypted") << QByteArray("locked.img")
                                << header + "1,Data,Data,APFS,0,no\n2,System,System,APFS,0,yes\n";
 }
