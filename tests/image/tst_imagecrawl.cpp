@@ -74,6 +74,8 @@ private slots:
     void initTestCase();
     void crawl_data();
     void crawl();
+    void lockedVolume_data();
+    void lockedVolume();
     void volumes_data();
     void volumes();
     void evidenceUntouched();
@@ -97,7 +99,9 @@ void TestImageCrawl::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("raw.img")});
-    make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("locked.img"), "--encrypted"});
+    make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("locked.img"), "--password", "correct horse"});
+    QFile wrong(m_dir.filePath(QStringLiteral("wrong-password")));
+    QVERIFY(wrong.open(QIODevice::WriteOnly) && wrong.write("correct horse battery\n") > 0);
     make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("users.img"), "--users"});
     // A GPT disk with the container in its one APFS partition.
     QFile gpt(m_dir.filePath(QStringLiteral("gpt.img")));
@@ -213,6 +217,30 @@ void TestImageCrawl::crawl()
     QCOMPARE(outcome.err, QByteArray());
     QCOMPARE(outcome.status, 0);
     QCOMPARE(outcome.out, QByteArray(expected).replace("IMAGE", path(image)));
+}
+
+void TestImageCrawl::lockedVolume_data()
+{
+    QTest::addColumn<QByteArrayList>("arguments");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("no password") << QByteArrayList{} << QByteArray("The volume System is encrypted: give its password to read it\n");
+    QTest::newRow("wrong password") << QByteArrayList{"--password-file", "wrong-password"}
+                                    << QByteArray("The volume System could not be unlocked (wrong password?)");
+}
+
+// The rest of the image is crawled; the locked volume gives a line and exit status 3.
+void TestImageCrawl::lockedVolume()
+{
+    QFETCH(QByteArrayList, arguments);
+    QFETCH(QByteArray, message);
+    for (QByteArray& argument : arguments)
+        argument = argument == "wrong-password" ? path("wrong-password") : argument;
+    const ToolRun::Outcome outcome =
+        runTool(ToolRun::built("quellmark-cli"), QByteArrayList{"crawl"} + arguments + QByteArrayList{path("locked.img")});
+    QCOMPARE(outcome.status, 3);
+    QVERIFY2(outcome.err.contains(message), outcome.err.constData());
+    const QByteArray data = dataVolume(row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Documents/caf%E9%20list.txt"), false);
+    QCOMPARE(outcome.out, QByteArray(data).replace(",/", ",/Data/"));
 }
 
 void TestImageCrawl::volumes_data()

@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
 """Writes a small APFS container for the image tests, from Apple's published format.
 
-apfs-image.py OUT [--encrypted] [--users] [--entries N]
+apfs-image.py OUT [--password PASSWORD] [--users] [--entries N]
 
 Two volumes: "Data" (role Data) holds the test tree below, "System" (role System) one
-application folder. With --encrypted the System volume is marked encrypted (no keybag:
-only its listing can be read). --users adds Users/alice with her quarantine database (one
+application folder. With --password the System volume is encrypted as FileVault does it
+(apfs_filevault.py), unlocked by that password. --users adds Users/alice with her quarantine database (one
 event: the one the quarantine value names). --entries N adds N plain files with a provenance
 value in folders of 1,000 to the Data volume, for measurements. UUIDs and times are fixed, so the
 same arguments write the same bytes.
 """
+import os
 import sqlite3
 import struct
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import apfs_filevault  # noqa: E402
 
 BS = 4096
 XID = 1
@@ -196,8 +200,8 @@ def write_node(image, oid, omap, entries, level, root, subtype, physical, fixed,
     image.put(paddr, oid, otype, subtype, node_body(entries, fixed, level == 0, root, level, info))
 
 
-def write_omap(image, mapping, flags):
-    records = [(struct.pack("<QQ", oid, XID), struct.pack("<IIQ", 0, BS, paddr))
+def write_omap(image, mapping, flags, value_flags=0):
+    records = [(struct.pack("<QQ", oid, XID), struct.pack("<IIQ", value_flags, BS, paddr))
                for oid, paddr in sorted(mapping.items())]
     tree = write_tree(image, records, 0x0B, True, 0x10)
     paddr = image.allocate()
@@ -308,7 +312,9 @@ def write_volume(image, index, name, role, tree, encrypted, volume_oid):
     root_tree = write_tree(image, records, 0x0E, False, 0x40, omap, next_oid)
     extentref = write_tree(image, [], 0x0F, True, 0x50)
     snapmeta = write_tree(image, [], 0x10, True, 0x50)
-    omap_paddr = write_omap(image, omap, 0)
+    if encrypted:
+        apfs_filevault.encrypt_blocks(image, omap.values())
+    omap_paddr = write_omap(image, omap, 0, 4 if encrypted else 0)  # OMAP_VAL_ENCRYPTED
     body = bytearray(1100)
     struct.pack_into("<4sIQQQQQQQ", body, 0, b"APSB", index, 0, 0, 1, TIME, 0, 0, 0)
     body[64:84] = struct.pack("<HHIIIHH", 5, 0, 0, 6, 0, 1, 0)
@@ -361,7 +367,7 @@ def write_spaceman(image, blocks):
 
 def main(argv):
     out = argv[1]
-    encrypted = "--encrypted" in argv
+    password = argv[argv.index("--password") + 1] if "--password" in argv else None
     entries = int(argv[argv.index("--entries") + 1]) if "--entries" in argv else 0
     data_tree = list(DATA_TREE)
     if "--users" in argv:
@@ -377,7 +383,10 @@ def main(argv):
     blocks = max(8192, (entries // 20 + 4096) // 1024 * 1024)
     image = Image(blocks)
     volumes = {1026: write_volume(image, 0, b"Data", 0x40, data_tree, False, 1026),
-               1027: write_volume(image, 1, b"System", 0x1, SYSTEM_TREE, encrypted, 1027)}
+               1027: write_volume(image, 1, b"System", 0x1, SYSTEM_TREE, password is not None, 1027)}
+    container_uuid = bytes([0xC0, 0x7E] + [0x11] * 14)
+    keybag = apfs_filevault.write_keybags(image, container_uuid, bytes([0x51, 1] + [0xAA] * 14),
+                                          password) if password is not None else 0
     container_omap = write_omap(image, volumes, 1)
     # The checkpoint: a map at block 1, the superblock's copy at 2; the reaper, the space manager
     # and its free queues at 9..12.
@@ -390,10 +399,13 @@ def main(argv):
                                            (0x80000002, 9, 1031, 11), (0x80000002, 9, 1032, 12))))
     body = bytearray(1400)
     struct.pack_into("<4sIQQQQ", body, 0, b"NXSB", BS, blocks, 0, 0, 2)
-    body[40:56] = bytes([0xC0, 0x7E] + [0x11] * 14)
+    body[40:56] = container_uuid
     struct.pack_into("<QQIIQQIIIIII", body, 56, 1040, XID + 1, 8, 8, 1, 9, 2, 4, 0, 2, 0, 4)
     struct.pack_into("<QQQII", body, 120, 1030, container_omap, 1025, 0, 100)
     struct.pack_into("<QQ", body, 152, 1026, 1027)
+    if keybag:  # software encryption, and the keybag's place
+        struct.pack_into("<Q", body, 0x4D0, 4)
+        struct.pack_into("<QQ", body, 0x4F0, keybag, 1)
     image.put(0, 1, 0x80000001, 0, bytes(body))
     image.put(2, 1, 0x80000001, 0, bytes(body))
     image.write(out)
