@@ -4,6 +4,7 @@
 
 #include <tsk/libtsk.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -16,7 +17,8 @@ std::string_view entryName(const TSK_FS_NAME* name)
 
 } // namespace
 
-ImageSidecars::ImageSidecars(TSK_FS_INFO* fs, const TSK_FS_DIR* dir) : m_fs(fs)
+ImageSidecars::ImageSidecars(TSK_FS_INFO* fs, const TSK_FS_DIR* dir, const QByteArray& encodedFolder)
+    : m_fs(fs), m_inArchive(encodedFolder.contains("/__MACOSX/"))
 {
     const size_t count = tsk_fs_dir_getsize(dir);
     m_names.collect(count, [&](size_t i) { return entryName(tsk_fs_dir_get_name(dir, i)); });
@@ -34,7 +36,7 @@ ImageSidecars::Entry ImageSidecars::entry(const TSK_FS_NAME* name, TSK_FS_FILE* 
     const std::string_view text = entryName(name);
     if (name->type == TSK_FS_NAME_TYPE_REG && FolderSidecars::isSidecarName(text)) {
         entry.orphan = read(file, nullptr);
-        if (entry.orphan && !m_names.orphaned(text)) {
+        if (entry.orphan && (m_inArchive || !m_names.orphaned(text))) {
             entry.orphan.reset();
             entry.hidden = true;
             return entry;

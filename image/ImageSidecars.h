@@ -12,13 +12,15 @@
 // The AppleDouble sidecars ("._name") among the entries of one folder of an image, where a
 // Mac keeps the attributes of files on a volume without them (FAT, exFAT). Read as on a live
 // folder: a sidecar lends its values to the entry it describes and is not a row itself; one
-// whose entry is gone is a row with its own values; one that does not parse is a plain file.
+// whose entry is gone is a row with its own values, except in an archive's "__MACOSX" folder,
+// where every sidecar stands apart from its file; one that does not parse is a plain file.
 // Reads no more than SidecarReader::kMaxExtent bytes of a sidecar.
 class ImageSidecars
 {
 public:
-    // Notes the "._" names of `dir`, which must outlive this.
-    ImageSidecars(TSK_FS_INFO* fs, const TSK_FS_DIR* dir);
+    // Notes the "._" names of `dir`, which must outlive this; `encodedFolder` is its path as
+    // rows show it.
+    ImageSidecars(TSK_FS_INFO* fs, const TSK_FS_DIR* dir, const QByteArray& encodedFolder);
 
     struct Entry
     {
@@ -37,6 +39,7 @@ private:
     static std::optional<AppleDouble> read(TSK_FS_FILE* file, int* unreadable);
 
     TSK_FS_INFO* m_fs;
+    bool m_inArchive;
     FolderSidecars m_names;
     std::unordered_map<std::string_view, quint64> m_addresses; // a "._" entry's companion -> its inode
 };

@@ -107,7 +107,7 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
     std::unordered_set<TSK_INUM_T> entered{root->addr};
     std::vector<Frame> stack;
     const auto frameOf = [&](Dir dir, QByteArray encoded) {
-        auto sidecars = m_options.sidecars ? std::make_unique<ImageSidecars>(m_fs, dir.get()) : nullptr;
+        auto sidecars = m_options.sidecars ? std::make_unique<ImageSidecars>(m_fs, dir.get(), encoded) : nullptr;
         return Frame{std::move(dir), std::move(encoded), 0, std::move(sidecars)};
     };
     stack.push_back(frameOf(std::move(root), encodePathBytes(base)));

@@ -128,7 +128,8 @@ void TestImageCrawl::initTestCase()
                                    "dd if=\"$1\" of=\"$0\" bs=512 seek=2048 conv=notrunc status=none",
                                    path("hfs-gpt.img"), path("hfs.img")});
     // A Mac's FAT stick: attributes in "._" files, one of them left behind by a deleted file,
-    // one "._" file that is no AppleDouble file. Copied one by one: the walk keeps their order.
+    // one "._" file that is no AppleDouble file, one in an archive's __MACOSX folder. Copied one
+    // by one: the walk keeps their order.
     const QByteArray provenance = QByteArray::fromHex("0102008877665544332211");
     make("/sbin/mkfs.vfat", QByteArrayList{"-C", path("fat.img"), "1024"});
     const std::pair<const char*, QByteArray> files[] = {
@@ -140,7 +141,8 @@ void TestImageCrawl::initTestCase()
         {"Downloads/installer.dmg", "hello\n"},
         {"Downloads/._installer.dmg", sidecar("com.apple.provenance", provenance, "com.apple.quarantine",
                                               "0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666")},
-        {"._Downloads", sidecar("com.apple.provenance", provenance)}, {"notes.txt", "notes"}, {"._notes.txt", "notes"}};
+        {"._Downloads", sidecar("com.apple.provenance", provenance)}, {"notes.txt", "notes"}, {"._notes.txt", "notes"},
+        {"__MACOSX/", ""}, {"__MACOSX/._gone.txt", sidecar("com.apple.provenance", provenance)}};
     for (const auto& [name, content] : files) {
         if (QByteArray(name).endsWith('/')) {
             make("/usr/bin/mmd", QByteArrayList{"-i", path("fat.img"), "::/" + QByteArray(name).chopped(1)});

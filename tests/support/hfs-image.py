@@ -78,8 +78,9 @@ def bsd_info(mode):
     return struct.pack(">IIBBHI", 99, 20, 0, 0, mode, 0)
 
 
-def catalog_records(entries, file_fork):
-    """(key, value, sort key) of each folder, file and thread; entries are (cnid, parent, name, kind)."""
+def catalog_records(entries, file_fork, attributed):
+    """(key, value, sort key) of each folder, file and thread; entries are (cnid, parent, name, kind),
+    `attributed` the cnids with extended attributes."""
     records, valence = [], {}
     for _, parent, _, _ in entries:
         valence[parent] = valence.get(parent, 0) + 1
@@ -87,20 +88,17 @@ def catalog_records(entries, file_fork):
     for cnid, parent, name, kind in entries:
         order = (parent, name.lower())
         if kind == "dir":
-            value = struct.pack(">hHII", 1, 0x2 | 0x4 * (cnid in ATTRIBUTED), valence.get(cnid, 0), cnid) + dates + \
+            value = struct.pack(">hHII", 1, 0x2 | 0x4 * (cnid in attributed), valence.get(cnid, 0), cnid) + dates + \
                 bsd_info(0o40755) + bytes(32) + struct.pack(">II", 0, 0)
             thread = 3
         else:
             mode, info = (0o120755, b"slnkrhap") if kind.startswith("link:") else (0o100644, bytes(8))
-            value = struct.pack(">hHII", 2, 0x2 | 0x4 * (cnid in ATTRIBUTED), 0, cnid) + dates + bsd_info(mode) + \
+            value = struct.pack(">hHII", 2, 0x2 | 0x4 * (cnid in attributed), 0, cnid) + dates + bsd_info(mode) + \
                 info + bytes(8) + bytes(16) + struct.pack(">II", 0, 0) + file_fork.get(cnid, bytes(80)) + bytes(80)
             thread = 4
         records.append((catalog_key(parent, name), value, order))
         records.append((catalog_key(cnid, ""), struct.pack(">hHI", thread, 0, parent) + unistr(name), (cnid, "")))
     return records
-
-
-ATTRIBUTED = set()
 
 
 def main(argv):
@@ -115,11 +113,10 @@ def main(argv):
             file_fork[cnid] = fork(len(content), FIRST_DATA + len(data_blocks), 1)
             data_blocks.append(content + bytes(BS - len(content)))
         for attribute, value in values.items():
-            ATTRIBUTED.add(cnid)
             key = struct.pack(">HIIH", 0, cnid, 0, len(attribute)) + attribute.encode("utf-16-be")
             attributes.append((struct.pack(">H", len(key)) + key, struct.pack(">IIII", 0x10, 0, 0, len(value)) + value,
                                (cnid, attribute.encode("utf-16-be"))))
-    catalog = tree(catalog_records(entries, file_fork), 516, 6)
+    catalog = tree(catalog_records(entries, file_fork, {r[2][0] for r in attributes}), 516, 6)
     extents = tree([], 10, 2)
     attributes_tree = tree(attributes, 266, 6)
     used = FIRST_DATA + len(data_blocks)
