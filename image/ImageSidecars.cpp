@@ -42,7 +42,7 @@ ImageSidecars::Entry ImageSidecars::entry(const TSK_FS_NAME* name, TSK_FS_FILE* 
             return entry;
         }
     }
-    entry.lendable = entry.orphan || m_addresses.count(text) > 0;
+    entry.lendable = entry.orphan || (!m_addresses.empty() && m_addresses.count(text) > 0);
     return entry;
 }
 
