@@ -46,6 +46,10 @@ ImageCrawl::Outcome ImageCrawl::run(const Request& request, const Sink& sink)
         if (!fs) {
             if (volume.encrypted && !request.password)
                 outcome.notes << QStringLiteral("The volume %1 is encrypted: give its password to read it").arg(shown);
+            else if (volume.encrypted && !ImageVolumes::decrypts())
+                outcome.notes << QStringLiteral("The volume %1 is encrypted, and this system's Sleuth Kit cannot "
+                                                "decrypt it (it was built without OpenSSL)")
+                                     .arg(shown);
             else if (volume.encrypted)
                 outcome.notes << QStringLiteral("The volume %1 could not be unlocked (wrong password?): %2")
                                      .arg(shown, error);

@@ -163,3 +163,8 @@ ImageVolumes::FileSystem ImageVolumes::open(const ImageVolume& volume, const std
     }
     return FileSystem(fs, FileSystemCloser{volumeImage});
 }
+
+bool ImageVolumes::decrypts()
+{
+    return QUELLMARK_TSK_DECRYPTS;
+}

@@ -41,6 +41,9 @@ public:
     // null with the reason in `error`.
     FileSystem open(const ImageVolume& volume, const std::optional<QByteArray>& password,
                     QString* error) const;
+    // Whether the Sleuth Kit we run on can decrypt an encrypted volume at all (some builds
+    // leave out OpenSSL and then fail on any password).
+    static bool decrypts();
 
 private:
     void addContainerOrFileSystem(qint64 offset, const QString& partitionName, qint64 partitionSize);
