@@ -43,7 +43,6 @@ private slots:
     void secondLoadWhileLoadingIsIgnored();
     void loadsFromTwoModelsNeverMixTheRegistry();
     void modelDestroyedDuringLoad();
-    void failedSearchKeepsWhatWasFound();
     void csv();
 
 private:
@@ -202,27 +201,6 @@ void TestProvener::modelDestroyedDuringLoad()
     // The registry still holds the earlier load, whole.
     QCOMPARE(provenanceApps().size(), 1);
     QCOMPARE(provenanceApps().lookup(QStringLiteral("0x0102")), std::optional(m_toolApp));
-}
-
-void TestProvener::failedSearchKeepsWhatWasFound()
-{
-    // The tool names one application and then fails: the list and the registry keep what it found,
-    // and the model says why the list is incomplete, until a load that goes well.
-    const QString script = m_tree->file(QStringLiteral("failing.sh"), "echo \"$1\"; exit 5\n");
-    Provener model;
-    QSignalSpy problem(&model, &Provener::searchProblemChanged);
-    model.setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_toolApp}));
-    load(model);
-    QCOMPARE(model.proverList().size(), 1);
-    QCOMPARE(model.searchFailure(), QStringLiteral("/bin/sh exited with status 5"));
-    QCOMPARE(provenanceApps().lookup(QStringLiteral("0x0102")), std::optional(m_toolApp));
-    QCOMPARE(problem.count(), 1);
-    // A result that is not UTF-8 is left out and counted; the failure is gone.
-    const QString latin1 = m_tree->file(QStringLiteral("latin1.sh"), "printf '/caf\\351.app\\n'\n");
-    model.setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {latin1}));
-    load(model);
-    QCOMPARE(model.searchFailure(), QString());
-    QCOMPARE(model.unreadableSearchResults(), 1);
 }
 
 void TestProvener::csv()
