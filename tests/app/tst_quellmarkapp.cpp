@@ -273,8 +273,15 @@ private slots:
         QPointer<QMainWindow> window =
             identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
         QList<QAction*> inMenus;
+        const std::function<void(QMenu*)> collect = [&](QMenu* menu) {
+            for (QAction* action : menu->actions())
+                if (inMenus << action; action->menu())
+                    collect(action->menu());
+        };
         for (QAction* menu : window->menuBar()->actions())
-            inMenus << menu->menu()->actions();
+            collect(menu->menu());
+        if (auto* crawl = qobject_cast<CrawlerView*>(window))
+            QVERIFY(inMenus.contains(crawl->sidecarsAction()));
         QStringList answered;
         QVERIFY(QTest::qWaitForWindowActive(window));
         if (auto* bar = window->findChild<CustomizableToolBar*>()) {
@@ -292,6 +299,7 @@ private slots:
                 QCOMPARE(triggered.count(), 1);
                 answered << command->shortcut().toString();
             }
+            QVERIFY(inMenus.contains(bar->resetAction()) && inMenus.contains(bar->customizeMenu()->menuAction()));
             bar->reset();
         }
         QCOMPARE(answered.join(u' '), keys);

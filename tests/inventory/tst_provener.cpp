@@ -43,6 +43,7 @@ private slots:
     void secondLoadWhileLoadingIsIgnored();
     void loadsFromTwoModelsNeverMixTheRegistry();
     void modelDestroyedDuringLoad();
+    void failedSearchIsSignalled();
     void csv();
 
 private:
@@ -201,6 +202,17 @@ void TestProvener::modelDestroyedDuringLoad()
     // The registry still holds the earlier load, whole.
     QCOMPARE(provenanceApps().size(), 1);
     QCOMPARE(provenanceApps().lookup(QStringLiteral("0x0102")), std::optional(m_toolApp));
+}
+
+void TestProvener::failedSearchIsSignalled()
+{
+    // What the window's status line then says is checked with the window.
+    const QString script = m_tree->file(QStringLiteral("failing.sh"), "echo \"$1\"; exit 5\n");
+    Provener model;
+    QSignalSpy problem(&model, &Provener::searchProblemChanged);
+    model.setDiscovery(ApplicationDiscovery(QStringLiteral("/bin/sh"), {script, m_toolApp}));
+    load(model);
+    QCOMPARE(problem.count(), 1);
 }
 
 void TestProvener::csv()
