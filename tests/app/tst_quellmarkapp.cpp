@@ -1,3 +1,4 @@
+#include "app/HelpCommands.h"
 #include "app/LaunchArguments.h"
 #include "app/QuellmarkApp.h"
 #include "crawl/Crawler.h"
@@ -26,6 +27,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSettings>
+#include <QWhatsThis>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -311,6 +313,28 @@ private slots:
         for (QWidget* widget : QApplication::topLevelWidgets())
             widget->close();
         QTRY_VERIFY(window.isNull());
+    }
+
+    // The guide's item takes the place of a menu's standard help items, once however often installed.
+    void helpItemReplacesStandardItems()
+    {
+        QMenuBar bar;
+        QMenu* help = bar.addMenu(u"&Help"_s);
+        help->addAction(u"Report"_s);
+        help->addAction(u"Help Contents"_s)->setShortcut(QKeySequence::HelpContents);
+        help->addAction(QWhatsThis::createAction(help));
+        help->addAction(u"About"_s);
+        QStringList asked;
+        HelpCommands commands([&asked](const QString& identifier) { asked << identifier; });
+        commands.install(&bar);
+        QAction* item = commands.install(&bar);
+        QStringList titles;
+        for (const QAction* action : help->actions())
+            titles << action->text() + u' ' + action->shortcut().toString();
+        QCOMPARE(titles.join(u'|') + QString::number(bar.actions().size()),
+                 u"Report |Quellmark Help "_s + QKeySequence(QKeySequence::HelpContents).toString() + u"|About 1"_s);
+        item->trigger();
+        QCOMPARE(asked, QStringList{u"help"_s});
     }
 
     void folderRowsCrawlInTheCrawlWindow()
