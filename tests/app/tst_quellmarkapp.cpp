@@ -261,16 +261,18 @@ private slots:
     {
         QTest::addColumn<QString>("identifier"); // empty: a main window
         QTest::addColumn<QString>("keys");       // of the toolbar's commands
-        QTest::newRow("main") << QString() << u"Ctrl+G Ctrl+S"_s;
-        QTest::newRow("crawler") << u"crawler"_s << u"Ctrl+G Ctrl+S"_s;
-        QTest::newRow("dropview") << u"dropview"_s << QString();
-        QTest::newRow("help") << u"help"_s << QString();
+        QTest::addColumn<QString>("menus");      // and how many items each holds, separators too
+        QTest::newRow("main") << QString() << u"Ctrl+G Ctrl+S"_s << u"File 10 Edit 4 View 4 Help 1"_s;
+        QTest::newRow("crawler") << u"crawler"_s << u"Ctrl+G Ctrl+S"_s << u"File 8 Edit 4 View 5 Crawl 4 Help 1"_s;
+        QTest::newRow("dropview") << u"dropview"_s << QString() << u"File 4 Edit 4 View 2 Help 1"_s;
+        QTest::newRow("help") << u"help"_s << QString() << u"File 4 Edit 1 View 3 Help 1"_s;
     }
 
     void commandKeys()
     {
         QFETCH(QString, identifier);
         QFETCH(QString, keys);
+        QFETCH(QString, menus);
         QuellmarkApp* app = QuellmarkApp::instance();
         QPointer<QMainWindow> window =
             identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
@@ -280,8 +282,12 @@ private slots:
                 if (inMenus << action; action->menu())
                     collect(action->menu());
         };
-        for (QAction* menu : window->menuBar()->actions())
+        QStringList counts;
+        for (QAction* menu : window->menuBar()->actions()) {
             collect(menu->menu());
+            counts << menu->text().remove(u'&') + u' ' + QString::number(menu->menu()->actions().size());
+        }
+        QCOMPARE(counts.join(u' '), menus);
         if (auto* crawl = qobject_cast<CrawlerView*>(window))
             QVERIFY(inMenus.contains(crawl->sidecarsAction()));
         QStringList answered;
