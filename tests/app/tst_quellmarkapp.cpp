@@ -1,3 +1,4 @@
+#include "app/HelpCommands.h"
 #include "app/LaunchArguments.h"
 #include "app/QuellmarkApp.h"
 #include "crawl/Crawler.h"
@@ -8,6 +9,7 @@
 #include "inventory/ContentView.h"
 #include "inventory/Provener.h"
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 #include "ui/CustomizableToolBar.h"
 #include "ui/FindBar.h"
 #include "ui/OriginDetailsPane.h"
@@ -25,6 +27,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSettings>
+#include <QWhatsThis>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -58,72 +61,46 @@ private slots:
         qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_noApps.path()));
     }
 
+    // Argument bytes in, what starts out; help and bad usage from the program itself.
     void launchArguments_data()
     {
         QTest::addColumn<QByteArrayList>("arguments");
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QByteArrayList>("named"); // the folder, or the paths
-        QTest::addColumn<bool>("bad");
-        using Start = LaunchArguments::Start;
-        const auto row = [](const char* name, QByteArrayList arguments, Start start, QByteArrayList named,
-                            bool bad = false) {
-            QTest::newRow(name) << arguments << int(start) << named << bad;
+        QTest::addColumn<QByteArray>("outcome"); // "main", "crawl FOLDER [quarantine]", "drop PATH|...", or
+                                                 // the program's status and first line of output
+        const auto row = [](const char* name, QByteArrayList arguments, const QByteArray& outcome) {
+            QTest::newRow(name) << arguments << outcome;
         };
-        row("nothing", {}, Start::MainWindow, {});
-        row("crawl", {"--crawl", "/d\xff"}, Start::Crawl, {"/d\xff"});
-        row("crawl=", {"--crawl=rel/d"}, Start::Crawl, {"rel/d"});
-        row("paths, bytes kept", {"a", "/b\xfe", "--", "-c"}, Start::Drop, {"a", "/b\xfe", "-c"});
-        row("help wins", {"x", "--help", "--bogus"}, Start::Help, {});
-        row("unknown option", {"--bogus"}, Start::MainWindow, {}, true);
-        row("crawl without folder", {"--crawl"}, Start::MainWindow, {}, true);
-        row("crawl with empty folder", {"--crawl="}, Start::MainWindow, {}, true);
-        row("crawl and paths", {"--crawl", "d", "e"}, Start::MainWindow, {}, true);
-        row("crawl twice", {"--crawl", "d", "--crawl", "e"}, Start::MainWindow, {}, true);
-        row("empty path", {"a", ""}, Start::MainWindow, {}, true);
-        row("crawl with quarantine", {"--quarantine", "--crawl", "d"}, Start::Crawl, {"d"});
-        row("quarantine without crawl", {"--quarantine", "a"}, Start::MainWindow, {}, true);
+        row("nothing", {}, "main");
+        row("crawl", {"--crawl", "/d\xff"}, "crawl /d\xff");
+        row("crawl=", {"--crawl=rel/d"}, "crawl rel/d");
+        row("crawl with quarantine", {"--quarantine", "--crawl", "d"}, "crawl d quarantine");
+        row("paths, bytes kept", {"a", "/b\xfe", "--", "-c"}, "drop a|/b\xfe|-c");
+        row("help wins", {"x", "--help", "--bogus"}, "0 Usage: quellmark [--crawl FOLDER|IMAGE [--quarantine] | PATH...]");
+        row("unknown option", {"--bogus"}, "2 quellmark: unknown option '--bogus'");
+        row("crawl without folder", {"--crawl"}, "2 quellmark: --crawl needs a folder");
+        row("crawl with empty folder", {"--crawl="}, "2 quellmark: --crawl needs a folder");
+        row("crawl and paths", {"--crawl", "d", "e"}, "2 quellmark: --crawl takes one folder and no other paths");
+        row("crawl twice", {"--crawl", "d", "--crawl", "e"}, "2 quellmark: --crawl is given twice");
+        row("empty path", {"a", ""}, "2 quellmark: an empty path names no file");
+        row("quarantine without crawl", {"--quarantine", "a"}, "2 quellmark: --quarantine goes with --crawl");
     }
 
     void launchArguments()
     {
         QFETCH(QByteArrayList, arguments);
-        QFETCH(int, start);
-        QFETCH(QByteArrayList, named);
-        QFETCH(bool, bad);
+        QFETCH(QByteArray, outcome);
         const LaunchArguments launch = LaunchArguments::parse(arguments);
-        QCOMPARE(!launch.error.isEmpty(), bad);
-        if (bad)
-            return;
-        QCOMPARE(int(launch.start), start);
-        QCOMPARE(launch.start == LaunchArguments::Start::Crawl ? QByteArrayList{launch.folder} : launch.paths,
-                 named);
-    }
-
-    // The program itself: bad usage is said on standard error with status 2.
-    void commandLineOutcomes_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("said"); // on standard error, else standard output
-        QTest::newRow("bad option") << QStringList{u"--bogus"_s} << 2 << u"unknown option '--bogus'"_s;
-        QTest::newRow("crawl without folder")
-            << QStringList{u"--crawl"_s} << 2 << u"--crawl needs a folder"_s;
-        QTest::newRow("help") << QStringList{u"--help"_s} << 0 << u"Usage: quellmark"_s;
-    }
-
-    void commandLineOutcomes()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QString, said);
-        QProcess app;
-        app.start(qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark"_s, arguments);
-        QVERIFY(app.waitForFinished(30000));
-        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.exitCode(), status);
-        const QString out =
-            QString::fromUtf8(status == 0 ? app.readAllStandardOutput() : app.readAllStandardError());
-        QVERIFY2(out.contains(said), qPrintable(out));
+        QByteArray seen = launch.start == LaunchArguments::Start::Crawl
+                              ? "crawl " + launch.folder + (launch.quarantine ? " quarantine" : "")
+                          : launch.start == LaunchArguments::Start::Drop ? "drop " + launch.paths.join('|')
+                                                                         : "main";
+        if (launch.start == LaunchArguments::Start::Help || !launch.error.isEmpty()) {
+            const ToolRun::Outcome run = ToolRun(ToolRun::built("quellmark"), arguments).run();
+            QByteArray said = run.status ? run.err : run.out; // past the toolkit's warnings
+            said = said.mid(std::max(qsizetype(0), said.indexOf(run.status ? "quellmark: " : "Usage: ")));
+            seen = QByteArray::number(run.status) + ' ' + said.left(said.indexOf('\n'));
+        }
+        QCOMPARE(seen, outcome);
     }
 
     // The title bars as the window manager reads them, on an X display: the title alone.
@@ -241,8 +218,9 @@ private slots:
         QCOMPARE(first->windowTitle(), title);
         QCOMPARE(app->openWindow(identifier), first.data());
         QCOMPARE(visibleWindows([&](QWidget* widget) { return widget->windowTitle() == title; }), 1);
-        // Closing discards the window and its model; asking again makes a new one.
-        first->close();
+        // Closing (its key) discards the window and its model; asking again makes a new one.
+        QVERIFY(QTest::qWaitForWindowActive(first));
+        QTest::keySequence(first, QKeySequence::Close);
         QTRY_VERIFY(first.isNull());
         QVERIFY(!app->window(identifier));
         QPointer<QMainWindow> second = app->openWindow(identifier);
@@ -264,10 +242,12 @@ private slots:
         a->providerer()->loadApps();
         QVERIFY(finished.wait(10000));
         QCOMPARE(otherReset.count(), 0);
-        // File > New Window makes a third.
+        // New Window's key makes a third.
         const auto isMain = [](QWidget* widget) { return qobject_cast<ContentView*>(widget) != nullptr; };
         const int before = visibleWindows(isMain);
-        a->menuBar()->actions().at(0)->menu()->actions().at(0)->trigger();
+        a->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(a));
+        QTest::keySequence(a, QKeySequence::New);
         QCOMPARE(visibleWindows(isMain), before + 1);
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (isMain(widget))
@@ -275,72 +255,49 @@ private slots:
         QTRY_VERIFY(a.isNull() && b.isNull());
     }
 
-    void menus_data()
+    // With every button hidden, each toolbar command is still in a menu and answers its key; F1
+    // opens the guide from any window.
+    void commandKeys_data()
     {
         QTest::addColumn<QString>("identifier"); // empty: a main window
-        QTest::addColumn<QStringList>("items");  // "[menu]" then "item key" for each item
-        const auto key = [](QKeySequence::StandardKey standard) { return QKeySequence(standard).toString(); };
-        const QStringList file{u"[File]"_s, u"New Window "_s + key(QKeySequence::New)};
-        const QStringList close{u"Close Window "_s + key(QKeySequence::Close), u" "_s,
-                                u"Quit "_s + key(QKeySequence::Quit)};
-        const QStringList edit{u"[Edit]"_s, u"Copy "_s + key(QKeySequence::Copy)};
-        const QStringList rows{u"Copy Path "_s, u" "_s, u"Find… "_s + key(QKeySequence::Find)};
-        const QStringList details{u"[View]"_s, u"Show Details Ctrl+I"_s};
-        const QStringList macVolume{u"Mac Volume… "_s};
-        const QStringList toolbar{u" "_s, u"Toolbar Buttons "_s, u"Reset Toolbar "_s};
-        const QStringList help{u"[Help]"_s, u"Quellmark Help "_s + key(QKeySequence::HelpContents)};
-        // Every toolbar command is in the File menu, with its own key or the desktop's.
-        QTest::newRow("main") << QString()
-                              << file +
-                                     QStringList{u" "_s,
-                                                 u"Load Apps Ctrl+G"_s,
-                                                 u"Crawl Folder "_s,
-                                                 u"Drop Files "_s,
-                                                 u"Write CSV "_s + key(QKeySequence::Save),
-                                                 u" "_s} +
-                                     close + edit + rows + details + toolbar + help;
-        QTest::newRow("crawler") << u"crawler"_s
-                                 << file +
-                                        QStringList{u" "_s, u"Load Folder Ctrl+G"_s,
-                                                    u"Save Folder to CSV "_s + key(QKeySequence::Save),
-                                                    u" "_s} +
-                                        close + edit + rows + details + macVolume + toolbar +
-                                        QStringList{u"[Crawl]"_s, u"Open Disk Image… Ctrl+Shift+O"_s, u"Stop Esc"_s,
-                                                    u" "_s, u"Read AppleDouble Sidecars "_s} +
-                                        help;
-        QTest::newRow("dropview") << u"dropview"_s << file + close + edit + rows + details + macVolume + help;
-        QTest::newRow("help") << u"help"_s
-                              << file + close + edit +
-                                     QStringList{u"[View]"_s, u"Zoom In "_s + key(QKeySequence::ZoomIn),
-                                                 u"Zoom Out "_s + key(QKeySequence::ZoomOut),
-                                                 u"Fit Page Ctrl+0"_s} +
-                                     help;
+        QTest::addColumn<QString>("keys");       // of the toolbar's commands
+        QTest::addColumn<QString>("menus");      // and how many items each holds, separators too
+        QTest::newRow("main") << QString() << u"Ctrl+G Ctrl+S"_s << u"File 10 Edit 4 View 4 Help 1"_s;
+        QTest::newRow("crawler") << u"crawler"_s << u"Ctrl+G Ctrl+S"_s << u"File 8 Edit 4 View 5 Crawl 4 Help 1"_s;
+        QTest::newRow("dropview") << u"dropview"_s << QString() << u"File 4 Edit 4 View 2 Help 1"_s;
+        QTest::newRow("help") << u"help"_s << QString() << u"File 4 Edit 1 View 3 Help 1"_s;
     }
 
-    void menus()
+    void commandKeys()
     {
         QFETCH(QString, identifier);
-        QFETCH(QStringList, items);
+        QFETCH(QString, keys);
+        QFETCH(QString, menus);
         QuellmarkApp* app = QuellmarkApp::instance();
         QPointer<QMainWindow> window =
             identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
-        QStringList shown;
+        QList<QAction*> inMenus;
+        const std::function<void(QMenu*)> collect = [&](QMenu* menu) {
+            for (QAction* action : menu->actions())
+                if (inMenus << action; action->menu())
+                    collect(action->menu());
+        };
+        QStringList counts;
         for (QAction* menu : window->menuBar()->actions()) {
-            shown << u'[' + menu->text().remove(u'&') + u']';
-            for (QAction* action : menu->menu()->actions())
-                shown << action->text() + u' ' + action->shortcut().toString();
+            collect(menu->menu());
+            counts << menu->text().remove(u'&') + u' ' + QString::number(menu->menu()->actions().size());
         }
-        QCOMPARE(shown, items);
-
-        // With every button hidden, each toolbar command still answers its key.
-        window->activateWindow();
+        QCOMPARE(counts.join(u' '), menus);
+        if (auto* crawl = qobject_cast<CrawlerView*>(window))
+            QVERIFY(inMenus.contains(crawl->sidecarsAction()));
+        QStringList answered;
         QVERIFY(QTest::qWaitForWindowActive(window));
         if (auto* bar = window->findChild<CustomizableToolBar*>()) {
             for (const QString& id : bar->itemIdentifiers())
                 bar->setItemShown(id, false);
             for (const QString& id : bar->itemIdentifiers()) {
                 QAction* command = bar->item(id);
-                QVERIFY(command->isVisible() && command->isEnabled());
+                QVERIFY2(inMenus.contains(command) && command->isVisible() && command->isEnabled(), qPrintable(id));
                 if (command->shortcut().isEmpty())
                     continue;
                 QSignalSpy triggered(command, &QAction::triggered);
@@ -348,10 +305,12 @@ private slots:
                 QVERIFY(QTest::qWaitForWindowActive(window));
                 QTest::keySequence(window, command->shortcut());
                 QCOMPARE(triggered.count(), 1);
+                answered << command->shortcut().toString();
             }
+            QVERIFY(inMenus.contains(bar->resetAction()) && inMenus.contains(bar->customizeMenu()->menuAction()));
             bar->reset();
         }
-        // F1 opens the guide from any window.
+        QCOMPARE(answered.join(u' '), keys);
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTest::keySequence(window, QKeySequence::HelpContents);
@@ -360,6 +319,28 @@ private slots:
         for (QWidget* widget : QApplication::topLevelWidgets())
             widget->close();
         QTRY_VERIFY(window.isNull());
+    }
+
+    // The guide's item takes the place of a menu's standard help items, once however often installed.
+    void helpItemReplacesStandardItems()
+    {
+        QMenuBar bar;
+        QMenu* help = bar.addMenu(u"&Help"_s);
+        help->addAction(u"Report"_s);
+        help->addAction(u"Help Contents"_s)->setShortcut(QKeySequence::HelpContents);
+        help->addAction(QWhatsThis::createAction(help));
+        help->addAction(u"About"_s);
+        QStringList asked;
+        HelpCommands commands([&asked](const QString& identifier) { asked << identifier; });
+        commands.install(&bar);
+        QAction* item = commands.install(&bar);
+        QStringList titles;
+        for (const QAction* action : help->actions())
+            titles << action->text() + u' ' + action->shortcut().toString();
+        QCOMPARE(titles.join(u'|') + QString::number(bar.actions().size()),
+                 u"Report |Quellmark Help "_s + QKeySequence(QKeySequence::HelpContents).toString() + u"|About 1"_s);
+        item->trigger();
+        QCOMPARE(asked, QStringList{u"help"_s});
     }
 
     void folderRowsCrawlInTheCrawlWindow()

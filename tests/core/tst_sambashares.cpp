@@ -196,11 +196,6 @@ private slots:
         const QByteArray streams =
             "user.DosStream.com.apple.provenance:$DATA user.DosStream.com.apple.quarantine:$DATA";
         QTest::newRow("streams_xattr") << QStringList{u"vfs objects = streams_xattr"_s} << streams << true;
-        QTest::newRow("catia fruit streams_xattr, netatalk metadata")
-            << QStringList{u"vfs objects = catia fruit streams_xattr"_s} << streams << true;
-        QTest::newRow("catia fruit streams_xattr, metadata as stream")
-            << QStringList{u"vfs objects = catia fruit streams_xattr"_s, u"fruit:metadata = stream"_s}
-            << streams << true;
         QTest::newRow("store_stream_type = no")
             << QStringList{u"vfs objects = streams_xattr"_s, u"streams_xattr:store_stream_type = no"_s}
             << QByteArray("user.DosStream.com.apple.provenance user.DosStream.com.apple.quarantine") << true;

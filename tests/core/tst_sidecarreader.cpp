@@ -78,46 +78,41 @@ private slots:
 
     void readAt_data()
     {
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<char>("kind"); // 'f' a file, 'l' a link to one, 'p' a FIFO
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("entry table past the first read") << "long table" << QByteArray("Safari");
-        QTest::newRow("Finder Info past the limit") << "huge" << QByteArray("none");
-        QTest::newRow("symbolic link to a sidecar") << "link" << QByteArray("none");
-        QTest::newRow("FIFO, which would block") << "fifo" << QByteArray("none");
+        // 6000 entries of another id follow the two, so the Finder Info entry lies beyond 64 KiB;
+        // the two entries' offsets and the value's move along.
+        QByteArray longTable = sidecarFrom("Safari");
+        const QByteArray table = QByteArray::fromHex("000000030000000000000000").repeated(6000);
+        longTable.insert(50, table);
+        AppleDoubleFile::put16(longTable, AppleDoubleFile::kEntryCount, 6002);
+        for (const qsizetype at : {AppleDoubleFile::kFinderInfoEntry + 4, AppleDoubleFile::kFinderInfoEntry + 16,
+                                   table.size() + AppleDoubleFile::kFirstAttr})
+            AppleDoubleFile::put32(longTable, at, qFromBigEndian<quint32>(longTable.constData() + at) + table.size());
+        QByteArray huge = sidecarFrom("Safari"); // the Finder Info ends 50 bytes past the limit
+        huge.resize(qsizetype(SidecarReader::kMaxExtent) + 4096);
+        AppleDoubleFile::put16(huge, AppleDoubleFile::kEntryCount, 1);
+        AppleDoubleFile::put32(huge, AppleDoubleFile::kFinderInfoEntry + 8, quint32(SidecarReader::kMaxExtent));
+        QTest::newRow("entry table past the first read") << longTable << 'f' << QByteArray("Safari");
+        QTest::newRow("Finder Info past the limit") << huge << 'f' << QByteArray("none");
+        QTest::newRow("symbolic link to a sidecar") << sidecarFrom("Safari") << 'l' << QByteArray("none");
+        QTest::newRow("FIFO, which would block") << QByteArray() << 'p' << QByteArray("none");
     }
 
     void readAt()
     {
-        QFETCH(QString, kind);
+        QFETCH(QByteArray, bytes);
+        QFETCH(char, kind);
         QFETCH(QByteArray, expected);
-        const QByteArray name = "._" + kind.toUtf8();
+        const QByteArray name = "._" + QByteArray(QTest::currentDataTag()).left(5).replace(' ', '_');
         const QByteArray path = m_tree.rawPath(name);
-        QByteArray bytes = sidecarFrom("Safari");
-        if (kind == u"long table"_s) {
-            // 6000 entries of another id follow the two, so the Finder Info entry lies beyond
-            // 64 KiB; the two entries' offsets and the value's move along.
-            const QByteArray table = QByteArray::fromHex("000000030000000000000000").repeated(6000);
-            bytes.insert(50, table);
-            AppleDoubleFile::put16(bytes, AppleDoubleFile::kEntryCount, 6002);
-            for (const qsizetype at :
-                 {AppleDoubleFile::kFinderInfoEntry + 4, AppleDoubleFile::kFinderInfoEntry + 16,
-                  table.size() + AppleDoubleFile::kFirstAttr})
-                AppleDoubleFile::put32(bytes, at,
-                                       qFromBigEndian<quint32>(bytes.constData() + at) + table.size());
-        } else if (kind == u"huge"_s) {
-            bytes.resize(qsizetype(SidecarReader::kMaxExtent) + 4096);
-            AppleDoubleFile::put16(bytes, AppleDoubleFile::kEntryCount, 1);
-            AppleDoubleFile::put32(bytes, AppleDoubleFile::kFinderInfoEntry + 8,
-                                   quint32(SidecarReader::kMaxExtent)); // ends 50 bytes past the limit
-        }
-        if (kind == u"link"_s) {
-            m_tree.rawFile("._target", bytes);
-            QVERIFY(::symlink("._target", path.constData()) == 0);
-        } else if (kind == u"fifo"_s) {
+        if (kind == 'l')
+            QVERIFY(::symlink(m_tree.rawFile(name + "target", bytes).constData(), path.constData()) == 0);
+        else if (kind == 'p')
             QVERIFY(::mkfifo(path.constData(), 0644) == 0);
-        } else {
+        else
             m_tree.rawFile(name, bytes);
-        }
         QCOMPARE(agentOf(SidecarReader::readAt(AT_FDCWD, path.constData())), expected);
         const int folder = ::open(QFile::encodeName(m_tree.root()).constData(), O_RDONLY | O_DIRECTORY);
         QCOMPARE(agentOf(SidecarReader::readAt(folder, name.constData())), expected);
@@ -183,6 +178,12 @@ private slots:
         }
         const QString path = item.endsWith(u'/') ? tree.folder(item) : tree.file(item);
         QCOMPARE(agentOf(SidecarReader::findFor(QFile::encodeName(path))), expected);
+        // The same given relative to the folder that holds the archive, as after unzipping in place.
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(tree.path(u"X"_s)));
+        const auto relative = SidecarReader::findFor(QFile::encodeName(item.mid(2)));
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(agentOf(relative), expected);
     }
 
     void walkCalls()

@@ -133,24 +133,18 @@ private slots:
         QCOMPARE(pieces.at(1), unreadable.isEmpty() ? QString() : QStringLiteral("⚠️ not found"));
     }
 
-    void sidecarPreference_data()
-    {
-        QTest::addColumn<bool>("enabled");
-        QTest::newRow("on") << true;
-        QTest::newRow("off") << false;
-    }
-
     void sidecarPreference()
     {
         // Each drop reads the preference the crawl window's menu sets.
-        QFETCH(bool, enabled);
-        SidecarPreference::setEnabled(enabled);
         m_tree.file(QStringLiteral("._invoice.pdf"),
                     AppleDoubleFile().add("com.apple.quarantine", "0083;65a1b2c3;Safari;1F2E").bytes());
-        QVERIFY(drop({QStringLiteral("invoice.pdf")}));
-        QTRY_COMPARE(m_view->fileInfo()->rowCount(), 1);
-        QCOMPARE(m_view->fileInfo()->fileList().at(0).quarantineApp,
-                 enabled ? QStringLiteral("🔸 Safari") : QString());
+        for (const bool enabled : {true, false, true}) {
+            SidecarPreference::setEnabled(enabled);
+            QVERIFY(drop({QStringLiteral("invoice.pdf")}));
+            QTRY_COMPARE(m_view->fileInfo()->rowCount(), 1);
+            QCOMPARE(m_view->fileInfo()->fileList().at(0).quarantineApp,
+                     enabled ? QStringLiteral("🔸 Safari") : QString());
+        }
         QSettings().clear();
     }
 

@@ -3,12 +3,10 @@
 #include "drop/FileInfo.h"
 #include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 
 #include <QAbstractItemModelTester>
-#include <QCborValue>
 #include <QFile>
-#include <QJsonDocument>
-#include <QProcess>
 #include <QtTest>
 
 #include <climits>
@@ -30,95 +28,23 @@ QUrl dropUrl(const QByteArray& rawPath)
     return QUrl::fromEncoded("file://" + rawPath.toPercentEncoding("/"));
 }
 
-// Runs `quellmark-cli files` in `folder`: its status, standard output and standard error.
-QStringList files(const QStringList& arguments, const QString& folder = QString())
+// `quellmark-cli files` run in `folder`: its status, standard output and standard error.
+QStringList files(const QByteArrayList& arguments, const QString& folder = QString())
 {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(qEnvironmentVariable("QUELLMARK_BINARY_DIR") + QStringLiteral("/bin/quellmark-cli"),
-                  QStringList{QStringLiteral("files")} + arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return {process.errorString()};
-    return {QString::number(process.exitCode()), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    const ToolRun::Outcome run =
+        ToolRun(ToolRun::built("quellmark-cli"), QByteArrayList{"files"} + arguments, QFile::encodeName(folder)).run();
+    return {QString::number(run.status), QString::fromUtf8(run.out), QString::fromUtf8(run.err)};
 }
 
 } // namespace
 
-// The records of dropped items: their coding, the model that lists them, and `quellmark-cli files`,
+// The records of dropped items: the model that lists them, and `quellmark-cli files`,
 // which prints them.
 class TestFileInfo : public QObject
 {
     Q_OBJECT
 
-    static FileDetail sample()
-    {
-        return {QUuid::fromString(QStringLiteral("6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b")),
-                QStringLiteral("Résumé | final.pdf"), QStringLiteral("/R%C3%A9sum%C3%A9"), QString(),
-                QStringLiteral("🔸 Safari")};
-    }
-
 private slots:
-    void coding()
-    {
-        QVERIFY(!FileDetail().id.isNull() && FileDetail().id != FileDetail().id);
-        FileDetail detail = sample();
-        // The keys in their order in both codings; CBOR codes the id as a UUID.
-        QCOMPARE(QString::fromUtf8(detail.toJson()),
-                 QStringLiteral(
-                     "{\"id\":\"6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b\",\"name\":\"Résumé | final.pdf\","
-                     "\"path\":\"/R%C3%A9sum%C3%A9\",\"provenanceID\":\"\",\"quarantineApp\":\"🔸 Safari\"}"));
-        const QCborMap map = QCborValue::fromCbor(QCborValue(detail.toCborMap()).toCbor()).toMap();
-        QCOMPARE(map.keys(),
-                 (QList<QCborValue>{QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("path"),
-                                    QStringLiteral("provenanceID"), QStringLiteral("quarantineApp")}));
-        QCOMPARE(FileDetail::fromCborMap(map), std::optional<FileDetail>(detail));
-        QCOMPARE(FileDetail::fromJson(detail.toJson()), std::optional<FileDetail>(detail));
-        detail.id = QUuid(); // the null UUID's own text still decodes
-        QCOMPARE(FileDetail::fromJson(detail.toJson()), std::optional<FileDetail>(detail));
-
-        QString error;
-        QVERIFY(!FileDetail::fromJson("[1,2]", &error) &&
-                error == QStringLiteral("FileDetail: not a JSON object"));
-        QVERIFY(!FileDetail::fromJson("{\"id\": ", &error) &&
-                error.startsWith(QStringLiteral("FileDetail: not JSON: ")));
-    }
-
-    void decodingFailures_data()
-    {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QCborValue>("value"); // undefined: the key is left out
-        QTest::addColumn<QString>("problem");
-
-        for (const char* name : {"id", "name", "path", "provenanceID", "quarantineApp"}) {
-            QTest::addRow("%s missing", name) << name << QCborValue() << "is missing";
-            const char* wrong = qstrcmp(name, "id") ? "does not hold a text" : "does not hold a UUID";
-            QTest::addRow("%s a number", name) << name << QCborValue(7) << wrong;
-        }
-        QTest::newRow("id not a UUID") << "id" << QCborValue(QStringLiteral("x")) << "does not hold a UUID";
-        QTest::newRow("id empty") << "id" << QCborValue(QString()) << "does not hold a UUID";
-    }
-
-    void decodingFailures()
-    {
-        QFETCH(QString, key);
-        QFETCH(QCborValue, value);
-        QFETCH(QString, problem);
-        QCborMap map = sample().toCborMap();
-        QJsonObject object = QJsonDocument::fromJson(sample().toJson()).object();
-        map.remove(key);
-        object.remove(key);
-        if (!value.isUndefined()) {
-            map.insert(key, value);
-            object.insert(key, value.toJsonValue());
-        }
-        QString cborError, jsonError;
-        QCOMPARE(FileDetail::fromCborMap(map, &cborError), std::nullopt);
-        QCOMPARE(FileDetail::fromJson(QJsonDocument(object).toJson(), &jsonError), std::nullopt);
-        QCOMPARE(cborError, QStringLiteral("FileDetail: key \"%1\" %2").arg(key, problem));
-        QCOMPARE(jsonError, cborError);
-    }
-
     void records_data()
     {
         // Names and values are percent-encoded bytes; a name ending in "/" is a folder; "-" leaves an
@@ -177,7 +103,7 @@ private slots:
         // relative to the working folder or absolute.
         const QString path = QFile::decodeName(relative);
         if (!expected.contains(u'✅') && QFile::encodeName(path) == relative)
-            QCOMPARE(files({QStringLiteral("./") + path, tree.path(path)}, tree.root()),
+            QCOMPARE(files({"./" + relative, QFile::encodeName(tree.path(path))}, tree.root()),
                      (QStringList{QStringLiteral("0"), expected + u'\n' + expected + u'\n', QString()}));
     }
 
@@ -270,7 +196,8 @@ void TestFileInfo::sidecars()
     model.addFile(QUrl::fromLocalFile(path));
     QCOMPARE(values(model.fileList().at(0).exportText()), with);
     QCOMPARE(values(model.fileList().at(1).exportText()), without);
-    const QStringList withTool = files({path}), withoutTool = files({QStringLiteral("--no-sidecars"), path});
+    const QStringList withTool = files({QFile::encodeName(path)}),
+                      withoutTool = files({"--no-sidecars", QFile::encodeName(path)});
     QCOMPARE(values(withTool.value(1).section(u'\n', 0, 0)) + withTool.value(0), with + u'0');
     QCOMPARE(values(withoutTool.value(1).section(u'\n', 0, 0)) + withoutTool.value(0), without + u'0');
 }
