@@ -4,8 +4,7 @@
 #include "core/SidecarPreference.h"
 #include "crawl/Crawler.h"
 #include "crawl/FileRow.h"
-#include "image/DiskImage.h"
-#include "image/ImageVolumes.h"
+#include "crawl/ImagePasswordPrompt.h"
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
 #include "ui/EmptyListHint.h"
@@ -22,9 +21,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
@@ -239,34 +236,7 @@ void CrawlerView::crawlImage(const QByteArray& rawImage)
 
 QInputDialog* CrawlerView::openImage(const QByteArray& rawImage, bool show)
 {
-    // Which volumes are locked is known before the walk: the password is asked first, here,
-    // never taken from a command line.
-    QStringList locked;
-    QString ignored; // the crawl says why an image cannot be read
-    if (const std::unique_ptr<DiskImage> image = DiskImage::open(rawImage, &ignored)) {
-        const ImageVolumes volumes(*image);
-        for (const ImageVolume& volume : volumes.list())
-            if (volume.encrypted)
-                locked << volume.shownName();
-    }
-    if (locked.isEmpty()) {
-        m_crawler->startImageCrawl(rawImage, show);
-        return nullptr;
-    }
-    auto* dialog = new QInputDialog(this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(tr("Encrypted Volume"));
-    dialog->setLabelText(tr("The volume %1 is encrypted. Its password (Cancel to skip it):")
-                             .arg(locked.join(QStringLiteral(", "))));
-    dialog->setTextEchoMode(QLineEdit::Password);
-    connect(dialog, &QInputDialog::textValueSelected, m_crawler,
-            [crawler = m_crawler, rawImage, show](const QString& password) {
-                crawler->startImageCrawl(rawImage, show, password.toUtf8());
-            });
-    connect(dialog, &QDialog::rejected, m_crawler,
-            [crawler = m_crawler, rawImage, show] { crawler->startImageCrawl(rawImage, show); });
-    dialog->open();
-    return dialog;
+    return ImagePasswordPrompt::crawl(m_crawler, this, rawImage, show);
 }
 
 void CrawlerView::saveCSV()

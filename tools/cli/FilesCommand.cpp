@@ -37,7 +37,7 @@ int listInImage(const QByteArray& image, const QString& volume, const std::optio
         int failure = 0;
         quint64 inode = 0;
         const FileDetail detail = lookup->detailFor(CliOutput::rawPath(argument), &failure, &inode);
-        out.write(originLines ? originLines->line(*lookup, detail.name, detail.path, detail.provenanceID,
+        out.write(originLines ? originLines->line(lookup.get(), lookup->volume().shownName(), detail.name, detail.path, detail.provenanceID,
                                                   detail.quarantineApp, failure == 0 ? inode : 0)
                               : detail.exportText().toUtf8() + '\n');
         if (failure != 0) {

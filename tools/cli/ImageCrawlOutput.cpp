@@ -67,9 +67,9 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
                 const Crawled& record = records[i];
                 if (!originLines)
                     record.addCsvRow(csv);
-                else if (lookup)
-                    lines += originLines->line(*lookup, record.name(), record.path(), record.provenanceID(),
-                                               record.quarantineApp(), inodes[i]);
+                else
+                    lines += originLines->line(lookup, volume.shownName(), record.name(), record.path(),
+                                               record.provenanceID(), record.quarantineApp(), inodes[i]);
             }
             if ((originLines ? lines.size() : csv.bytes().size()) >= 64 * 1024)
                 flush();

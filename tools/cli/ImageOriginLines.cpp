@@ -12,14 +12,14 @@ ImageOriginLines::ImageOriginLines(OriginLines& lines, const QByteArray& image,
       m_origins(ImageOriginDatabases::load(image, password))
 {}
 
-QByteArray ImageOriginLines::line(const ImageFileLookup& lookup, const QString& name, const QString& path,
-                                  const QString& provenanceID, const QString& quarantineApp, quint64 inode)
+QByteArray ImageOriginLines::line(const ImageFileLookup* lookup, const QString& volume, const QString& name,
+                                  const QString& path, const QString& provenanceID, const QString& quarantineApp,
+                                  quint64 inode)
 {
-    const OriginDetails details =
-        inode != 0 ? lookup.details(inode, OriginDetails::rawPathOf(path), m_origins.databases.get())
-                   : OriginDetails{};
-    return m_lines.imageLine(name, path, provenanceID, quarantineApp, details, m_image,
-                             lookup.volume().shownName());
+    const OriginDetails details = lookup && inode != 0
+                                      ? lookup->details(inode, OriginDetails::rawPathOf(path), m_origins.databases.get())
+                                      : OriginDetails{};
+    return m_lines.imageLine(name, path, provenanceID, quarantineApp, details, m_image, volume);
 }
 
 bool ImageOriginLines::sayNotes() const

@@ -18,9 +18,10 @@ class ImageOriginLines
 public:
     ImageOriginLines(OriginLines& lines, const QByteArray& image, const std::optional<QByteArray>& password);
 
-    // The line(s) of the file numbered `inode` (0: one that could not be found, written
-    // without details) in `lookup`'s volume.
-    QByteArray line(const ImageFileLookup& lookup, const QString& name, const QString& path,
+    // The line(s) of the file numbered `inode` in `volume`, read through `lookup`; without
+    // details when there is no lookup (the volume cannot be opened again) or no inode (0:
+    // a path not found).
+    QByteArray line(const ImageFileLookup* lookup, const QString& volume, const QString& name, const QString& path,
                     const QString& provenanceID, const QString& quarantineApp, quint64 inode);
 
     // Says on standard error which of the image's databases could not be used; whether any.
