@@ -12,5 +12,7 @@ QHash<int, QByteArray> recordRoleNames()
             {QuarantineAppRole, "quarantineApp"},
             {HasProvenanceRole, "hasProvenance"},
             {HasQuarantineRole, "hasQuarantine"},
-            {InImageRole, "inImage"}};
+            {InImageRole, "inImage"},
+            {ImageVolumeRole, "imageVolume"},
+            {ImageInodeRole, "imageInode"}};
 }

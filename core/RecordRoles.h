@@ -16,7 +16,9 @@ enum RecordRole
     QuarantineAppRole,
     HasProvenanceRole, // the application list's presence flags
     HasQuarantineRole,
-    InImageRole // true for a record read inside a disk image: its path is not one on this machine
+    InImageRole,     // true for a record read inside a disk image: its path is not one on this machine
+    ImageVolumeRole, // of a record inside a disk image: its volume's number
+    ImageInodeRole   // and its inode number there
 };
 
 // The roles' names, for every model's roleNames().

@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
+
 CrawlSession::CrawlSession(QObject* receiver, std::function<void()> onPending,
                            std::function<void()> onFinished)
     : m_receiver(receiver), m_onPending(std::move(onPending)), m_onFinished(std::move(onFinished))
@@ -29,27 +31,49 @@ void CrawlSession::deliver(std::vector<Crawled>& records)
         post(m_onPending);
 }
 
-void CrawlSession::finish(const TreeWalker::Result& result, const QString& failure)
+void CrawlSession::deliver(std::vector<Crawled>& records, int volume, const std::vector<quint64>& inodes)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_receiver)
+            return;
+        for (const quint64 inode : inodes)
+            m_pendingWhere.push_back({volume, inode});
+    }
+    // Taken with the records: a drain between the two locks finds the places first, never
+    // records without theirs.
+    deliver(records);
+}
+
+void CrawlSession::finish(const TreeWalker::Result& result, const QString& failure, const QStringList& notes)
 {
     std::lock_guard lock(m_mutex);
     m_finished = true;
     m_result = result;
     m_failure = failure;
+    m_notes = notes;
     if (m_receiver)
         post(m_onFinished);
 }
 
-std::vector<Crawled> CrawlSession::takePending()
+std::vector<Crawled> CrawlSession::takePending(std::vector<InImage>* where)
 {
     std::vector<Crawled> taken;
     std::lock_guard lock(m_mutex);
     taken.swap(m_pending);
+    if (where) {
+        where->assign(m_pendingWhere.begin(),
+                      m_pendingWhere.begin() + qsizetype(std::min(taken.size(), m_pendingWhere.size())));
+        m_pendingWhere.erase(m_pendingWhere.begin(), m_pendingWhere.begin() + qsizetype(where->size()));
+    }
     return taken;
 }
 
-bool CrawlSession::isFinished(TreeWalker::Result* result, QString* failure)
+bool CrawlSession::isFinished(TreeWalker::Result* result, QString* failure, QStringList* notes)
 {
     std::lock_guard lock(m_mutex);
+    if (notes)
+        *notes = m_notes;
     if (result)
         *result = m_result;
     if (failure)
@@ -63,4 +87,5 @@ void CrawlSession::detach()
     std::lock_guard lock(m_mutex);
     m_receiver = nullptr;
     m_pending.clear();
+    m_pendingWhere.clear();
 }

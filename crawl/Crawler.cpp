@@ -6,6 +6,7 @@
 #include "crawl/CrawlSession.h"
 #include "crawl/TreeWalker.h"
 #include "image/ImageCrawl.h"
+#include "origin/OriginDatabases.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -53,20 +54,34 @@ void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int t
     });
 }
 
-void Crawler::startImageCrawl(const QByteArray& rawImage, bool showQuarantine)
+void Crawler::startImageCrawl(const QByteArray& rawImage, bool showQuarantine,
+                              const std::optional<QByteArray>& password)
 {
     const std::shared_ptr<CrawlSession> session = beginSession(rawImage, true);
-    crawlQueue()->start([session, rawImage, showQuarantine] {
+    m_rawImage = rawImage;
+    m_password = password;
+    // Read beside the walk: the details pane links image rows to them as soon as they are in.
+    m_imageOrigins = std::async(std::launch::async, [rawImage, password] {
+                         return ImageOriginDatabases::load(rawImage, password);
+                     }).share();
+    crawlQueue()->start([session, rawImage, showQuarantine, password, origins = m_imageOrigins] {
         ImageCrawl::Request request;
         request.image = rawImage;
+        request.password = password;
         request.options.showQuarantine = showQuarantine;
         request.options.stop = &session->stop;
         request.options.progress = &session->progress;
         const ImageCrawl::Outcome outcome = ImageCrawl::run(
-            request, [&session](std::vector<Crawled>& records, const std::vector<quint64>&, const ImageVolume&) {
-                session->deliver(records);
-            });
-        session->finish(outcome.totals, outcome.failure);
+            request,
+            [&session](std::vector<Crawled>& records, const std::vector<quint64>& inodes,
+                       const ImageVolume& volume) { session->deliver(records, volume.number, inodes); });
+        // As the command line says them: the volumes and entries first, then the databases.
+        QStringList notes = outcome.notes;
+        const ImageOriginDatabases::Loaded& loaded = origins.get();
+        notes += loaded.notes;
+        if (loaded.databases)
+            notes += loaded.databases->notes();
+        session->finish(outcome.totals, outcome.failure, outcome.failure.isEmpty() ? notes : QStringList());
     });
 }
 
@@ -87,6 +102,8 @@ std::shared_ptr<CrawlSession> Crawler::beginSession(const QByteArray& rawPath, b
     beginResetModel();
     m_crawlList.clear();
     m_crawlList.squeeze();
+    m_inImage.clear();
+    m_inImage.squeeze();
     endResetModel();
     if (m_theCount != 0) {
         m_theCount = 0;
@@ -98,6 +115,10 @@ std::shared_ptr<CrawlSession> Crawler::beginSession(const QByteArray& rawPath, b
     m_session = session;
     m_failure.clear();
     m_image = image;
+    m_rawImage.clear();
+    m_password.reset();
+    m_imageOrigins = {};
+    m_imageNotes.clear();
     m_elapsed = 0;
     m_examined = 0;
     m_unreadableFolders = 0;
@@ -135,13 +156,15 @@ void Crawler::drain()
     m_sinceDrain.start();
     if (!m_session)
         return;
-    std::vector<Crawled> records = m_session->takePending();
+    std::vector<CrawlSession::InImage> where;
+    std::vector<Crawled> records = m_session->takePending(m_image ? &where : nullptr);
     if (records.empty())
         return;
     const auto first = int(m_crawlList.size());
     beginInsertRows(QModelIndex(), first, first + int(records.size()) - 1);
     for (Crawled& record : records)
         m_crawlList.append(std::move(record));
+    m_inImage.append(QList<CrawlSession::InImage>(where.begin(), where.end()));
     endInsertRows();
     m_theCount += qint64(records.size());
     emit theCountChanged(m_theCount);
@@ -151,7 +174,7 @@ void Crawler::finishCrawl()
 {
     TreeWalker::Result result;
     QString failure;
-    if (!m_session || !m_session->isFinished(&result, &failure))
+    if (!m_session || !m_session->isFinished(&result, &failure, &m_imageNotes))
         return;
     drain();
     if (!failure.isEmpty()) {
@@ -261,6 +284,10 @@ QVariant Crawler::data(const QModelIndex& index, int role) const
         return record.exportText();
     case InImageRole:
         return m_image;
+    case ImageVolumeRole:
+        return index.row() < m_inImage.size() ? QVariant(m_inImage.at(index.row()).volume) : QVariant();
+    case ImageInodeRole:
+        return index.row() < m_inImage.size() ? QVariant(m_inImage.at(index.row()).inode) : QVariant();
     default:
         return {};
     }

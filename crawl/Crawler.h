@@ -2,7 +2,9 @@
 
 #include "core/CsvWriteResult.h"
 #include "core/RecordRoles.h"
+#include "crawl/CrawlSession.h"
 #include "crawl/Crawled.h"
+#include "image/ImageOriginDatabases.h"
 
 #include <QAbstractListModel>
 #include <QElapsedTimer>
@@ -10,9 +12,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <future>
 #include <memory>
-
-class CrawlSession;
+#include <optional>
 
 // The crawl window's model: the records of the last crawl started (crawlList), in walk
 // order, growing while the walk runs on crawlQueue. Belongs to the GUI thread. Records
@@ -56,10 +58,19 @@ public:
     // The same for a folder given as file-system bytes (a command-line argument).
     void startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads = 0, bool sidecars = true);
     // Crawls the disk image at `rawImage` (file-system bytes): every volume, with rows as a
-    // folder crawl has them, streaming in the same way. Returns at once.
-    void startImageCrawl(const QByteArray& rawImage, bool showQuarantine);
+    // folder crawl has them, streaming in the same way; encrypted volumes with `password`.
+    // The image's own origin databases are read beside the walk. Returns at once.
+    void startImageCrawl(const QByteArray& rawImage, bool showQuarantine,
+                         const std::optional<QByteArray>& password = std::nullopt);
     // Whether the last crawl started is of a disk image.
     bool crawlsImage() const { return m_image; }
+    // Of the last image crawl: the image, the password it was given, its origin databases
+    // (ready once read), and, when it ended, what could not be read (one line each, as the
+    // command line says them).
+    QByteArray rawImage() const { return m_rawImage; }
+    std::optional<QByteArray> imagePassword() const { return m_password; }
+    std::shared_future<ImageOriginDatabases::Loaded> imageOrigins() const { return m_imageOrigins; }
+    QStringList imageNotes() const { return m_imageNotes; }
     // Stops the running crawl: the walk examines nothing more, and every record it examined
     // before is added, in walk order, before the status becomes Stopped.
     Q_INVOKABLE void stop();
@@ -105,12 +116,17 @@ private:
     void setStatus(Status status);
 
     QList<Crawled> m_crawlList;
+    QList<CrawlSession::InImage> m_inImage; // of an image's records, row by row
     QString m_filePath;
     qint64 m_theCount = 0;
     std::shared_ptr<CrawlSession> m_session;
     Status m_status = Idle;
     QString m_failure;
     bool m_image = false;
+    QByteArray m_rawImage;
+    std::optional<QByteArray> m_password;
+    std::shared_future<ImageOriginDatabases::Loaded> m_imageOrigins;
+    QStringList m_imageNotes;
     QElapsedTimer m_clock;
     QElapsedTimer m_sinceDrain;
     QTimer* m_drainTimer;

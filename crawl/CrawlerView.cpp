@@ -4,6 +4,7 @@
 #include "core/SidecarPreference.h"
 #include "crawl/Crawler.h"
 #include "crawl/FileRow.h"
+#include "crawl/ImagePasswordPrompt.h"
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
 #include "ui/EmptyListHint.h"
@@ -130,6 +131,10 @@ CrawlerView::CrawlerView(QWidget* parent)
     auto* details = new OriginDetailsController(this, true);
     details->setAnchor([crawler = m_crawler] { return QFile::encodeName(crawler->filePath()); });
     details->setSidecars([this] { return readSidecars(); });
+    details->setImageSource([crawler = m_crawler] {
+        return OriginDetailsController::ImageSource{crawler->rawImage(), crawler->imagePassword(),
+                                                    crawler->imageOrigins()};
+    });
     details->follow(m_list);
     details->offerOnRows(rows, m_list);
 
@@ -216,9 +221,9 @@ QFileDialog* CrawlerView::chooseImage()
     NameOnlyIconProvider::useIn(dialog);
     connect(this, &QObject::destroyed, dialog, &QWidget::close);
     const bool show = showQuarantine();
-    connect(dialog, &QFileDialog::fileSelected, m_crawler, [crawler = m_crawler, show](const QString& image) {
+    connect(dialog, &QFileDialog::fileSelected, this, [this, show](const QString& image) {
         if (!image.isEmpty())
-            crawler->startImageCrawl(QFile::encodeName(image), show);
+            openImage(QFile::encodeName(image), show);
     });
     dialog->show();
     return dialog;
@@ -226,7 +231,12 @@ QFileDialog* CrawlerView::chooseImage()
 
 void CrawlerView::crawlImage(const QByteArray& rawImage)
 {
-    m_crawler->startImageCrawl(rawImage, showQuarantine());
+    openImage(rawImage, showQuarantine());
+}
+
+QInputDialog* CrawlerView::openImage(const QByteArray& rawImage, bool show)
+{
+    return ImagePasswordPrompt::crawl(m_crawler, this, rawImage, show);
 }
 
 void CrawlerView::saveCSV()
@@ -351,12 +361,17 @@ void CrawlerView::updateStatus()
     if (const qint64 links = m_crawler->linksPassedOver())
         parts.append(counted(links, QT_TR_NOOP("%1 symbolic link not followed"),
                              QT_TR_NOOP("%1 symbolic links not followed")));
-    if (const qint64 folders = m_crawler->unreadableFolders())
-        parts.append(counted(folders, QT_TR_NOOP("%1 folder could not be read"),
-                             QT_TR_NOOP("%1 folders could not be read")));
-    if (const qint64 entries = m_crawler->unreadableEntries())
-        parts.append(counted(entries, QT_TR_NOOP("%1 entry could not be read"),
-                             QT_TR_NOOP("%1 entries could not be read")));
+    // An image crawl that ended says what it could not read as the command line does.
+    if (const QStringList imageNotes = m_crawler->imageNotes(); !imageNotes.isEmpty()) {
+        parts += imageNotes;
+    } else {
+        if (const qint64 folders = m_crawler->unreadableFolders())
+            parts.append(counted(folders, QT_TR_NOOP("%1 folder could not be read"),
+                                 QT_TR_NOOP("%1 folders could not be read")));
+        if (const qint64 entries = m_crawler->unreadableEntries())
+            parts.append(counted(entries, QT_TR_NOOP("%1 entry could not be read"),
+                                 QT_TR_NOOP("%1 entries could not be read")));
+    }
     // Read as a user the kernel lets not keep them, the evidence's access times moved.
     if (EvidenceAccess::accessTimesMayChange())
         parts.append(tr("access times may have changed (not the owner: O_NOATIME refused)"));

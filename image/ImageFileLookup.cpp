@@ -7,10 +7,13 @@
 #include "core/PathEncoding.h"
 #include "image/DiskImage.h"
 #include "image/ImageXattrCalls.h"
+#include "origin/OriginDetails.h"
+#include "origin/XattrSnapshot.h"
 
 #include <tsk/libtsk.h>
 
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
@@ -18,6 +21,43 @@ struct FileCloser
 {
     void operator()(TSK_FS_FILE* file) const { tsk_fs_file_close(file); }
 };
+
+FileStatus::Time timeOf(time_t seconds, uint32_t nanoseconds)
+{
+    return {qint64(seconds), qint64(nanoseconds)};
+}
+
+// The entry's own status as the volume records it; the type bits as stat(2) would give them.
+FileStatus statusOf(const TSK_FS_META& meta, quint64 inode)
+{
+    FileStatus status;
+    status.size = qint64(meta.size);
+    status.inode = inode;
+    mode_t type = 0;
+    switch (meta.type) {
+    case TSK_FS_META_TYPE_DIR:
+        type = S_IFDIR;
+        break;
+    case TSK_FS_META_TYPE_LNK:
+        type = S_IFLNK;
+        break;
+    case TSK_FS_META_TYPE_REG:
+        type = S_IFREG;
+        break;
+    default:
+        break;
+    }
+    status.mode = type | (mode_t(meta.mode) & 07777);
+    status.uid = uid_t(meta.uid);
+    status.gid = gid_t(meta.gid);
+    status.modified = timeOf(meta.mtime, meta.mtime_nano);
+    status.changed = timeOf(meta.ctime, meta.ctime_nano);
+    status.accessed = timeOf(meta.atime, meta.atime_nano);
+    // FAT and exFAT keep no change time of their own, HFS+ and APFS a birth time.
+    if (meta.crtime != 0 || meta.crtime_nano != 0)
+        status.born = timeOf(meta.crtime, meta.crtime_nano);
+    return status;
+}
 
 } // namespace
 
@@ -113,4 +153,24 @@ QByteArray ImageFileLookup::attribute(quint64 inode, const char* name) const
         return {};
     QByteArray value(size, Qt::Uninitialized);
     return calls.get(name, value.data(), size_t(value.size())) == size ? value : QByteArray();
+}
+
+OriginDetails ImageFileLookup::details(quint64 inode, const QByteArray& shownPath,
+                                       const OriginDatabases* databases) const
+{
+    tsk_error_reset();
+    const std::unique_ptr<TSK_FS_FILE, FileCloser> file(
+        tsk_fs_file_open_meta(m_fs.get(), nullptr, TSK_INUM_T(inode)));
+    tsk_error_reset();
+    if (!file || !file->meta) {
+        OriginDetails unread;
+        unread.problems.append(QStringLiteral("the file cannot be read from the image"));
+        return unread;
+    }
+    ImageXattrCalls calls(file.get());
+    OriginDetails details = OriginDetails::ofSnapshot(XattrSnapshot::of(calls));
+    details.status = statusOf(*file->meta, inode);
+    if (databases)
+        details.linkTo(*databases, shownPath, details.status->uid);
+    return details;
 }

@@ -11,6 +11,8 @@
 #include <optional>
 
 class DiskImage;
+class OriginDatabases;
+struct OriginDetails;
 
 // Files inside one volume of a disk image, named by their paths in the volume and examined
 // as a drop examines a file: the same name, path (a folder's ending in "/") and decorated
@@ -35,6 +37,12 @@ public:
     // The raw value of the extended attribute `name` of the file numbered `inode`; empty when
     // it has none or it cannot be read.
     QByteArray attribute(quint64 inode, const char* name) const;
+
+    // Everything known of the file numbered `inode`: every attribute, decoded, with the file's
+    // own size, owner and times as the volume records them, and the rows of `databases` (the
+    // image's own, never this machine's) its values lead to. `shownPath` is its path as the
+    // rows show it; nothing but `problems` when the file cannot be read.
+    OriginDetails details(quint64 inode, const QByteArray& shownPath, const OriginDatabases* databases) const;
 
 private:
     ImageFileLookup(std::unique_ptr<DiskImage> image, std::unique_ptr<ImageVolumes> volumes);

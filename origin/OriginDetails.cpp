@@ -51,15 +51,19 @@ struct RawValues
     QByteArray whereFroms;
 };
 
-template<typename Calls> RawValues readAttributes(Calls calls, OriginDetails& details)
+RawValues valuesOf(const XattrSnapshot& snapshot, OriginDetails& details)
 {
-    // One pass of system calls for the list of every attribute and the values decoded.
-    const XattrSnapshot snapshot = XattrSnapshot::of(calls);
     details.attributes = AttributeList::of(snapshot);
     ItemAttributes<XattrSnapshot> item(snapshot);
     return {readValue(item, provenanceForms(), kProvenanceAttribute, details),
             readValue(item, quarantineForms(), kQuarantineAttribute, details),
             readValue(item, whereFromsForms(), WhereFroms::kAttribute, details)};
+}
+
+template<typename Calls> RawValues readAttributes(Calls calls, OriginDetails& details)
+{
+    // One pass of system calls for the list of every attribute and the values decoded.
+    return valuesOf(XattrSnapshot::of(calls), details);
 }
 
 // Takes what `values` lack from `sidecar`, naming each attribute in `lent` and its source.
@@ -116,40 +120,46 @@ bool lendAsOrphan(const QByteArray& path, RawValues& values, OriginDetails& deta
     return true;
 }
 
-void decode(const RawValues& values, OriginDetails& details)
+} // namespace
+
+OriginDetails OriginDetails::ofSnapshot(const XattrSnapshot& snapshot)
 {
-    details.provenance = values.provenance;
-    details.quarantine = QuarantineValue::decode(values.quarantine);
-    if (values.whereFroms.isEmpty())
+    OriginDetails details;
+    const RawValues values = valuesOf(snapshot, details);
+    details.decodeValues(values.provenance, values.quarantine, values.whereFroms);
+    return details;
+}
+
+void OriginDetails::decodeValues(const QByteArray& provenanceValue, const QByteArray& quarantineValue,
+                                 const QByteArray& whereFromsValue)
+{
+    provenance = provenanceValue;
+    quarantine = QuarantineValue::decode(quarantineValue);
+    if (whereFromsValue.isEmpty())
         return;
     QString problem;
-    details.whereFroms = WhereFroms::parse(values.whereFroms, &problem);
-    if (!details.whereFroms)
-        details.problems.append(QStringLiteral("%1 is not a property list of texts (%2 bytes: %3); ignored")
-                                    .arg(QLatin1String(WhereFroms::kAttribute))
-                                    .arg(values.whereFroms.size())
-                                    .arg(problem));
+    whereFroms = WhereFroms::parse(whereFromsValue, &problem);
+    if (!whereFroms)
+        problems.append(QStringLiteral("%1 is not a property list of texts (%2 bytes: %3); ignored")
+                            .arg(QLatin1String(WhereFroms::kAttribute))
+                            .arg(whereFromsValue.size())
+                            .arg(problem));
 }
 
-void link(OriginDetails& details, const OriginDatabases& databases, const QByteArray& path)
+void OriginDetails::linkTo(const OriginDatabases& databases, const QByteArray& path, std::optional<uid_t> uid)
 {
-    if (details.quarantine && !details.quarantine->eventID.isEmpty() && databases.hasQuarantineEvents()) {
-        OriginDatabases::Owner owner{path, std::nullopt};
-        if (struct stat st; path.size() < PATH_MAX && ::stat(path.constData(), &st) == 0)
-            owner.uid = st.st_uid;
-        details.quarantineEvent = databases.event(details.quarantine->eventID, owner);
-        if (!details.quarantineEvent)
-            details.notes.append(QStringLiteral("No quarantine event %1 in the databases read")
-                                     .arg(details.quarantine->eventID));
+    if (quarantine && !quarantine->eventID.isEmpty() && databases.hasQuarantineEvents()) {
+        quarantineEvent = databases.event(quarantine->eventID, OriginDatabases::Owner{path, uid});
+        if (!quarantineEvent)
+            notes.append(
+                QStringLiteral("No quarantine event %1 in the databases read").arg(quarantine->eventID));
     }
-    if (!details.provenance.isEmpty() && databases.hasProvenanceTable()) {
-        details.provenanceRecord = databases.provenance(details.provenance);
-        if (!details.provenanceRecord && !ProvenanceRecord::keysOf(details.provenance).isEmpty())
-            details.notes.append(QStringLiteral("No provenance_tracking row for this provenance value"));
+    if (!provenance.isEmpty() && databases.hasProvenanceTable()) {
+        provenanceRecord = databases.provenance(provenance);
+        if (!provenanceRecord && !ProvenanceRecord::keysOf(provenance).isEmpty())
+            notes.append(QStringLiteral("No provenance_tracking row for this provenance value"));
     }
 }
-
-} // namespace
 
 OriginDetails OriginDetails::inspect(const QByteArray& rawPath, const OriginDatabases* databases,
                                      bool sidecars)
@@ -169,9 +179,13 @@ OriginDetails OriginDetails::inspect(const QByteArray& rawPath, const OriginData
     details.status = FileStatus::of(path);
     if (sidecars && !lendAsOrphan(path, values, details))
         lendFromSidecar(path, values, details);
-    decode(values, details);
-    if (databases)
-        link(details, *databases, path);
+    details.decodeValues(values.provenance, values.quarantine, values.whereFroms);
+    if (databases) {
+        std::optional<uid_t> uid;
+        if (struct stat st; path.size() < PATH_MAX && ::stat(path.constData(), &st) == 0)
+            uid = st.st_uid;
+        details.linkTo(*databases, path, uid);
+    }
     return details;
 }
 

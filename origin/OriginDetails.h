@@ -11,8 +11,10 @@
 #include <QStringList>
 
 #include <optional>
+#include <sys/types.h>
 
 class OriginDatabases;
+class XattrSnapshot;
 
 // Everything known of where one file came from: its decoded attributes and the rows of the
 // Mac's databases they lead to. Read on demand from the file's path.
@@ -42,6 +44,16 @@ struct OriginDetails
     // file lacks is taken from its AppleDouble file, as the lists do.
     static OriginDetails inspect(const QByteArray& rawPath, const OriginDatabases* databases,
                                  bool sidecars = true);
+
+    // The attributes of an item read once elsewhere (inside a disk image), decoded; no
+    // AppleDouble file is looked for and nothing is linked.
+    static OriginDetails ofSnapshot(const XattrSnapshot& snapshot);
+    // Decodes the raw values read from wherever the item lives (a folder, a disk image).
+    void decodeValues(const QByteArray& provenanceValue, const QByteArray& quarantineValue,
+                      const QByteArray& whereFromsValue);
+    // Looks up the decoded values' rows in `databases`; `path` and `uid` tell whose
+    // quarantine database an event should come from.
+    void linkTo(const OriginDatabases& databases, const QByteArray& path, std::optional<uid_t> uid);
 
     // The raw path of a listed record's percent-encoded path.
     static QByteArray rawPathOf(const QString& encodedPath);

@@ -1,6 +1,7 @@
 #include "ui/OriginDetailsController.h"
 
 #include "core/RecordRoles.h"
+#include "image/ImageFileLookup.h"
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
 #include "ui/OriginDetailsPane.h"
@@ -162,10 +163,7 @@ void OriginDetailsController::refresh()
         return;
     }
     if (index.data(InImageRole).toBool()) {
-        // Its path names a file inside the image, not the one of that name on this machine.
-        ++m_request;
-        m_pane->showMessage(tr("This file is inside a disk image. Its details are not read from images yet: "
-                               "the list shows the values read from the image."));
+        refreshInImage(index);
         return;
     }
     const QByteArray path = rawPathOf(index);
@@ -189,6 +187,42 @@ void OriginDetailsController::refresh()
     QThreadPool::globalInstance()->start([self, request, path, databases, sidecars] {
         const std::shared_ptr<const OriginDatabases> read = databases.get();
         auto details = std::make_shared<OriginDetails>(OriginDetails::inspect(path, read.get(), sidecars));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, request, path, read, details] {
+                if (self)
+                    self->loaded(request, path, read, *details);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void OriginDetailsController::refreshInImage(const QModelIndex& index)
+{
+    // Its path names a file inside the image, never the one of that name on this machine.
+    const quint64 request = ++m_request;
+    if (!m_imageSource || !index.data(ImageInodeRole).isValid()) {
+        m_pane->showMessage(tr("This file is inside a disk image whose files can no longer be read."));
+        return;
+    }
+    const ImageSource source = m_imageSource();
+    const QByteArray path = rawPathOf(index);
+    const QString volume = QString::number(index.data(ImageVolumeRole).toInt());
+    const quint64 inode = index.data(ImageInodeRole).toULongLong();
+    m_pane->showMessage(tr("Reading…"));
+    QPointer<OriginDetailsController> self(this);
+    QThreadPool::globalInstance()->start([self, request, path, volume, inode, source] {
+        QString error;
+        const std::unique_ptr<ImageFileLookup> lookup =
+            ImageFileLookup::open(source.image, volume, source.password, &error);
+        std::shared_ptr<const OriginDatabases> read;
+        if (source.origins.valid())
+            read = source.origins.get().databases;
+        auto details = std::make_shared<OriginDetails>();
+        if (lookup)
+            *details = lookup->details(inode, path, read.get());
+        else
+            details->problems.append(tr("The disk image could not be read: %1").arg(error));
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, request, path, read, details] {

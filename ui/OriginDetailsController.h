@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/ImageOriginDatabases.h"
 #include "origin/MacSources.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 
 class OriginDatabases;
 class QAbstractItemModel;
@@ -28,7 +30,8 @@ class RowContextMenu;
 // attributes on demand from its path and links them to the Mac's databases, which are read
 // once (off the GUI thread) per set of databases and kept until the list is replaced.
 // The databases are those of the Mac volume chosen with "Mac Volume…", else those found
-// upward from the anchor (the crawled folder) or from the record itself.
+// upward from the anchor (the crawled folder) or from the record itself; a record inside a
+// disk image is read through the image and linked to the image's own databases.
 class OriginDetailsController : public QObject
 {
     Q_OBJECT
@@ -45,6 +48,16 @@ public:
     // Whether a record lacking an attribute takes it from its AppleDouble file, as the list
     // does; by default not.
     void setSidecars(std::function<bool()> sidecars) { m_sidecars = std::move(sidecars); }
+
+    // Where the records inside a disk image are read from: the image, its password, and its
+    // own databases (read once, elsewhere), to which alone those records are linked.
+    struct ImageSource
+    {
+        QByteArray image;
+        std::optional<QByteArray> password;
+        std::shared_future<ImageOriginDatabases::Loaded> origins;
+    };
+    void setImageSource(std::function<ImageSource()> source) { m_imageSource = std::move(source); }
 
     // The Mac volume root or home folder to take the databases from; empty: look upward.
     void setMacRoot(const QByteArray& root);
@@ -72,6 +85,7 @@ private:
     void refresh();
     // Connects to the list's present selection model and model, and to the records under them.
     void followSelection();
+    void refreshInImage(const QModelIndex& index);
     void loaded(quint64 request, const QByteArray& path, const std::shared_ptr<const OriginDatabases>& databases,
                 const OriginDetails& details);
 
@@ -86,6 +100,7 @@ private:
     QPointer<QAbstractItemModel> m_records;
     std::function<QByteArray()> m_anchor;
     std::function<bool()> m_sidecars = [] { return false; };
+    std::function<ImageSource()> m_imageSource;
     QByteArray m_macRoot;
     QHash<MacSources, std::shared_future<std::shared_ptr<const OriginDatabases>>> m_databases;
     quint64 m_request = 0; // the latest reading asked for; older ones are not shown

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -48,10 +49,17 @@ private slots:
         m_tree.setQuarantine(m_tree.file(u"quarantined only"_s), "0083;1;Browser;2");
         for (int i = 0; i < 400; ++i)
             m_many.setProvenance(m_many.file(u"file %1"_s.arg(i)), "\x03");
-        QProcess writer;
-        writer.start(u"/usr/bin/python3"_s, {QStringLiteral(APFS_WRITER), m_images.path(u"container.img"_s)});
-        QVERIFY(writer.waitForFinished(60000));
-        QCOMPARE(writer.exitCode(), 0);
+        for (const QStringList& image :
+             {QStringList{u"container.img"_s}, QStringList{u"users.img"_s, u"--users"_s},
+              QStringList{u"huge.img"_s, u"--users"_s, u"--huge-policy"_s},
+              QStringList{u"locked.img"_s, u"--password"_s, u"correct horse"_s}}) {
+            QProcess writer;
+            writer.start(u"/usr/bin/python3"_s,
+                         QStringList{QStringLiteral(APFS_WRITER), m_images.path(image.first())} +
+                             image.mid(1));
+            QVERIFY(writer.waitForFinished(60000));
+            QCOMPARE(writer.exitCode(), 0);
+        }
         m_images.file(u"notes.txt"_s, "just some text\n");
     }
 
@@ -59,29 +67,47 @@ private slots:
     void openDiskImage_data()
     {
         QTest::addColumn<QString>("image");
+        QTest::addColumn<bool>("locked");      // a password is asked for, and the dialog cancelled
         QTest::addColumn<QStringList>("rows"); // name | provenance | quarantine | path
         QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("detail"); // a line of the fifth row's details
         const QString provenance = u"❓ 0x0102008877665544332211"_s;
+        const QStringList every{
+            u".hidden | %1 |  | /Data/.hidden"_s.arg(provenance),
+            u"caf\ufffd list.txt | %1 |  | /Data/Documents/caf%E9%20list.txt"_s.arg(provenance),
+            u"Downloads | %1 |  | /Data/Downloads/"_s.arg(provenance),
+            u"empty.txt |  | 🔸 unknown | /Data/Downloads/empty.txt"_s,
+            u"installer.dmg | %1 | 🔸 Safari | /Data/Downloads/installer.dmg"_s.arg(provenance),
+            u"Tool.app | ❓ 0x0102000102030405060708 |  | /System/Applications/Tool.app/"_s};
+        const QString quarantine =
+            u"  com.apple.quarantine (57 bytes): 0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666"_s;
         QTest::newRow("APFS container, every volume")
-            << u"container.img"_s
-            << QStringList{u".hidden | %1 |  | /Data/.hidden"_s.arg(provenance),
-                           u"caf\ufffd list.txt | %1 |  | /Data/Documents/caf%E9%20list.txt"_s.arg(provenance),
-                           u"Downloads | %1 |  | /Data/Downloads/"_s.arg(provenance),
-                           u"empty.txt |  | 🔸 unknown | /Data/Downloads/empty.txt"_s,
-                           u"installer.dmg | %1 | 🔸 Safari | /Data/Downloads/installer.dmg"_s.arg(provenance),
-                           u"Tool.app | ❓ 0x0102000102030405060708 |  | /System/Applications/Tool.app/"_s}
-            << u"Finished: 9 entries examined · "_s;
+            << u"container.img"_s << false << every << u"Finished: 9 entries examined · "_s << quarantine;
+        QTest::newRow("linked to the image's own databases")
+            << u"users.img"_s << false << every << u"Finished: "_s << u"  Team ID: TEAM123456"_s;
+        QTest::newRow("a database refused")
+            << u"huge.img"_s << false << every
+            << u" · /Data/private/var/db/SystemPolicyConfiguration/ExecPolicy: 314572800 bytes, larger than "
+               u"256 MiB; "
+               "not read · "_s
+            << u"  Agent Bundle ID: com.apple.Safari"_s;
+        QTest::newRow("a password asked for, and not given")
+            << u"locked.img"_s << true << every.mid(0, 5)
+            << u"The volume System is encrypted: give its password to read it"_s << quarantine;
         QTest::newRow("not an image")
-            << u"notes.txt"_s << QStringList()
+            << u"notes.txt"_s << false << QStringList()
             << u"The disk image could not be read: no volume found: no partition map, APFS container or file "
-               "system that Sleuth Kit can read"_s;
+               "system that Sleuth Kit can read"_s
+            << QString();
     }
 
     void openDiskImage()
     {
         QFETCH(QString, image);
+        QFETCH(bool, locked);
         QFETCH(QStringList, rows);
         QFETCH(QString, status);
+        QFETCH(QString, detail);
         CrawlerView view;
         view.setShowQuarantine(true);
         view.show();
@@ -97,20 +123,34 @@ private slots:
         QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
         emit dialog->fileSelected(m_images.path(image));
         dialog->close();
+        auto* password = view.findChild<QInputDialog*>();
+        QCOMPARE(password != nullptr, locked);
+        if (password) {
+            // Asked, naming the volume, never echoed; cancelled: that volume is passed over.
+            QCOMPARE(password->textEchoMode(), QLineEdit::Password);
+            QVERIFY2(password->labelText().contains(u"System"_s), qPrintable(password->labelText()));
+            QVERIFY(!view.crawler()->isRunning());
+            password->reject();
+        }
         QVERIFY(finished.wait());
         QStringList shown;
         for (int row = 0; row < view.list()->model()->rowCount(); ++row)
             shown << view.list()->model()->index(row, 0).data(ExportTextRole).toString();
         QCOMPARE(shown, rows);
         QCOMPARE(view.filePathText(), m_images.path(image));
-        QVERIFY2(view.statusText().startsWith(status), qPrintable(view.statusText()));
+        QVERIFY2(view.statusText().contains(status), qPrintable(view.statusText()));
         if (rows.isEmpty())
             return;
-        // A row's path is inside the image: nothing on this machine is read, opened or dragged for it.
+        // Its details are read through the image and linked to the image's own databases;
+        // nothing on this machine is read, opened or dragged for it.
         auto* details = view.findChild<OriginDetailsController*>();
         details->showAction()->trigger();
+        QSignalSpy filled(details, &OriginDetailsController::shown);
         view.list()->setCurrentIndex(view.list()->model()->index(4, 0));
-        QVERIFY(details->pane()->text().startsWith(u"This file is inside a disk image."_s));
+        QVERIFY(filled.wait());
+        const QStringList lines = details->pane()->text().split(u'\n');
+        QVERIFY2(lines.contains(detail) && lines.contains(u"  Path: /Data/Downloads/installer.dmg"_s),
+                 qPrintable(details->pane()->text()));
         auto* rowMenu = view.findChild<RowContextMenu*>();
         delete rowMenu->menuFor(view.list()->currentIndex());
         QVERIFY(!rowMenu->openFolderAction()->isEnabled() && rowMenu->copyPathAction()->isEnabled());

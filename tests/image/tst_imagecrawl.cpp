@@ -106,6 +106,7 @@ void TestImageCrawl::initTestCase()
     QFile right(m_dir.filePath(QStringLiteral("right-password")));
     QVERIFY(right.open(QIODevice::WriteOnly) && right.write("correct horse\n") > 0);
     make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("users.img"), "--users"});
+    make("/usr/bin/python3", QByteArrayList{APFS_WRITER, path("huge.img"), "--users", "--huge-policy"});
     // A GPT disk with the container in its one APFS partition.
     QFile gpt(m_dir.filePath(QStringLiteral("gpt.img")));
     QVERIFY(gpt.open(QIODevice::WriteOnly) && gpt.resize(40 << 20));
@@ -165,6 +166,8 @@ void TestImageCrawl::crawl_data()
     QTest::addColumn<QByteArray>("image");
     QTest::addColumn<QByteArrayList>("arguments"); // IMAGE stands for the image's path
     QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("err"); // a part of standard error; none at all when empty
 
     const QByteArray everyVolume =
         kHeader + row(".hidden", kProvenance, "", "/Data/.hidden") +
@@ -173,41 +176,101 @@ void TestImageCrawl::crawl_data()
         row("installer.dmg", kProvenance, "🔸 Safari", "/Data/Downloads/installer.dmg") +
         row("Tool.app", "❓ 0x0102000102030405060708", "", "/System/Applications/Tool.app/");
     for (const char* image : {"raw.img", "gpt.img", "ewf.E01", "disk.vmdk", "disk.dmg"})
-        QTest::newRow(image) << QByteArray(image) << QByteArrayList{"crawl", "--quarantine", "IMAGE"} << everyVolume;
+        QTest::newRow(image) << QByteArray(image) << QByteArrayList{"crawl", "--quarantine", "IMAGE"}
+                             << everyVolume << 0 << QByteArray();
     const QByteArray apfsCafe = row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Documents/caf%E9%20list.txt");
     QTest::newRow("one volume, no quarantine")
-        << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "Data", "IMAGE"} << dataVolume(apfsCafe, false);
+        << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "Data", "IMAGE"} << dataVolume(apfsCafe, false)
+        << 0 << QByteArray();
     // HFS+ keeps names in Unicode: the Mac stores a byte that is no UTF-8 as "%E9".
     const QByteArray hfsCafe = row("caf%E9 list.txt", kProvenance, "", "/Documents/caf%25E9%20list.txt");
-    QTest::newRow("HFS+") << QByteArray("hfs.img") << QByteArrayList{"crawl", "IMAGE"} << dataVolume(hfsCafe, false);
+    QTest::newRow("HFS+") << QByteArray("hfs.img") << QByteArrayList{"crawl", "IMAGE"} << dataVolume(hfsCafe, false)
+                          << 0 << QByteArray();
     QTest::newRow("HFS+ in GPT") << QByteArray("hfs-gpt.img") << QByteArrayList{"crawl", "--quarantine", "IMAGE"}
-                                 << dataVolume(hfsCafe, true);
+                                 << dataVolume(hfsCafe, true) << 0 << QByteArray();
     const QByteArray gone = row("._gone.txt", kProvenance, "", "/._gone.txt");
     QTest::newRow("FAT with AppleDouble files")
-        << QByteArray("fat.img") << QByteArrayList{"crawl", "--quarantine", "IMAGE"} << dataVolume(gone, true);
-    QTest::newRow("FAT, sidecars off") << QByteArray("fat.img") << QByteArrayList{"crawl", "--no-sidecars", "IMAGE"} << kHeader;
+        << QByteArray("fat.img") << QByteArrayList{"crawl", "--quarantine", "IMAGE"} << dataVolume(gone, true)
+        << 0 << QByteArray();
+    QTest::newRow("FAT, sidecars off") << QByteArray("fat.img") << QByteArrayList{"crawl", "--no-sidecars", "IMAGE"}
+                                       << kHeader << 0 << QByteArray();
     QTest::newRow("a folder inside, by number")
         << QByteArray("gpt.img")
         << QByteArrayList{"crawl", "--volume", "1", "--quarantine", "--image", "IMAGE", "/Downloads"}
         << kHeader + row("empty.txt", "", "🔸 unknown", "/Downloads/empty.txt") +
-               row("installer.dmg", kProvenance, "🔸 Safari", "/Downloads/installer.dmg");
+               row("installer.dmg", kProvenance, "🔸 Safari", "/Downloads/installer.dmg")
+        << 0 << QByteArray();
+    // The file's own times as the volume keeps them (born, modified, changed and accessed a
+    // second apart) and every attribute it carries.
+    const QByteArray toolTimes =
+        R"("size":0,"inode":17,"modified":"2023-11-14T22:13:21Z","changed":"2023-11-14T22:13:22Z",)"
+        R"("accessed":"2023-11-14T22:13:23Z","born":"2023-11-14T22:13:20Z",)";
     QTest::newRow("JSON Lines")
-        << QByteArray("raw.img") << QByteArrayList{"crawl", "--volume", "System", "--format", "jsonl", "IMAGE"}
-        << QByteArray("{\"image\":\"IMAGE\",\"inode\":17,\"name\":\"Tool.app\",\"path\":\"/Applications/Tool.app/\","
-           "\"provenanceID\":\"❓ 0x0102000102030405060708\",\"quarantineApp\":\"\",\"volume\":\"System\"}\n");
-    QTest::newRow("JSON Lines linked to the image's quarantine events")
-        << QByteArray("users.img") << QByteArrayList{"crawl", "--volume", "Data", "--format", "jsonl", "--image", "IMAGE", "/Downloads"}
-        << QByteArray("{\"image\":\"IMAGE\",\"inode\":17,\"name\":\"installer.dmg\",\"path\":\"/Downloads/installer.dmg\","
-                      "\"provenanceID\":\"❓ 0x0102008877665544332211\",\"quarantineApp\":\"\",\"volume\":\"Data\","
-                      "\"quarantineEvent\":{\"dataURL\":\"https://example.org/installer.dmg\",\"originURL\":"
-                      "\"https://example.org/\",\"agentName\":\"Safari\",\"agentBundleID\":\"com.apple.Safari\","
-                      "\"type\":0,\"time\":\"2023-11-18T11:33:20Z\",\"user\":\"alice\",\"database\":"
-                      "\"/Data/Users/alice/Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2\"}}\n");
+        << QByteArray("raw.img")
+        << QByteArrayList{"crawl", "--volume", "System", "--format", "jsonl", "IMAGE"}
+        << R"({"name":"Tool.app","path":"/Applications/Tool.app/","provenanceID":"❓ 0x0102000102030405060708",)"
+           R"("quarantineApp":"","fileName":"Tool.app","filePath":"/Applications/Tool.app","provenance":"0102000102030405060708",)"
+           R"("provenanceApp":null,"source":{"com.apple.provenance":"com.apple.provenance"},)" +
+               toolTimes +
+               R"("attributes":[{"name":"com.apple.provenance","size":11,"value":"0102000102030405060708","encoding":"hex"}],)"
+               R"("image":"IMAGE","volume":"System"})"
+               "\n"
+        << 0 << QByteArray();
+    QTest::newRow("a body file of the volume's times")
+        << QByteArray("raw.img")
+        << QByteArrayList{"crawl", "--volume", "System", "--format", "bodyfile", "IMAGE"}
+        << QByteArray(
+               "0|/Applications/Tool.app|17|drwxr-xr-x|99|20|0|1700000003|1700000001|1700000002|1700000000\n")
+        << 0 << QByteArray();
+    const QByteArray linked =
+        R"({"name":"installer.dmg","path":"/Downloads/installer.dmg","provenanceID":"❓ 0x0102008877665544332211",)"
+        R"("quarantineApp":"QUARANTINE_APP","fileName":"installer.dmg","filePath":"/Downloads/installer.dmg",)"
+        R"("provenance":"0102008877665544332211","provenanceApp":null,"quarantineAgent":"Safari","source":)"
+        R"({"com.apple.provenance":"com.apple.provenance","com.apple.quarantine":"com.apple.quarantine",)"
+        R"("com.apple.metadata:kMDItemWhereFroms":"com.apple.metadata:kMDItemWhereFroms"},"size":6,"inode":17,)"
+        R"("modified":"2023-11-14T22:13:21Z","changed":"2023-11-14T22:13:22Z","accessed":"2023-11-14T22:13:23Z",)"
+        R"("born":"2023-11-14T22:13:20Z","quarantine":{"flags":"0083","flagNames":["0x0001","0x0002","0x0080"],)"
+        R"("time":"2024-01-12T21:44:35Z","agent":"Safari","eventID":"8C7D5E1F-1111-2222-3333-444455556666"},)"
+        R"("whereFroms":["https://example.org/a"],"quarantineEvent":{"dataURL":"https://example.org/installer.dmg",)"
+        R"("originURL":"https://example.org/","agentName":"Safari","agentBundleID":"com.apple.Safari","type":0,)"
+        R"("time":"2023-11-18T11:33:20Z","user":"alice","database":)"
+        R"("/Data/Users/alice/Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2"},)"
+        R"("provenanceRecord":{"url":"https://example.org/installer.dmg","bundleID":"org.example.installer",)"
+        R"("teamID":"TEAM123456","signingID":"org.example.installer","flags":0,"time":"2023-11-18T09:33:20Z",)"
+        R"("byteOrder":"little-endian","database":"/Data/private/var/db/SystemPolicyConfiguration/ExecPolicy"},)"
+        R"("attributes":[{"name":"com.apple.metadata:kMDItemWhereFroms","size":68,"value":)"
+        R"("62706c6973743030a1015f101568747470733a2f2f6578616d706c652e6f72672f61080a0000000000000101000000000000000200000000000000000000000000000022",)"
+        R"("encoding":"hex"},{"name":"com.apple.provenance","size":11,"value":"0102008877665544332211","encoding":"hex"},)"
+        R"({"name":"com.apple.quarantine","size":57,"value":"0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666",)"
+        R"("encoding":"utf-8"}],"image":"IMAGE","volume":"Data"})"
+        "\n";
+    QTest::newRow("JSON Lines linked to the image's quarantine events and ExecPolicy")
+        << QByteArray("users.img")
+        << QByteArrayList{"crawl", "--volume", "Data", "--format", "jsonl", "--image", "IMAGE", "/Downloads"}
+        << QByteArray(linked).replace("QUARANTINE_APP", "") << 0 << QByteArray();
+    QTest::newRow("files inside, linked to the image's databases")
+        << QByteArray("users.img") << QByteArrayList{"files", "--image",  "IMAGE", "--volume",
+                                                     "Data",  "--format", "jsonl", "/Downloads/installer.dmg"}
+        << QByteArray(linked).replace("QUARANTINE_APP", "🔸 Safari") << 0 << QByteArray();
     QTest::newRow("files inside, as dropped")
         << QByteArray("disk.vmdk")
-        << QByteArrayList{"files", "--image", "IMAGE", "--volume", "Data", "/Downloads/installer.dmg", "Documents"}
+        << QByteArrayList{"files",    "--image", "IMAGE", "--volume", "Data", "/Downloads/installer.dmg",
+                          "Documents"}
         << QByteArray("installer.dmg | /Downloads/installer.dmg | ❓ 0x0102008877665544332211 | 🔸 Safari\n"
-                      "Documents | /Documents/ |  | \n");
+                      "Documents | /Documents/ |  | \n")
+        << 0 << QByteArray();
+    // A database claiming 300 MiB, in a 32 MiB image: refused unread, the rest still linked.
+    QTest::newRow("a database too large")
+        << QByteArray("huge.img") << QByteArrayList{"files", "--image",  "IMAGE",    "--volume",
+                                                    "Data",  "--format", "bodyfile", "/Downloads/empty.txt"}
+        << QByteArray(
+               "0|/Downloads/empty.txt|18|-rw-r--r--|99|20|0|1700000003|1700000001|1700000002|1700000000\n")
+        << 3
+        << QByteArray("/Data/private/var/db/SystemPolicyConfiguration/ExecPolicy: 314572800 bytes, larger "
+                      "than 256 MiB; not read");
+    QTest::newRow("a Mac root given for an image")
+        << QByteArray("users.img") << QByteArrayList{"crawl", "--format", "jsonl", "--mac-root", "/", "IMAGE"}
+        << QByteArray() << 2 << QByteArray("--mac-root is for folders");
 }
 
 void TestImageCrawl::crawl()
@@ -215,12 +278,17 @@ void TestImageCrawl::crawl()
     QFETCH(QByteArray, image);
     QFETCH(QByteArrayList, arguments);
     QFETCH(QByteArray, expected);
+    QFETCH(int, status);
+    QFETCH(QByteArray, err);
     for (QByteArray& argument : arguments)
         if (argument == "IMAGE")
             argument = path(image);
     const ToolRun::Outcome outcome = runTool(ToolRun::built("quellmark-cli"), arguments);
-    QCOMPARE(outcome.err, QByteArray());
-    QCOMPARE(outcome.status, 0);
+    if (err.isEmpty())
+        QCOMPARE(outcome.err, QByteArray());
+    else
+        QVERIFY2(outcome.err.contains(err), outcome.err.constData());
+    QCOMPARE(outcome.status, status);
     QCOMPARE(outcome.out, QByteArray(expected).replace("IMAGE", path(image)));
 }
 

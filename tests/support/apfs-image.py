@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Writes a small APFS container for the image tests, from Apple's published format.
 
-apfs-image.py OUT [--password PASSWORD] [--users] [--entries N]
+apfs-image.py OUT [--password PASSWORD] [--users [--huge-policy]] [--entries N]
 
 Two volumes: "Data" (role Data) holds the test tree below, "System" (role System) one
 application folder. With --password the System volume is encrypted as FileVault does it
-(apfs_filevault.py), unlocked by that password. --users adds Users/alice with her quarantine database (one
-event: the one the quarantine value names). --entries N adds N plain files with a provenance
+(apfs_filevault.py), unlocked by that password. --users adds Users/alice with her quarantine
+database (one event: the one the quarantine value names) and the ExecPolicy database (the row
+the provenance value names); with --huge-policy that database claims 300 MiB. --entries N adds N plain files with a provenance
 value in folders of 1,000 to the Data volume, for measurements. UUIDs and times are fixed, so the
 same arguments write the same bytes.
 """
@@ -23,8 +24,8 @@ XID = 1
 TIME = 1_700_000_000 * 10**9
 PROVENANCE = bytes.fromhex("010200") + bytes.fromhex("8877665544332211")
 QUARANTINE = b"0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666"
-WHERE_FROMS = bytes.fromhex("62706c6973743030a1015f101768747470733a2f2f6578616d706c652e6f72672f61"
-                            "0a0000000000000101000000000000000200000000000000000000000000000025")
+WHERE_FROMS = bytes.fromhex("62706c6973743030a1015f101568747470733a2f2f6578616d706c652e6f72672f61"
+                            "080a0000000000000101000000000000000200000000000000000000000000000022")
 
 
 
@@ -39,6 +40,22 @@ def quarantine_events():
     db.execute("INSERT INTO LSQuarantineEvent VALUES (?, 722000000.0, 'com.apple.Safari', 'Safari', "
                "'https://example.org/installer.dmg', NULL, NULL, 0, NULL, 'https://example.org/')",
                (QUARANTINE.split(b";")[3].decode(),))
+    db.commit()
+    data = db.serialize()
+    assert len(data) <= BS
+    return data
+
+
+def exec_policy():
+    """The ExecPolicy database, one block: the row the provenance value names (its key read little-endian)."""
+    db = sqlite3.connect(":memory:")
+    db.execute("PRAGMA page_size = 512")
+    db.execute("CREATE TABLE provenance_tracking (pk INTEGER PRIMARY KEY, url TEXT NOT NULL, bundle_id TEXT, "
+               "cdhash TEXT, team_identifier TEXT, signing_identifier TEXT, flags INTEGER, "
+               "timestamp INTEGER NOT NULL, link_pk INTEGER)")
+    db.execute("INSERT INTO provenance_tracking VALUES (?, 'https://example.org/installer.dmg', "
+               "'org.example.installer', NULL, 'TEAM123456', 'org.example.installer', 0, 1700300000, NULL)",
+               (int.from_bytes(PROVENANCE[3:], "little"),))
     db.commit()
     data = db.serialize()
     assert len(data) <= BS
@@ -65,6 +82,11 @@ USERS_TREE = [
     ("Users/alice/Library", "dir", {}),
     ("Users/alice/Library/Preferences", "dir", {}),
     ("Users/alice/Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2", "EVENTS", {}),
+    ("private", "dir", {}),
+    ("private/var", "dir", {}),
+    ("private/var/db", "dir", {}),
+    ("private/var/db/SystemPolicyConfiguration", "dir", {}),
+    ("private/var/db/SystemPolicyConfiguration/ExecPolicy", "EXECPOLICY", {}),
 ]
 SYSTEM_TREE = [
     ("Applications", "dir", {}),
@@ -224,7 +246,9 @@ def inode(oid, parent, mode, children, name, size=None, alloced=0):
     fields = [(4, 2, name + b"\0")]
     if size is not None:
         fields.append((8, 0x20, struct.pack("<QQQQQ", size, alloced, 0, 0, 0)))
-    value = struct.pack("<QQQQQQQiIIIIIHHQ", parent, oid, TIME, TIME, TIME, TIME, 0, children, 0, 0, 0,
+    # Born, modified, changed, accessed: a second apart, so that no reader can swap them unseen.
+    value = struct.pack("<QQQQQQQiIIIIIHHQ", parent, oid, TIME, TIME + 10**9, TIME + 2 * 10**9, TIME + 3 * 10**9,
+                        0, children, 0, 0, 0,
                         99, 20, mode, 0, 0)
     return (jkey(oid, 3), value + xfields(fields))
 
@@ -259,6 +283,11 @@ def volume_records(image, tree):
             records.append(inode(oid, parent, 0o40755, 0, name))
             dtype = 4
             counts[1] += 1
+        elif kind == "huge":
+            # Claims 300 MiB and holds no block: a database too large to read, in a tiny image.
+            records.append(inode(oid, parent, 0o100644, 1, name, 300 << 20, 0))
+            dtype = 8
+            counts[0] += 1
         elif kind.startswith("link:"):
             records.append(inode(oid, parent, 0o120755, 1, name))
             target = kind[5:].encode() + b"\0"
@@ -371,7 +400,10 @@ def main(argv):
     entries = int(argv[argv.index("--entries") + 1]) if "--entries" in argv else 0
     data_tree = list(DATA_TREE)
     if "--users" in argv:
-        data_tree += [(path, quarantine_events() if kind == "EVENTS" else kind, attributes)
+        made = {"EVENTS": quarantine_events, "EXECPOLICY": exec_policy}
+        if "--huge-policy" in argv:
+            made["EXECPOLICY"] = lambda: "huge"
+        data_tree += [(path, made[kind]() if kind in made else kind, attributes)
                       for path, kind, attributes in USERS_TREE]
     for n in range(entries):
         folder = f"many/{n // 1000:04d}"

@@ -172,7 +172,7 @@ int CrawlCommand::run(const QStringList& arguments)
         request.options = options;
         if (!images.readPassword(parser, &request.password))
             return kFailed;
-        return combined(status, ImageCrawlOutput::run(request, *destination, origin.isJsonLines()));
+        return combined(status, ImageCrawlOutput::run(request, *destination, origin));
     }
     if (!images.unusedWithoutImage(parser))
         return kUsage;

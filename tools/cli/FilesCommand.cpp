@@ -7,20 +7,19 @@
 #include "tools/cli/CliCommand.h"
 #include "tools/cli/CliOutput.h"
 #include "tools/cli/ImageOptions.h"
+#include "tools/cli/ImageOriginLines.h"
 #include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
 #include <QCommandLineParser>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTextStream>
 
 namespace {
 
-// PATHs inside a disk image: the lines a drop of those files would give, or JSON Lines as an
-// image crawl writes them.
+// PATHs inside a disk image: the lines a drop of those files would give, or the lines of
+// `--format` with each file's details read through the image and linked to its own databases.
 int listInImage(const QByteArray& image, const QString& volume, const std::optional<QByteArray>& password,
-                const QStringList& paths, bool jsonLines)
+                const QStringList& paths, OriginLines& origin)
 {
     QString error;
     const std::unique_ptr<ImageFileLookup> lookup = ImageFileLookup::open(image, volume, password, &error);
@@ -28,6 +27,9 @@ int listInImage(const QByteArray& image, const QString& volume, const std::optio
         CliOutput::note(QStringLiteral("cannot read %1: %2").arg(CliOutput::shown(image), error));
         return CliCommand::kFailed;
     }
+    std::optional<ImageOriginLines> originLines;
+    if (origin.isOriginFormat())
+        originLines.emplace(origin, image, password);
     OutputTarget out;
     out.open({});
     qsizetype unexamined = 0;
@@ -35,18 +37,9 @@ int listInImage(const QByteArray& image, const QString& volume, const std::optio
         int failure = 0;
         quint64 inode = 0;
         const FileDetail detail = lookup->detailFor(CliOutput::rawPath(argument), &failure, &inode);
-        if (jsonLines) {
-            QJsonObject line{{QStringLiteral("name"), detail.name},
-                             {QStringLiteral("path"), detail.path},
-                             {QStringLiteral("provenanceID"), detail.provenanceID},
-                             {QStringLiteral("quarantineApp"), detail.quarantineApp},
-                             {QStringLiteral("image"), QString::fromUtf8(image)},
-                             {QStringLiteral("volume"), lookup->volume().shownName()},
-                             {QStringLiteral("inode"), qint64(inode)}};
-            out.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
-        } else {
-            out.write(detail.exportText().toUtf8() + '\n');
-        }
+        out.write(originLines ? originLines->line(lookup.get(), lookup->volume().shownName(), detail.name, detail.path, detail.provenanceID,
+                                                  detail.quarantineApp, failure == 0 ? inode : 0)
+                              : detail.exportText().toUtf8() + '\n');
         if (failure != 0) {
             ++unexamined;
             CliOutput::note(QStringLiteral("cannot examine %1 in %2: %3")
@@ -56,10 +49,11 @@ int listInImage(const QByteArray& image, const QString& volume, const std::optio
     }
     if (const auto failure = out.finish())
         return CliOutput::cannotWrite({}, *failure);
-    if (unexamined == 0)
-        return CliCommand::kOk;
-    CliOutput::note(QStringLiteral("%1 of %2 path(s) could not be examined").arg(unexamined).arg(paths.size()));
-    return CliCommand::kPartial;
+    const bool unused = originLines && originLines->sayNotes();
+    if (unexamined > 0)
+        CliOutput::note(
+            QStringLiteral("%1 of %2 path(s) could not be examined").arg(unexamined).arg(paths.size()));
+    return origin.finish(unexamined > 0 || unused ? CliCommand::kPartial : CliCommand::kOk);
 }
 
 } // namespace
@@ -124,8 +118,8 @@ int FilesCommand::run(const QStringList& arguments)
             return kFailed;
         if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
             return kFailed;
-        return combined(status, listInImage(images.image(parser), images.volume(parser), password, paths,
-                                            origin.isJsonLines()));
+        return combined(status,
+                        listInImage(images.image(parser), images.volume(parser), password, paths, origin));
     }
     if (!images.unusedWithoutImage(parser))
         return kUsage;

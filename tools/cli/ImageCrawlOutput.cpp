@@ -1,44 +1,19 @@
 #include "tools/cli/ImageCrawlOutput.h"
 
-#include "core/AttributeReader.h"
 #include "core/CsvWriter.h"
 #include "crawl/Crawled.h"
 #include "image/ImageFileLookup.h"
-#include "image/ImageOriginDatabases.h"
-#include "origin/OriginDatabases.h"
-#include "origin/OriginDetails.h"
-#include "origin/OriginJson.h"
 #include "tools/cli/CliCommand.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/ImageOriginLines.h"
+#include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <atomic>
 #include <map>
 #include <memory>
-
-namespace {
-
-// The rows of the image's own databases that one record's values lead to, looked up as for
-// a folder: its quarantine value's event, its provenance value's row.
-OriginDetails linked(const OriginDatabases& databases, const ImageFileLookup& lookup, const Crawled& record,
-                     quint64 inode)
-{
-    OriginDetails details;
-    details.quarantine = QuarantineValue::decode(lookup.attribute(inode, kQuarantineAttribute));
-    if (details.quarantine && !details.quarantine->eventID.isEmpty() && databases.hasQuarantineEvents())
-        details.quarantineEvent = databases.event(details.quarantine->eventID,
-                                                  OriginDatabases::Owner{OriginDetails::rawPathOf(record.path()), {}});
-    details.provenance = lookup.attribute(inode, kProvenanceAttribute);
-    if (!details.provenance.isEmpty() && databases.hasProvenanceTable())
-        details.provenanceRecord = databases.provenance(details.provenance);
-    return details;
-}
-
-} // namespace
 
 std::optional<QByteArray> ImageCrawlOutput::readPassword(const QByteArray& path)
 {
@@ -55,7 +30,7 @@ std::optional<QByteArray> ImageCrawlOutput::readPassword(const QByteArray& path)
     return password;
 }
 
-int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destination, bool jsonLines)
+int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destination, OriginLines& origin)
 {
     OutputTarget out;
     if (const auto failure = out.open(CliOutput::rawPath(destination)))
@@ -64,12 +39,11 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
     request.options.stop = &stop;
     CsvWriter csv(Crawled::csvHeader());
     QByteArray lines;
-    const QString image = QString::fromUtf8(request.image);
-    // The image's own origin databases, and a second view of each volume to read the values
-    // of the records to link; only JSON Lines show linked rows.
-    ImageOriginDatabases::Loaded origins;
-    if (jsonLines)
-        origins = ImageOriginDatabases::load(request.image, request.password);
+    // The image's own origin databases, and a second view of each volume to read each
+    // record's attributes and times from.
+    std::optional<ImageOriginLines> originLines;
+    if (origin.isOriginFormat())
+        originLines.emplace(origin, request.image, request.password);
     std::map<int, std::unique_ptr<ImageFileLookup>> lookups;
     const auto lookupOf = [&](const ImageVolume& volume) -> const ImageFileLookup* {
         auto found = lookups.find(volume.number);
@@ -82,36 +56,22 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
         return found->second.get();
     };
     auto flush = [&] {
-        if (!out.write(jsonLines ? std::exchange(lines, {}) : csv.takeBytes()))
+        if (!out.write(originLines ? std::exchange(lines, {}) : csv.takeBytes()))
             stop = true;
     };
-    const ImageCrawl::Outcome outcome = ImageCrawl::run(
-        request, [&](std::vector<Crawled>& records, const std::vector<quint64>& inodes, const ImageVolume& volume) {
+    const ImageCrawl::Outcome outcome =
+        ImageCrawl::run(request, [&](std::vector<Crawled>& records, const std::vector<quint64>& inodes,
+                                     const ImageVolume& volume) {
+            const ImageFileLookup* lookup = originLines ? lookupOf(volume) : nullptr;
             for (size_t i = 0; i < records.size(); ++i) {
                 const Crawled& record = records[i];
-                if (!jsonLines) {
+                if (!originLines)
                     record.addCsvRow(csv);
-                    continue;
-                }
-                QJsonObject line{{QStringLiteral("name"), record.name()},
-                                 {QStringLiteral("path"), record.path()},
-                                 {QStringLiteral("provenanceID"), record.provenanceID()},
-                                 {QStringLiteral("quarantineApp"), record.quarantineApp()},
-                                 {QStringLiteral("image"), image},
-                                 {QStringLiteral("volume"), volume.shownName()},
-                                 {QStringLiteral("inode"), qint64(inodes[i])}};
-                QByteArray json = QJsonDocument(line).toJson(QJsonDocument::Compact);
-                if (origins.databases) {
-                    if (const ImageFileLookup* lookup = lookupOf(volume)) {
-                        const QByteArray rows =
-                            OriginJson::linkedRows(linked(*origins.databases, *lookup, record, inodes[i]));
-                        if (rows != "{}")
-                            json = json.chopped(1) + ',' + rows.sliced(1);
-                    }
-                }
-                lines += json + '\n';
+                else
+                    lines += originLines->line(lookup, volume.shownName(), record.name(), record.path(),
+                                               record.provenanceID(), record.quarantineApp(), inodes[i]);
             }
-            if ((jsonLines ? lines.size() : csv.bytes().size()) >= 64 * 1024)
+            if ((originLines ? lines.size() : csv.bytes().size()) >= 64 * 1024)
                 flush();
         });
     if (!outcome.failure.isEmpty()) {
@@ -125,9 +85,6 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
     for (const QString& note : outcome.notes)
         CliOutput::note(note);
     // The image's databases that could not be used, in part or at all: as for a folder.
-    if (origins.databases)
-        origins.notes += origins.databases->notes();
-    for (const QString& note : origins.notes)
-        CliOutput::note(note);
-    return outcome.partial() || !origins.notes.isEmpty() ? CliCommand::kPartial : CliCommand::kOk;
+    const bool unused = originLines && originLines->sayNotes();
+    return origin.finish(outcome.partial() || unused ? CliCommand::kPartial : CliCommand::kOk);
 }

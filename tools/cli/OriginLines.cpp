@@ -10,6 +10,8 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 
 namespace {
@@ -75,9 +77,10 @@ bool OriginLines::read(const QCommandLineParser& parser)
 
 bool OriginLines::servesImages() const
 {
-    if (!isOriginFormat() || isJsonLines())
+    if (m_macRoot.isEmpty())
         return true;
-    CliOutput::error(QStringLiteral("--format timeline and bodyfile are not written for disk images yet"));
+    CliOutput::error(QStringLiteral(
+        "--mac-root is for folders: a disk image's files are linked to the image's own databases"));
     return false;
 }
 
@@ -135,9 +138,35 @@ QByteArray OriginLines::line(const QString& name, const QString& encodedPath, co
     const OriginDatabases* databases = databasesFor(path);
     const OriginDetails details = OriginDetails::inspect(path, databases, m_sidecars);
     sayNewNotes(databases);
+    sayProblems(path, details);
+    return formatted(name, encodedPath, provenanceID, quarantineApp, details);
+}
+
+QByteArray OriginLines::imageLine(const QString& name, const QString& encodedPath,
+                                  const QString& provenanceID, const QString& quarantineApp,
+                                  const OriginDetails& details, const QString& image, const QString& volume)
+{
+    sayProblems(OriginDetails::rawPathOf(encodedPath), details);
+    QByteArray line = formatted(name, encodedPath, provenanceID, quarantineApp, details);
+    if (m_format != Format::JsonLines)
+        return line;
+    // Where the file is, after what a folder's line holds.
+    const QJsonObject where{{QStringLiteral("image"), image}, {QStringLiteral("volume"), volume}};
+    line.chop(2); // "}\n"
+    return line + ',' + QJsonDocument(where).toJson(QJsonDocument::Compact).sliced(1) + '\n';
+}
+
+void OriginLines::sayProblems(const QByteArray& path, const OriginDetails& details)
+{
     for (const QString& note : details.problems + details.notes)
         warn(QStringLiteral("%1: %2").arg(CliOutput::shown(path), note));
     m_evidenceUnused = m_evidenceUnused || !details.problems.isEmpty();
+}
+
+QByteArray OriginLines::formatted(const QString& name, const QString& encodedPath,
+                                  const QString& provenanceID, const QString& quarantineApp,
+                                  const OriginDetails& details)
+{
     switch (m_format) {
     case Format::Timeline:
         return OriginJson::timeline(provenanceID, quarantineApp, encodedPath, details);

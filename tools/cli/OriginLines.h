@@ -10,6 +10,7 @@
 #include <memory>
 
 class OriginDatabases;
+struct OriginDetails;
 class QCommandLineParser;
 
 // `--format jsonl|timeline|bodyfile` and `--mac-root DIR` for apps, crawl and files: one JSON
@@ -29,7 +30,8 @@ public:
     // Whether lines of this class replace the command's plain output (jsonl, timeline, bodyfile).
     bool isOriginFormat() const { return m_format != Format::Plain; }
     bool isJsonLines() const { return m_format == Format::JsonLines; }
-    // Whether the format can be written for a disk image's files; says why not, as bad usage.
+    // For a disk image's files, which are linked to the image's own databases: false, with a
+    // usage message, when --mac-root was given.
     bool servesImages() const;
     QString synopsis() const; // "[--format FORMAT] [--mac-root DIR]"
 
@@ -46,6 +48,12 @@ public:
     QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
                     const QString& quarantineApp);
 
+    // The same for a file inside a disk image, whose details were read through the image and
+    // linked to its own databases; JSON Lines add "image" and "volume".
+    QByteArray imageLine(const QString& name, const QString& encodedPath, const QString& provenanceID,
+                         const QString& quarantineApp, const OriginDetails& details, const QString& image,
+                         const QString& volume);
+
     // The run's exit status given the command's own: a partial result (3) where evidence
     // could not be used. Says once, at the end, when access times of the evidence may have
     // changed.
@@ -56,6 +64,9 @@ private:
     const OriginDatabases* databasesFor(const QByteArray& rawPath);
     void sayNewNotes(const OriginDatabases* databases);
     void startLoading(const MacSources& sources);
+    QByteArray formatted(const QString& name, const QString& encodedPath, const QString& provenanceID,
+                         const QString& quarantineApp, const OriginDetails& details);
+    void sayProblems(const QByteArray& path, const OriginDetails& details);
 
     QString m_plainFormat;
     enum class Format { Plain, JsonLines, Timeline, Body } m_format = Format::Plain;
