@@ -6,7 +6,7 @@
 //
 // With --find the find bar is open, filtering by TEXT while the rows stream in.
 //
-//   quellmark-crawl-window-bench [--quarantine] [--rounds N] [--find TEXT] [--screenshots DIR] FOLDER
+//   quellmark-crawl-window-bench [--quarantine] [--rounds N] [--find TEXT] [--screenshots DIR] FOLDER|IMAGE
 #include "crawl/Crawler.h"
 #include "crawl/CrawlerView.h"
 #include "ui/FindBar.h"
@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTimer>
@@ -84,11 +85,19 @@ int main(int argc, char* argv[])
     const QCommandLineOption find(
         QStringLiteral("find"), QStringLiteral("Filter the rows by TEXT meanwhile."), QStringLiteral("TEXT"));
     parser.addOptions({quarantine, rounds, shots, find});
-    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder to crawl."));
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folder (or disk image file) to crawl."));
     parser.process(app);
     if (parser.positionalArguments().size() != 1)
         parser.showHelp(2);
     const QString folder = parser.positionalArguments().constFirst();
+    // A disk image is crawled as `quellmark --crawl IMAGE` does, every volume.
+    const bool image = QFileInfo(folder).isFile();
+    const auto start = [&](Crawler* crawler, bool showQuarantine) {
+        if (image)
+            crawler->startImageCrawl(QFile::encodeName(folder), showQuarantine);
+        else
+            crawler->startCrawl(folder, showQuarantine);
+    };
     const QString shotDir = parser.value(shots);
 
     CrawlerView view;
@@ -138,7 +147,7 @@ int main(int argc, char* argv[])
             });
         });
         const auto done = QObject::connect(crawler, &Crawler::crawlFinished, &app, &QCoreApplication::quit);
-        crawler->startCrawl(folder, view.showQuarantine());
+        start(crawler, view.showQuarantine());
         app.exec();
         QObject::disconnect(done);
         QObject::disconnect(grabber);
@@ -165,7 +174,7 @@ int main(int argc, char* argv[])
         tick.start();
         probe.start();
         clock.start();
-        crawler->startCrawl(folder, view.showQuarantine());
+        start(crawler, view.showQuarantine());
         app.exec();
         current.crawlMs = double(clock.nsecsElapsed()) / 1e6;
         probe.stop();

@@ -2,6 +2,9 @@
 
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cstring>
+
 CsvWriter::CsvWriter(const QStringList& header)
 {
     addLine(header);
@@ -13,18 +16,51 @@ void CsvWriter::addRow(const QStringList& fields)
     ++m_rows;
 }
 
-void CsvWriter::addUtf8Row(std::initializer_list<QByteArrayView> fields)
+void CsvWriter::addUtf8Row(std::initializer_list<QByteArrayView> fields, QByteArrayView lastFieldRest)
 {
-    bool first = true;
-    for (const QByteArrayView value : fields) {
-        if (!first)
-            m_bytes += ',';
-        first = false;
-        // The characters that need quotes are ASCII, so UTF-8 bytes are tested as they are.
-        const bool needsQuotes = std::any_of(value.cbegin(), value.cend(), [](char c) {
+    // The characters that need quotes are ASCII, so UTF-8 bytes are tested as they are.
+    const auto needsQuotes = [](QByteArrayView value) {
+        return std::any_of(value.cbegin(), value.cend(), [](char c) {
             return c <= ',' && (c == ',' || c == '"' || c == '\r' || c == '\n');
         });
-        if (!needsQuotes) {
+    };
+    // Rows of an image's or a folder's every entry: most need no quotes and are copied into
+    // place in one step, where appending piece by piece costs more than reading the entry.
+    qsizetype length = qsizetype(fields.size()) + lastFieldRest.size();
+    bool plain = fields.size() > 0 && !needsQuotes(lastFieldRest);
+    for (const QByteArrayView value : fields) {
+        length += value.size();
+        plain = plain && !needsQuotes(value);
+    }
+    if (plain) {
+        qsizetype at = m_bytes.size();
+        m_bytes.resize(at + length);
+        char* out = m_bytes.data();
+        const auto put = [&](QByteArrayView value) {
+            if (!value.isEmpty())
+                std::memcpy(out + at, value.data(), size_t(value.size()));
+            at += value.size();
+        };
+        for (const QByteArrayView value : fields) {
+            put(value);
+            out[at++] = ',';
+        }
+        --at;
+        put(lastFieldRest);
+        out[at] = '\n';
+        ++m_rows;
+        return;
+    }
+    qsizetype index = 0;
+    for (QByteArrayView value : fields) {
+        if (index > 0)
+            m_bytes += ',';
+        QByteArray joined;
+        if (++index == qsizetype(fields.size()) && !lastFieldRest.isEmpty()) {
+            joined = value.toByteArray().append(lastFieldRest);
+            value = joined;
+        }
+        if (!needsQuotes(value)) {
             m_bytes += value;
             continue;
         }

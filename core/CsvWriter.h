@@ -19,8 +19,9 @@ public:
     explicit CsvWriter(const QStringList& header);
 
     void addRow(const QStringList& fields);
-    // The same row from fields already in UTF-8, without a round trip through QString.
-    void addUtf8Row(std::initializer_list<QByteArrayView> fields);
+    // The same row from fields already in UTF-8, without a round trip through QString. The last
+    // field goes on with `lastFieldRest` (a path kept as its folder and the rest), without a copy.
+    void addUtf8Row(std::initializer_list<QByteArrayView> fields, QByteArrayView lastFieldRest = {});
     qsizetype rowCount() const { return m_rows; }
     const QByteArray& bytes() const { return m_bytes; }
     // Hands over the bytes built so far and goes on from there, for writing as it grows.

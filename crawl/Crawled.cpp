@@ -125,11 +125,11 @@ void Crawled::addCsvRow(CsvWriter& csv) const
 {
     const char* text = m_text.constData();
     const QByteArrayView rest(text + m_quarantineEnd, m_text.size() - qsizetype(m_quarantineEnd));
-    const QByteArray path = m_folder + rest.toByteArray();
     csv.addUtf8Row({QByteArrayView(text, qsizetype(m_nameEnd)),
                     QByteArrayView(text + m_nameEnd, qsizetype(m_provenanceEnd - m_nameEnd)),
                     QByteArrayView(text + m_provenanceEnd, qsizetype(m_quarantineEnd - m_provenanceEnd)),
-                    m_folder.isEmpty() ? rest : QByteArrayView(path)});
+                    m_folder},
+                   rest);
 }
 
 QStringList Crawled::csvHeader()

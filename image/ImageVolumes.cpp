@@ -1,40 +1,10 @@
 #include "image/ImageVolumes.h"
 
+#include "image/ApfsVolumeSuperblock.h"
 #include "image/DiskImage.h"
 #include "image/SleuthKitError.h"
 
 #include <tsk/libtsk.h>
-
-#include <QtEndian>
-
-namespace {
-
-// The role field of an APFS volume superblock; roles from 0x40 on are numbers, not bits.
-QString roleName(quint16 role)
-{
-    switch (role) {
-    case 0x0000: return {};
-    case 0x0001: return QStringLiteral("System");
-    case 0x0002: return QStringLiteral("User");
-    case 0x0004: return QStringLiteral("Recovery");
-    case 0x0008: return QStringLiteral("VM");
-    case 0x0010: return QStringLiteral("Preboot");
-    case 0x0020: return QStringLiteral("Installer");
-    case 0x0040: return QStringLiteral("Data");
-    case 0x0080: return QStringLiteral("Baseband");
-    case 0x00C0: return QStringLiteral("Update");
-    case 0x0100: return QStringLiteral("xART");
-    case 0x0140: return QStringLiteral("Hardware");
-    case 0x0180: return QStringLiteral("Backup");
-    case 0x0200: return QStringLiteral("Enterprise");
-    case 0x0280: return QStringLiteral("Prelogin");
-    default: return QStringLiteral("0x%1").arg(role, 4, 16, QLatin1Char('0'));
-    }
-}
-
-constexpr qint64 kApfsRoleOffset = 964;
-
-} // namespace
 
 void ImageVolumes::FileSystemCloser::operator()(TSK_FS_INFO* fs) const
 {
@@ -103,11 +73,17 @@ bool ImageVolumes::addContainer(qint64 offset)
     for (const TSK_POOL_VOLUME_INFO* info = pool->vol_list; info; info = info->next) {
         ImageVolume volume;
         volume.number = int(m_volumes.size()) + 1;
-        volume.name = QString::fromUtf8(info->desc ? info->desc : "");
-        volume.role = apfsRole(pool, info->block);
+        // The superblock as it is on disk; Sleuth Kit's view where it cannot be read.
+        if (const auto superblock = volumeSuperblock(pool, info->block)) {
+            volume.name = superblock->name;
+            volume.role = superblock->role;
+            volume.encrypted = superblock->encrypted;
+        } else {
+            volume.name = QString::fromUtf8(info->desc ? info->desc : "");
+            volume.encrypted = info->flags & TSK_POOL_VOLUME_FLAG_ENCRYPTED;
+        }
         volume.fileSystem = QStringLiteral("APFS");
         volume.size = qint64(info->num_blocks) * pool->block_size;
-        volume.encrypted = info->flags & TSK_POOL_VOLUME_FLAG_ENCRYPTED;
         volume.pool = int(m_pools.size()) - 1;
         volume.block = info->block;
         m_volumes.push_back(volume);
@@ -115,13 +91,13 @@ bool ImageVolumes::addContainer(qint64 offset)
     return true;
 }
 
-QString ImageVolumes::apfsRole(const TSK_POOL_INFO* pool, quint64 block) const
+std::optional<ApfsVolumeSuperblock> ImageVolumes::volumeSuperblock(const TSK_POOL_INFO* pool, quint64 block) const
 {
-    const qint64 superblock = qint64(pool->img_offset) + qint64(block) * pool->block_size;
-    uchar bytes[2];
-    if (!m_image.read(superblock + kApfsRoleOffset, reinterpret_cast<char*>(bytes), 2))
-        return {};
-    return roleName(qFromLittleEndian<quint16>(bytes));
+    const qint64 at = qint64(pool->img_offset) + qint64(block) * pool->block_size;
+    QByteArray bytes(ApfsVolumeSuperblock::kSize, '\0');
+    if (!m_image.read(at, bytes.data(), bytes.size()))
+        return std::nullopt;
+    return ApfsVolumeSuperblock::parse(bytes);
 }
 
 std::optional<ImageVolume> ImageVolumes::find(const QString& selector) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/ApfsVolumeSuperblock.h"
 #include "image/ImageVolume.h"
 
 #include <QByteArray>
@@ -48,7 +49,7 @@ public:
 private:
     void addContainerOrFileSystem(qint64 offset, const QString& partitionName, qint64 partitionSize);
     bool addContainer(qint64 offset);
-    QString apfsRole(const _TSK_POOL_INFO* pool, quint64 block) const;
+    std::optional<ApfsVolumeSuperblock> volumeSuperblock(const _TSK_POOL_INFO* pool, quint64 block) const;
 
     const DiskImage& m_image;
     std::vector<const _TSK_POOL_INFO*> m_pools;

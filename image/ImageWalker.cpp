@@ -112,6 +112,15 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
     };
     stack.push_back(frameOf(std::move(root), encodePathBytes(base)));
 
+    // A folder met again would be walked again, forever where a damaged tree loops.
+    const auto openOnce = [&](TSK_INUM_T address, Dir& dir) {
+        if (!entered.insert(address).second)
+            return false;
+        tsk_error_reset();
+        dir.reset(tsk_fs_dir_open_meta(m_fs, address));
+        tsk_error_reset();
+        return true;
+    };
     File file;
     while (!stack.empty()) {
         if (m_options.stop && m_options.stop->load(std::memory_order_relaxed)) {
@@ -133,16 +142,23 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
         if (isDot(name->name) || name->type == TSK_FS_NAME_TYPE_VIRT || name->type == TSK_FS_NAME_TYPE_VIRT_DIR ||
             name->type == TSK_FS_NAME_TYPE_LNK)
             continue;
-        // One file structure for the whole walk, as Sleuth Kit's own walk does: a fresh one per
-        // entry (tsk_fs_dir_get) spends a third of the time allocating and freeing.
-        const TSK_FS_META* meta = nullptr;
-        if (name->meta_addr != 0 || (name->flags & TSK_FS_NAME_FLAG_ALLOC)) {
+        // A folder to enter is opened first: Sleuth Kit loads the folder's own metadata (with
+        // every child's record) to list it, and that load serves its attributes as well, where
+        // loading it once more for them would cost a second full read of the folder.
+        Dir dir;
+        bool firstVisit = true;
+        if (name->type == TSK_FS_NAME_TYPE_DIR)
+            firstVisit = openOnce(name->meta_addr, dir);
+        // Else one file structure for the whole walk, as Sleuth Kit's own walk does: a fresh
+        // one per entry (tsk_fs_dir_get) spends a third of the time allocating and freeing.
+        TSK_FS_FILE* opened = dir && dir->fs_file && dir->fs_file->meta ? dir->fs_file : nullptr;
+        if (!opened && (name->meta_addr != 0 || (name->flags & TSK_FS_NAME_FLAG_ALLOC))) {
             tsk_error_reset();
-            TSK_FS_FILE* opened = tsk_fs_file_open_meta(m_fs, file.get(), name->meta_addr);
+            opened = tsk_fs_file_open_meta(m_fs, file.get(), name->meta_addr);
             if (opened && !file)
                 file.reset(opened);
-            meta = opened ? opened->meta : nullptr;
         }
+        const TSK_FS_META* meta = opened ? opened->meta : nullptr;
         if (meta && meta->type == TSK_FS_META_TYPE_LNK)
             continue;
         ++progress.examined;
@@ -150,8 +166,8 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
         if (!meta) {
             ++progress.unreadableEntries;
         } else {
-            const ImageSidecars::Entry side = frame.sidecars ? frame.sidecars->entry(name, file.get()) : ImageSidecars::Entry{};
-            ImageXattrCalls calls(file.get());
+            const ImageSidecars::Entry side = frame.sidecars ? frame.sidecars->entry(name, opened) : ImageSidecars::Entry{};
+            ImageXattrCalls calls(opened);
             if (!side.hidden && (side.lendable || calls.any())) {
                 ItemAttributes<ImageXattrCalls> item(calls);
                 DecoratedValues values;
@@ -177,19 +193,13 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
             }
         }
         if (isDirectory) {
-            // A folder met again would be walked again, forever where a damaged tree loops.
-            if (!entered.insert(name->meta_addr).second) {
+            if (name->type != TSK_FS_NAME_TYPE_DIR)
+                firstVisit = openOnce(name->meta_addr, dir);
+            if (!firstVisit || !dir) {
                 ++progress.unreadableFolders;
             } else {
-                tsk_error_reset();
-                Dir dir(tsk_fs_dir_open_meta(m_fs, name->meta_addr));
-                tsk_error_reset();
-                if (!dir) {
-                    ++progress.unreadableFolders;
-                } else {
-                    QByteArray encoded = frame.encoded + encodePathBytes(QByteArray(name->name)) + '/';
-                    stack.push_back(frameOf(std::move(dir), std::move(encoded))); // frame is stale now
-                }
+                QByteArray encoded = frame.encoded + encodePathBytes(QByteArray(name->name)) + '/';
+                stack.push_back(frameOf(std::move(dir), std::move(encoded))); // frame is stale now
             }
         }
         if (sinceEmit.elapsed() >= kEmitIntervalMs)

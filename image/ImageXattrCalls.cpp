@@ -4,8 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -23,40 +21,53 @@ ssize_t failWith(int error)
 
 } // namespace
 
-bool ImageXattrCalls::any() const
+ImageXattrCalls::ImageXattrCalls(TSK_FS_FILE* file) : m_file(file)
 {
     const int count = tsk_fs_file_attr_getsize(m_file);
     for (int i = 0; i < count; ++i) {
-        if (isExtendedAttribute(tsk_fs_file_attr_get_idx(m_file, i)))
-            return true;
+        const TSK_FS_ATTR* found = tsk_fs_file_attr_get_idx(m_file, i);
+        if (isExtendedAttribute(found) && m_count++ < kKept)
+            m_kept[size_t(m_count - 1)] = found;
     }
-    return false;
+}
+
+// The extended attribute `index` (of m_count).
+const TSK_FS_ATTR* ImageXattrCalls::attribute(int index) const
+{
+    if (index < kKept)
+        return m_kept[size_t(index)];
+    const int count = tsk_fs_file_attr_getsize(m_file);
+    for (int i = 0, extended = 0; i < count; ++i) {
+        const TSK_FS_ATTR* found = tsk_fs_file_attr_get_idx(m_file, i);
+        if (isExtendedAttribute(found) && extended++ == index)
+            return found;
+    }
+    return nullptr;
 }
 
 ssize_t ImageXattrCalls::list(char* buffer, size_t size)
 {
-    std::string names;
-    const int count = tsk_fs_file_attr_getsize(m_file);
-    for (int i = 0; i < count; ++i) {
-        const TSK_FS_ATTR* attribute = tsk_fs_file_attr_get_idx(m_file, i);
-        if (isExtendedAttribute(attribute)) {
-            names += attribute->name;
-            names += '\0';
-        }
-    }
-    if (buffer && size < names.size())
+    // Measured first and copied straight in: a call for every entry of the image.
+    size_t length = 0;
+    for (int i = 0; i < m_count; ++i)
+        length += std::strlen(attribute(i)->name) + 1;
+    if (!buffer)
+        return ssize_t(length);
+    if (size < length)
         return failWith(ERANGE);
-    if (buffer)
-        std::memcpy(buffer, names.data(), names.size());
-    return ssize_t(names.size());
+    for (int i = 0; i < m_count; ++i) {
+        const size_t bytes = std::strlen(attribute(i)->name) + 1;
+        std::memcpy(buffer, attribute(i)->name, bytes);
+        buffer += bytes;
+    }
+    return ssize_t(length);
 }
 
 ssize_t ImageXattrCalls::get(const char* name, void* buffer, size_t size)
 {
-    const int count = tsk_fs_file_attr_getsize(m_file);
-    for (int i = 0; i < count; ++i) {
-        const TSK_FS_ATTR* attribute = tsk_fs_file_attr_get_idx(m_file, i);
-        if (!isExtendedAttribute(attribute) || std::strcmp(attribute->name, name) != 0)
+    for (int i = 0; i < m_count; ++i) {
+        const TSK_FS_ATTR* attribute = this->attribute(i);
+        if (std::strcmp(attribute->name, name) != 0)
             continue;
         if (attribute->size < 0)
             return failWith(EIO);

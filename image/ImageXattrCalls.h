@@ -2,8 +2,10 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstddef>
 
+struct TSK_FS_ATTR;
 struct TSK_FS_FILE;
 
 // The attribute calls of ItemAttributes over one file of an image: the names are the
@@ -14,10 +16,10 @@ struct TSK_FS_FILE;
 class ImageXattrCalls
 {
 public:
-    explicit ImageXattrCalls(TSK_FS_FILE* file) : m_file(file) {}
+    explicit ImageXattrCalls(TSK_FS_FILE* file);
 
     // Whether the file carries any extended attribute at all.
-    bool any() const;
+    bool any() const { return m_count > 0; }
 
     ssize_t list(char* buffer, size_t size);
     ssize_t get(const char* name, void* buffer, size_t size);
@@ -26,5 +28,12 @@ public:
     static constexpr size_t kMaxValueSize = 1 << 20;
 
 private:
+    const TSK_FS_ATTR* attribute(int index) const;
+
     TSK_FS_FILE* m_file;
+    // The file's extended attributes, found once: each call of an entry's examination would
+    // search Sleuth Kit's list again. Beyond the first few, they are searched for.
+    static constexpr int kKept = 8;
+    std::array<const TSK_FS_ATTR*, kKept> m_kept{};
+    int m_count = 0;
 };

@@ -83,30 +83,35 @@ private slots:
 
     void bytes_data()
     {
-        QTest::addColumn<bool>("utf8"); // rows given as UTF-8 bytes rather than QStrings
-        QTest::newRow("QString rows") << false;
-        QTest::newRow("UTF-8 rows") << true;
+        QTest::addColumn<int>("form"); // 0: QStrings; 1: UTF-8 bytes; 2: UTF-8, the last field in two pieces
+        QTest::newRow("QString rows") << 0;
+        QTest::newRow("UTF-8 rows") << 1;
+        QTest::newRow("UTF-8 rows, last field in two") << 2;
     }
 
     void bytes()
     {
-        QFETCH(bool, utf8);
+        QFETCH(int, form);
         const QList<QStringList> rows = {
             {QStringLiteral("/Café.app"), QStringLiteral("❓ 0xab"), QStringLiteral("a;b\t'c' ")},
             {QStringLiteral("/x,y.app"), QString(), QStringLiteral("say \"hi\"")},
-            {QStringLiteral("line\nfeed"), QStringLiteral("cr\r"), QStringLiteral("\"")}};
+            {QStringLiteral("line\nfeed"), QStringLiteral("cr\r"), QStringLiteral("\"")},
+            {QStringLiteral("/plain"), QString(), QStringLiteral("say \"hi\"")}};
         CsvWriter writer({QStringLiteral("Path"), QStringLiteral("ID"), QStringLiteral("App")});
         for (const QStringList& row : rows) {
-            if (utf8)
-                writer.addUtf8Row({row[0].toUtf8(), row[1].toUtf8(), row[2].toUtf8()});
-            else
+            const QByteArray last = row[2].toUtf8();
+            const qsizetype half = form == 2 ? last.size() / 2 : last.size(); // `say "hi"`: the quotes after
+            if (form == 0)
                 writer.addRow(row);
+            else
+                writer.addUtf8Row({row[0].toUtf8(), row[1].toUtf8(), last.first(half)}, last.sliced(half));
         }
-        QCOMPARE(writer.rowCount(), 3);
+        QCOMPARE(writer.rowCount(), 4);
         // UTF-8 without a byte order mark, a line feed after every line, quoted only when needed.
         QCOMPARE(writer.bytes(),
                  QByteArray("Path,ID,App\n/Caf\xc3\xa9.app,\xe2\x9d\x93 0xab,a;b\t'c' \n"
-                            "\"/x,y.app\",,\"say \"\"hi\"\"\"\n\"line\nfeed\",\"cr\r\",\"\"\"\"\n"));
+                            "\"/x,y.app\",,\"say \"\"hi\"\"\"\n\"line\nfeed\",\"cr\r\",\"\"\"\"\n"
+                            "/plain,,\"say \"\"hi\"\"\"\n"));
     }
 
     void failureKeepsEarlierFile_data()
