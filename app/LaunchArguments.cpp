@@ -1,58 +1,59 @@
 #include "app/LaunchArguments.h"
 
-LaunchArguments LaunchArguments::parse(const QByteArrayList& arguments)
+#include <QCommandLineParser>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+LaunchArguments bad(const QString& error)
 {
     LaunchArguments launch;
-    bool optionsEnded = false;
-    bool crawl = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QByteArray& argument = arguments.at(i);
-        if (!optionsEnded && argument == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && (argument == "--help" || argument == "-h")) {
-            LaunchArguments help;
-            help.start = Start::Help;
-            return help;
-        } else if (!optionsEnded && (argument == "--crawl" || argument.startsWith("--crawl="))) {
-            if (crawl) {
-                launch.error = QStringLiteral("--crawl is given twice");
-                return launch;
-            }
-            crawl = true;
-            if (argument.startsWith("--crawl=")) {
-                launch.folder = argument.mid(8);
-            } else if (i + 1 < arguments.size()) {
-                launch.folder = arguments.at(++i);
-            } else {
-                launch.error = QStringLiteral("--crawl needs a folder");
-                return launch;
-            }
-        } else if (!optionsEnded && argument == "--quarantine") {
-            launch.quarantine = true;
-        } else if (!optionsEnded && argument.startsWith('-') && argument.size() > 1) {
-            launch.error = QStringLiteral("unknown option '%1'").arg(QString::fromLocal8Bit(argument));
-            return launch;
-        } else {
-            launch.paths.append(argument);
-        }
-    }
-    if (crawl && !launch.paths.isEmpty()) {
-        launch.error = QStringLiteral("--crawl takes one folder and no other paths");
+    launch.error = error;
+    return launch;
+}
+
+} // namespace
+
+LaunchArguments LaunchArguments::parse(const QByteArrayList& arguments)
+{
+    // The parser takes text: Latin-1 carries each byte as one character and back, so paths
+    // that are not UTF-8 come through exact.
+    QStringList given{QString()}; // the program's name, which the parser skips
+    for (const QByteArray& argument : arguments)
+        given.append(QString::fromLatin1(argument));
+    QCommandLineParser parser;
+    const QCommandLineOption help({u"h"_s, u"help"_s}, {}), version(u"version"_s, {}),
+        crawl(u"crawl"_s, {}, u"folder"_s), quarantine(u"quarantine"_s, {});
+    parser.addOptions({help, version, crawl, quarantine});
+    const bool parsed = parser.parse(given);
+
+    LaunchArguments launch;
+    launch.start = parser.isSet(version) ? Start::Version : Start::Help;
+    if (parser.isSet(version) || parser.isSet(help))
         return launch;
+    if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty()) {
+        const QByteArray name = unknown.first().toLatin1();
+        return bad(u"unknown option '%1%2'"_s.arg(name.size() == 1 ? u"-"_s : u"--"_s, QString::fromLocal8Bit(name)));
     }
-    if (crawl && launch.folder.isEmpty()) {
-        launch.error = QStringLiteral("--crawl needs a folder");
-        return launch;
-    }
-    if (launch.quarantine && !crawl) {
-        launch.error = QStringLiteral("--quarantine goes with --crawl");
-        return launch;
-    }
-    if (launch.paths.contains(QByteArray())) {
-        launch.error = QStringLiteral("an empty path names no file");
-        return launch;
-    }
-    launch.start = crawl ? Start::Crawl : launch.paths.isEmpty() ? Start::MainWindow : Start::Drop;
+    const QStringList folders = parser.values(crawl);
+    if (folders.size() > 1)
+        return bad(u"--crawl is given twice"_s);
+    if (parser.isSet(crawl) && folders.value(0).isEmpty())
+        return bad(u"--crawl needs a folder"_s);
+    if (!parsed)
+        return bad(parser.errorText());
+    for (const QString& path : parser.positionalArguments())
+        launch.paths.append(path.toLatin1());
+    if (parser.isSet(crawl) && !launch.paths.isEmpty())
+        return bad(u"--crawl takes one folder and no other paths"_s);
+    if (parser.isSet(quarantine) && !parser.isSet(crawl))
+        return bad(u"--quarantine goes with --crawl"_s);
+    if (launch.paths.contains(QByteArray()))
+        return bad(u"an empty path names no file"_s);
+    launch.folder = folders.value(0).toLatin1();
+    launch.quarantine = parser.isSet(quarantine);
+    launch.start = parser.isSet(crawl) ? Start::Crawl : launch.paths.isEmpty() ? Start::MainWindow : Start::Drop;
     return launch;
 }
 
@@ -67,5 +68,6 @@ QString LaunchArguments::usage()
                           "  --crawl IMAGE    the same for every volume of a disk image (a file or block device)\n"
                           "  --quarantine     with --crawl: turn Show Quarantine on for it\n"
                           "  PATH...          open the drop window listing these files, as if dropped\n"
-                          "  -h, --help       show this help\n");
+                          "  -h, --help       show this help\n"
+                          "  --version        show the version\n");
 }

@@ -14,7 +14,8 @@ struct LaunchArguments
         MainWindow,
         Crawl,
         Drop,
-        Help
+        Help,
+        Version
     };
 
     Start start = Start::MainWindow;

@@ -108,6 +108,7 @@ void QuellmarkApp::start(const LaunchArguments& launch)
     }
     case LaunchArguments::Start::MainWindow:
     case LaunchArguments::Start::Help:
+    case LaunchArguments::Start::Version:
         newMainWindow();
         break;
     }

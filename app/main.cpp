@@ -3,51 +3,33 @@
 #include "core/ControlPictures.h"
 
 #include <cstdio>
-#include <cstring>
-
-namespace {
-
-// LaunchArguments::usage() with the option that only main() knows.
-QString usage()
-{
-    return LaunchArguments::usage() + QStringLiteral("  --version        show the version\n");
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
+    const auto arguments = [&argc, &argv] {
+        QByteArrayList list;
+        for (int i = 1; i < argc; ++i)
+            list.append(QByteArray(argv[i]));
+        return list;
+    };
     // Help and version need no display: they are answered before the toolkit starts, as it
-    // aborts when there is none. --crawl's folder is no option.
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::fputs("quellmark " QUELLMARK_VERSION "\n", stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--crawl") == 0)
-            ++i;
+    // aborts when there is none.
+    const LaunchArguments asked = LaunchArguments::parse(arguments());
+    if (asked.start == LaunchArguments::Start::Version) {
+        std::fputs("quellmark " QUELLMARK_VERSION "\n", stdout);
+        return 0;
     }
-    QByteArrayList given;
-    for (int i = 1; i < argc; ++i)
-        given.append(QByteArray(argv[i]));
-    if (LaunchArguments::parse(given).start == LaunchArguments::Start::Help) {
-        std::fputs(qPrintable(usage()), stdout);
+    if (asked.start == LaunchArguments::Start::Help) {
+        std::fputs(qPrintable(LaunchArguments::usage()), stdout);
         return 0;
     }
 
     QuellmarkApp app(argc, argv); // takes the toolkit's own options out of argv
-    QByteArrayList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QByteArray(argv[i]));
-    const LaunchArguments launch = LaunchArguments::parse(arguments);
+    const LaunchArguments launch = LaunchArguments::parse(arguments());
     if (!launch.error.isEmpty()) {
         std::fprintf(stderr, "quellmark: %s\n%s", qPrintable(withControlPictures(launch.error)),
-                     qPrintable(usage()));
+                     qPrintable(LaunchArguments::usage()));
         return 2;
-    }
-    if (launch.start == LaunchArguments::Start::Help) {
-        std::fputs(qPrintable(usage()), stdout);
-        return 0;
     }
     app.start(launch);
     return app.exec();

@@ -1,9 +1,9 @@
 #include "drop/FileDetail.h"
 
 #include "core/ControlPictures.h"
+#include "origin/OriginJson.h"
 
 #include <QCborValue>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
@@ -41,14 +41,6 @@ bool isNullUuidText(const QString& text)
     return lower == QUuid().toString(QUuid::WithoutBraces) || lower == QUuid().toString(QUuid::WithBraces);
 }
 
-// One JSON value as compact text, for writing an object whose key order we choose.
-QByteArray jsonText(const QJsonValue& value)
-{
-    // QJsonDocument only writes arrays and objects: write a one-element array and unwrap it.
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
-
 // The four text fields in coding order, for the loops below.
 std::array<std::pair<const QString*, QString FileDetail::*>, 4> textFields()
 {
@@ -78,9 +70,9 @@ QCborMap FileDetail::toCborMap() const
 
 QByteArray FileDetail::toJson() const
 {
-    QByteArray text = "{" + jsonText(kId) + ':' + jsonText(id.toString(QUuid::WithoutBraces));
+    QByteArray text = "{" + OriginJson::valueText(kId) + ':' + OriginJson::valueText(id.toString(QUuid::WithoutBraces));
     for (const auto& [key, field] : textFields())
-        text += ',' + jsonText(*key) + ':' + jsonText(this->*field);
+        text += ',' + OriginJson::valueText(*key) + ':' + OriginJson::valueText(this->*field);
     return text + '}';
 }
 

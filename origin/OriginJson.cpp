@@ -12,6 +12,7 @@
 #include <QJsonValue>
 
 #include <algorithm>
+#include <variant>
 
 namespace {
 
@@ -20,14 +21,14 @@ class Members
 {
 public:
     Members() { m_text.reserve(512); }
-    void add(const char* key, const QJsonValue& value) { append(key, text(value)); }
+    void add(const char* key, const QJsonValue& value) { append(key, OriginJson::valueText(value)); }
     // Empty texts stand for fields the source did not have, and are left out.
-    void addText(const char* key, const QString& value)
+    void addPresent(const char* key, const QString& value)
     {
         if (!value.isEmpty())
             add(key, value);
     }
-    void addNumber(const char* key, const std::optional<qint64>& value)
+    void addPresent(const char* key, const std::optional<qint64>& value)
     {
         if (value)
             add(key, QJsonValue(*value));
@@ -44,29 +45,6 @@ public:
     QByteArray object() const { return '{' + m_text + '}'; }
 
 private:
-    static QByteArray text(const QJsonValue& value)
-    {
-        // Most values are plain texts: written as they are, without a document per value.
-        if (value.isString()) {
-            const QString string = value.toString();
-            const bool plain = QStringView(string).isValidUtf16() &&
-                               std::none_of(string.cbegin(), string.cend(), [](QChar c) {
-                                   return c.unicode() < 0x20 || c.unicode() == 0x7F || c == u'"' || c == u'\\';
-                               });
-            if (plain)
-                return '"' + string.toUtf8() + '"';
-        }
-        if (value.isDouble() && value.toDouble() == double(value.toInteger()))
-            return QByteArray::number(value.toInteger());
-        if (value.isBool())
-            return value.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
-        if (value.isNull())
-            return QByteArrayLiteral("null");
-        // QJsonDocument only writes arrays and objects: write a one-element array and unwrap it.
-        const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-        return array.mid(1, array.size() - 2);
-    }
-
     void append(const char* key, const QByteArray& value)
     {
         if (!m_text.isEmpty())
@@ -106,54 +84,61 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
         // Where each value came from, in a fixed order.
         Members sources;
         for (const char* attribute : {kProvenanceAttribute, kQuarantineAttribute, WhereFroms::kAttribute})
-            sources.addText(attribute, details.sources.value(QLatin1String(attribute)));
+            sources.addPresent(attribute, details.sources.value(QLatin1String(attribute)));
         line.addObject("source", sources);
     }
     if (const auto& status = details.status) {
         line.add("size", QJsonValue(status->size));
         line.add("inode", QJsonValue(qint64(status->inode)));
-        line.addText("modified", FileStatus::text(status->modified));
-        line.addText("changed", FileStatus::text(status->changed));
-        line.addText("accessed", FileStatus::text(status->accessed));
+        line.addPresent("modified", FileStatus::text(status->modified));
+        line.addPresent("changed", FileStatus::text(status->changed));
+        line.addPresent("accessed", FileStatus::text(status->accessed));
         if (status->born)
-            line.addText("born", FileStatus::text(*status->born));
+            line.addPresent("born", FileStatus::text(*status->born));
     }
 }
 
 // The rows of the Mac's databases that the file's values lead to.
 void addLinkedRows(Members& line, const OriginDetails& details)
 {
-    if (const auto& event = details.quarantineEvent) {
+    const auto addRow = [&line](const char* key, const auto& rows, const auto& record) {
         Members row;
-        row.addText("dataURL", event->dataURL);
-        row.addText("originURL", event->originURL);
-        row.addText("originTitle", event->originTitle);
-        row.addText("agentName", event->agentName);
-        row.addText("agentBundleID", event->agentBundleID);
-        row.addText("senderName", event->senderName);
-        row.addText("senderAddress", event->senderAddress);
-        row.addNumber("type", event->type);
-        row.addText("time", event->time);
-        row.addText("user", event->user);
-        row.addText("database", event->database);
-        line.addObject("quarantineEvent", row);
-    }
-    if (const auto& record = details.provenanceRecord) {
-        Members row;
-        row.addText("url", record->url);
-        row.addText("bundleID", record->bundleID);
-        row.addText("teamID", record->teamID);
-        row.addText("signingID", record->signingID);
-        row.addText("cdhash", record->cdhash);
-        row.addNumber("flags", record->flags);
-        row.addText("time", record->time);
-        row.addText("byteOrder", record->byteOrder);
-        row.addText("database", record->database);
-        line.addObject("provenanceRecord", row);
-    }
+        rows.forEachShown(record, [&row](const auto& field, const auto& value) {
+            if (field.key)
+                std::visit([&](const auto& shown) { row.addPresent(field.key, shown); }, value);
+        });
+        line.addObject(key, row);
+    };
+    if (const auto& event = details.quarantineEvent)
+        addRow("quarantineEvent", QuarantineEvent::rows(), *event);
+    if (const auto& record = details.provenanceRecord)
+        addRow("provenanceRecord", ProvenanceRecord::rows(), *record);
 }
 
 } // namespace
+
+QByteArray OriginJson::valueText(const QJsonValue& value)
+{
+    // Most values are plain texts: written as they are, without a document per value.
+    if (value.isString()) {
+        const QString string = value.toString();
+        const bool plain = QStringView(string).isValidUtf16() &&
+                           std::none_of(string.cbegin(), string.cend(), [](QChar c) {
+                               return c.unicode() < 0x20 || c.unicode() == 0x7F || c == u'"' || c == u'\\';
+                           });
+        if (plain)
+            return '"' + string.toUtf8() + '"';
+    }
+    if (value.isDouble() && value.toDouble() == double(value.toInteger()))
+        return QByteArray::number(value.toInteger());
+    if (value.isBool())
+        return value.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+    if (value.isNull())
+        return QByteArrayLiteral("null");
+    // QJsonDocument only writes arrays and objects: write a one-element array and unwrap it.
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
 
 QByteArray OriginJson::linkedRows(const OriginDetails& details)
 {
@@ -185,12 +170,12 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
     addPlainFields(line, OriginDetails::rawPathOf(path), details);
     if (const auto& value = details.quarantine) {
         Members quarantine;
-        quarantine.addText("flags", value->flags);
+        quarantine.addPresent("flags", value->flags);
         if (!value->flags.isEmpty())
             quarantine.add("flagNames", QJsonArray::fromStringList(value->flagNames));
-        quarantine.addText("time", value->time);
-        quarantine.addText("agent", value->agent);
-        quarantine.addText("eventID", value->eventID);
+        quarantine.addPresent("time", value->time);
+        quarantine.addPresent("agent", value->agent);
+        quarantine.addPresent("eventID", value->eventID);
         line.addObject("quarantine", quarantine);
     }
     if (details.whereFroms)
@@ -240,12 +225,12 @@ QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quar
         if (!details.provenance.isEmpty())
             line.add("provenance", QString::fromLatin1(details.provenance.toHex()));
         if (const auto& value = details.quarantine) {
-            line.addText("quarantineAgent", value->agent);
-            line.addText("eventID", value->eventID);
+            line.addPresent("quarantineAgent", value->agent);
+            line.addPresent("eventID", value->eventID);
         }
         if (const auto& row = details.quarantineEvent) {
-            line.addText("dataURL", row->dataURL);
-            line.addText("originURL", row->originURL);
+            line.addPresent("dataURL", row->dataURL);
+            line.addPresent("originURL", row->originURL);
         }
         lines += line.object() + '\n';
     };

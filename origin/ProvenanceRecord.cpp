@@ -1,72 +1,58 @@
 #include "origin/ProvenanceRecord.h"
 
-#include "origin/ReadOnlyDatabase.h"
-
 #include <QtEndian>
 
-namespace {
+#define LABEL(text) QT_TRANSLATE_NOOP("OriginDetailsPane", text)
 
-#define PROVENANCE_COLUMNS                                                                               \
-    "pk, url, bundle_id, cdhash, team_identifier, signing_identifier, flags, timestamp, link_pk"
-
-const char kSelect[] = "SELECT " PROVENANCE_COLUMNS " FROM provenance_tracking WHERE pk = ?1";
-// Without an index, which may be missing or damaged: by the table's own rowid.
-const char kSelectKeys[] = "SELECT rowid, pk FROM provenance_tracking NOT INDEXED";
-const char kSelectAt[] = "SELECT " PROVENANCE_COLUMNS " FROM provenance_tracking NOT INDEXED WHERE rowid = ?1";
-
-ProvenanceRecord fromRow(sqlite3_stmt* row)
+const RowReader<ProvenanceRecord>& ProvenanceRecord::rows()
 {
-    ProvenanceRecord record;
-    record.pk = ReadOnlyDatabase::integer(row, 0).value_or(0);
-    record.url = ReadOnlyDatabase::text(row, 1).value_or(QString());
-    record.bundleID = ReadOnlyDatabase::text(row, 2).value_or(QString());
-    record.cdhash = ReadOnlyDatabase::textOrHex(row, 3).value_or(QString());
-    record.teamID = ReadOnlyDatabase::text(row, 4).value_or(QString());
-    record.signingID = ReadOnlyDatabase::text(row, 5).value_or(QString());
-    record.flags = ReadOnlyDatabase::integer(row, 6);
-    record.timestamp = ReadOnlyDatabase::integer(row, 7);
-    record.linkPk = ReadOnlyDatabase::integer(row, 8);
-    return record;
+    static const RowReader<ProvenanceRecord> rows(
+        "provenance_tracking", "pk",
+        {{"pk", &ProvenanceRecord::pk, nullptr, LABEL("pk")},
+         {"url", &ProvenanceRecord::url, "url", LABEL("URL")},
+         {"bundle_id", &ProvenanceRecord::bundleID, "bundleID", LABEL("Bundle ID")},
+         {"team_identifier", &ProvenanceRecord::teamID, "teamID", LABEL("Team ID")},
+         {"signing_identifier", &ProvenanceRecord::signingID, "signingID", LABEL("Signing ID")},
+         {"cdhash", &ProvenanceRecord::cdhash, "cdhash", LABEL("cdhash"), true},
+         {"flags", &ProvenanceRecord::flags, "flags", LABEL("Flags")},
+         {"timestamp", &ProvenanceRecord::timestamp},
+         {nullptr, &ProvenanceRecord::time, "time", LABEL("Time")},
+         {"link_pk", &ProvenanceRecord::linkPk, nullptr, LABEL("link_pk")},
+         {nullptr, &ProvenanceRecord::byteOrder, "byteOrder", LABEL("Key Byte Order")},
+         {nullptr, &ProvenanceRecord::database, "database", LABEL("Database")}});
+    return rows;
 }
-
-} // namespace
 
 QString ProvenanceRecord::check(ReadOnlyDatabase& database)
 {
-    const QString problem =
-        database.checkTable("provenance_tracking", {"pk", "url", "bundle_id", "cdhash", "team_identifier",
-                                                    "signing_identifier", "flags", "timestamp", "link_pk"});
-    if (!problem.isEmpty())
-        return problem;
-    return database.prepare(kSelect) ? QString() : database.error();
+    return rows().check(database);
 }
 
 bool ProvenanceRecord::needsScan(ReadOnlyDatabase& database)
 {
-    return database.scansTable(kSelect);
+    return rows().needsScan(database);
 }
 
 ReadOnlyDatabase::Found ProvenanceRecord::find(ReadOnlyDatabase& database, qint64 key,
                                                std::optional<ProvenanceRecord>& record)
 {
-    return database.findRow(kSelect, key, [&record](sqlite3_stmt* row) { record = fromRow(row); });
+    return rows().find(database, key, record);
 }
 
 bool ProvenanceRecord::readKeys(ReadOnlyDatabase& database, const std::function<bool(qint64, quint64)>& row)
 {
-    return database.forEachRow(kSelectKeys, [&row](sqlite3_stmt* statement) {
+    const auto hash = [](sqlite3_stmt* statement) -> std::optional<quint64> {
         const std::optional<qint64> pk = ReadOnlyDatabase::integer(statement, 1);
-        return !pk || row(ReadOnlyDatabase::integer(statement, 0).value_or(0), hashOf(*pk));
-    });
+        return pk ? std::optional(hashOf(*pk)) : std::nullopt;
+    };
+    return rows().readKeys(database, hash, row);
 }
 
 ReadOnlyDatabase::Found ProvenanceRecord::findAt(ReadOnlyDatabase& database, qint64 rowid, qint64 key,
                                                  std::optional<ProvenanceRecord>& record)
 {
-    return database.findRow(kSelectAt, rowid, [&](sqlite3_stmt* row) {
-        if (ReadOnlyDatabase::integer(row, 0) == key)
-            record = fromRow(row);
-    });
+    const auto matches = [key](sqlite3_stmt* row) { return ReadOnlyDatabase::integer(row, 0) == key; };
+    return rows().findAt(database, rowid, matches, record);
 }
 
 QList<std::pair<qint64, QString>> ProvenanceRecord::keysOf(const QByteArray& provenance)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "origin/ReadOnlyDatabase.h"
+#include "origin/RowReader.h"
 
 #include <QByteArray>
 #include <QList>
@@ -26,6 +26,9 @@ struct ProvenanceRecord
     QString database;
 
     friend bool operator==(const ProvenanceRecord&, const ProvenanceRecord&) = default;
+
+    // The fields, their columns and how they are shown.
+    static const RowReader<ProvenanceRecord>& rows();
 
     // Whether `database` has the table and columns: an empty text, or why not.
     static QString check(ReadOnlyDatabase& database);

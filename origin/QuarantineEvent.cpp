@@ -2,53 +2,36 @@
 
 #include <QStringList>
 
-namespace {
+#define LABEL(text) QT_TRANSLATE_NOOP("OriginDetailsPane", text)
 
-#define QUARANTINE_COLUMNS                                                                               \
-    "LSQuarantineEventIdentifier, LSQuarantineTimeStamp, LSQuarantineAgentBundleIdentifier, "         \
-    "LSQuarantineAgentName, LSQuarantineDataURLString, LSQuarantineSenderName, "                      \
-    "LSQuarantineSenderAddress, LSQuarantineTypeNumber, LSQuarantineOriginTitle, "                    \
-    "LSQuarantineOriginURLString"
-
-const char kSelect[] =
-    "SELECT " QUARANTINE_COLUMNS " FROM LSQuarantineEvent WHERE LSQuarantineEventIdentifier = ?1";
-// Without the index, which may be missing or damaged: by the table's own rowid.
-const char kSelectKeys[] = "SELECT rowid, LSQuarantineEventIdentifier FROM LSQuarantineEvent NOT INDEXED";
-const char kSelectAt[] = "SELECT " QUARANTINE_COLUMNS " FROM LSQuarantineEvent NOT INDEXED WHERE rowid = ?1";
-
-QuarantineEvent fromRow(sqlite3_stmt* row)
+const RowReader<QuarantineEvent>& QuarantineEvent::rows()
 {
-    QuarantineEvent event;
-    event.timestamp = ReadOnlyDatabase::real(row, 1);
-    event.agentBundleID = ReadOnlyDatabase::text(row, 2).value_or(QString());
-    event.agentName = ReadOnlyDatabase::text(row, 3).value_or(QString());
-    event.dataURL = ReadOnlyDatabase::text(row, 4).value_or(QString());
-    event.senderName = ReadOnlyDatabase::text(row, 5).value_or(QString());
-    event.senderAddress = ReadOnlyDatabase::text(row, 6).value_or(QString());
-    event.type = ReadOnlyDatabase::integer(row, 7);
-    event.originTitle = ReadOnlyDatabase::text(row, 8).value_or(QString());
-    event.originURL = ReadOnlyDatabase::text(row, 9).value_or(QString());
-    return event;
+    static const RowReader<QuarantineEvent> rows(
+        "LSQuarantineEvent", "LSQuarantineEventIdentifier",
+        {{"LSQuarantineDataURLString", &QuarantineEvent::dataURL, "dataURL", LABEL("Data URL")},
+         {"LSQuarantineOriginURLString", &QuarantineEvent::originURL, "originURL", LABEL("Origin URL")},
+         {"LSQuarantineOriginTitle", &QuarantineEvent::originTitle, "originTitle", LABEL("Origin Title")},
+         {"LSQuarantineAgentName", &QuarantineEvent::agentName, "agentName", LABEL("Agent Name")},
+         {"LSQuarantineAgentBundleIdentifier", &QuarantineEvent::agentBundleID, "agentBundleID",
+          LABEL("Agent Bundle ID")},
+         {"LSQuarantineSenderName", &QuarantineEvent::senderName, "senderName", LABEL("Sender Name")},
+         {"LSQuarantineSenderAddress", &QuarantineEvent::senderAddress, "senderAddress", LABEL("Sender Address")},
+         {"LSQuarantineTypeNumber", &QuarantineEvent::type, "type", LABEL("Type")},
+         {"LSQuarantineTimeStamp", &QuarantineEvent::timestamp},
+         {nullptr, &QuarantineEvent::time, "time", LABEL("Time")},
+         {nullptr, &QuarantineEvent::user, "user", LABEL("User")},
+         {nullptr, &QuarantineEvent::database, "database", LABEL("Database")}});
+    return rows;
 }
-
-} // namespace
 
 QString QuarantineEvent::check(ReadOnlyDatabase& database)
 {
-    const QString problem = database.checkTable(
-        "LSQuarantineEvent",
-        {"LSQuarantineEventIdentifier", "LSQuarantineTimeStamp", "LSQuarantineAgentBundleIdentifier",
-         "LSQuarantineAgentName", "LSQuarantineDataURLString", "LSQuarantineSenderName",
-         "LSQuarantineSenderAddress", "LSQuarantineTypeNumber", "LSQuarantineOriginTitle",
-         "LSQuarantineOriginURLString"});
-    if (!problem.isEmpty())
-        return problem;
-    return database.prepare(kSelect) ? QString() : database.error();
+    return rows().check(database);
 }
 
 bool QuarantineEvent::needsScan(ReadOnlyDatabase& database)
 {
-    return database.scansTable(kSelect);
+    return rows().needsScan(database);
 }
 
 ReadOnlyDatabase::Found QuarantineEvent::find(ReadOnlyDatabase& database, const QString& eventID,
@@ -60,7 +43,7 @@ ReadOnlyDatabase::Found QuarantineEvent::find(ReadOnlyDatabase& database, const 
         if (tried.contains(key))
             continue;
         tried.append(key);
-        const auto found = database.findRow(kSelect, key, [&event](sqlite3_stmt* row) { event = fromRow(row); });
+        const auto found = rows().find(database, key, event);
         if (found != ReadOnlyDatabase::Found::None)
             return found;
     }
@@ -69,10 +52,11 @@ ReadOnlyDatabase::Found QuarantineEvent::find(ReadOnlyDatabase& database, const 
 
 bool QuarantineEvent::readKeys(ReadOnlyDatabase& database, const std::function<bool(qint64, quint64)>& row)
 {
-    return database.forEachRow(kSelectKeys, [&row](sqlite3_stmt* statement) {
+    const auto hash = [](sqlite3_stmt* statement) -> std::optional<quint64> {
         const std::optional<QString> id = ReadOnlyDatabase::text(statement, 1);
-        return !id || row(ReadOnlyDatabase::integer(statement, 0).value_or(0), hashOf(*id));
-    });
+        return id ? std::optional(hashOf(*id)) : std::nullopt;
+    };
+    return rows().readKeys(database, hash, row);
 }
 
 quint64 QuarantineEvent::hashOf(const QString& eventID)
@@ -83,8 +67,8 @@ quint64 QuarantineEvent::hashOf(const QString& eventID)
 ReadOnlyDatabase::Found QuarantineEvent::findAt(ReadOnlyDatabase& database, qint64 rowid, const QString& eventID,
                                                 std::optional<QuarantineEvent>& event)
 {
-    return database.findRow(kSelectAt, rowid, [&](sqlite3_stmt* row) {
-        if (ReadOnlyDatabase::text(row, 0).value_or(QString()).compare(eventID, Qt::CaseInsensitive) == 0)
-            event = fromRow(row);
-    });
+    const auto matches = [&eventID](sqlite3_stmt* row) {
+        return ReadOnlyDatabase::text(row, 0).value_or(QString()).compare(eventID, Qt::CaseInsensitive) == 0;
+    };
+    return rows().findAt(database, rowid, matches, event);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "origin/ReadOnlyDatabase.h"
+#include "origin/RowReader.h"
 
 #include <QByteArray>
 #include <QString>
@@ -25,6 +25,9 @@ struct QuarantineEvent
     QString user;                    // whose database that is (the name of its home folder)
 
     friend bool operator==(const QuarantineEvent&, const QuarantineEvent&) = default;
+
+    // The fields, their columns and how they are shown.
+    static const RowReader<QuarantineEvent>& rows();
 
     // Whether `database` has the table and columns: an empty text, or why not.
     static QString check(ReadOnlyDatabase& database);

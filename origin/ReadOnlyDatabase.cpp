@@ -128,7 +128,7 @@ void ReadOnlyDatabase::noteFailure(int result)
         m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
 }
 
-QString ReadOnlyDatabase::checkTable(const char* table, std::initializer_list<const char*> columns)
+QString ReadOnlyDatabase::checkTable(const char* table, const QList<const char*>& columns)
 {
     if (!m_db)
         return m_error;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -42,7 +43,7 @@ public:
 
     // Whether `table` is an ordinary table holding `columns`, none of them generated: an
     // empty text, or why not. A view or a virtual table could run anything when read.
-    QString checkTable(const char* table, std::initializer_list<const char*> columns);
+    QString checkTable(const char* table, const QList<const char*>& columns);
 
     // Prepares `sql` once for the life of the connection. False, with error() set, when the
     // file is not a database or a table or column is missing.

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QPlainTextEdit>
 
+#include <variant>
+
 namespace {
 
 // "Label: value" lines, skipping values the source did not have.
@@ -107,36 +109,17 @@ QString OriginDetailsPane::describe(const QByteArray& rawPath, const OriginDetai
             whereFroms.addLine(url);
         text += whereFroms.text();
     }
-    if (const auto& event = details.quarantineEvent) {
-        Section row(tr("Quarantine Event"));
-        row.add(tr("Data URL"), event->dataURL);
-        row.add(tr("Origin URL"), event->originURL);
-        row.add(tr("Origin Title"), event->originTitle);
-        row.add(tr("Agent Name"), event->agentName);
-        row.add(tr("Agent Bundle ID"), event->agentBundleID);
-        row.add(tr("Sender Name"), event->senderName);
-        row.add(tr("Sender Address"), event->senderAddress);
-        row.add(tr("Type"), event->type);
-        row.add(tr("Time"), event->time);
-        row.add(tr("User"), event->user);
-        row.add(tr("Database"), event->database);
+    const auto addRow = [&text](const QString& title, const auto& rows, const auto& record) {
+        Section row(title);
+        rows.forEachShown(record, [&row](const auto& field, const auto& value) {
+            std::visit([&](const auto& shown) { row.add(tr(field.label), shown); }, value);
+        });
         text += row.text();
-    }
-    if (const auto& record = details.provenanceRecord) {
-        Section row(tr("Provenance Record"));
-        row.add(tr("pk"), std::optional<qint64>(record->pk));
-        row.add(tr("URL"), record->url);
-        row.add(tr("Bundle ID"), record->bundleID);
-        row.add(tr("Team ID"), record->teamID);
-        row.add(tr("Signing ID"), record->signingID);
-        row.add(tr("cdhash"), record->cdhash);
-        row.add(tr("Flags"), record->flags);
-        row.add(tr("Time"), record->time);
-        row.add(tr("link_pk"), record->linkPk);
-        row.add(tr("Key Byte Order"), record->byteOrder);
-        row.add(tr("Database"), record->database);
-        text += row.text();
-    }
+    };
+    if (const auto& event = details.quarantineEvent)
+        addRow(tr("Quarantine Event"), QuarantineEvent::rows(), *event);
+    if (const auto& record = details.provenanceRecord)
+        addRow(tr("Provenance Record"), ProvenanceRecord::rows(), *record);
     if (!details.attributes.isEmpty()) {
         Section attributes(tr("Attributes"));
         for (const AttributeList::Entry& attribute : details.attributes) {

@@ -2,8 +2,11 @@
 
 #include <QSet>
 
+#include <libmount/libmount.h>
+
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <string_view>
 
 namespace {
@@ -41,48 +44,31 @@ bool skipped(const QByteArray& type, const QByteArray& mountPoint)
     return (type == "tmpfs" || type == "ramfs") && isBelow(mountPoint, "/run");
 }
 
-bool isOctal(char c)
-{
-    return c >= '0' && c <= '7';
-}
-
-// Undoes the octal escapes (\040 for a blank, ...) of a mountinfo field.
-QByteArray unescapedField(const QByteArray& field)
-{
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field.at(i) == '\\' && i + 3 < field.size() && isOctal(field.at(i + 1)) &&
-            isOctal(field.at(i + 2)) && isOctal(field.at(i + 3))) {
-            out.append(char(((field.at(i + 1) - '0') << 6) | ((field.at(i + 2) - '0') << 3) |
-                            (field.at(i + 3) - '0')));
-            i += 3;
-        } else {
-            out.append(field.at(i));
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 QByteArrayList MountTable::volumeMountPoints(const QByteArray& mountinfo)
 {
     QByteArrayList points;
+    // libmount reads a stream; fmemopen only reads here, despite its non-const buffer.
+    FILE* stream = mountinfo.isEmpty() ? nullptr
+                                       : ::fmemopen(const_cast<char*>(mountinfo.constData()),
+                                                    size_t(mountinfo.size()), "r");
+    if (!stream)
+        return points;
+    libmnt_table* table = ::mnt_new_table();
+    ::mnt_table_parse_stream(table, stream, "mountinfo"); // lines it cannot read are left out
+    std::fclose(stream);
+    libmnt_iter* iterator = ::mnt_new_iter(MNT_ITER_FORWARD);
     QSet<QByteArray> seen;
-    for (const QByteArray& line : mountinfo.split('\n')) {
-        // id parent major:minor root mount-point options [optional...] - type source super-options
-        const QByteArrayList fields = line.split(' ');
-        const qsizetype separator = fields.indexOf("-");
-        if (fields.size() < 5 || separator < 6 || separator + 1 >= fields.size())
-            continue;
-        const QByteArray mountPoint = unescapedField(fields.at(4));
-        if (!mountPoint.startsWith('/') || skipped(fields.at(separator + 1), mountPoint))
-            continue;
-        if (!seen.contains(mountPoint)) {
+    for (libmnt_fs* fs = nullptr; ::mnt_table_next_fs(table, iterator, &fs) == 0;) {
+        const QByteArray mountPoint(::mnt_fs_get_target(fs));
+        if (mountPoint.startsWith('/') && !skipped(QByteArray(::mnt_fs_get_fstype(fs)), mountPoint) &&
+            !seen.contains(mountPoint)) {
             seen.insert(mountPoint);
             points.append(mountPoint);
         }
     }
+    ::mnt_free_iter(iterator);
+    ::mnt_unref_table(table);
     return points;
 }

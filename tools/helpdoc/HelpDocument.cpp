@@ -9,15 +9,16 @@
 #include <QPdfWriter>
 #include <QSaveFile>
 #include <QTextBlock>
+#include <QTextBoundaryFinder>
 #include <QTextCursor>
 #include <QTextFrame>
 #include <QTextLayout>
 #include <QTextTable>
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <cmath>
-#include <numeric>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -30,41 +31,14 @@ constexpr qreal kTextWidthEms = (210 - 2 * kMarginMillimetres) / 25.4 * 72 / kBo
 constexpr qreal kAverageCharWidth = 0.65;
 constexpr int kEmojiPixels = 128; // the colour font's bitmaps are about this size
 
-// Characters drawn as emoji even without a variation selector.
-bool isEmojiPresentation(char32_t c)
+// A grapheme drawn as emoji: a character shown so by default, or a pictograph that asks
+// for it with the emoji variation selector.
+bool isEmoji(QStringView grapheme)
 {
-    static constexpr std::pair<char32_t, char32_t> kBmp[] = {
-        {0x231A, 0x231B},   {0x23E9, 0x23EC},   {0x23F0, 0x23F0},   {0x23F3, 0x23F3},   {0x25FD, 0x25FE},
-        {0x2614, 0x2615},   {0x2648, 0x2653},   {0x267F, 0x267F},   {0x2693, 0x2693},   {0x26A1, 0x26A1},
-        {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},   {0x26CE, 0x26CE},   {0x26D4, 0x26D4},
-        {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},   {0x26FA, 0x26FA},   {0x26FD, 0x26FD},
-        {0x2705, 0x2705},   {0x270A, 0x270B},   {0x2728, 0x2728},   {0x274C, 0x274C},   {0x274E, 0x274E},
-        {0x2753, 0x2755},   {0x2757, 0x2757},   {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},
-        {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},   {0x1F004, 0x1F004}, {0x1F0CF, 0x1F0CF},
-        {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F1E6, 0x1F1FF}, {0x1F201, 0x1F251}, {0x1F300, 0x1FAFF},
-    };
-    return std::any_of(std::begin(kBmp), std::end(kBmp),
-                       [c](const auto& range) { return c >= range.first && c <= range.second; });
-}
-
-// Symbols that are text by default and become emoji when a variation selector follows.
-bool isTextSymbol(char32_t c)
-{
-    return c == 0xA9 || c == 0xAE || c == 0x203C || c == 0x2049 || c == 0x2122 || c == 0x2139 ||
-           (c >= 0x2194 && c <= 0x21AA) || (c >= 0x2300 && c <= 0x23FF) || (c >= 0x25AA && c <= 0x27BF) ||
-           c == 0x2934 || c == 0x2935 || (c >= 0x2B05 && c <= 0x2B55) || c == 0x3030 || c == 0x303D ||
-           c == 0x3297 || c == 0x3299;
-}
-
-char32_t codePointAt(const QString& text, qsizetype at, qsizetype* units)
-{
-    const QChar first = text.at(at);
-    if (first.isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate()) {
-        *units = 2;
-        return QChar::surrogateToUcs4(first, text.at(at + 1));
-    }
-    *units = 1;
-    return first.unicode();
+    const char32_t first = grapheme.toUcs4().constFirst();
+    const bool selector = grapheme.sliced(QChar::requiresSurrogates(first) ? 2 : 1).startsWith(QChar(0xFE0F));
+    return u_hasBinaryProperty(UChar32(first), UCHAR_EMOJI_PRESENTATION) ||
+           (selector && u_hasBinaryProperty(UChar32(first), UCHAR_EXTENDED_PICTOGRAPHIC));
 }
 
 QImage emojiImage(const QString& sequence)
@@ -129,41 +103,6 @@ void HelpDocument::fitPictures()
             cursor.setCharFormat(format);
         }
     }
-}
-
-qsizetype HelpDocument::emojiLength(const QString& text, qsizetype at)
-{
-    if (at < 0 || at >= text.size())
-        return 0;
-    qsizetype units = 0;
-    const char32_t first = codePointAt(text, at, &units);
-    qsizetype end = at + units;
-    const bool selector = end < text.size() && text.at(end).unicode() == 0xFE0F;
-    if (!isEmojiPresentation(first) && !(selector && isTextSymbol(first)))
-        return 0;
-    if (first >= 0x1F1E6 && first <= 0x1F1FF) { // a flag is a pair of regional indicators
-        if (end < text.size()) {
-            const char32_t second = codePointAt(text, end, &units);
-            if (second >= 0x1F1E6 && second <= 0x1F1FF)
-                end += units;
-        }
-        return end - at;
-    }
-    while (end < text.size()) {
-        const char32_t next = codePointAt(text, end, &units);
-        if (next == 0xFE0F || (next >= 0x1F3FB && next <= 0x1F3FF)) {
-            end += units;
-        } else if (next == 0x200D && end + 1 < text.size()) {
-            qsizetype joinedUnits = 0;
-            const char32_t joined = codePointAt(text, end + 1, &joinedUnits);
-            if (!isEmojiPresentation(joined) && !isTextSymbol(joined))
-                break;
-            end += 1 + joinedUnits;
-        } else {
-            break;
-        }
-    }
-    return end - at;
 }
 
 void HelpDocument::styleBlocks()
@@ -292,15 +231,12 @@ void HelpDocument::replaceEmoji()
             const QTextFragment fragment = it.fragment();
             const QString text = fragment.text();
             const qreal size = fragment.charFormat().font().pointSizeF();
-            for (qsizetype i = 0; i < text.size();) {
-                const qsizetype length = emojiLength(text, i);
-                if (length == 0) {
-                    ++i;
-                    continue;
-                }
-                found.push_back({fragment.position() + int(i), int(length), text.mid(i, length),
-                                 size > 0 ? size : kBodyPointSize});
-                i += length;
+            // Graphemes hold an emoji with its selector, skin tone and joined parts, and flags.
+            QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+            for (qsizetype start = 0, end = 0; (end = graphemes.toNextBoundary()) > 0; start = end) {
+                if (isEmoji(QStringView(text).sliced(start, end - start)))
+                    found.push_back({fragment.position() + int(start), int(end - start),
+                                     text.mid(start, end - start), size > 0 ? size : kBodyPointSize});
             }
         }
     }

@@ -19,11 +19,6 @@ public:
     // whole file was written. On failure `error` tells why.
     bool writePdf(const QString& path, QString* error);
 
-    // Length in UTF-16 units of the emoji sequence that starts at `at`, or 0 when none
-    // does: a pictographic character with its variation selector, skin tone and
-    // zero-width-joined parts.
-    static qsizetype emojiLength(const QString& text, qsizetype at);
-
     const QTextDocument& document() const { return m_document; }
 
 private:
