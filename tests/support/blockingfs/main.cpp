@@ -83,7 +83,11 @@ int main(int argc, char* argv[])
     // A test that dies leaves no mount behind: we get SIGTERM, and unmount.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 
-    fuse_operations operations{.getattr = getAttributes, .open = openFile, .read = readFile, .readdir = readDirectory};
+    fuse_operations operations{};
+    operations.getattr = getAttributes;
+    operations.readdir = readDirectory;
+    operations.open = openFile;
+    operations.read = readFile;
 
     // Foreground, several threads (a waiting read must not hold up stat), read-only.
     char foreground[] = "-f";
