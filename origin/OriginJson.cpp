@@ -267,16 +267,11 @@ QByteArray OriginJson::bodyLine(const QString& path, const OriginDetails& detail
     QString name = withControlPictures(QString::fromUtf8(raw));
     name.replace(QLatin1Char('|'), QStringLiteral("%7C"));
     const FileStatus& status = *details.status;
-    return QStringLiteral("0|%1|%2|%3|%4|%5|%6|%7|%8|%9|%10\n")
-        .arg(name)
-        .arg(status.inode)
-        .arg(FileStatus::modeText(status.mode))
-        .arg(status.uid)
-        .arg(status.gid)
-        .arg(status.size)
-        .arg(status.accessed.seconds)
-        .arg(status.modified.seconds)
-        .arg(status.changed.seconds)
-        .arg(status.born ? status.born->seconds : 0)
-        .toUtf8();
+    // Joined, not filled in with arg(): a name holding "%7" would take a later field's place.
+    const QStringList fields{QStringLiteral("0"), name, QString::number(status.inode), FileStatus::modeText(status.mode),
+                             QString::number(status.uid), QString::number(status.gid), QString::number(status.size),
+                             QString::number(status.accessed.seconds), QString::number(status.modified.seconds),
+                             QString::number(status.changed.seconds),
+                             QString::number(status.born ? status.born->seconds : 0)};
+    return (fields.join(QLatin1Char('|')) + QLatin1Char('\n')).toUtf8();
 }

@@ -50,94 +50,69 @@ QString MacVolumeFixture::copyReport(TestTree& tree, const QString& relative)
     return status == 0 ? QString() : QStringLiteral("cp --attributes-only failed for %1").arg(copy);
 }
 
-QString MacVolumeFixture::brokenVolume(TestTree& tree, const QString& folder, bool withEvents)
+QString MacVolumeFixture::brokenVolume(TestTree& tree, const QString& folder)
 {
-    const QString volume = tree.folder(folder);
-    if (const QString error = copyReport(tree, folder + QStringLiteral("/Users/alice/Downloads/report.pdf"));
-        !error.isEmpty())
-        return error;
-    QDir().mkpath(QFileInfo(execPolicyPath(volume)).path());
-    QFile garbage(execPolicyPath(volume));
-    if (!garbage.open(QIODevice::WriteOnly) || garbage.write(QByteArray(2048, '\x5a')) != 2048)
-        return garbage.errorString();
-    garbage.close();
-    if (!withEvents)
-        return {};
-    const QString events = eventsPath(volume + QStringLiteral("/Users/alice"));
+    const QString volume = tree.folder(folder), events = eventsPath(volume + QStringLiteral("/Users/alice"));
+    tree.file(folder + QStringLiteral("/private/var/db/SystemPolicyConfiguration/ExecPolicy"), QByteArray(2048, 'Z'));
     QDir().mkpath(QFileInfo(events).path());
     if (!QFile::copy(eventsPath(tree.path(QStringLiteral("mac/Users/alice"))), events))
         return QStringLiteral("cannot copy %1").arg(events);
-    return {};
+    return copyReport(tree, folder + QStringLiteral("/Users/alice/Downloads/report.pdf"));
 }
 
-QString MacVolumeFixture::execute(const QString& path, const QString& sql, const QList<QVariantList>& rows)
+QString MacVolumeFixture::execute(const QString& path, const QString& sql)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     sqlite3* db = nullptr;
-    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK)
-        return QString::fromUtf8(sqlite3_errmsg(db));
     QString error;
-    sqlite3_stmt* statement = nullptr;
-    const QByteArray text = sql.toUtf8();
-    if (rows.isEmpty()) {
-        if (sqlite3_exec(db, text.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-            error = QString::fromUtf8(sqlite3_errmsg(db));
-    } else if (sqlite3_prepare_v2(db, text.constData(), -1, &statement, nullptr) != SQLITE_OK) {
+    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK ||
+        sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
         error = QString::fromUtf8(sqlite3_errmsg(db));
-    } else {
-        for (const QVariantList& row : rows) {
-            sqlite3_reset(statement);
-            for (int i = 0; i < row.size(); ++i) {
-                const QVariant& value = row.at(i);
-                if (value.isNull())
-                    sqlite3_bind_null(statement, i + 1);
-                else if (value.typeId() == QMetaType::QByteArray)
-                    sqlite3_bind_blob(statement, i + 1, value.toByteArray().constData(),
-                                      int(value.toByteArray().size()), SQLITE_TRANSIENT);
-                else if (value.typeId() == QMetaType::Double)
-                    sqlite3_bind_double(statement, i + 1, value.toDouble());
-                else if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int)
-                    sqlite3_bind_int64(statement, i + 1, value.toLongLong());
-                else
-                    sqlite3_bind_text(statement, i + 1, value.toString().toUtf8().constData(), -1,
-                                      SQLITE_TRANSIENT);
-            }
-            if (sqlite3_step(statement) != SQLITE_DONE) {
-                error = QString::fromUtf8(sqlite3_errmsg(db));
-                break;
-            }
-        }
-    }
-    sqlite3_finalize(statement);
     sqlite3_close(db);
     return error;
 }
 
+QString MacVolumeFixture::createTable(const QString& path, const QString& table, const QString& columns,
+                                      const QList<QVariantList>& rows)
+{
+    QStringList values;
+    for (const QVariantList& row : rows) {
+        QStringList literals;
+        for (const QVariant& value : row) {
+            if (value.isNull())
+                literals << QStringLiteral("NULL");
+            else if (value.typeId() == QMetaType::QByteArray)
+                literals << QStringLiteral("X'%1'").arg(QString::fromLatin1(value.toByteArray().toHex()));
+            else if (value.typeId() == QMetaType::QString)
+                literals << QLatin1Char('\'') + value.toString().replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+            else
+                literals << QString::number(value.toDouble(), 'g', 17);
+        }
+        values << QLatin1Char('(') + literals.join(QLatin1Char(',')) + QLatin1Char(')');
+    }
+    return execute(path, QStringLiteral("CREATE TABLE %1 (%2);").arg(table, columns) +
+                             (values.isEmpty() ? QString() : QStringLiteral("INSERT INTO %1 VALUES %2").arg(table, values.join(QLatin1Char(',')))));
+}
+
 QString MacVolumeFixture::writeQuarantineEvents(const QString& path, const QList<QVariantList>& rows)
 {
-    const QString error = execute(
-        path, QStringLiteral(
-                  "CREATE TABLE LSQuarantineEvent (LSQuarantineEventIdentifier TEXT PRIMARY KEY NOT NULL, "
-                  "LSQuarantineTimeStamp REAL, LSQuarantineAgentBundleIdentifier TEXT, "
-                  "LSQuarantineAgentName TEXT, LSQuarantineDataURLString TEXT, "
-                  "LSQuarantineSenderName TEXT, LSQuarantineSenderAddress TEXT, "
-                  "LSQuarantineTypeNumber INTEGER, LSQuarantineOriginTitle TEXT, "
-                  "LSQuarantineOriginURLString TEXT, LSQuarantineOriginAlias BLOB)"));
-    if (!error.isEmpty() || rows.isEmpty())
-        return error;
-    return execute(path, QStringLiteral("INSERT INTO LSQuarantineEvent VALUES (?,?,?,?,?,?,?,?,?,?,?)"),
-                   rows);
+    return createTable(path, QStringLiteral("LSQuarantineEvent"),
+                       QStringLiteral("LSQuarantineEventIdentifier TEXT PRIMARY KEY NOT NULL, LSQuarantineTimeStamp REAL, "
+                                      "LSQuarantineAgentBundleIdentifier TEXT, LSQuarantineAgentName TEXT, "
+                                      "LSQuarantineDataURLString TEXT, LSQuarantineSenderName TEXT, "
+                                      "LSQuarantineSenderAddress TEXT, LSQuarantineTypeNumber INTEGER, "
+                                      "LSQuarantineOriginTitle TEXT, LSQuarantineOriginURLString TEXT, "
+                                      "LSQuarantineOriginAlias BLOB"),
+                       rows);
 }
 
 QString MacVolumeFixture::writeExecPolicy(const QString& path, const QList<QVariantList>& rows)
 {
-    const QString error = execute(
-        path, QStringLiteral("CREATE TABLE provenance_tracking (pk INTEGER PRIMARY KEY, url TEXT NOT NULL, "
-                             "bundle_id TEXT, cdhash TEXT, team_identifier TEXT, signing_identifier TEXT, "
-                             "flags INTEGER, timestamp INTEGER NOT NULL, link_pk INTEGER)"));
-    if (!error.isEmpty() || rows.isEmpty())
-        return error;
-    return execute(path, QStringLiteral("INSERT INTO provenance_tracking VALUES (?,?,?,?,?,?,?,?,?)"), rows);
+    return createTable(path, QStringLiteral("provenance_tracking"),
+                       QStringLiteral("pk INTEGER PRIMARY KEY, url TEXT NOT NULL, bundle_id TEXT, cdhash TEXT, "
+                                      "team_identifier TEXT, signing_identifier TEXT, flags INTEGER, "
+                                      "timestamp INTEGER NOT NULL, link_pk INTEGER"),
+                       rows);
 }
 
 QString MacVolumeFixture::execPolicyPath(const QString& volume)
@@ -195,8 +170,7 @@ QString MacVolumeFixture::withoutPlainFields(const QString& line)
 {
     static const QRegularExpression plain(QStringLiteral(
         R"re(,"(fileName|filePath|fileNameBase64|filePathBase64|provenance|provenanceApp|quarantineAgent|size|)re"
-        R"re(inode|modified|changed|accessed|born)":("([^"\\]|\\.)*"|[^,}]*))re"));
-    static const QRegularExpression attributes(QStringLiteral(R"re(,"attributes":\[(\{[^{}]*\},?)*\])re"));
-    static const QRegularExpression source(QStringLiteral(R"re(,"source":\{[^{}]*\})re"));
-    return QString(line).remove(plain).remove(attributes).remove(source);
+        R"re(inode|modified|changed|accessed|born)":("([^"\\]|\\.)*"|[^,}]*)|,"attributes":\[(\{[^{}]*\},?)*\])re"
+        R"re(|,"source":\{[^{}]*\})re"));
+    return QString(line).remove(plain);
 }

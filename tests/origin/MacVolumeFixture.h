@@ -25,9 +25,9 @@ public:
     static QString populate(TestTree& tree, const QString& folder);
     // A file at `relative` with the attributes of the populated volume "mac"'s report.pdf.
     static QString copyReport(TestTree& tree, const QString& relative);
-    // A volume at `folder` whose ExecPolicy is not a database, alice's events database
-    // copied from "mac" when `withEvents`, and Users/alice/Downloads/report.pdf copied.
-    static QString brokenVolume(TestTree& tree, const QString& folder, bool withEvents);
+    // A volume at `folder` whose ExecPolicy is not a database, with alice's events database
+    // and Users/alice/Downloads/report.pdf copied from "mac".
+    static QString brokenVolume(TestTree& tree, const QString& folder);
     // A binary property list of `plist`, which is freed.
     static QByteArray binaryPlist(void* plist);
 
@@ -42,11 +42,13 @@ public:
     // Creates `path` with table provenance_tracking, rows in schema order
     // (pk, url, bundle_id, cdhash, team_identifier, signing_identifier, flags, timestamp, link_pk).
     static QString writeExecPolicy(const QString& path, const QList<QVariantList>& rows);
-    // A JSON line without the file's plain values, times, sources and attribute list ("fileName"
-    // … "born", "source", "attributes"), which other tests check: what is left is the origin.
+    // A JSON line without the file's plain values, times, sources and attribute list: what is
+    // left is the origin.
     static QString withoutPlainFields(const QString& line);
 
-    // Runs `sql` (statements separated by ";" when there are no rows) on a new or existing
-    // database at `path`.
-    static QString execute(const QString& path, const QString& sql, const QList<QVariantList>& rows = {});
+    // Runs `sql` (statements separated by ";") on a new or existing database at `path`.
+    static QString execute(const QString& path, const QString& sql);
+    // Creates `table` with `columns` in the database at `path`, with `rows` (null values: NULL).
+    static QString createTable(const QString& path, const QString& table, const QString& columns,
+                               const QList<QVariantList>& rows);
 };

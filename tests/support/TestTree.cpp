@@ -1,7 +1,8 @@
 #include "tests/support/TestTree.h"
 
+#include "tests/support/ToolRun.h"
+
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -9,15 +10,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <ftw.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
-
-constexpr uid_t kNobody = 65534;
 
 void writeAll(int fd, const QByteArray& bytes)
 {
@@ -105,8 +103,7 @@ QString TestTree::symlink(const QString& target, const QString& relative)
 void TestTree::setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name,
                                const QByteArray& value)
 {
-    if (::setxattr(rawPathOfItem.constData(), name.constData(), value.constData(), size_t(value.size()), 0) !=
-        0)
+    if (::setxattr(rawPathOfItem.constData(), name.constData(), value.constData(), size_t(value.size()), 0) != 0)
         qWarning("setxattr %s on %s failed: %s", name.constData(), rawPathOfItem.constData(),
                  std::strerror(errno));
 }
@@ -137,33 +134,23 @@ void TestTree::openToOthers()
 QByteArray TestTree::asUnprivileged(const std::function<QByteArray()>& work, bool* ok)
 {
     int fds[2];
-    if (ok)
-        *ok = false;
-    if (::pipe(fds) != 0)
-        return {};
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return {};
+    const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
     if (pid == 0) {
         ::close(fds[0]);
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-             ::setresuid(kNobody, kNobody, kNobody) != 0))
+        if (!ToolRun::becomeNobody())
             ::_exit(3);
         writeAll(fds[1], work());
         ::_exit(0);
     }
-    ::close(fds[1]);
+    int status = -1;
     QByteArray result;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        result.append(buffer, n);
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    if (pid > 0) {
+        ::close(fds[1]);
+        result = ToolRun::drain(fds[0]);
+        ::waitpid(pid, &status, 0);
+    }
     if (ok)
-        *ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        *ok = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return result;
 }
 

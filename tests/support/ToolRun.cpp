@@ -9,12 +9,6 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-constexpr uid_t kNobody = 65534;
-
-} // namespace
-
 QByteArray ToolRun::built(const char* name)
 {
     return qgetenv("QUELLMARK_BINARY_DIR") + "/bin/" + name;
@@ -29,6 +23,13 @@ QByteArray ToolRun::drain(int fd)
         bytes.append(buffer, n);
     ::close(fd);
     return bytes;
+}
+
+bool ToolRun::becomeNobody()
+{
+    constexpr uid_t nobody = 65534;
+    return ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 && ::setresgid(nobody, nobody, nobody) == 0 &&
+                                ::setresuid(nobody, nobody, nobody) == 0);
 }
 
 ToolRun::Outcome ToolRun::run() const
@@ -64,9 +65,7 @@ ToolRun::Outcome ToolRun::run() const
             if (::chdir(name.constData()) != 0)
                 ::_exit(125);
         }
-        if (unprivileged && ::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-             ::setresuid(kNobody, kNobody, kNobody) != 0))
+        if (unprivileged && !becomeNobody())
             ::_exit(126);
         ::execv(argv[0], argv.data());
         ::_exit(127);

@@ -37,4 +37,6 @@ struct ToolRun
     static QByteArray built(const char* name);
     // Reads `fd` to its end, then closes it.
     static QByteArray drain(int fd);
+    // Becomes user and group "nobody" (65534) when root; false when that failed. For a child.
+    static bool becomeNobody();
 };

@@ -4,35 +4,24 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 
 namespace {
 
-struct GateState
-{
-    std::mutex mutex;
-    std::condition_variable changed;
-    QByteArray name;
-    bool open = false;
-    bool held = false;
-};
-
-GateState& gate()
-{
-    static GateState state;
-    return state;
-}
+std::mutex g_mutex;
+std::condition_variable g_changed;
+QByteArray g_name;
+bool g_open = false;
+bool g_held = false;
 
 void holdAtGate(const char* name)
 {
-    GateState& state = gate();
-    std::unique_lock lock(state.mutex);
-    if (state.open || state.name != name)
+    std::unique_lock lock(g_mutex);
+    if (g_open || g_name != name)
         return;
-    state.held = true;
-    state.changed.notify_all();
-    state.changed.wait(lock, [&state] { return state.open; });
+    g_held = true;
+    g_changed.notify_all();
+    g_changed.wait(lock, [] { return g_open; });
 }
 
 } // namespace
@@ -40,10 +29,9 @@ void holdAtGate(const char* name)
 WalkGate::WalkGate(const QByteArray& name)
 {
     {
-        std::lock_guard lock(gate().mutex);
-        gate().name = name;
-        gate().open = false;
-        gate().held = false;
+        std::lock_guard lock(g_mutex);
+        g_name = name;
+        g_open = g_held = false;
     }
     EntryXattrCalls::setCallHook(&holdAtGate);
 }
@@ -56,13 +44,13 @@ WalkGate::~WalkGate()
 
 bool WalkGate::waitUntilHeld(int milliseconds)
 {
-    std::unique_lock lock(gate().mutex);
-    return gate().changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [] { return gate().held; });
+    std::unique_lock lock(g_mutex);
+    return g_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [] { return g_held; });
 }
 
 void WalkGate::release()
 {
-    std::lock_guard lock(gate().mutex);
-    gate().open = true;
-    gate().changed.notify_all();
+    std::lock_guard lock(g_mutex);
+    g_open = true;
+    g_changed.notify_all();
 }

@@ -7,7 +7,11 @@
 #include <QStandardItemModel>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
+
+const QString kLongText = u"/Volumes/Data/"_s + QString(300, u'w') + u"🔸 end"_s;
 
 class OnePieceRow : public TextRowDelegate
 {
@@ -16,7 +20,7 @@ public:
     QStringList pieces(const QModelIndex& index) const override { return {index.data().toString()}; }
 };
 
-// Rows "row 0", "row 1", ... that can be appended in batches, as a crawl appends them.
+// Rows "row 0", "row 1", ... appended in batches, as a crawl appends them.
 class GrowingModel : public QAbstractListModel
 {
 public:
@@ -26,11 +30,8 @@ public:
     QVariant data(const QModelIndex& index, int role) const override
     {
         if (role == Qt::DisplayRole)
-            return index.row() == longRow ? QString(400, QLatin1Char('w'))
-                                          : QStringLiteral("row %1").arg(index.row());
-        if (role == ExportTextRole)
-            return QStringLiteral("export %1").arg(index.row());
-        return {};
+            return index.row() == longRow ? kLongText : u"row %1"_s.arg(index.row());
+        return role == ExportTextRole ? QVariant(u"export %1"_s.arg(index.row())) : QVariant();
     }
     void append(int rows)
     {
@@ -38,234 +39,182 @@ public:
         count += rows;
         endInsertRows();
     }
+    void reset(int rows)
+    {
+        beginResetModel();
+        count = rows;
+        longRow = -1;
+        endResetModel();
+    }
 };
 
 // Whether the picture has more than one colour: rows drawn, not a blank area.
 bool hasContent(const QImage& image)
 {
-    const QRgb first = image.pixel(0, 0);
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            if (image.pixel(x, y) != first)
+            if (image.pixel(x, y) != image.pixel(0, 0))
                 return true;
     return false;
 }
 
 // Shows the model's rows in a list of 300 by 200 pixels.
-bool show(RecordListView& view, QAbstractItemModel& model)
+bool show(RecordListView& view, QAbstractItemModel& model, const QFont& font = {})
 {
-    view.setItemDelegate(new OnePieceRow(&view));
+    auto* delegate = new OnePieceRow(&view);
+    if (font != QFont())
+        delegate->setRowFont(font);
+    view.setItemDelegate(delegate);
     view.setModel(&model);
     view.resize(300, 200);
     view.show();
     return QTest::qWaitForWindowExposed(&view);
 }
 
-QStandardItem* record(const QString& text)
-{
-    auto* item = new QStandardItem(text);
-    item->setData(QStringLiteral("export ") + text, ExportTextRole);
-    return item;
-}
-
 } // namespace
-
-using namespace Qt::StringLiterals;
 
 class TestRecordListView : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void everyRowCanBeScrolledTo_data();
-    void everyRowCanBeScrolledTo();
-    void copyJoinsSelectionInListOrder();
-    void rowsAreWhereTheirNumberSays_data();
-    void rowsAreWhereTheirNumberSays();
-    void keysAndClicksSelect();
-    void appendingKeepsViewAndSelection();
-    void longListsAreMeasuredInTurns();
-    void controlCharactersAreDrawnAsPictures_data();
-    void controlCharactersAreDrawnAsPictures();
+    void widestRowCanBeScrolledTo_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("longRow");
+        QTest::addColumn<bool>("fixedFont");
+        // Uniform row sizes measure one row (Qt takes the last): a long row before it must be reachable.
+        QTest::newRow("long row first, fixed-width font") << 2 << 0 << true;
+        QTest::newRow("long row first, proportional font") << 2 << 0 << false;
+        // The window does not wait for a million rows to be measured.
+        QTest::newRow("a million, the widest last") << 1000000 << 999999 << false;
+    }
+
+    void widestRowCanBeScrolledTo()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, longRow);
+        QFETCH(bool, fixedFont);
+        GrowingModel model;
+        model.longRow = longRow;
+        RecordListView view;
+        QVERIFY(show(view, model, fixedFont ? TextRowDelegate::fixedFont(12) : QFont()));
+        model.append(rows);
+        QVERIFY(rows < 1000 || view.horizontalScrollBar()->maximum() == 0); // measured in turns
+        const auto* delegate = static_cast<OnePieceRow*>(view.itemDelegate());
+        const int width = QFontMetrics(delegate->rowFont()).horizontalAdvance(kLongText);
+        QTRY_VERIFY_WITH_TIMEOUT(view.horizontalScrollBar()->maximum() + view.viewport()->width() >= width, 30000);
+        model.reset(1); // a reset forgets the old width
+        QTRY_COMPARE(view.horizontalScrollBar()->maximum(), 0);
+    }
+
+    void rowsAreWhereTheirNumberSays_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("scrollTo");
+        QTest::newRow("a few, at the top") << 3 << 0;
+        QTest::newRow("a million, in the middle") << 1000000 << 500000;
+        QTest::newRow("a million, at the end") << 1000000 << 999999;
+    }
+
+    void rowsAreWhereTheirNumberSays()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, scrollTo);
+        GrowingModel model;
+        RecordListView view;
+        QVERIFY(show(view, model));
+        model.append(rows);
+        const QModelIndex target = model.index(scrollTo, 0);
+        view.scrollTo(target);
+        const QRect place = view.visualRect(target);
+        QVERIFY(view.viewport()->rect().contains(place.center()));
+        QCOMPARE(view.indexAt(place.center()), target);
+        QCOMPARE(place.height(), view.rowHeight());
+        // Rows follow one another with no gap; nothing below the last one.
+        const QModelIndex top = view.indexAt(QPoint(1, 1));
+        QVERIFY(top.isValid());
+        QCOMPARE(view.visualRect(model.index(top.row() + 1, 0)).top(), view.visualRect(top).bottom() + 1);
+        QVERIFY(!view.indexAt(QPoint(1, view.visualRect(model.index(rows - 1, 0)).bottom() + 2)).isValid());
+        QVERIFY(hasContent(view.viewport()->grab().toImage()));
+    }
+
+    void keysAndClicksSelectAndCopy()
+    {
+        GrowingModel model;
+        model.append(500);
+        RecordListView view;
+        QVERIFY(show(view, model));
+        QGuiApplication::clipboard()->setText(u"before"_s);
+        view.copySelection(); // nothing selected: the clipboard keeps what it had
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"before"_s);
+        const auto clickRow = [&view](int row, Qt::KeyboardModifiers modifiers = {}) {
+            QTest::mouseClick(view.viewport(), Qt::LeftButton, modifiers, view.visualRect(view.model()->index(row, 0)).center());
+        };
+        clickRow(2);
+        clickRow(5, Qt::ShiftModifier);
+        clickRow(0, Qt::ControlModifier);
+        QTest::keySequence(&view, QKeySequence::Copy); // in list order
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"export 0\nexport 2\nexport 3\nexport 4\nexport 5"_s);
+        const int page = view.viewport()->height() / view.rowHeight();
+        QTest::keyClick(&view, Qt::Key_PageDown);
+        QCOMPARE(view.currentIndex().row(), page);
+        QTest::keyClick(&view, Qt::Key_End);
+        QCOMPARE(view.currentIndex().row(), 499);
+        QVERIFY(view.viewport()->rect().contains(view.visualRect(view.currentIndex())));
+        QTest::keyClick(&view, Qt::Key_Down);
+        QCOMPARE(view.currentIndex().row(), 499);
+        QTest::keyClick(&view, Qt::Key_Home);
+        QTest::keyClick(&view, Qt::Key_Up);
+        QCOMPARE(view.currentIndex().row(), 0);
+        QCOMPARE(view.indexAt(QPoint(1, 1)).row(), 0);
+        QCOMPARE(view.selectedExportTexts(), QStringList{u"export 0"_s});
+    }
+
+    void appendingKeepsViewAndSelection()
+    {
+        GrowingModel model;
+        model.append(100);
+        RecordListView view;
+        QVERIFY(show(view, model));
+        view.scrollTo(model.index(50, 0), QAbstractItemView::PositionAtTop);
+        view.selectionModel()->select(model.index(51, 0), QItemSelectionModel::Select);
+        const int maximum = view.verticalScrollBar()->maximum();
+        for (int batch = 0; batch < 20; ++batch) // as a crawl streams rows in
+            model.append(1000);
+        QCOMPARE(view.indexAt(QPoint(1, 1)).row(), 50);
+        QCOMPARE(view.selectedExportTexts(), QStringList{u"export 51"_s});
+        QCOMPARE(view.verticalScrollBar()->maximum(), maximum + 20000);
+        QTest::keyClick(&view, Qt::Key_End);
+        QCOMPARE(view.indexAt(QPoint(1, view.viewport()->height() - view.rowHeight())).row(), 20099);
+    }
+
+    void controlCharactersAreDrawnAsPictures_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("drawnAs");
+        QTest::newRow("line feed") << u"two\nlines"_s << u"two␊lines"_s;
+        QTest::newRow("tab, carriage return") << u"a\tb\rc"_s << u"a␉b␍c"_s;
+        QTest::newRow("escape sequence") << u"\x1b[31mred"_s << u"␛[31mred"_s;
+    }
+
+    void controlCharactersAreDrawnAsPictures()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, drawnAs);
+        // A row stays one line, drawn as the row of the pictures is; what it holds stays exact.
+        QStandardItemModel model;
+        model.appendRow(new QStandardItem(text));
+        model.appendRow(new QStandardItem(drawnAs));
+        RecordListView view;
+        QVERIFY(show(view, model));
+        view.selectionModel()->clearCurrentIndex(); // no focus frame on either
+        const QImage row = view.viewport()->grab(view.visualRect(model.index(0, 0))).toImage();
+        QVERIFY(hasContent(row));
+        QCOMPARE(row, view.viewport()->grab(view.visualRect(model.index(1, 0))).toImage());
+        QCOMPARE(model.index(0, 0).data().toString(), text);
+    }
 };
-
-void TestRecordListView::everyRowCanBeScrolledTo_data()
-{
-    QTest::addColumn<bool>("fixedFont");
-    QTest::newRow("fixed-width font") << true;
-    QTest::newRow("proportional font") << false;
-}
-
-void TestRecordListView::everyRowCanBeScrolledTo()
-{
-    QFETCH(bool, fixedFont);
-    // Uniform row sizes measure one row (Qt takes the last); a long row before it must
-    // still be reachable.
-    QStandardItemModel model;
-    RecordListView view;
-    auto* delegate = new OnePieceRow(&view);
-    if (fixedFont)
-        delegate->setRowFont(TextRowDelegate::fixedFont(12));
-    view.setItemDelegate(delegate);
-    view.setModel(&model);
-    view.resize(200, 200);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-
-    const QString longText =
-        QStringLiteral("/Volumes/Data/") + QString(300, QLatin1Char('w')) + QStringLiteral("🔸 end");
-    model.invisibleRootItem()->appendRows({record(longText), record(QStringLiteral("short"))});
-    const int textWidth = QFontMetrics(delegate->rowFont()).horizontalAdvance(longText);
-    QTRY_VERIFY(view.horizontalScrollBar()->maximum() + view.viewport()->width() >= textWidth);
-
-    // A reset forgets the old width.
-    model.clear();
-    model.appendRow(record(QStringLiteral("short")));
-    QTRY_COMPARE(view.horizontalScrollBar()->maximum(), 0);
-}
-
-void TestRecordListView::copyJoinsSelectionInListOrder()
-{
-    QStandardItemModel model;
-    for (const char* text : {"a", "b", "c"})
-        model.appendRow(record(QString::fromLatin1(text)));
-    RecordListView view;
-    view.setModel(&model);
-    // Nothing selected: the clipboard keeps what it had.
-    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-    view.copySelection();
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
-    view.selectionModel()->select(model.index(2, 0), QItemSelectionModel::Select);
-    view.selectionModel()->select(model.index(0, 0), QItemSelectionModel::Select);
-    QCOMPARE(view.selectedExportTexts(),
-             (QStringList{QStringLiteral("export a"), QStringLiteral("export c")}));
-    QTest::keySequence(&view, QKeySequence::Copy);
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("export a\nexport c"));
-}
-
-void TestRecordListView::rowsAreWhereTheirNumberSays_data()
-{
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("scrollTo");
-    QTest::newRow("a few, at the top") << 3 << 0;
-    QTest::newRow("a million, in the middle") << 1000000 << 500000;
-    QTest::newRow("a million, at the end") << 1000000 << 999999;
-}
-
-void TestRecordListView::rowsAreWhereTheirNumberSays()
-{
-    QFETCH(int, rows);
-    QFETCH(int, scrollTo);
-    GrowingModel model;
-    RecordListView view;
-    QVERIFY(show(view, model));
-    model.append(rows);
-    const QModelIndex target = model.index(scrollTo, 0);
-    view.scrollTo(target);
-    const QRect place = view.visualRect(target);
-    QVERIFY(view.viewport()->rect().contains(place.center()));
-    QCOMPARE(view.indexAt(place.center()), target);
-    QCOMPARE(place.height(), view.rowHeight());
-    // Rows follow one another with no gap; nothing below the last one.
-    const QModelIndex top = view.indexAt(QPoint(1, 1));
-    QVERIFY(top.isValid());
-    QCOMPARE(view.visualRect(model.index(top.row() + 1, 0)).top(), view.visualRect(top).bottom() + 1);
-    const QRect last = view.visualRect(model.index(rows - 1, 0));
-    QVERIFY(!view.indexAt(QPoint(1, last.bottom() + 2)).isValid());
-    QVERIFY(hasContent(view.viewport()->grab().toImage()));
-}
-
-void TestRecordListView::keysAndClicksSelect()
-{
-    GrowingModel model;
-    model.append(500);
-    RecordListView view;
-    QVERIFY(show(view, model));
-    const auto clickRow = [&view](int row, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(view.viewport(), Qt::LeftButton, modifiers,
-                          view.visualRect(view.model()->index(row, 0)).center());
-    };
-    clickRow(2);
-    clickRow(5, Qt::ShiftModifier);
-    clickRow(0, Qt::ControlModifier);
-    QCOMPARE(view.selectedExportTexts(),
-             (QStringList{u"export 0"_s, u"export 2"_s, u"export 3"_s, u"export 4"_s, u"export 5"_s}));
-    const int page = view.viewport()->height() / view.rowHeight();
-    QTest::keyClick(&view, Qt::Key_PageDown);
-    QCOMPARE(view.currentIndex().row(), page);
-    QTest::keyClick(&view, Qt::Key_End);
-    QCOMPARE(view.currentIndex().row(), 499);
-    QVERIFY(view.viewport()->rect().contains(view.visualRect(view.currentIndex())));
-    QTest::keyClick(&view, Qt::Key_Down);
-    QCOMPARE(view.currentIndex().row(), 499);
-    QTest::keyClick(&view, Qt::Key_Home);
-    QTest::keyClick(&view, Qt::Key_Up);
-    QCOMPARE(view.currentIndex().row(), 0);
-    QCOMPARE(view.indexAt(QPoint(1, 1)).row(), 0);
-    QCOMPARE(view.selectedExportTexts(), QStringList{u"export 0"_s});
-}
-
-void TestRecordListView::appendingKeepsViewAndSelection()
-{
-    GrowingModel model;
-    model.append(100);
-    RecordListView view;
-    QVERIFY(show(view, model));
-    view.scrollTo(model.index(50, 0), QAbstractItemView::PositionAtTop);
-    view.selectionModel()->select(model.index(51, 0), QItemSelectionModel::Select);
-    const int maximum = view.verticalScrollBar()->maximum();
-    for (int batch = 0; batch < 20; ++batch) // as a crawl streams rows in
-        model.append(1000);
-    QCOMPARE(view.indexAt(QPoint(1, 1)).row(), 50);
-    QCOMPARE(view.selectedExportTexts(), QStringList{u"export 51"_s});
-    QCOMPARE(view.verticalScrollBar()->maximum(), maximum + 20000);
-    QTest::keyClick(&view, Qt::Key_End);
-    QCOMPARE(view.indexAt(QPoint(1, view.viewport()->height() - view.rowHeight())).row(), 20099);
-}
-
-void TestRecordListView::longListsAreMeasuredInTurns()
-{
-    // A million rows, the widest last: the window does not wait for all to be measured, and
-    // once they are, that row can be scrolled to its end.
-    GrowingModel model;
-    model.append(1000000);
-    model.longRow = 999999;
-    RecordListView view;
-    view.setItemDelegate(new OnePieceRow(&view));
-    view.resize(300, 200);
-    view.setModel(&model);
-    QCOMPARE(view.horizontalScrollBar()->maximum(), 0);
-    const int width = QFontMetrics(view.font()).horizontalAdvance(QString(400, QLatin1Char('w')));
-    QTRY_VERIFY_WITH_TIMEOUT(view.horizontalScrollBar()->maximum() + view.viewport()->width() >= width,
-                             30000);
-}
-
-void TestRecordListView::controlCharactersAreDrawnAsPictures_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("drawnAs");
-    QTest::newRow("line feed") << u"two\nlines"_s << u"two␊lines"_s;
-    QTest::newRow("tab, carriage return") << u"a\tb\rc"_s << u"a␉b␍c"_s;
-    QTest::newRow("escape sequence") << u"\x1b[31mred"_s << u"␛[31mred"_s;
-}
-
-void TestRecordListView::controlCharactersAreDrawnAsPictures()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, drawnAs);
-    // A row stays one line, drawn as the row of the pictures is; what it holds stays exact.
-    QStandardItemModel model;
-    model.appendRow(record(text));
-    model.appendRow(record(drawnAs));
-    RecordListView view;
-    QVERIFY(show(view, model));
-    view.selectionModel()->clearCurrentIndex(); // no focus frame on either
-    const QImage row = view.viewport()->grab(view.visualRect(model.index(0, 0))).toImage();
-    const QImage pictured = view.viewport()->grab(view.visualRect(model.index(1, 0))).toImage();
-    QVERIFY(hasContent(row));
-    QCOMPARE(row, pictured);
-    QCOMPARE(model.index(0, 0).data().toString(), text);
-}
 
 QTEST_MAIN(TestRecordListView)
 #include "tst_recordlistview.moc"

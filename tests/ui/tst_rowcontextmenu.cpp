@@ -33,6 +33,8 @@ class TestRowContextMenu : public QObject
         return m_crawler.match(m_crawler.index(0), NameRole, name, 1, Qt::MatchExactly).value(0);
     }
 
+    static QByteArray rawOf(const QUrl& url) { return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()); }
+
     void selectOnly(const QModelIndexList& rows)
     {
         m_list.selectionModel()->clearSelection();
@@ -65,8 +67,8 @@ private slots:
 
     void pathsAsTheFileSystemHasThem_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("relative");
+        QTest::addColumn<QString>("name");       // as the row shows it
+        QTest::addColumn<QByteArray>("relative"); // the path as the file system has it
         QTest::addColumn<bool>("folder");
         QTest::newRow("not UTF-8") << u"caf\uFFFD.txt"_s << QByteArray("caf\xe9.txt") << false;
         QTest::newRow("a percent sign") << u"100%25 done.txt"_s << QByteArray("100%25 done.txt") << false;
@@ -93,9 +95,8 @@ private slots:
         // Dragged out: a file URL that decodes to the same bytes, and the copy text.
         std::unique_ptr<QMimeData> data(RowDrag::mimeData({index}));
         QCOMPARE(data->urls().size(), 1);
-        const QUrl url = data->urls().first();
-        QVERIFY(url.isLocalFile());
-        QCOMPARE(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()), path);
+        QVERIFY(data->urls().first().isLocalFile());
+        QCOMPARE(rawOf(data->urls().first()), path);
         QCOMPARE(data->text(), index.data(ExportTextRole).toString());
 
         // Open Containing Folder: the folder holding it, through the desktop.
@@ -103,8 +104,7 @@ private slots:
         std::unique_ptr<QMenu> menu(m_menu->menuFor(index));
         m_menu->openFolderAction()->trigger();
         QCOMPARE(m_opened.size(), 1);
-        QCOMPARE(QByteArray::fromPercentEncoding(m_opened.first().path(QUrl::FullyEncoded).toLatin1()),
-                 path.left(path.lastIndexOf('/')));
+        QCOMPARE(rawOf(m_opened.first()), path.left(path.lastIndexOf('/')));
         // A desktop that cannot open it (no xdg-open) is said.
         QVERIFY(!m_list.findChild<QMessageBox*>());
         QDesktopServices::unsetUrlHandler(u"file"_s);
@@ -181,7 +181,9 @@ private slots:
         RecordListView list;
         list.setModel(&apps);
         RowContextMenu menu(&list);
-        std::unique_ptr<QMenu> shown(menu.menuFor(apps.index(1, 0)));
+        std::unique_ptr<QMenu> shown(menu.menuFor(apps.index(0, 0)));
+        QVERIFY(menu.copyPathAction()->isEnabled() && menu.openFolderAction()->isEnabled());
+        shown.reset(menu.menuFor(apps.index(1, 0)));
         QVERIFY(!menu.copyPathAction()->isEnabled() && !menu.openFolderAction()->isEnabled());
     }
 };

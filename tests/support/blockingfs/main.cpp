@@ -25,26 +25,17 @@ const char* g_log = nullptr;
 
 bool isFile(const char* path)
 {
-    for (std::string_view file : kFiles)
-        if (file == path)
-            return true;
-    return false;
+    return kFiles[0] == path || kFiles[1] == path;
 }
 
 int getAttributes(const char* path, struct stat* st, fuse_file_info*)
 {
     std::memset(st, 0, sizeof *st);
-    if (std::strcmp(path, "/") == 0) {
-        st->st_mode = S_IFDIR | 0555;
-        st->st_nlink = 2;
-        return 0;
-    }
-    if (!isFile(path))
-        return -ENOENT;
-    st->st_mode = S_IFREG | 0444;
-    st->st_nlink = 1;
-    st->st_size = kFileSize;
-    return 0;
+    const bool root = std::strcmp(path, "/") == 0;
+    st->st_mode = root ? S_IFDIR | 0555 : S_IFREG | 0444;
+    st->st_nlink = root ? 2 : 1;
+    st->st_size = root ? 0 : kFileSize;
+    return root || isFile(path) ? 0 : -ENOENT;
 }
 
 int readDirectory(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
@@ -52,10 +43,8 @@ int readDirectory(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, f
 {
     if (std::strcmp(path, "/") != 0)
         return -ENOENT;
-    fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags(0));
-    fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags(0));
-    for (std::string_view file : kFiles)
-        fill(buffer, file.data() + 1, nullptr, 0, fuse_fill_dir_flags(0));
+    for (const char* name : {".", "..", kFiles[0].data() + 1, kFiles[1].data() + 1})
+        fill(buffer, name, nullptr, 0, fuse_fill_dir_flags(0));
     return 0;
 }
 
@@ -81,11 +70,6 @@ int readFile(const char*, char*, size_t, off_t, fuse_file_info*)
     return -EIO;
 }
 
-void release(int)
-{
-    g_released.store(true);
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -95,7 +79,7 @@ int main(int argc, char* argv[])
         return 2;
     }
     g_log = argv[1];
-    std::signal(SIGUSR1, release);
+    std::signal(SIGUSR1, [](int) { g_released.store(true); });
     // A test that dies leaves no mount behind: we get SIGTERM, and unmount.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 
