@@ -515,68 +515,6 @@ private slots:
         QCOMPARE(paths, expected);
     }
 
-    // However few descriptors or threads the process gets, the output is the same: a tree
-    // 1,500 folders deep, each level with two more folders and a file.
-    void limitsLoseNothing_data()
-    {
-        QTest::addColumn<QStringList>("limits"); // a command prefix
-        QTest::addColumn<int>("threads");
-        QTest::newRow("64 descriptors, 1 thread") << QStringList{u"prlimit"_s, u"--nofile=64"_s} << 1;
-        QTest::newRow("64 descriptors, 8 threads") << QStringList{u"prlimit"_s, u"--nofile=64"_s} << 8;
-        QTest::newRow("1024 descriptors, 2 threads") << QStringList{u"prlimit"_s, u"--nofile=1024"_s} << 2;
-        // The process limit holds to every process of the user: one that no other process has.
-        // (The sanitizer's leak check needs a thread of its own, so it is off here.)
-        QStringList alone;
-        if (::geteuid() == 0) {
-            const QString uid = QString::number(65000 + ::getpid() % 500);
-            alone = {u"setpriv"_s, u"--reuid="_s + uid, u"--regid="_s + uid, u"--clear-groups"_s, u"--"_s};
-        }
-        alone += QStringList{u"env"_s, u"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"_s};
-        QTest::newRow("no thread can start") << QStringList{u"prlimit"_s, u"--nproc=1"_s} + alone << 4;
-        QTest::newRow("one thread can start") << QStringList{u"prlimit"_s, u"--nproc=2"_s} + alone << 16;
-        QTest::newRow("far too many threads") << QStringList{} << 40000;
-    }
-
-    void limitsLoseNothing()
-    {
-        QFETCH(QStringList, limits);
-        QFETCH(int, threads);
-        static TestTree deep; // made once for every row
-        static QByteArray whole;
-        constexpr int kLevels = 1500;
-        if (whole.isEmpty()) {
-            QVERIFY2(deep.isValid(), deep.problem());
-            int fd = ::open(QFile::encodeName(deep.root()).constData(), O_RDONLY | O_DIRECTORY);
-            for (int level = 0; level < kLevels && fd >= 0; ++level) {
-                const QByteArray file = "f" + QByteArray::number(level);
-                // Names differ from level to level, so the folders' order does too.
-                for (const QByteArray& name :
-                     {"a" + QByteArray::number(level), "z" + QByteArray::number(level)})
-                    QCOMPARE(::mkdirat(fd, name.constData(), 0755), 0);
-                QCOMPARE(::mkdirat(fd, "d", 0755), 0);
-                const int made = ::openat(fd, file.constData(), O_WRONLY | O_CREAT, 0644);
-                QVERIFY(made >= 0);
-                QCOMPARE(::fsetxattr(made, "user.com.apple.provenance", "\x01", 1, 0), 0);
-                ::close(made);
-                const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
-                ::close(fd);
-                fd = next;
-            }
-            QVERIFY(fd >= 0);
-            ::close(fd);
-            deep.openToOthers();
-            const auto [status, out, err] = run({m_cli, u"crawl"_s, deep.root()});
-            QCOMPARE(status, 0);
-            QCOMPARE(out.count('\n'), kLevels + 1);
-            whole = out;
-        }
-        const auto [status, out, err] =
-            run(limits + QStringList{m_cli, u"crawl"_s, u"--threads=%1"_s.arg(threads), deep.root()});
-        // Only the note that another user changes access times by reading.
-        QVERIFY2(status == 0 && err.count('\n') <= 1 && !err.contains("could not"), err.constData());
-        QVERIFY(out == whole);
-    }
-
     void quitAbandonsTheWalk()
     {
         Crawler model;

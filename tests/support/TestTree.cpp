@@ -48,15 +48,16 @@ TestTree::TestTree()
 
 TestTree::~TestTree()
 {
-    // QTemporaryDir walks the tree as text and cannot remove names that are not UTF-8.
+    // QTemporaryDir walks the tree as text and cannot remove names that are not UTF-8; from
+    // inside each folder, paths past PATH_MAX go too.
     if (m_dir.isValid())
         ::nftw(
             QFile::encodeName(root()).constData(),
-            [](const char* item, const struct stat*, int, struct FTW*) {
-                ::remove(item);
+            [](const char* item, const struct stat*, int, struct FTW* at) {
+                ::remove(item + at->base);
                 return 0;
             },
-            16, FTW_DEPTH | FTW_PHYS);
+            256, FTW_DEPTH | FTW_PHYS | FTW_CHDIR);
 }
 
 QString TestTree::path(const QString& relative) const
@@ -100,6 +101,27 @@ QString TestTree::symlink(const QString& target, const QString& relative)
     QDir().mkpath(QFileInfo(full).absolutePath());
     QFile::link(target, full);
     return full;
+}
+
+QByteArray TestTree::deepFile(const QByteArray& relative, int levels, const QByteArray& level,
+                              const QByteArray& name, const QByteArray& value)
+{
+    QDir().mkpath(QFile::decodeName(rawPath(relative)));
+    int fd = ::open(rawPath(relative).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < levels && fd >= 0; ++i) {
+        ::mkdirat(fd, level.constData(), 0755);
+        const int below = ::openat(fd, level.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = below;
+    }
+    const int file = fd < 0 ? -1 : ::openat(fd, name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (file < 0 || ::fsetxattr(file, "user.com.apple.provenance", value.constData(), size_t(value.size()), 0) != 0)
+        qWarning("cannot make %s %d levels deep: %s", name.constData(), levels, std::strerror(errno));
+    if (file >= 0)
+        ::close(file);
+    if (fd >= 0)
+        ::close(fd);
+    return relative + '/' + (level + '/').repeated(levels) + name;
 }
 
 void TestTree::setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name,
