@@ -31,6 +31,12 @@ QByteArray ToolRun::drain(int fd)
     return bytes;
 }
 
+QByteArray ToolRun::contents(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    return fd < 0 ? QByteArray("<none>") : drain(fd);
+}
+
 ToolRun::Outcome ToolRun::run() const
 {
     // Everything the child uses is made before fork: it only makes system calls.

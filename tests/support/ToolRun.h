@@ -37,4 +37,6 @@ struct ToolRun
     static QByteArray built(const char* name);
     // Reads `fd` to its end, then closes it.
     static QByteArray drain(int fd);
+    // What the file at `path` holds; "<none>" when it cannot be opened.
+    static QByteArray contents(const QByteArray& path);
 };

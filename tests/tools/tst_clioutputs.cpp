@@ -15,12 +15,6 @@
 
 namespace {
 
-QByteArray readFile(const QByteArray& path)
-{
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    return fd < 0 ? QByteArray("<none>") : ToolRun::drain(fd);
-}
-
 // What arrives on `fd` until its writer is gone, or nothing came for five seconds (so that a
 // writer that never comes cannot hold the test); then closes it. `pauseUs`: a slow reader.
 QByteArray readWhileWritten(int fd, int pauseUs = 0)
@@ -73,7 +67,7 @@ private slots:
         qputenv("QUELLMARK_APP_ROOTS", m_root + "/apps");
         const QByteArray list = m_tree.rawPath("list.csv");
         QCOMPARE(ToolRun({m_cli, {"crawl", "-o", list, m_root + "/folder"}}).run().status, 0);
-        m_crawled = readFile(list);
+        m_crawled = ToolRun::contents(list);
         QCOMPARE(m_crawled.count('\n'), 801);
         QVERIFY(m_crawled.contains(",\xe2\x9d\x93 0x01,," + m_root + "/folder/f799-nnnn"));
         m_apps = ToolRun{m_cli, {"apps"}}.run().out;
@@ -196,9 +190,9 @@ private slots:
         if (kind == "terminal") // with the terminal's own line ends
             delivered.replace("\r\n", "\n");
         else if (kind == "/dev/stdout, a file")
-            delivered = readFile(dir + "/stdout.csv");
+            delivered = ToolRun::contents(dir + "/stdout.csv");
         else if (kind.endsWith("file") || kind.endsWith("link") || kind.endsWith("disk"))
-            delivered = readFile(destination);
+            delivered = ToolRun::contents(destination);
         if (!kind.endsWith("device") && kind != "folder" && kind != "standard output closed")
             QCOMPARE(delivered, status == 0 ? expected : QByteArray("earlier\n"));
         // Written into, never replaced: the same kind of file, and for a device the same device.
@@ -208,7 +202,7 @@ private slots:
             QCOMPARE(after.st_rdev, dev_t(device));
         if (kind.contains("link") || kind.contains("disk")) { // the link stays; the file keeps its mode
             QCOMPARE(statOf(dir + "/target.csv").st_mode & 07777, mode_t(0640));
-            QCOMPARE(readFile(dir + "/target.csv"), delivered);
+            QCOMPARE(ToolRun::contents(dir + "/target.csv"), delivered);
         }
         if (destination != "-" && destination != "/dev/stdout")
             QCOMPARE(outcome.out, QByteArray());
