@@ -1,9 +1,8 @@
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QScopeGuard>
-#include <QStandardPaths>
 #include <QtTest>
 
 #include <cstring>
@@ -187,28 +186,22 @@ void TestFindApps::find()
     QVERIFY(build(root, "mountinfo;" + layout));
     tree.openToOthers();
 
-    const auto inTree = [&](QString value) { return value.replace(QLatin1Char('@'), tree.root()); };
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), inTree(QStringLiteral("@/home")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), inTree(QStringLiteral("@/dh")));
-    environment.insert(QStringLiteral("XDG_DATA_DIRS"), inTree(QStringLiteral("@/d1:@/d2")));
-    environment.insert(QStringLiteral("PATH"), inTree(QStringLiteral("@/b1:@/b2")));
-    environment.insert(QStringLiteral("QUELLMARK_MOUNTINFO"), inTree(QStringLiteral("@/mountinfo")));
-    environment.insert(QStringLiteral("QUELLMARK_APP_ROOTS"), inTree(roots));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(tree.root());
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const auto inTree = [&](QByteArray value) { return value.replace('@', root); };
+    qputenv("HOME", inTree("@/home"));
+    qputenv("XDG_DATA_HOME", inTree("@/dh"));
+    qputenv("XDG_DATA_DIRS", inTree("@/d1:@/d2"));
+    qputenv("PATH", inTree("@/b1:@/b2"));
+    qputenv("QUELLMARK_MOUNTINFO", inTree("@/mountinfo"));
+    qputenv("QUELLMARK_APP_ROOTS", inTree(roots.toUtf8()));
     // As nobody when root, so that closed folders are closed.
-    QStringList command = TestTree::unprivilegedPrefix() << QStringLiteral(FIND_APPS_PATH);
-    const QString program = QStandardPaths::findExecutable(command.takeFirst());
-    process.start(program, command);
-    QVERIFY(process.waitForFinished(60000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    ToolRun call{FIND_APPS_PATH, {}, root};
+    call.unprivileged = true;
+    const ToolRun::Outcome outcome = call.run();
+    QCOMPARE(outcome.err, QByteArray());
+    QCOMPARE(outcome.status, 0);
 
     // Whole lines, each path once: the expected lists hold no repeats.
-    QByteArrayList lines = process.readAllStandardOutput().split('\n');
+    QByteArrayList lines = outcome.out.split('\n');
     QCOMPARE(lines.takeLast(), QByteArray());
     QByteArrayList paths = expected.split(';');
     for (QByteArray& path : paths)
