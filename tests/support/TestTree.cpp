@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,6 +30,25 @@ void writeAll(int fd, const QByteArray& bytes)
     }
 }
 
+void removeItem(int parent, const char* name)
+{
+    struct stat st = {};
+    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (S_ISDIR(st.st_mode)) {
+        ::fchmodat(parent, name, 0700, 0);
+        const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr) {
+            while (const dirent* entry = ::readdir(dir)) {
+                if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                    removeItem(fd, entry->d_name);
+            }
+            ::closedir(dir);
+        }
+    }
+    ::unlinkat(parent, name, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
+}
+
 } // namespace
 
 TestTree::TestTree()
@@ -48,16 +67,10 @@ TestTree::TestTree()
 
 TestTree::~TestTree()
 {
-    // QTemporaryDir walks the tree as text and cannot remove names that are not UTF-8; from
-    // inside each folder, paths past PATH_MAX go too.
+    // QTemporaryDir walks the tree as text: it cannot remove names that are not UTF-8, paths
+    // past PATH_MAX or closed folders.
     if (m_dir.isValid())
-        ::nftw(
-            QFile::encodeName(root()).constData(),
-            [](const char* item, const struct stat*, int, struct FTW* at) {
-                ::remove(item + at->base);
-                return 0;
-            },
-            256, FTW_DEPTH | FTW_PHYS | FTW_CHDIR);
+        removeItem(AT_FDCWD, QFile::encodeName(root()).constData());
 }
 
 QString TestTree::path(const QString& relative) const
