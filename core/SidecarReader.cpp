@@ -1,5 +1,6 @@
 #include "core/SidecarReader.h"
 
+#include "core/AbsolutePath.h"
 #include "core/EvidenceAccess.h"
 #include "core/UniqueFd.h"
 
@@ -99,8 +100,11 @@ QByteArray SidecarReader::sidecarName(QByteArrayView name)
     return "._" + name.toByteArray();
 }
 
-std::vector<int> SidecarReader::openArchiveFolders(const QByteArray& folder)
+std::vector<int> SidecarReader::openArchiveFolders(const QByteArray& given)
 {
+    // From the root: a folder named relative to its unzip folder ("." in it, say) names no archive.
+    const PosixResult<QByteArray> absolute = AbsolutePath::of(given);
+    const QByteArray folder = absolute ? *absolute : given;
     QByteArrayList parts = folder.split('/');
     parts.removeIf([](const QByteArray& part) { return part.isEmpty() || part == "."; });
     std::vector<int> found;

@@ -4,10 +4,9 @@
 #include "crawl/EntryXattrCalls.h"
 #include "crawl/TreeWalker.h"
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 #include "tests/support/WalkGate.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 
@@ -26,22 +25,6 @@ namespace {
 
 const QByteArray kRegisteredID("\x0a\x0b\x0c");
 const QByteArray kHeader("Filename,Provenance ID,Quarantine App,Path\n");
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The tool's exit status (-1 if it crashed), standard output and standard error.
-std::tuple<int, QByteArray, QByteArray> run(const QStringList& command)
-{
-    QProcess process;
-    process.start(command.first(), command.mid(1));
-    const bool exited = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
-    return {exited ? process.exitCode() : -1, process.readAllStandardOutput(),
-            process.readAllStandardError()};
-}
 
 // A stopped or abandoned walk ends by itself; then whatever it posted is delivered.
 void settle()
@@ -100,9 +83,8 @@ class TestCrawl : public QObject
     // registered ID), quarantine (shown with the switch on), encoded relative path.
     QHash<QByteArray, QStringList> m_listed;
     TestTree m_held;  // a folder the walk is held in: files, a gate, two subfolders
-    TestTree m_small; // a second folder, partly unreadable as nobody
+    TestTree m_small; // a second folder of three files
     TestTree m_apps;  // the one application discovery finds, and saved files
-    QString m_cli;
     QString m_app;
 
     // Makes an entry that is listed; `encoded` and `name` only where they differ from `relative`.
@@ -129,11 +111,11 @@ class TestCrawl : public QObject
     // oracle independent of the walker.
     static QList<QByteArray> walkOrder(const QString& root)
     {
-        QList<QByteArray> order =
-            std::get<1>(run(QStringList{u"find"_s, root} +
-                            QProcess::splitCommand(
-                                u"-mindepth 1 -type d -printf %P/\\0 -o ! -type l -printf %P\\0"_s)))
-                .split('\0');
+        QList<QByteArray> order = ToolRun{"/usr/bin/find",
+                                          {QFile::encodeName(root), "-mindepth", "1", "-type", "d", "-printf",
+                                           "%P/\\0", "-o", "!", "-type", "l", "-printf", "%P\\0"}}
+                                      .run()
+                                      .out.split('\0');
         order.removeLast();
         return order;
     }
@@ -156,19 +138,6 @@ class TestCrawl : public QObject
                 ordered.append(fields);
         }
         return ordered;
-    }
-
-    QByteArray csv(bool showQuarantine, const QString& registeredApp) const
-    {
-        QByteArray csv = kHeader;
-        for (QStringList fields : expected(showQuarantine, registeredApp)) {
-            for (QString& field : fields) {
-                if (field.contains(QRegularExpression(u"[,\"\r\n]"_s)))
-                    field = u'"' + field.replace(u"\""_s, u"\"\""_s) + u'"';
-            }
-            csv += fields.join(u',').toUtf8() + '\n';
-        }
-        return csv;
     }
 
 private slots:
@@ -205,13 +174,8 @@ private slots:
         // More entries in one folder than the walk hands over at once by count.
         for (int i = 0; i < 1100; ++i)
             add(u"wide/w%1"_s.arg(i, 4, 10, QLatin1Char('0')).toLatin1(), "\x06");
-        // Past PATH_MAX only relative steps work: 22 levels of 200 characters.
-        const QString level(200, u'd');
-        const QString script =
-            u"cd -P \"$0\" && for i in $(seq 22); do mkdir $1 && cd -P $1 || exit 1; done && "
-            "touch bottom.txt && setfattr -n user.com.apple.provenance -v 0x010200aa bottom.txt"_s;
-        QCOMPARE(QProcess::execute(u"sh"_s, {u"-c"_s, script, m_tree.folder(u"deep"_s), level}), 0);
-        const QByteArray deep = "deep/" + (level.toLatin1() + '/').repeated(22) + "bottom.txt";
+        // Past PATH_MAX: 22 levels of 200 characters.
+        const QByteArray deep = m_tree.deepFile("deep", 22, QByteArray(200, 'd'), "bottom.txt", unregistered);
         m_listed.insert(deep, {u"bottom.txt"_s, u"❓ 0x010200aa"_s, {}, QString::fromLatin1(deep)});
         QCOMPARE(expected(true, {}).size(), m_listed.size()); // every one is made
 
@@ -223,24 +187,12 @@ private slots:
                 m_held.setProvenance(m_held.file(sub + u"/g%1"_s.arg(i)), "\x09");
         }
 
-        m_small.setProvenance(m_small.file(u"visible.txt"_s), "\x01");
-        m_small.setQuarantine(m_small.file(u"quiet/quarantine-only"_s), "0083;1;Browser;2");
-        m_small.setProvenance(m_small.file(u"locked/inside.txt"_s), "\x02");
-        const QString sealed = m_small.file(u"sealed.txt"_s);
-        m_small.setProvenance(sealed, "\x03");
-        m_small.openToOthers();
-        QVERIFY(::chmod(QFile::encodeName(m_small.path(u"locked"_s)).constData(), 0700) == 0);
-        QVERIFY(::chmod(QFile::encodeName(sealed).constData(), 0) == 0);
+        for (const QString& name : {u"s0"_s, u"s1"_s, u"s2"_s})
+            m_small.setProvenance(m_small.file(name), "\x01");
 
         m_app = m_apps.folder(u"Registered.app"_s);
         m_apps.setProvenance(m_app, kRegisteredID);
         qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_apps.root()));
-        m_cli = qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark-cli"_s;
-    }
-
-    void cleanupTestCase()
-    {
-        QProcess::execute(u"rm"_s, {u"-rf"_s, m_tree.path(u"deep"_s)}); // beyond what TestTree can remove
     }
 
     void cleanup()
@@ -290,17 +242,20 @@ private slots:
         QCOMPARE(shown, expected(showQuarantine, app));
         QCOMPARE(model.theCount(), shown.size());
         QVERIFY(model.entriesExamined() == walkOrder().size() && model.unreadableFolders() == 0);
+        // Saved, the same as the tool writes it, in several chunks; fields quoted where they must be.
         const QString saved = m_apps.path(u"window.csv"_s);
         QCOMPARE(model.writeCSV(saved).status, CsvWriteResult::Written);
-        const QByteArray window = readFile(saved);
-        QCOMPARE(window, csv(showQuarantine, app));
-        QVERIFY(window.size() > 64 * 1024); // the tool writes it in several chunks
-
-        QStringList command = QStringList{m_cli, u"crawl"_s} + options;
-        QVERIFY(run(command) == std::tuple(0, window, QByteArray()));
-        const QString file = m_apps.path(u"tool.csv"_s);
-        QVERIFY(run(command << u"-o"_s << file) == std::tuple(0, QByteArray(), QByteArray()));
-        QVERIFY(readFile(file) == window);
+        const QByteArray window = ToolRun::contents(QFile::encodeName(saved));
+        QVERIFY(window.size() > 64 * 1024 && window.startsWith(kHeader));
+        QVERIFY(window.contains("\n\"comma,quote\"\"percent%.txt\",") &&
+                window.contains(",\"" + m_tree.rawPath("comma,quote%22percent%25.txt\"\n")));
+        QVERIFY(window.contains("\n\"line\nfeed.txt\","));
+        QByteArrayList arguments{"crawl"};
+        for (const QString& option : options)
+            arguments << QFile::encodeName(option);
+        const ToolRun::Outcome tool = ToolRun{ToolRun::built("quellmark-cli"), arguments}.run();
+        QCOMPARE(tool.err, QByteArray());
+        QVERIFY(tool.status == 0 && tool.out == window);
     }
 
     void unreadableFolderSavesNothing()
@@ -313,68 +268,7 @@ private slots:
         QCOMPARE(model.failure(), u"No such file or directory"_s);
         const QString earlier = m_apps.file(u"earlier.csv"_s, "earlier");
         QCOMPARE(model.writeCSV(earlier).status, CsvWriteResult::NothingToWrite);
-        QCOMPARE(readFile(earlier), "earlier");
-    }
-
-    // As nobody: a folder it may not open and a file whose values it may not read are counted.
-    void unreadableIsCounted()
-    {
-        bool ok = false;
-        const QByteArray seen = TestTree::asUnprivileged(
-            [this] {
-                TreeWalker::Options options;
-                options.showQuarantine = true;
-                options.threads = 2;
-                QStringList names;
-                const TreeWalker::Result result =
-                    TreeWalker(options).run(m_small.root(), [&names](std::vector<Crawled>& records) {
-                        for (const Crawled& record : records)
-                            names.append(record.name());
-                    });
-                names.sort();
-                return (QStringList{QString::number(result.unreadableFolders),
-                                    QString::number(result.unreadableEntries)} +
-                        names)
-                    .join(u' ')
-                    .toUtf8();
-            },
-            &ok);
-        QVERIFY(ok);
-        QCOMPARE(seen, "1 1 quarantine-only visible.txt");
-    }
-
-    void toolOutcomes_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("out");
-        QTest::addColumn<QByteArray>("err");
-        const QString root = m_small.root();
-        const QString locked = m_small.path(u"locked"_s);
-        // As another user, folders are listed without O_NOATIME: that is said.
-        QTest::newRow("nothing listed: the header")
-            << QStringList{m_small.path(u"quiet"_s)} << 0 << kHeader
-            << QByteArray("access times of the evidence may have changed");
-        QTest::newRow("unreadable subfolder passed over")
-            << QStringList{root} << 3
-            << kHeader + "visible.txt,\xe2\x9d\x93 0x01,," + root.toUtf8() + "/visible.txt\n"
-            << QByteArray("1 folder(s) could not be read and were passed over\n");
-        QTest::newRow("unreadable folder") << QStringList{locked} << 1 << QByteArray()
-                                           << "cannot read " + locked.toUtf8() + ": Permission denied\n";
-    }
-
-    void toolOutcomes()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, exitCode);
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, err);
-        // As nobody: for root, permission bits stop nothing.
-        const auto [status, stdOut, stdErr] =
-            run(TestTree::unprivilegedPrefix() + QStringList{m_cli, u"crawl"_s} + arguments);
-        QCOMPARE(status, exitCode);
-        QCOMPARE(stdOut, out);
-        QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), stdErr.constData());
+        QCOMPARE(ToolRun::contents(QFile::encodeName(earlier)), "earlier");
     }
 
     void replacedOrDestroyed_data()
@@ -513,68 +407,6 @@ private slots:
         for (const QByteArray& folder : {x1, x2, y1, y2})
             expected.append(tree.root() + u'/' + QString::fromLatin1(folder + folder.mid(2, 2) + 'f'));
         QCOMPARE(paths, expected);
-    }
-
-    // However few descriptors or threads the process gets, the output is the same: a tree
-    // 1,500 folders deep, each level with two more folders and a file.
-    void limitsLoseNothing_data()
-    {
-        QTest::addColumn<QStringList>("limits"); // a command prefix
-        QTest::addColumn<int>("threads");
-        QTest::newRow("64 descriptors, 1 thread") << QStringList{u"prlimit"_s, u"--nofile=64"_s} << 1;
-        QTest::newRow("64 descriptors, 8 threads") << QStringList{u"prlimit"_s, u"--nofile=64"_s} << 8;
-        QTest::newRow("1024 descriptors, 2 threads") << QStringList{u"prlimit"_s, u"--nofile=1024"_s} << 2;
-        // The process limit holds to every process of the user: one that no other process has.
-        // (The sanitizer's leak check needs a thread of its own, so it is off here.)
-        QStringList alone;
-        if (::geteuid() == 0) {
-            const QString uid = QString::number(65000 + ::getpid() % 500);
-            alone = {u"setpriv"_s, u"--reuid="_s + uid, u"--regid="_s + uid, u"--clear-groups"_s, u"--"_s};
-        }
-        alone += QStringList{u"env"_s, u"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"_s};
-        QTest::newRow("no thread can start") << QStringList{u"prlimit"_s, u"--nproc=1"_s} + alone << 4;
-        QTest::newRow("one thread can start") << QStringList{u"prlimit"_s, u"--nproc=2"_s} + alone << 16;
-        QTest::newRow("far too many threads") << QStringList{} << 40000;
-    }
-
-    void limitsLoseNothing()
-    {
-        QFETCH(QStringList, limits);
-        QFETCH(int, threads);
-        static TestTree deep; // made once for every row
-        static QByteArray whole;
-        constexpr int kLevels = 1500;
-        if (whole.isEmpty()) {
-            QVERIFY2(deep.isValid(), deep.problem());
-            int fd = ::open(QFile::encodeName(deep.root()).constData(), O_RDONLY | O_DIRECTORY);
-            for (int level = 0; level < kLevels && fd >= 0; ++level) {
-                const QByteArray file = "f" + QByteArray::number(level);
-                // Names differ from level to level, so the folders' order does too.
-                for (const QByteArray& name :
-                     {"a" + QByteArray::number(level), "z" + QByteArray::number(level)})
-                    QCOMPARE(::mkdirat(fd, name.constData(), 0755), 0);
-                QCOMPARE(::mkdirat(fd, "d", 0755), 0);
-                const int made = ::openat(fd, file.constData(), O_WRONLY | O_CREAT, 0644);
-                QVERIFY(made >= 0);
-                QCOMPARE(::fsetxattr(made, "user.com.apple.provenance", "\x01", 1, 0), 0);
-                ::close(made);
-                const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
-                ::close(fd);
-                fd = next;
-            }
-            QVERIFY(fd >= 0);
-            ::close(fd);
-            deep.openToOthers();
-            const auto [status, out, err] = run({m_cli, u"crawl"_s, deep.root()});
-            QCOMPARE(status, 0);
-            QCOMPARE(out.count('\n'), kLevels + 1);
-            whole = out;
-        }
-        const auto [status, out, err] =
-            run(limits + QStringList{m_cli, u"crawl"_s, u"--threads=%1"_s.arg(threads), deep.root()});
-        // Only the note that another user changes access times by reading.
-        QVERIFY2(status == 0 && err.count('\n') <= 1 && !err.contains("could not"), err.constData());
-        QVERIFY(out == whole);
     }
 
     void quitAbandonsTheWalk()

@@ -324,10 +324,7 @@ private slots:
         }
         QCOMPARE(otherTriggered.count(), 1);
         // The buttons name their keys.
-        QStringList tips;
-        for (QAction* button : view.toolBar()->actions())
-            tips << button->toolTip();
-        QVERIFY2(tips.contains(u"Load details from a folder (Ctrl+G)"_s), qPrintable(tips.join(u'|')));
+        QCOMPARE(view.toolBar()->actions().value(0)->toolTip(), u"Load details from a folder (Ctrl+G)"_s);
         QList<QFileDialog*> dialogs;
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible())

@@ -3,8 +3,8 @@
 #include "origin/OriginDetails.h"
 #include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 
-#include <QProcess>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -33,23 +33,14 @@ class TestCrawlSidecars : public QObject
 
     TestTree m_tree;
 
-    // The CSV lines below the header, sorted (the order is the walk's, checked elsewhere).
-    static QStringList sortedRows(const QByteArray& csv)
+    // What `quellmark-cli crawl` prints, run in the folder `folder` below the tree, once it exited with 0.
+    QByteArray crawlOutput(const QByteArrayList& arguments, const QString& folder = {})
     {
-        QStringList rows = QString::fromUtf8(csv).split(u'\n', Qt::SkipEmptyParts).mid(1);
-        rows.sort();
-        return rows;
-    }
-
-    // What `quellmark-cli crawl` with `options` prints for the tree, once it exited with 0.
-    QByteArray crawlOutput(const QStringList& options)
-    {
-        QProcess tool;
-        tool.start(qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark-cli"_s,
-                   QStringList{u"crawl"_s} + options + QStringList{m_tree.root()});
-        if (!tool.waitForFinished(60000) || tool.exitCode() != 0)
-            return "failed: " + tool.readAllStandardError();
-        return tool.readAllStandardOutput();
+        const ToolRun::Outcome outcome =
+            ToolRun{ToolRun::built("quellmark-cli"), QByteArrayList{"crawl"} + arguments,
+                    QFile::encodeName(m_tree.path(folder))}
+                .run();
+        return outcome.status == 0 ? outcome.out : "failed: " + outcome.err;
     }
 
 private slots:
@@ -64,6 +55,7 @@ private slots:
         // A Finder zip unzipped into Archive.
         m_tree.file(u"Archive/Docs/a.pdf"_s);
         m_tree.file(u"Archive/__MACOSX/Docs/._a.pdf"_s, sidecar(false, true));
+        m_tree.folder(u"Archive/Docs/sub"_s);
         // A damaged sidecar lends nothing.
         m_tree.file(u"b.txt"_s);
         QByteArray damaged = sidecar(true, true);
@@ -85,47 +77,59 @@ private slots:
 
     void listing_data()
     {
-        QTest::addColumn<QString>("through"); // "window" or the tool's options
-        QTest::addColumn<bool>("sidecars");
-        QTest::newRow("window") << u"window"_s << true;
-        QTest::newRow("tool") << u"--quarantine"_s << true;
-        QTest::newRow("tool, --no-sidecars") << u"--quarantine --no-sidecars"_s << false;
+        QTest::addColumn<QString>("folder"); // the working folder; "window": the crawl window's list
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<QStringList>("rows"); // sorted, below the header; ROOT: the tree
+        const QString a = u"a.pdf,,🔸 Safari,ROOT/Archive/Docs/a.pdf"_s;
+        const QStringList own{u"._notad,❓ 0x0b,,ROOT/._notad"_s, u"._tagged,❓ 0x0c,,ROOT/._tagged"_s};
+        const QStringList all =
+            own + QStringList{u"invoice.pdf,❓ 0x010200aabbccddeeff1100,🔸 Safari,ROOT/invoice.pdf"_s,
+                              u"own.txt,❓ 0x0a,🔸 Safari,ROOT/own.txt"_s, a,
+                              u"._gone.zip,❓ 0x010200aabbccddeeff1100,🔸 Safari,ROOT/._gone.zip"_s};
+        QTest::newRow("window") << u"window"_s << QByteArrayList{"ROOT"} << all;
+        QTest::newRow("tool") << QString() << QByteArrayList{"--quarantine", "ROOT"} << all;
+        QTest::newRow("tool, --no-sidecars") << QString() << QByteArrayList{"--quarantine", "--no-sidecars", "ROOT"}
+                                             << own + QStringList{u"own.txt,❓ 0x0a,,ROOT/own.txt"_s};
+        // Unzipped in place and crawled from there: the archive folder is beside the one named.
+        QTest::newRow("tool, in the unzip folder") << u"Archive"_s << QByteArrayList{"--quarantine", "Docs"}
+                                                   << QStringList{a};
+        QTest::newRow("tool, the unzip folder") << QString() << QByteArrayList{"--quarantine", "Archive"}
+                                                << QStringList{a};
+        QTest::newRow("tool, in the unzipped folder") << u"Archive/Docs"_s << QByteArrayList{"--quarantine", "."}
+                                                      << QStringList{a};
+        QTest::newRow("tool, from below") << u"Archive/Docs/sub"_s
+                                          << QByteArrayList{"--quarantine", "../../Docs"} << QStringList{a};
     }
 
     void listing()
     {
-        QFETCH(QString, through);
-        QFETCH(bool, sidecars);
-        const QString root = m_tree.root();
-        QStringList expected =
-            sidecars
-                ? QStringList{u"invoice.pdf,❓ 0x010200aabbccddeeff1100,🔸 Safari,%1/invoice.pdf"_s,
-                              u"own.txt,❓ 0x0a,🔸 Safari,%1/own.txt"_s,
-                              u"a.pdf,,🔸 Safari,%1/Archive/Docs/a.pdf"_s, u"._notad,❓ 0x0b,,%1/._notad"_s,
-                              u"._tagged,❓ 0x0c,,%1/._tagged"_s,
-                              u"._gone.zip,❓ 0x010200aabbccddeeff1100,🔸 Safari,%1/._gone.zip"_s}
-                : QStringList{u"own.txt,❓ 0x0a,,%1/own.txt"_s, u"._tagged,❓ 0x0c,,%1/._tagged"_s,
-                              u"._notad,❓ 0x0b,,%1/._notad"_s};
-        for (QString& row : expected)
-            row = row.arg(root);
-        expected.sort();
-
+        QFETCH(QString, folder);
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(QStringList, rows);
+        const QByteArray root = QFile::encodeName(m_tree.root());
+        for (QString& row : rows)
+            row.replace(u"ROOT"_s, m_tree.root());
+        rows.sort();
         QByteArray csv;
-        if (through == u"window"_s) {
+        if (folder == u"window"_s) {
             Crawler model;
             QSignalSpy finished(&model, &Crawler::crawlFinished);
-            model.startCrawl(root, true);
+            model.startCrawl(m_tree.root(), true);
             QVERIFY(finished.wait(30000));
-            QTemporaryDir out;
-            const QString saved = out.filePath(u"window.csv"_s);
+            const QString saved = m_tree.path(u"Archive/Docs/sub/window.csv"_s);
             QCOMPARE(model.writeCSV(saved).status, CsvWriteResult::Written);
             QFile file(saved);
             QVERIFY(file.open(QIODevice::ReadOnly));
             csv = file.readAll();
+            QVERIFY(file.remove());
         } else {
-            csv = crawlOutput(through.split(u' '));
+            for (QByteArray& argument : arguments)
+                argument.replace("ROOT", root);
+            csv = crawlOutput(arguments, folder);
         }
-        QCOMPARE(sortedRows(csv), expected);
+        QStringList shown = QString::fromUtf8(csv).split(u'\n', Qt::SkipEmptyParts).mid(1);
+        shown.sort(); // the walk's order is checked elsewhere
+        QCOMPARE(shown, rows);
     }
 
     // The details of a listed file come from where its row's values came from.
@@ -155,10 +159,10 @@ private slots:
         QCOMPARE(orphan.quarantine ? orphan.quarantine->agent : QString(), u"Safari"_s);
 
         for (const bool sidecars : {true, false}) {
-            QStringList options{u"--quarantine"_s, u"--format=jsonl"_s};
+            QByteArrayList arguments{"--quarantine", "--format=jsonl", QFile::encodeName(m_tree.root())};
             if (!sidecars)
-                options << u"--no-sidecars"_s;
-            const QByteArray out = crawlOutput(options);
+                arguments << "--no-sidecars";
+            const QByteArray out = crawlOutput(arguments);
             QVERIFY2(!out.startsWith("failed"), out.constData());
             QCOMPARE(out.contains(R"("name":"invoice.pdf")"), sidecars);
             QCOMPARE(out.contains(R"("agent":"Safari","eventID":"1F2E3D4C")"), sidecars);

@@ -8,8 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -26,6 +27,25 @@ void writeAll(int fd, const QByteArray& bytes)
             return;
         done += n;
     }
+}
+
+void removeItem(int parent, const char* name)
+{
+    struct stat st = {};
+    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (S_ISDIR(st.st_mode)) {
+        ::fchmodat(parent, name, 0700, 0);
+        const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr) {
+            while (const dirent* entry = ::readdir(dir)) {
+                if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                    removeItem(fd, entry->d_name);
+            }
+            ::closedir(dir);
+        }
+    }
+    ::unlinkat(parent, name, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
 }
 
 } // namespace
@@ -46,15 +66,10 @@ TestTree::TestTree()
 
 TestTree::~TestTree()
 {
-    // QTemporaryDir walks the tree as text and cannot remove names that are not UTF-8.
+    // QTemporaryDir walks the tree as text: it cannot remove names that are not UTF-8, paths
+    // past PATH_MAX or closed folders.
     if (m_dir.isValid())
-        ::nftw(
-            QFile::encodeName(root()).constData(),
-            [](const char* item, const struct stat*, int, struct FTW*) {
-                ::remove(item);
-                return 0;
-            },
-            16, FTW_DEPTH | FTW_PHYS);
+        removeItem(AT_FDCWD, QFile::encodeName(root()).constData());
 }
 
 QString TestTree::path(const QString& relative) const
@@ -98,6 +113,27 @@ QString TestTree::symlink(const QString& target, const QString& relative)
     QDir().mkpath(QFileInfo(full).absolutePath());
     QFile::link(target, full);
     return full;
+}
+
+QByteArray TestTree::deepFile(const QByteArray& relative, int levels, const QByteArray& level,
+                              const QByteArray& name, const QByteArray& value)
+{
+    QDir().mkpath(QFile::decodeName(rawPath(relative)));
+    int fd = ::open(rawPath(relative).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < levels && fd >= 0; ++i) {
+        ::mkdirat(fd, level.constData(), 0755);
+        const int below = ::openat(fd, level.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = below;
+    }
+    const int file = fd < 0 ? -1 : ::openat(fd, name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (file < 0 || ::fsetxattr(file, "user.com.apple.provenance", value.constData(), size_t(value.size()), 0) != 0)
+        qWarning("cannot make %s %d levels deep: %s", name.constData(), levels, std::strerror(errno));
+    if (file >= 0)
+        ::close(file);
+    if (fd >= 0)
+        ::close(fd);
+    return relative + '/' + (level + '/').repeated(levels) + name;
 }
 
 void TestTree::setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name,

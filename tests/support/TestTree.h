@@ -29,6 +29,11 @@ public:
     QByteArray rawFile(const QByteArray& relative, const QByteArray& content = {});
     QString folder(const QString& relative);
     QString symlink(const QString& target, const QString& relative);
+    // Makes `levels` nested folders named `level` below `relative`, one step at a time (the
+    // whole may reach past PATH_MAX), and in the deepest a file `name` with the provenance
+    // `value`. Returns the file's path relative to the root.
+    QByteArray deepFile(const QByteArray& relative, int levels, const QByteArray& level, const QByteArray& name,
+                        const QByteArray& value);
 
     // Sets `name` exactly as given (for example "user.com.apple.provenance").
     void setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name, const QByteArray& value);

@@ -32,6 +32,12 @@ bool ToolRun::becomeNobody()
                                 ::setresuid(nobody, nobody, nobody) == 0);
 }
 
+QByteArray ToolRun::contents(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    return fd < 0 ? QByteArray("<none>") : drain(fd);
+}
+
 ToolRun::Outcome ToolRun::run() const
 {
     // Everything the child uses is made before fork: it only makes system calls.

@@ -39,4 +39,6 @@ struct ToolRun
     static QByteArray drain(int fd);
     // Becomes user and group "nobody" (65534) when root; false when that failed. For a child.
     static bool becomeNobody();
+    // What the file at `path` holds; "<none>" when it cannot be opened.
+    static QByteArray contents(const QByteArray& path);
 };

@@ -11,16 +11,10 @@
 
 namespace {
 
-const QByteArray kLevel(200, 'd'); // 22 of them: far past PATH_MAX
+const QByteArray kLevel(200, 'd');
 const QByteArray kHeader("Filename,Provenance ID,Quarantine App,Path\n");
 const QByteArray kAccessTimes("quellmark-cli: access times of the evidence may have changed: files and folders "
                               "this user does not own cannot be read without updating them (O_NOATIME is refused)\n");
-
-QByteArray readFile(const QByteArray& path)
-{
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    return fd < 0 ? QByteArray("<none>") : ToolRun::drain(fd);
-}
 
 } // namespace
 
@@ -74,24 +68,12 @@ private slots:
         m_tree.setProvenance(m_tree.file(QStringLiteral("filter/skip/s")), "\x07");
         m_tree.setProvenance(m_tree.folder(QStringLiteral("apps/Tool.app")), "\x01");
         qputenv("QUELLMARK_APP_ROOTS", at("apps"));
-        // A working folder deeper than PATH_MAX, made one relative step at a time.
-        m_deep = (kLevel + '/').repeated(22) + "end";
-        const QString script =
-            QStringLiteral("cd -P \"$0\" && for i in $(seq 22); do mkdir $1 && cd -P $1 || exit 1; "
-                           "done && mkdir end && touch end/f29 && "
-                           "setfattr -n user.com.apple.provenance -v 0x29 end/f29");
-        QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), script, m_tree.root(),
-                                                          QString::fromLatin1(kLevel)}),
-                 0);
+        // A working folder deeper than PATH_MAX.
+        m_deep = m_tree.deepFile("deep", 22, kLevel, "f29", "\x29").chopped(4);
         m_crawled = cli({"crawl", "ROOT/folder"}).out;
         QCOMPARE(m_crawled, kHeader + "f,\xe2\x9d\x93 0x01,," + at("folder/f") + "\ng,\xe2\x9d\x93 0x02,," +
                                 at("folder/inner/g") + '\n');
         m_tree.openToOthers();
-    }
-
-    void cleanupTestCase()
-    {
-        QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), m_tree.root()});
     }
 
     void arguments_data()
@@ -116,7 +98,7 @@ private slots:
         row("files, folders end in /", "folder", {"files", ".", "inner", "../folder/inner/"}, 0,
             "folder | ROOT/folder/ |  | \ninner | ROOT/folder/inner/ |  | \ninner | ROOT/folder/inner/ |  | "
             "\n");
-        row("files, deep working folder", "DEEP", {"files", "f29", "../end/./f29"}, 0,
+        row("files, deep working folder", "DEEP", {"files", "f29", "../" + kLevel + "/./f29"}, 0,
             "f29 | ROOT/DEEP/f29 | ? 0x29 | \nf29 | ROOT/DEEP/f29 | ? 0x29 | \n");
         row("crawl ., deep working folder", "DEEP", {"crawl", "--threads=2", "."}, 0,
             kHeader + "f29,? 0x29,,ROOT/DEEP/f29\n");
@@ -160,6 +142,8 @@ private slots:
             "quellmark-cli: --max-depth needs a positive number\n");
         row("crawl, several folders, one header", {}, {"crawl", "folder/inner", "filter", "odd\xff"}, 0,
             kHeader + "g,? 0x02,,ROOT/folder/inner/g\ns,? 0x07,,ROOT/filter/skip/s\nf,? 0x0a,,ROOT/odd%FF/f\n");
+        row("crawl, the one folder missing: nothing written", {}, {"crawl", "missing"}, 1, {},
+            "quellmark-cli: cannot read missing: No such file or directory\n");
         row("crawl, several folders, one missing", {}, {"crawl", "missing", "folder/inner"}, 1,
             kHeader + "g,? 0x02,,ROOT/folder/inner/g\n",
             "quellmark-cli: cannot read missing: No such file or directory\n");
@@ -182,7 +166,7 @@ private slots:
                  outcome.err.constData());
         QCOMPARE(outcome.status, status);
         if (arguments.contains("-o")) { // written under exactly that name
-            QCOMPARE(readFile(at("odd\xff/out\xfe.csv")), m_crawled);
+            QCOMPARE(ToolRun::contents(at("odd\xff/out\xfe.csv")), m_crawled);
             QCOMPARE(::unlink(at("odd\xff/out\xfe.csv").constData()), 0);
         }
     }

@@ -1,13 +1,9 @@
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 
 #include <QFile>
-#include <QProcess>
-#include <QScopeGuard>
-#include <QStandardPaths>
 #include <QtTest>
 
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,26 +63,6 @@ bool build(const QByteArray& root, const QByteArray& layout)
     }
     ::close(rootFd);
     return ok;
-}
-
-// By descriptors too: the tree may be deeper than PATH_MAX and hold closed folders.
-void removeItem(int parent, const char* name)
-{
-    struct stat st = {};
-    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return;
-    if (S_ISDIR(st.st_mode)) {
-        ::fchmodat(parent, name, 0700, 0);
-        const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr) {
-            while (const dirent* entry = ::readdir(dir)) {
-                if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                    removeItem(fd, entry->d_name);
-            }
-            ::closedir(dir);
-        }
-    }
-    ::unlinkat(parent, name, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
 }
 
 } // namespace
@@ -181,34 +157,27 @@ void TestFindApps::find()
     TestTree tree;
     QVERIFY2(tree.isValid(), tree.problem());
     const QByteArray root = QFile::encodeName(tree.root());
-    const auto cleanup = qScopeGuard([&] { removeItem(AT_FDCWD, root.constData()); });
     ::umask(022);
     // An empty mount table keeps the machine's own volumes out.
     QVERIFY(build(root, "mountinfo;" + layout));
     tree.openToOthers();
 
-    const auto inTree = [&](QString value) { return value.replace(QLatin1Char('@'), tree.root()); };
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), inTree(QStringLiteral("@/home")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), inTree(QStringLiteral("@/dh")));
-    environment.insert(QStringLiteral("XDG_DATA_DIRS"), inTree(QStringLiteral("@/d1:@/d2")));
-    environment.insert(QStringLiteral("PATH"), inTree(QStringLiteral("@/b1:@/b2")));
-    environment.insert(QStringLiteral("QUELLMARK_MOUNTINFO"), inTree(QStringLiteral("@/mountinfo")));
-    environment.insert(QStringLiteral("QUELLMARK_APP_ROOTS"), inTree(roots));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(tree.root());
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const auto inTree = [&](QByteArray value) { return value.replace('@', root); };
+    qputenv("HOME", inTree("@/home"));
+    qputenv("XDG_DATA_HOME", inTree("@/dh"));
+    qputenv("XDG_DATA_DIRS", inTree("@/d1:@/d2"));
+    qputenv("PATH", inTree("@/b1:@/b2"));
+    qputenv("QUELLMARK_MOUNTINFO", inTree("@/mountinfo"));
+    qputenv("QUELLMARK_APP_ROOTS", inTree(roots.toUtf8()));
     // As nobody when root, so that closed folders are closed.
-    QStringList command = TestTree::unprivilegedPrefix() << QStringLiteral(FIND_APPS_PATH);
-    const QString program = QStandardPaths::findExecutable(command.takeFirst());
-    process.start(program, command);
-    QVERIFY(process.waitForFinished(60000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    ToolRun call{FIND_APPS_PATH, {}, root};
+    call.unprivileged = true;
+    const ToolRun::Outcome outcome = call.run();
+    QCOMPARE(outcome.err, QByteArray());
+    QCOMPARE(outcome.status, 0);
 
     // Whole lines, each path once: the expected lists hold no repeats.
-    QByteArrayList lines = process.readAllStandardOutput().split('\n');
+    QByteArrayList lines = outcome.out.split('\n');
     QCOMPARE(lines.takeLast(), QByteArray());
     QByteArrayList paths = expected.split(';');
     for (QByteArray& path : paths)
