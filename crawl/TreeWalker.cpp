@@ -105,8 +105,9 @@ bool vanished(int error)
 class Walk
 {
 public:
-    Walk(const TreeWalker::Options& options, TreeWalker::Progress& progress, const TreeWalker::Sink& sink)
-        : m_options(options), m_showQuarantine(options.showQuarantine), m_sidecars(options.sidecars),
+    Walk(const TreeWalker::Options& options, TreeWalker::Progress& progress, const TreeWalker::ReadsSink& sink,
+         bool keepReads)
+        : m_options(options), m_keepReads(keepReads), m_sidecars(options.sidecars),
           m_stop(options.stop), m_progress(progress), m_descriptors(FolderDescriptors::defaultBudget()),
           m_emitter(m_mutex, progress, sink, options.onFailure)
     {}
@@ -116,7 +117,7 @@ public:
     TreeWalker::Result run(const QByteArray& rawFolder, const QByteArray& encodedFolder, int threads)
     {
         auto root = m_emitter.start();
-        ThreadState state(m_options);
+        ThreadState state(m_options, m_keepReads);
         const int fd = m_descriptors.openRoot(rawFolder.toStdString());
         struct stat status;
         if (fd < 0 || (m_options.oneFileSystem && ::fstat(fd, &status) != 0)) {
@@ -160,8 +161,8 @@ public:
 private:
     struct ThreadState
     {
-        explicit ThreadState(const TreeWalker::Options& options)
-            : examiner(options.showQuarantine, options.whereFroms)
+        ThreadState(const TreeWalker::Options& options, bool keepReads)
+            : examiner(options.showQuarantine, options.whereFroms, keepReads)
         {}
         std::vector<char> buffer;
         EntryExaminer examiner;
@@ -195,7 +196,7 @@ private:
     // being examined. `alone`: no other thread could be started, so this one also emits.
     void work(bool alone)
     {
-        ThreadState state(m_options);
+        ThreadState state(m_options, m_keepReads);
         for (;;) {
             std::shared_ptr<ListedFolder> task;
             {
@@ -267,7 +268,7 @@ private:
         auto failure = std::make_unique<TreeWalker::Failure>();
         failure->path = QString::fromLatin1(encodedPath);
         failure->error = error;
-        publish(node, {std::nullopt, nullptr, std::move(failure)});
+        publish(node, {std::nullopt, nullptr, std::move(failure), nullptr});
     }
 
     static QByteArray entryPath(const ListedFolder& folder, const FolderListing::Entry& entry)
@@ -439,13 +440,13 @@ private:
             if (isFolder) {
                 auto child = std::make_shared<Node>();
                 const bool record = outcome.record.has_value();
-                publish(*folder.node, {std::move(outcome.record), child, nullptr});
+                publish(*folder.node, {std::move(outcome.record), child, nullptr, std::move(outcome.reads)});
                 if (record)
                     addCounts(state);
                 below = goDown(frame, entry, std::move(child), state);
             } else if (outcome.record) {
                 // At once, and counted with it: the next entry may take long on a slow file system.
-                publish(*folder.node, {std::move(outcome.record), nullptr, nullptr});
+                publish(*folder.node, {std::move(outcome.record), nullptr, nullptr, std::move(outcome.reads)});
                 addCounts(state);
             }
             if (state.examined >= kCountBatch || coarseNanoseconds() - state.countedAt >= kCountIntervalNs) {
@@ -482,7 +483,7 @@ private:
     }
 
     const TreeWalker::Options& m_options;
-    const bool m_showQuarantine;
+    const bool m_keepReads;
     const bool m_sidecars;
     const std::atomic<bool>* const m_stop;
     TreeWalker::Progress& m_progress;
@@ -527,6 +528,17 @@ TreeWalker::Result TreeWalker::run(const QString& folder, const Sink& sink)
 
 TreeWalker::Result TreeWalker::run(const QByteArray& rawFolder, const Sink& sink)
 {
+    return walk(rawFolder, [&sink](std::vector<Crawled>& records, std::vector<EntryReads>&) { sink(records); },
+                false);
+}
+
+TreeWalker::Result TreeWalker::runReading(const QByteArray& rawFolder, const ReadsSink& sink)
+{
+    return walk(rawFolder, sink, true);
+}
+
+TreeWalker::Result TreeWalker::walk(const QByteArray& rawFolder, const ReadsSink& sink, bool keepReads)
+{
     // Shown as the folder's own absolute path, worked out however deep the working directory is.
     const PosixResult<QByteArray> folder = AbsolutePath::of(rawFolder);
     if (!folder) {
@@ -544,6 +556,6 @@ TreeWalker::Result TreeWalker::run(const QByteArray& rawFolder, const Sink& sink
     progress.unreadableEntries = 0;
     progress.links = 0;
     progress.quarantineOnly = 0;
-    Walk walk(m_options, progress, sink);
+    Walk walk(m_options, progress, sink, keepReads);
     return walk.run(rawFolder, encodedFolder, m_options.threads);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "origin/AttributeList.h"
+#include "origin/EntryReads.h"
 #include "origin/FileStatus.h"
 #include "origin/ProvenanceRecord.h"
 #include "origin/QuarantineEvent.h"
@@ -42,6 +43,10 @@ struct OriginDetails
     // file lacks is taken from its AppleDouble file, as the lists do.
     static OriginDetails inspect(const QByteArray& rawPath, const OriginDatabases* databases,
                                  bool sidecars = true);
+
+    // The same from what was read of the entry at `rawPath` (no trailing "/") already.
+    static OriginDetails fromReads(const EntryReads& reads, const QByteArray& rawPath,
+                                   const OriginDatabases* databases);
 
     // The raw path of a listed record's percent-encoded path.
     static QByteArray rawPathOf(const QString& encodedPath);

@@ -10,6 +10,7 @@
 #include <memory>
 
 class OriginDatabases;
+struct EntryReads;
 class QCommandLineParser;
 
 // `--format jsonl|timeline|bodyfile` and `--mac-root DIR` for apps, crawl and files: one JSON
@@ -41,10 +42,10 @@ public:
     void setSidecars(bool sidecars) { m_sidecars = sidecars; }
 
     // The line (or a timeline's lines) of one listed record, with its line feed; `encodedPath`
-    // as the record shows it.
-    // What could not be read or used is said on standard error as it is met.
+    // as the record shows it; `reads`, when given, what the walk read of the entry, which is
+    // then not read again. What could not be read or used is said on standard error as it is met.
     QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
-                    const QString& quarantineApp);
+                    const QString& quarantineApp, const EntryReads* reads = nullptr);
 
     // The run's exit status given the command's own: a partial result (3) where evidence
     // could not be used. Says once, at the end, when access times of the evidence may have
