@@ -136,12 +136,22 @@ EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, st
         return outcome;
     }
     DecoratedValues values;
+    // The sidecar is looked for once, when first needed: by the evaluation or by the reads.
+    std::optional<AppleDouble> sidecar;
+    bool sought = false;
+    int sidecarError = 0;
+    bool fromArchive = false;
+    const auto seek = [&] {
+        if (!sought) {
+            sought = true;
+            sidecar = orphan ? orphan
+                             : SidecarReader::findAt(folderFd, name, sidecars->archiveFolders(), beside,
+                                                     &sidecarError, &fromArchive);
+        }
+        return sidecar;
+    };
     if (lendable) {
-        int sidecarError = 0;
-        SidecarAttributes source(ListedAttributes(calls, listed), [&] {
-            return orphan ? orphan
-                          : SidecarReader::findAt(folderFd, name, sidecars->archiveFolders(), beside, &sidecarError);
-        });
+        SidecarAttributes source(ListedAttributes(calls, listed), seek);
         evaluateAttributes(source, values, m_showQuarantine);
         keepWithUrl(source, values);
         // A sidecar that is there but cannot be read leaves values out, as an unreadable entry does.
@@ -153,8 +163,22 @@ EntryExaminer::Outcome EntryExaminer::examine(int folderFd, const char* name, st
         outcome.error = attributes.error();
     }
     outcome.unreadable = outcome.error != 0;
-    if (values.keep)
-        outcome.record =
-            Crawled::fromWalk(encodedFolder, QByteArrayView(name, qsizetype(length)), type == DT_DIR, values);
+    if (!values.keep)
+        return outcome;
+    outcome.record = Crawled::fromWalk(encodedFolder, QByteArrayView(name, qsizetype(length)), type == DT_DIR, values);
+    if (m_keepReads) {
+        // What was read stays with the record, so its details need not read it again.
+        outcome.reads = std::make_unique<EntryReads>();
+        EntryReads& reads = *outcome.reads;
+        reads.attributes = XattrSnapshot::of(calls);
+        reads.status = FileStatus::at(folderFd, name);
+        if (lendable) {
+            seek();
+            reads.sidecar = std::move(sidecar);
+            reads.sidecarError = sidecarError;
+            reads.sidecarFromArchive = fromArchive;
+            reads.orphan = orphan.has_value();
+        }
+    }
     return outcome;
 }

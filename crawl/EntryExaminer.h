@@ -2,6 +2,7 @@
 
 #include "crawl/Crawled.h"
 #include "crawl/EntryXattrCalls.h"
+#include "origin/EntryReads.h"
 
 #include <QByteArray>
 
@@ -9,6 +10,7 @@ class FolderSidecars;
 struct DecoratedValues;
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 // Examines the entries of an open folder for the walk, one walking thread each: lists an
@@ -17,14 +19,16 @@ struct DecoratedValues;
 class EntryExaminer
 {
 public:
-    // `whereFroms`: an entry that carries only a download URL is listed too.
-    explicit EntryExaminer(bool showQuarantine, bool whereFroms = false)
-        : m_showQuarantine(showQuarantine), m_whereFroms(whereFroms)
+    // `whereFroms`: an entry that carries only a download URL is listed too. `keepReads`: a
+    // listed entry's record comes with what was read of it (see EntryReads).
+    explicit EntryExaminer(bool showQuarantine, bool whereFroms = false, bool keepReads = false)
+        : m_showQuarantine(showQuarantine), m_whereFroms(whereFroms), m_keepReads(keepReads)
     {}
 
     struct Outcome
     {
         std::optional<Crawled> record;
+        std::unique_ptr<EntryReads> reads; // with keepReads, for a listed entry
         // The entry's attributes could not be read (no permission, an I/O error): what the
         // list shows of it may be incomplete. An entry that vanished is not unreadable.
         bool unreadable = false;
@@ -46,5 +50,6 @@ private:
 
     bool m_showQuarantine;
     bool m_whereFroms;
+    bool m_keepReads;
     EntryXattrCalls::Scratch m_scratch;
 };

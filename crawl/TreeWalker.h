@@ -1,6 +1,7 @@
 #pragma once
 
 #include "crawl/Crawled.h"
+#include "origin/EntryReads.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -80,12 +81,16 @@ public:
 
     // Receives the next records in walk order and may take them (move from the vector).
     using Sink = std::function<void(std::vector<Crawled>& records)>;
+    // The same, with what was read of each record's entry beside it (`reads[i]` is
+    // `records[i]`'s), for writers that show more of an entry than its record.
+    using ReadsSink = std::function<void(std::vector<Crawled>& records, std::vector<EntryReads>& reads)>;
 
     explicit TreeWalker(Options options);
 
     // `folder` is taken as given for the records' paths (made absolute if relative).
     Result run(const QString& folder, const Sink& sink);
     Result run(const QByteArray& rawFolder, const Sink& sink);
+    Result runReading(const QByteArray& rawFolder, const ReadsSink& sink);
 
     const Progress& progress() const { return *m_options.progress; }
 
@@ -94,6 +99,8 @@ public:
     static constexpr int kMaxThreads = 64;
 
 private:
+    Result walk(const QByteArray& rawFolder, const ReadsSink& sink, bool keepReads);
+
     Options m_options;
     Progress m_ownProgress;
 };

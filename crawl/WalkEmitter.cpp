@@ -10,6 +10,7 @@ std::shared_ptr<WalkNode> WalkEmitter::start()
 void WalkEmitter::emitReady()
 {
     m_batch.clear();
+    m_reads.clear();
     while (!m_cursors.empty()) {
         Cursor& cursor = m_cursors.back();
         if (cursor.index == cursor.items.size()) {
@@ -31,6 +32,8 @@ void WalkEmitter::emitReady()
         WalkItem& item = cursor.items[cursor.index++];
         if (item.record)
             m_batch.push_back(std::move(*item.record));
+        if (item.reads)
+            m_reads.push_back(std::move(*item.reads));
         if (item.failure && m_onFailure) {
             // The records before it go first, so that it arrives where its row would be.
             handOver();
@@ -49,6 +52,7 @@ void WalkEmitter::handOver()
     if (m_batch.empty())
         return;
     m_progress.listed.fetch_add(qint64(m_batch.size()), std::memory_order_relaxed);
-    m_sink(m_batch);
+    m_sink(m_batch, m_reads);
     m_batch.clear();
+    m_reads.clear();
 }

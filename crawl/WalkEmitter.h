@@ -17,6 +17,7 @@ struct WalkItem
     std::optional<Crawled> record;
     std::shared_ptr<WalkNode> child;                  // set for a subfolder
     std::unique_ptr<TreeWalker::Failure> failure;     // rare: kept out of line
+    std::unique_ptr<EntryReads> reads;                // with the record, when the walk keeps them
 };
 
 struct WalkNode
@@ -31,7 +32,7 @@ struct WalkNode
 class WalkEmitter
 {
 public:
-    WalkEmitter(std::mutex& mutex, TreeWalker::Progress& progress, const TreeWalker::Sink& sink,
+    WalkEmitter(std::mutex& mutex, TreeWalker::Progress& progress, const TreeWalker::ReadsSink& sink,
                 const TreeWalker::FailureSink& onFailure)
         : m_mutex(mutex), m_progress(progress), m_sink(sink), m_onFailure(onFailure)
     {}
@@ -55,8 +56,9 @@ private:
 
     std::mutex& m_mutex;
     TreeWalker::Progress& m_progress;
-    const TreeWalker::Sink& m_sink;
+    const TreeWalker::ReadsSink& m_sink;
     const TreeWalker::FailureSink& m_onFailure;
     std::vector<Cursor> m_cursors;
     std::vector<Crawled> m_batch;
+    std::vector<EntryReads> m_reads; // beside m_batch, when the walk keeps them
 };

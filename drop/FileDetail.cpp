@@ -1,7 +1,7 @@
 #include "drop/FileDetail.h"
 
 #include "core/ControlPictures.h"
-#include "origin/OriginJson.h"
+#include "origin/JsonMembers.h"
 
 #include <QCborValue>
 #include <QJsonDocument>
@@ -70,10 +70,11 @@ QCborMap FileDetail::toCborMap() const
 
 QByteArray FileDetail::toJson() const
 {
-    QByteArray text = "{" + OriginJson::valueText(kId) + ':' + OriginJson::valueText(id.toString(QUuid::WithoutBraces));
+    JsonMembers object;
+    object.add(kId.toLatin1().constData(), id.toString(QUuid::WithoutBraces));
     for (const auto& [key, field] : textFields())
-        text += ',' + OriginJson::valueText(*key) + ':' + OriginJson::valueText(this->*field);
-    return text + '}';
+        object.add(key->toLatin1().constData(), this->*field);
+    return object.object();
 }
 
 std::optional<FileDetail> FileDetail::fromCborMap(const QCborMap& map, QString* error)

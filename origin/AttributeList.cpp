@@ -27,15 +27,15 @@ QString AttributeList::macName(const QByteArray& linuxName)
         if (linuxName.startsWith(kernel))
             return {};
     }
-    QByteArray name = linuxName;
+    QByteArrayView name = linuxName;
     if (name.startsWith(kStream)) {
-        name.remove(0, kStream.size());
+        name = name.sliced(kStream.size());
         if (name.endsWith(kStreamType))
             name.chop(kStreamType.size());
     } else if (name.startsWith("user.")) {
-        name.remove(0, 5);
+        name = name.sliced(5);
     } else if (name.startsWith("osx.")) {
-        name.remove(0, 4);
+        name = name.sliced(4);
     }
     return QString::fromUtf8(name);
 }

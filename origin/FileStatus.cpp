@@ -13,20 +13,20 @@ std::optional<FileStatus> FileStatus::of(const QByteArray& rawPath)
     QByteArray path = rawPath;
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
+    if (path.size() < PATH_MAX)
+        return at(AT_FDCWD, path.constData());
+    // Past PATH_MAX: from its folder, opened a folder at a time.
+    const qsizetype slash = path.lastIndexOf('/');
+    const UniqueFd folder(SidecarReader::openFolder(path.left(slash), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.fd() < 0)
+        return std::nullopt;
+    return at(folder.fd(), path.mid(slash + 1).constData());
+}
+
+std::optional<FileStatus> FileStatus::at(int folderFd, const char* name)
+{
     struct statx st;
-    const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
-    int result;
-    if (path.size() < PATH_MAX) {
-        result = ::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, mask, &st);
-    } else {
-        // Past PATH_MAX: from its folder, opened a folder at a time.
-        const qsizetype slash = path.lastIndexOf('/');
-        const UniqueFd folder(SidecarReader::openFolder(path.left(slash), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        result = folder.fd() < 0 ? -1
-                                 : ::statx(folder.fd(), path.mid(slash + 1).constData(), AT_SYMLINK_NOFOLLOW,
-                                           mask, &st);
-    }
-    if (result != 0)
+    if (::statx(folderFd, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
         return std::nullopt;
     const auto time = [](const statx_timestamp& t) { return Time{t.tv_sec, t.tv_nsec}; };
     FileStatus status;
@@ -48,10 +48,15 @@ QString FileStatus::text(const Time& time)
     QString text = UtcTime::fromUnixSeconds(time.seconds);
     if (time.nanoseconds == 0 || text.isEmpty())
         return text;
-    QString fraction = QStringLiteral("%1").arg(time.nanoseconds, 9, 10, QLatin1Char('0'));
-    while (fraction.endsWith(QLatin1Char('0')))
-        fraction.chop(1);
-    return text.insert(text.size() - 1, QLatin1Char('.') + fraction);
+    // ".nnnnnnnnn" without its trailing zeros, before the "Z".
+    char fraction[11] = ".000000000";
+    qint64 rest = time.nanoseconds;
+    for (int i = 9; i >= 1; --i, rest /= 10)
+        fraction[i] = char('0' + rest % 10);
+    int end = 10;
+    while (fraction[end - 1] == '0')
+        --end;
+    return text.insert(text.size() - 1, QLatin1StringView(fraction, end));
 }
 
 QString FileStatus::modeText(mode_t mode)

@@ -30,6 +30,8 @@ struct FileStatus
 
     // The entry at `rawPath` (any length); nothing when it cannot be reached.
     static std::optional<FileStatus> of(const QByteArray& rawPath);
+    // The entry `name` of the folder open as `folderFd` (or AT_FDCWD).
+    static std::optional<FileStatus> at(int folderFd, const char* name);
     // A time as UTC ISO 8601, with its fraction only when there is one.
     static QString text(const Time& time);
     // The mode as ls shows it, with the type first ("-rw-r--r--", "drwxr-xr-x").

@@ -2,16 +2,10 @@
 
 #include "core/AttributeReader.h"
 #include "core/ItemAttributes.h"
-#include "core/PathXattrCalls.h"
 #include "core/PosixError.h"
-#include "core/SidecarReader.h"
 #include "origin/OriginDatabases.h"
 #include "origin/WhereFroms.h"
 #include "origin/XattrSnapshot.h"
-
-#ifdef __linux__
-#include "origin/AnchoredXattrCalls.h"
-#endif
 
 #include <climits>
 #include <fcntl.h>
@@ -51,19 +45,13 @@ struct RawValues
     QByteArray whereFroms;
 };
 
-RawValues valuesOf(const XattrSnapshot& snapshot, OriginDetails& details)
+RawValues readAttributes(const XattrSnapshot& snapshot, OriginDetails& details)
 {
     details.attributes = AttributeList::of(snapshot);
-    ItemAttributes<XattrSnapshot> item(snapshot);
+    ItemAttributes<const XattrSnapshot&> item(snapshot);
     return {readValue(item, provenanceForms(), kProvenanceAttribute, details),
             readValue(item, quarantineForms(), kQuarantineAttribute, details),
             readValue(item, whereFromsForms(), WhereFroms::kAttribute, details)};
-}
-
-template<typename Calls> RawValues readAttributes(Calls calls, OriginDetails& details)
-{
-    // One pass of system calls for the list of every attribute and the values decoded.
-    return valuesOf(XattrSnapshot::of(calls), details);
 }
 
 // Takes what `values` lack from `sidecar`, naming each attribute in `lent` and its source.
@@ -83,49 +71,35 @@ void lend(const AppleDouble& sidecar, const QString& source, RawValues& values, 
     }
 }
 
-// What the file lacks, from its AppleDouble file, as the lists take it.
-void lendFromSidecar(const QByteArray& path, RawValues& values, OriginDetails& details)
+// What the file lacks, from its AppleDouble file, as the lists take it. An AppleDouble file
+// whose own file is gone stands for that file: a crawl lists it with the values it holds.
+void lendFromSidecar(const EntryReads& reads, RawValues& values, OriginDetails& details)
 {
+    if (reads.orphan) {
+        lend(*reads.sidecar, QStringLiteral("._name"), values, details);
+        details.attributes += AttributeList::of(*reads.sidecar);
+        details.orphanSidecar = true;
+        return;
+    }
     if (!values.provenance.isEmpty() && !values.quarantine.isEmpty() && !values.whereFroms.isEmpty())
         return;
-    int unreadable = 0;
-    bool fromArchive = false;
-    const std::optional<AppleDouble> sidecar = SidecarReader::findFor(path, &unreadable, &fromArchive);
-    if (unreadable != 0)
+    if (reads.sidecarError != 0)
         details.problems.append(QStringLiteral("its AppleDouble file could not be read: %1")
-                                    .arg(posixError(unreadable).description));
-    if (sidecar) {
-        lend(*sidecar, fromArchive ? QStringLiteral("__MACOSX") : QStringLiteral("._name"), values, details);
-        details.attributes += AttributeList::of(*sidecar);
+                                    .arg(posixError(reads.sidecarError).description));
+    if (reads.sidecar) {
+        lend(*reads.sidecar, reads.sidecarFromArchive ? QStringLiteral("__MACOSX") : QStringLiteral("._name"),
+             values, details);
+        details.attributes += AttributeList::of(*reads.sidecar);
     }
 }
 
-// An AppleDouble file "._name" whose "name" is gone stands for that file: a crawl lists it
-// with the values it holds.
-bool lendAsOrphan(const QByteArray& path, RawValues& values, OriginDetails& details)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray name = path.mid(slash + 1);
-    if (!name.startsWith("._") || name.size() <= 2)
-        return false;
-    const QByteArray companion = path.left(slash + 1) + name.mid(2);
-    if (struct stat st; path.size() < PATH_MAX && ::lstat(companion.constData(), &st) == 0)
-        return false;
-    const std::optional<AppleDouble> sidecar = SidecarReader::readAt(AT_FDCWD, path.constData());
-    if (!sidecar)
-        return false;
-    lend(*sidecar, QStringLiteral("._name"), values, details);
-    details.attributes += AttributeList::of(*sidecar);
-    details.orphanSidecar = true;
-    return true;
-}
 
 } // namespace
 
 OriginDetails OriginDetails::ofSnapshot(const XattrSnapshot& snapshot)
 {
     OriginDetails details;
-    const RawValues values = valuesOf(snapshot, details);
+    const RawValues values = readAttributes(snapshot, details);
     details.decodeValues(values.provenance, values.quarantine, values.whereFroms);
     return details;
 }
@@ -151,8 +125,7 @@ void OriginDetails::linkTo(const OriginDatabases& databases, const QByteArray& p
     if (quarantine && !quarantine->eventID.isEmpty() && databases.hasQuarantineEvents()) {
         quarantineEvent = databases.event(quarantine->eventID, OriginDatabases::Owner{path, uid});
         if (!quarantineEvent)
-            notes.append(
-                QStringLiteral("No quarantine event %1 in the databases read").arg(quarantine->eventID));
+            notes.append(QStringLiteral("No quarantine event %1 in the databases read").arg(quarantine->eventID));
     }
     if (!provenance.isEmpty() && databases.hasProvenanceTable()) {
         provenanceRecord = databases.provenance(provenance);
@@ -164,27 +137,29 @@ void OriginDetails::linkTo(const OriginDatabases& databases, const QByteArray& p
 OriginDetails OriginDetails::inspect(const QByteArray& rawPath, const OriginDatabases* databases,
                                      bool sidecars)
 {
-    OriginDetails details;
     QByteArray path = rawPath;
     // A folder's listed path ends in "/"; the attributes are the folder's either way.
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
-    RawValues values;
-#ifdef __linux__
-    if (path.size() >= PATH_MAX)
-        values = readAttributes(AnchoredXattrCalls(path), details);
-    else
-#endif
-        values = readAttributes(PathXattrCalls(path), details);
-    details.status = FileStatus::of(path);
-    if (sidecars && !lendAsOrphan(path, values, details))
-        lendFromSidecar(path, values, details);
+    return fromReads(EntryReads::of(path, sidecars), path, databases);
+}
+
+OriginDetails OriginDetails::fromReads(const EntryReads& reads, const QByteArray& rawPath,
+                                       const OriginDatabases* databases)
+{
+    OriginDetails details;
+    RawValues values = readAttributes(reads.attributes, details);
+    details.status = reads.status;
+    lendFromSidecar(reads, values, details);
     details.decodeValues(values.provenance, values.quarantine, values.whereFroms);
     if (databases) {
+        // The owner of what a link leads to, as the attributes are that file's.
         std::optional<uid_t> uid;
-        if (struct stat st; path.size() < PATH_MAX && ::stat(path.constData(), &st) == 0)
+        if (details.status && !S_ISLNK(details.status->mode))
+            uid = details.status->uid;
+        else if (struct stat st; rawPath.size() < PATH_MAX && ::stat(rawPath.constData(), &st) == 0)
             uid = st.st_uid;
-        details.linkTo(*databases, path, uid);
+        details.linkTo(*databases, rawPath, uid);
     }
     return details;
 }

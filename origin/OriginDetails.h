@@ -1,6 +1,7 @@
 #pragma once
 
 #include "origin/AttributeList.h"
+#include "origin/EntryReads.h"
 #include "origin/FileStatus.h"
 #include "origin/ProvenanceRecord.h"
 #include "origin/QuarantineEvent.h"
@@ -54,6 +55,9 @@ struct OriginDetails
     // Looks up the decoded values' rows in `databases`; `path` and `uid` tell whose
     // quarantine database an event should come from.
     void linkTo(const OriginDatabases& databases, const QByteArray& path, std::optional<uid_t> uid);
+    // The same from what was read of the entry at `rawPath` (no trailing "/") already.
+    static OriginDetails fromReads(const EntryReads& reads, const QByteArray& rawPath,
+                                   const OriginDatabases* databases);
 
     // The raw path of a listed record's percent-encoded path.
     static QByteArray rawPathOf(const QString& encodedPath);

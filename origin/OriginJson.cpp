@@ -7,53 +7,14 @@
 #include "origin/OriginDetails.h"
 #include "origin/WhereFroms.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonValue>
+#include "origin/JsonMembers.h"
 
 #include <algorithm>
 #include <variant>
 
 namespace {
 
-// A JSON object written in the order its members are added (QJsonObject sorts them).
-class Members
-{
-public:
-    Members() { m_text.reserve(512); }
-    void add(const char* key, const QJsonValue& value) { append(key, OriginJson::valueText(value)); }
-    // Empty texts stand for fields the source did not have, and are left out.
-    void addPresent(const char* key, const QString& value)
-    {
-        if (!value.isEmpty())
-            add(key, value);
-    }
-    void addPresent(const char* key, const std::optional<qint64>& value)
-    {
-        if (value)
-            add(key, QJsonValue(*value));
-    }
-    void addObject(const char* key, const Members& members) { append(key, members.object()); }
-    void addObjects(const char* key, const QList<Members>& items)
-    {
-        QByteArrayList objects;
-        for (const Members& item : items)
-            objects.append(item.object());
-        append(key, '[' + objects.join(',') + ']');
-    }
-
-    QByteArray object() const { return '{' + m_text + '}'; }
-
-private:
-    void append(const char* key, const QByteArray& value)
-    {
-        if (!m_text.isEmpty())
-            m_text += ',';
-        m_text += '"' + QByteArray(key) + "\":" + value;
-    }
-
-    QByteArray m_text;
-};
+using Members = JsonMembers;
 
 // A name or path as text; bytes that are not UTF-8 make the text lossy, so they are also
 // given whole, in base64.
@@ -76,7 +37,10 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
     if (!details.provenance.isEmpty()) {
         line.add("provenance", QString::fromLatin1(details.provenance.toHex()));
         const std::optional<QString> app = provenanceApps().lookup(decodeProvenanceID(details.provenance));
-        line.add("provenanceApp", app ? QJsonValue(*app) : QJsonValue(QJsonValue::Null));
+        if (app)
+            line.add("provenanceApp", *app);
+        else
+            line.addNull("provenanceApp");
     }
     if (details.quarantine)
         line.add("quarantineAgent", details.quarantine->agent);
@@ -88,8 +52,8 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
         line.addObject("source", sources);
     }
     if (const auto& status = details.status) {
-        line.add("size", QJsonValue(status->size));
-        line.add("inode", QJsonValue(qint64(status->inode)));
+        line.add("size", qint64(status->size));
+        line.add("inode", qint64(status->inode));
         line.addPresent("modified", FileStatus::text(status->modified));
         line.addPresent("changed", FileStatus::text(status->changed));
         line.addPresent("accessed", FileStatus::text(status->accessed));
@@ -116,29 +80,6 @@ void addLinkedRows(Members& line, const OriginDetails& details)
 }
 
 } // namespace
-
-QByteArray OriginJson::valueText(const QJsonValue& value)
-{
-    // Most values are plain texts: written as they are, without a document per value.
-    if (value.isString()) {
-        const QString string = value.toString();
-        const bool plain = QStringView(string).isValidUtf16() &&
-                           std::none_of(string.cbegin(), string.cend(), [](QChar c) {
-                               return c.unicode() < 0x20 || c.unicode() == 0x7F || c == u'"' || c == u'\\';
-                           });
-        if (plain)
-            return '"' + string.toUtf8() + '"';
-    }
-    if (value.isDouble() && value.toDouble() == double(value.toInteger()))
-        return QByteArray::number(value.toInteger());
-    if (value.isBool())
-        return value.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
-    if (value.isNull())
-        return QByteArrayLiteral("null");
-    // QJsonDocument only writes arrays and objects: write a one-element array and unwrap it.
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
 
 QByteArray OriginJson::linkedRows(const OriginDetails& details)
 {
@@ -172,14 +113,14 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
         Members quarantine;
         quarantine.addPresent("flags", value->flags);
         if (!value->flags.isEmpty())
-            quarantine.add("flagNames", QJsonArray::fromStringList(value->flagNames));
+            quarantine.add("flagNames", value->flagNames);
         quarantine.addPresent("time", value->time);
         quarantine.addPresent("agent", value->agent);
         quarantine.addPresent("eventID", value->eventID);
         line.addObject("quarantine", quarantine);
     }
     if (details.whereFroms)
-        line.add("whereFroms", QJsonArray::fromStringList(*details.whereFroms));
+        line.add("whereFroms", *details.whereFroms);
     addLinkedRows(line, details);
     if (!details.attributes.isEmpty()) {
         QList<Members> attributes;
@@ -187,7 +128,7 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
             QString encoding;
             Members entry;
             entry.add("name", attribute.name);
-            entry.add("size", QJsonValue(attribute.size));
+            entry.add("size", qint64(attribute.size));
             entry.add("value", attribute.text(&encoding));
             entry.add("encoding", encoding);
             if (attribute.fromSidecar)
@@ -197,9 +138,9 @@ QByteArray OriginJson::line(const QString& name, const QString& path, const QStr
         line.addObjects("attributes", attributes);
     }
     if (details.orphanSidecar)
-        line.add("orphanSidecar", true);
+        line.addBool("orphanSidecar", true);
     if (!details.problems.isEmpty())
-        line.add("problems", QJsonArray::fromStringList(details.problems));
+        line.add("problems", details.problems);
     return line.object();
 }
 

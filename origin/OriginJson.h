@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonValue>
 #include <QString>
 
 struct OriginDetails;
@@ -32,6 +31,4 @@ public:
     // `--format bodyfile`: the file's line in Sleuth Kit's body format (for mactime):
     // MD5|name|inode|mode|UID|GID|size|atime|mtime|ctime|crtime, times in Unix seconds.
     static QByteArray bodyLine(const QString& path, const OriginDetails& details);
-    // One JSON value as compact text, for objects whose key order we choose.
-    static QByteArray valueText(const QJsonValue& value);
 };

@@ -1,7 +1,5 @@
 #include "origin/UtcTime.h"
 
-#include <QDateTime>
-
 #include <cmath>
 
 namespace {
@@ -17,7 +15,36 @@ QString UtcTime::fromUnixSeconds(qint64 seconds)
 {
     if (seconds < kEarliest || seconds > kLatest)
         return {};
-    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(Qt::ISODate);
+    // The proleptic Gregorian date of a day count (H. Hinnant's civil_from_days): a crawl
+    // writes several times per file, and a QDateTime each costs more than the rest of its line.
+    qint64 days = seconds / 86400;
+    qint64 second = seconds % 86400;
+    if (second < 0) {
+        second += 86400;
+        --days;
+    }
+    days += 719468; // from 0000-03-01
+    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
+    const qint64 dayOfEra = days - era * 146097;
+    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const qint64 shiftedMonth = (5 * dayOfYear + 2) / 153; // from March
+    const qint64 day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const qint64 month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const qint64 year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+
+    char text[] = "0000-00-00T00:00:00Z";
+    const auto put = [&text](int at, qint64 value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            text[at + i] = char('0' + value % 10);
+    };
+    put(0, year, 4);
+    put(5, month, 2);
+    put(8, day, 2);
+    put(11, second / 3600, 2);
+    put(14, second / 60 % 60, 2);
+    put(17, second % 60, 2);
+    return QString::fromLatin1(text, sizeof text - 1);
 }
 
 QString UtcTime::fromMacAbsolute(double seconds)

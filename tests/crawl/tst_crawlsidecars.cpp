@@ -1,10 +1,13 @@
 #include "crawl/CrawlQueue.h"
 #include "crawl/Crawler.h"
 #include "origin/OriginDetails.h"
+#include "origin/OriginJson.h"
 #include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
 #include "tests/support/ToolRun.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -167,6 +170,17 @@ private slots:
             QCOMPARE(out.contains(R"("name":"invoice.pdf")"), sidecars);
             QCOMPARE(out.contains(R"("agent":"Safari","eventID":"1F2E3D4C")"), sidecars);
             QCOMPARE(out.contains(R"("orphanSidecar":true)"), sidecars);
+            // Each line is the one the file's path gives: what the walk kept is what a read finds.
+            for (const QByteArray& line : out.split('\n')) {
+                if (line.isEmpty())
+                    continue;
+                const QJsonObject row = QJsonDocument::fromJson(line).object();
+                const QString path = row.value(u"path"_s).toString();
+                const OriginDetails read = OriginDetails::inspect(OriginDetails::rawPathOf(path), nullptr, sidecars);
+                QCOMPARE(OriginJson::line(row.value(u"name"_s).toString(), path, row.value(u"provenanceID"_s).toString(),
+                                          row.value(u"quarantineApp"_s).toString(), read),
+                         line);
+            }
         }
     }
 };

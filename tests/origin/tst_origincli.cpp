@@ -156,6 +156,16 @@ private slots:
                            u"provenance=0102009210000000000000"_s, u"provenanceApp=null"_s,
                            u"quarantineAgent=Safari"_s, u"size=4"_s, u"modified=2023-11-14T22:13:20.5Z"_s,
                            u"accessed=2020-09-13T12:26:40Z"_s, kAttributes, kSources};
+        // Each must be escaped on its own: either alone would break the line.
+        for (const QByteArray& name : {QByteArray("say \"hi\".pdf"), QByteArray("back\\slash.pdf")}) {
+            const QString text = QString::fromUtf8(name);
+            QTest::addRow("jsonl, %s", name.constData())
+                << u"jsonl"_s << name
+                << QStringList{u"fileName="_s + text, u"filePath=@/"_s + text, u"provenance=0102009210000000000000"_s,
+                               u"provenanceApp=null"_s, u"quarantineAgent=Safari"_s, u"size=4"_s,
+                               u"modified=2023-11-14T22:13:20.5Z"_s, u"accessed=2020-09-13T12:26:40Z"_s, kAttributes,
+                               kSources};
+        }
         QTest::newRow("timeline") << u"timeline"_s << QByteArray("report.pdf")
                                   << QStringList{u"Quarantine Time=2024-01-12T21:44:35Z"_s,
                                                  u"Quarantine Event Time=2024-01-13T12:46:07.25Z"_s,

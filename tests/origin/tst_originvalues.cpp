@@ -6,6 +6,7 @@
 #include "origin/WhereFroms.h"
 #include "tests/origin/MacVolumeFixture.h"
 
+#include <QDateTime>
 #include <QTest>
 
 #include <plist/plist.h>
@@ -118,6 +119,14 @@ private slots:
         QCOMPARE(UtcTime::fromMacAbsolute(1e300), QString());
         QCOMPARE(UtcTime::fromUnixSeconds(1699999999), u"2023-11-14T22:13:19Z"_s);
         QCOMPARE(UtcTime::fromUnixSeconds(0x7fffffffffffffff), QString());
+        QCOMPARE(UtcTime::fromUnixSeconds(-62135596800), u"0001-01-01T00:00:00Z"_s);
+        QCOMPARE(UtcTime::fromUnixSeconds(-62135596801), QString());
+        QCOMPARE(UtcTime::fromUnixSeconds(253402300799), u"9999-12-31T23:59:59Z"_s);
+        // Every day from 1600 to 2400 (each leap rule), at its first or last second, as QDateTime writes them.
+        for (qint64 day = -135140; day < 157054; ++day) {
+            const qint64 second = day * 86400 + (day % 2 != 0 ? 86399 : 0);
+            QCOMPARE(UtcTime::fromUnixSeconds(second), QDateTime::fromSecsSinceEpoch(second, Qt::UTC).toString(Qt::ISODate));
+        }
     }
 };
 

@@ -207,19 +207,29 @@ int CrawlCommand::run(const QStringList& arguments)
         TreeWalker::Result result;
         {
             ProgressLine progress(walker.progress());
-            result = walker.run(walked, [&](std::vector<Crawled>& records) {
-                for (const Crawled& record : records) {
-                    if (!filters.accepts(record, options.sidecars))
+            // The origin formats show more of each entry than its record: the walk keeps what
+            // it read of it, so that nothing is read twice.
+            const auto write = [&](std::vector<Crawled>& records, const std::vector<EntryReads>* reads) {
+                for (size_t i = 0; i < records.size(); ++i) {
+                    const Crawled& record = records[i];
+                    const EntryReads* read = reads ? &(*reads)[i] : nullptr;
+                    if (!filters.accepts(record, options.sidecars, read))
                         continue;
                     if (origin.isOriginFormat())
                         jsonLines += origin.line(record.name(), record.path(), record.provenanceID(),
-                                                 record.quarantineApp());
+                                                 record.quarantineApp(), read);
                     else
                         csv.addRow(record.csvFields());
                 }
                 if (pending() >= 64 * 1024)
                     flush();
-            });
+            };
+            if (origin.isOriginFormat() || filters.choosesRecords())
+                result = walker.runReading(walked, [&](std::vector<Crawled>& records, std::vector<EntryReads>& reads) {
+                    write(records, &reads);
+                });
+            else
+                result = walker.run(walked, [&](std::vector<Crawled>& records) { write(records, nullptr); });
         }
         if (result.rootError != 0) {
             CliOutput::note(QStringLiteral("cannot read %1: %2")

@@ -102,11 +102,15 @@ bool CrawlFilters::walksFiltered() const
     return m_walk.whereFroms || m_walk.oneFileSystem || m_walk.maxDepth > 0 || !m_walk.excludes.isEmpty();
 }
 
-bool CrawlFilters::accepts(const Crawled& record, bool sidecars) const
+bool CrawlFilters::accepts(const Crawled& record, bool sidecars, const EntryReads* reads) const
 {
     if (!choosesRecords())
         return true;
-    const OriginDetails details = OriginDetails::inspect(OriginDetails::rawPathOf(record.path()), nullptr, sidecars);
+    QByteArray path = OriginDetails::rawPathOf(record.path());
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    const OriginDetails details = reads ? OriginDetails::fromReads(*reads, path, nullptr)
+                                        : OriginDetails::inspect(path, nullptr, sidecars);
     if (!details.quarantine)
         return false;
     if (!m_agent.isEmpty() && !details.quarantine->agent.contains(m_agent, Qt::CaseInsensitive))

@@ -7,6 +7,7 @@
 #include <QString>
 
 class Crawled;
+struct EntryReads;
 class QCommandLineParser;
 
 // What a crawl lists and enters: --where-froms, --exclude, --one-file-system, --max-depth go
@@ -26,7 +27,8 @@ public:
     bool walksFiltered() const;
     // Whether the record's quarantine value (its own or its AppleDouble file's with
     // `sidecars`) passes --agent, --since and --until.
-    bool accepts(const Crawled& record, bool sidecars) const;
+    // `reads`: what the walk read of the record's entry, when it kept that.
+    bool accepts(const Crawled& record, bool sidecars, const EntryReads* reads = nullptr) const;
 
 private:
     QCommandLineOption m_whereFroms, m_agentOption, m_sinceOption, m_untilOption, m_exclude,

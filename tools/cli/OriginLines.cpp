@@ -132,11 +132,14 @@ const OriginDatabases* OriginLines::databasesFor(const QByteArray& rawPath)
 }
 
 QByteArray OriginLines::line(const QString& name, const QString& encodedPath, const QString& provenanceID,
-                             const QString& quarantineApp)
+                             const QString& quarantineApp, const EntryReads* reads)
 {
-    const QByteArray path = OriginDetails::rawPathOf(encodedPath);
+    QByteArray path = OriginDetails::rawPathOf(encodedPath);
     const OriginDatabases* databases = databasesFor(path);
-    const OriginDetails details = OriginDetails::inspect(path, databases, m_sidecars);
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    const OriginDetails details = reads ? OriginDetails::fromReads(*reads, path, databases)
+                                        : OriginDetails::inspect(path, databases, m_sidecars);
     sayNewNotes(databases);
     sayProblems(path, details);
     return formatted(name, encodedPath, provenanceID, quarantineApp, details);

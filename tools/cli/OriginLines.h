@@ -11,6 +11,7 @@
 
 class OriginDatabases;
 struct OriginDetails;
+struct EntryReads;
 class QCommandLineParser;
 
 // `--format jsonl|timeline|bodyfile` and `--mac-root DIR` for apps, crawl and files: one JSON
@@ -43,10 +44,10 @@ public:
     void setSidecars(bool sidecars) { m_sidecars = sidecars; }
 
     // The line (or a timeline's lines) of one listed record, with its line feed; `encodedPath`
-    // as the record shows it.
-    // What could not be read or used is said on standard error as it is met.
+    // as the record shows it; `reads`, when given, what the walk read of the entry, which is
+    // then not read again. What could not be read or used is said on standard error as it is met.
     QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
-                    const QString& quarantineApp);
+                    const QString& quarantineApp, const EntryReads* reads = nullptr);
 
     // The same for a file inside a disk image, whose details were read through the image and
     // linked to its own databases; JSON Lines add "image" and "volume".
