@@ -110,6 +110,8 @@ private slots:
             "quellmark-cli: an empty argument is not a path\n");
         row("crawl, a usage error points to its help", {}, {"crawl", "--threads=0", "folder"}, 2, {},
             "quellmark-cli: --threads needs a positive number\nTry 'quellmark-cli crawl --help'.\n");
+        row("apps, an argument too many", {}, {"apps", "extra"}, 2, {},
+            "quellmark-cli: unexpected argument 'extra'\nTry 'quellmark-cli apps --help'.\n");
         row("apps, an unknown option points to its help", {}, {"apps", "--bogus"}, 2, {},
             "quellmark-cli: Unknown option 'bogus'.\nTry 'quellmark-cli apps --help'.\n");
         row("files, no path: the usage names every option", {}, {"files"}, 2, {},

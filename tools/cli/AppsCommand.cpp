@@ -4,9 +4,9 @@
 #include "core/PathEncoding.h"
 #include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/CommandLine.h"
 #include "tools/cli/OriginLines.h"
 
-#include <QCommandLineParser>
 #include <QFile>
 
 QString AppsCommand::summary() const
@@ -16,20 +16,16 @@ QString AppsCommand::summary() const
 
 int AppsCommand::run(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
+    CommandLine parser(
         QStringLiteral("Lists the installed applications that carry a provenance or quarantine attribute,\n"
                        "as CSV (Filepath,Provenance ID,Quarantine App), in ascending path order. When the\n"
                        "application search fails, nothing is written."));
-    CliOutput::addHelpOption(parser);
     const QCommandLineOption output = CliOutput::outputOption();
     parser.addOption(output);
     OriginLines origin(QStringLiteral("csv"));
     origin.addOptions(parser);
-    if (!CliOutput::parse(parser, arguments, 0, 0))
-        return kUsage;
-    if (parser.isSet(QStringLiteral("help")))
-        return CliOutput::printHelp(parser, QStringLiteral("apps [--output FILE] ") + origin.synopsis());
+    if (const auto done = parser.parse(arguments, QStringLiteral("apps [--output FILE] ") + origin.synopsis(), 0, 0))
+        return *done;
     origin.setSidecars(false); // the application list reads the bundles' own attributes only
     if (!origin.read(parser))
         return kUsage;

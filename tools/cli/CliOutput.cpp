@@ -17,39 +17,6 @@ QString command; // as `quellmark-cli COMMAND` names it; empty before one is cho
 
 } // namespace
 
-void CliOutput::addHelpOption(QCommandLineParser& parser)
-{
-    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Show this help and exit.")));
-}
-
-bool CliOutput::parse(QCommandLineParser& parser, const QStringList& arguments, int minimumPositional,
-                      int maximumPositional)
-{
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    if (!parser.parse(arguments)) {
-        error(shown(parser.errorText()));
-        return false;
-    }
-    if (parser.isSet(QStringLiteral("help")))
-        return true;
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() < minimumPositional) {
-        error(QStringLiteral("missing argument"));
-        return false;
-    }
-    if (maximumPositional >= 0 && positional.size() > maximumPositional) {
-        error(QStringLiteral("unexpected argument '%1'").arg(shown(positional.at(maximumPositional))));
-        return false;
-    }
-    // An empty path names no file; taking it for the working folder would examine the wrong thing.
-    if (positional.contains(QString())) {
-        error(QStringLiteral("an empty argument is not a path"));
-        return false;
-    }
-    return true;
-}
-
 QCommandLineOption CliOutput::outputOption()
 {
     return QCommandLineOption(
@@ -69,21 +36,6 @@ std::optional<QString> CliOutput::destination(const QCommandLineParser& parser,
         return std::nullopt;
     }
     return value;
-}
-
-int CliOutput::printHelp(const QCommandLineParser& parser, const QString& synopsis)
-{
-    QString text = parser.helpText();
-    // The parser names the program only; the synopsis says which subcommand this is.
-    const qsizetype firstLineEnd = text.indexOf(QLatin1Char('\n'));
-    text.replace(0, firstLineEnd, QStringLiteral("Usage: quellmark-cli ") + synopsis);
-    text +=
-        QStringLiteral("\nExit status:\n"
-                       "  0  everything was examined and written\n"
-                       "  1  an error: nothing, or not all, was written\n"
-                       "  2  bad usage\n"
-                       "  3  written, but some items or evidence could not be read or used (said on standard error)\n");
-    return write(text.toUtf8(), QString());
 }
 
 QByteArray CliOutput::rawPath(const QString& argument)

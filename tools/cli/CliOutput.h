@@ -9,27 +9,17 @@
 class QCommandLineOption;
 class QCommandLineParser;
 
-// What the subcommands share: option parsing with usage errors, help, messages,
+// What the subcommands share: the output option, messages,
 // writing output, and loading the application list.
 class CliOutput
 {
 public:
-    // Adds -h/--help (the parser's own also offers Qt's internal options).
-    static void addHelpOption(QCommandLineParser& parser);
-    // Parses `arguments` (starting with the subcommand's name). On a bad option, an
-    // empty positional argument, or a number of them outside [minimum, maximum]
-    // (maximum -1: any) prints the problem and a usage hint on standard error and
-    // returns false.
-    static bool parse(QCommandLineParser& parser, const QStringList& arguments, int minimumPositional,
-                      int maximumPositional = -1);
     // -o/--output FILE, as every command that writes a file takes it.
     static QCommandLineOption outputOption();
     // Its value after parse(): "" for standard output; nothing, after a usage message, when
     // it was given empty.
     static std::optional<QString> destination(const QCommandLineParser& parser,
                                               const QCommandLineOption& output);
-    // Prints the help with the synopsis and the exit statuses; the exit status.
-    static int printHelp(const QCommandLineParser& parser, const QString& synopsis);
 
     // The file-system bytes an argument was given as.
     static QByteArray rawPath(const QString& argument);

@@ -7,12 +7,12 @@
 #include "origin/OriginJson.h"
 #include "tools/cli/CrawlFilters.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/CommandLine.h"
 #include "tools/cli/ImageCrawlOutput.h"
 #include "tools/cli/ImageOptions.h"
 #include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
-#include <QCommandLineParser>
 #include <QElapsedTimer>
 
 #include <atomic>
@@ -90,8 +90,7 @@ QString CrawlCommand::summary() const
 
 int CrawlCommand::run(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    CommandLine parser(QStringLiteral(
         "Lists every entry below each FOLDER that carries a provenance value (with --quarantine\n"
         "also those with a quarantine value, with --where-froms those with a download URL) as CSV\n"
         "(Filename,Provenance ID,Quarantine App,Path), in walk order, one folder after the other:\n"
@@ -99,7 +98,6 @@ int CrawlCommand::run(const QStringList& arguments)
         "nothing is listed. --agent, --since and --until keep only entries whose quarantine value\n"
         "matches. Folders and entries that cannot be read are passed over and named on standard\n"
         "error (with --format jsonl also as {\"path\", \"error\"} lines where their rows would be)."));
-    CliOutput::addHelpOption(parser);
     const QCommandLineOption quarantine(QStringLiteral("quarantine"),
                                         QStringLiteral("Also examine the quarantine attribute."));
     const QCommandLineOption apps(QStringLiteral("apps"),
@@ -123,14 +121,13 @@ int CrawlCommand::run(const QStringList& arguments)
     origin.addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The folders to crawl, in turn."),
                                  QStringLiteral("FOLDER..."));
-    if (!CliOutput::parse(parser, arguments, 1))
-        return kUsage;
-    if (parser.isSet(QStringLiteral("help")))
-        return CliOutput::printHelp(parser, QStringLiteral("crawl [--quarantine] [--apps] [--no-sidecars] "
-                                                           "[--threads N] [--output FILE] ") +
-                                                filters.synopsis() + QLatin1Char(' ') + origin.synopsis() +
-                                                QStringLiteral(" [--image IMAGE] [--volume NAME|NUMBER] "
-                                                               "[--password-file FILE] FOLDER...|IMAGE"));
+    const QString synopsis = QStringLiteral("crawl [--quarantine] [--apps] [--no-sidecars] [--threads N] "
+                                            "[--output FILE] ") +
+                             filters.synopsis() + QLatin1Char(' ') + origin.synopsis() +
+                             QStringLiteral(" [--image IMAGE] [--volume NAME|NUMBER] [--password-file FILE] "
+                                            "FOLDER...|IMAGE");
+    if (const auto done = parser.parse(arguments, synopsis, 1))
+        return *done;
     TreeWalker::Options options;
     if (!origin.read(parser) || !filters.read(parser, options))
         return kUsage;

@@ -6,12 +6,12 @@
 #include "image/ImageFileLookup.h"
 #include "tools/cli/CliCommand.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/CommandLine.h"
 #include "tools/cli/ImageOptions.h"
 #include "tools/cli/ImageOriginLines.h"
 #include "tools/cli/OriginLines.h"
 #include "tools/cli/OutputTarget.h"
 
-#include <QCommandLineParser>
 #include <QTextStream>
 
 namespace {
@@ -70,14 +70,12 @@ QString FilesCommand::summary() const
 
 int FilesCommand::run(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
+    CommandLine parser(
         QStringLiteral("Prints, for each PATH in order, the line that copying its row in the drop window\n"
                        "gives: name | path | provenance | quarantine, with a folder's path ending in \"/\"\n"
                        "and control characters shown as their pictures. A path that cannot be examined\n"
                        "(it does not exist, or cannot be read) is listed with empty values and named on\n"
                        "standard error."));
-    CliOutput::addHelpOption(parser);
     const QCommandLineOption apps(
         QStringLiteral("apps"), QStringLiteral("Load the installed applications first, so that a provenance "
                                                "shared with one shows its path."));
@@ -95,10 +93,8 @@ int FilesCommand::run(const QStringList& arguments)
     const QString synopsis =
         QStringLiteral("files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] [--password-file FILE]] ") +
         origin.synopsis() + QStringLiteral(" PATH...");
-    if (!CliOutput::parse(parser, arguments, 0))
-        return kUsage;
-    if (parser.isSet(QStringLiteral("help")))
-        return CliOutput::printHelp(parser, synopsis);
+    if (const auto done = parser.parse(arguments, synopsis, 0))
+        return *done;
     origin.setSidecars(!parser.isSet(noSidecars));
     if (!origin.read(parser))
         return kUsage;

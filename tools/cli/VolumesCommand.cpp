@@ -4,8 +4,8 @@
 #include "image/DiskImage.h"
 #include "image/ImageVolumes.h"
 #include "tools/cli/CliOutput.h"
+#include "tools/cli/CommandLine.h"
 
-#include <QCommandLineParser>
 
 QString VolumesCommand::name() const
 {
@@ -19,17 +19,13 @@ QString VolumesCommand::summary() const
 
 int VolumesCommand::run(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    CommandLine parser(QStringLiteral(
         "Lists the volumes of IMAGE (raw, E01, VMDK, VHD or AFF; GPT, APM or MBR partitions, every\n"
         "volume of an APFS container) as CSV: Number,Name,Role,File System,Size,Encrypted. The image\n"
         "is only read."));
-    CliOutput::addHelpOption(parser);
     parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("The disk image."));
-    if (!CliOutput::parse(parser, arguments, 1, 1))
-        return kUsage;
-    if (parser.isSet(QStringLiteral("help")))
-        return CliOutput::printHelp(parser, QStringLiteral("volumes IMAGE"));
+    if (const auto done = parser.parse(arguments, QStringLiteral("volumes IMAGE"), 1, 1))
+        return *done;
     const QByteArray path = CliOutput::rawPath(parser.positionalArguments().constFirst());
     QString error;
     const std::unique_ptr<DiskImage> image = DiskImage::open(path, &error);
