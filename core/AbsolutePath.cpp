@@ -1,5 +1,7 @@
 #include "core/AbsolutePath.h"
 
+#include "core/UniqueFd.h"
+
 #include <QByteArrayList>
 
 #include <cerrno>
@@ -19,27 +21,6 @@ constexpr int kLookupOnly = O_PATH | O_DIRECTORY | O_CLOEXEC;
 #else
 constexpr int kLookupOnly = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    Descriptor(Descriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 bool sameFile(const struct stat& a, const struct stat& b)
 {
@@ -109,26 +90,26 @@ PosixResult<QByteArray> nameIn(int parentFd, const struct stat& child)
 
 PosixResult<QByteArray> AbsolutePath::ofDirectory(int directoryFd)
 {
-    Descriptor current(::openat(directoryFd, ".", kLookupOnly));
+    UniqueFd current(::openat(directoryFd, ".", kLookupOnly));
     struct stat here;
-    if (current.get() < 0 || ::fstat(current.get(), &here) != 0)
+    if (current.fd() < 0 || ::fstat(current.fd(), &here) != 0)
         return posixError(errno);
     // Climb until the kernel can name the folder reached, or to the root, noting the names on the way.
     std::vector<QByteArray> below;
     QByteArray top;
     for (;;) {
-        top = kernelName(current.get(), here);
+        top = kernelName(current.fd(), here);
         if (!top.isEmpty())
             break;
-        Descriptor parent(::openat(current.get(), "..", kLookupOnly));
+        UniqueFd parent(::openat(current.fd(), "..", kLookupOnly));
         struct stat above;
-        if (parent.get() < 0 || ::fstat(parent.get(), &above) != 0)
+        if (parent.fd() < 0 || ::fstat(parent.fd(), &above) != 0)
             return posixError(errno);
         if (sameFile(above, here)) {
             top = "/";
             break;
         }
-        const auto name = nameIn(parent.get(), here);
+        const auto name = nameIn(parent.fd(), here);
         if (!name)
             return name.error();
         below.push_back(*name);
@@ -159,10 +140,10 @@ PosixResult<QByteArray> AbsolutePath::of(const QByteArray& raw)
     } else {
         // The kernel resolves the folder, links and all; we only name it.
         const QByteArray folder = kept == 0 ? QByteArray(".") : segments.mid(0, kept).join('/');
-        Descriptor fd(::openat(AT_FDCWD, folder.constData(), kLookupOnly));
-        if (fd.get() < 0)
+        UniqueFd fd(::openat(AT_FDCWD, folder.constData(), kLookupOnly));
+        if (fd.fd() < 0)
             return posixError(errno);
-        auto named = ofDirectory(fd.get());
+        auto named = ofDirectory(fd.fd());
         if (!named)
             return named;
         path = std::move(named.value());

@@ -12,38 +12,24 @@ AnchoredXattrCalls::AnchoredXattrCalls(const QByteArray& rawPath)
     const qsizetype slash = rawPath.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray() : rawPath.left(slash);
     const QByteArray name = rawPath.mid(slash + 1);
-    m_folder = ::open(rawPath.startsWith('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    m_folder = UniqueFd(::open(rawPath.startsWith('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     for (const QByteArray& component : folder.split('/')) {
-        if (component.isEmpty() || m_folder < 0)
+        if (component.isEmpty() || m_folder.fd() < 0)
             continue;
-        const int next = ::openat(m_folder, component.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        const int error = errno;
-        ::close(m_folder);
-        m_folder = next;
-        if (next < 0)
-            m_error = error;
+        UniqueFd next(::openat(m_folder.fd(), component.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (next.fd() < 0)
+            m_error = errno; // before the close below can change it
+        m_folder = std::move(next);
     }
-    if (m_folder >= 0)
-        m_path = QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_folder) + '/' + name;
+    if (m_folder.fd() >= 0)
+        m_path = QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_folder.fd()) + '/' + name;
     else if (m_error == 0)
         m_error = errno;
 }
 
-AnchoredXattrCalls::AnchoredXattrCalls(AnchoredXattrCalls&& other) noexcept
-    : m_folder(other.m_folder), m_error(other.m_error), m_path(std::move(other.m_path))
-{
-    other.m_folder = -1;
-}
-
-AnchoredXattrCalls::~AnchoredXattrCalls()
-{
-    if (m_folder >= 0)
-        ::close(m_folder);
-}
-
 ssize_t AnchoredXattrCalls::list(char* buffer, size_t size)
 {
-    if (m_folder < 0) {
+    if (m_folder.fd() < 0) {
         errno = m_error;
         return -1;
     }
@@ -52,7 +38,7 @@ ssize_t AnchoredXattrCalls::list(char* buffer, size_t size)
 
 ssize_t AnchoredXattrCalls::get(const char* name, void* buffer, size_t size)
 {
-    if (m_folder < 0) {
+    if (m_folder.fd() < 0) {
         errno = m_error;
         return -1;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/UniqueFd.h"
+
 #include <QByteArray>
 
 #include <sys/types.h>
@@ -11,8 +13,7 @@ class AnchoredXattrCalls
 {
 public:
     explicit AnchoredXattrCalls(const QByteArray& rawPath);
-    ~AnchoredXattrCalls();
-    AnchoredXattrCalls(AnchoredXattrCalls&& other) noexcept;
+    AnchoredXattrCalls(AnchoredXattrCalls&& other) noexcept = default;
     AnchoredXattrCalls(const AnchoredXattrCalls&) = delete;
     AnchoredXattrCalls& operator=(const AnchoredXattrCalls&) = delete;
     AnchoredXattrCalls& operator=(AnchoredXattrCalls&&) = delete;
@@ -21,7 +22,7 @@ public:
     ssize_t get(const char* name, void* buffer, size_t size);
 
 private:
-    int m_folder = -1;
+    UniqueFd m_folder;
     int m_error = 0;   // why the folder could not be opened
     QByteArray m_path; // /proc/self/fd/<folder>/<name>
 };
