@@ -8,12 +8,10 @@
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
 #include "ui/EmptyListHint.h"
-#include "ui/FindBar.h"
+#include "ui/ListWindowTools.h"
 #include "ui/NameOnlyIconProvider.h"
 #include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
-#include "ui/RowContextMenu.h"
-#include "ui/RowDrag.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -112,10 +110,8 @@ CrawlerView::CrawlerView(QWidget* parent)
     addOpenImageItem();
     menuBar()->addMenu(m_crawlMenu);
     // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted.
-    new FindBar(m_list, this);
-    auto* rows = new RowContextMenu(m_list);
-    new RowDrag(m_list);
-    auto* hint = new EmptyListHint(tr("Choose a folder with Load Folder"), m_list, m_crawler);
+    const ListWindowTools tools = ListWindowTools::attach(this, m_list, tr("Choose a folder with Load Folder"), m_crawler, true);
+    EmptyListHint* hint = tools.hint;
     connect(m_crawler, &Crawler::statusChanged, hint, [this, hint] { hint->setHint(emptyListHint()); });
 
     connect(m_crawler, &Crawler::filePathChanged, m_filePath, &QLabel::setText);
@@ -128,15 +124,14 @@ CrawlerView::CrawlerView(QWidget* parent)
     m_statusTimer->setInterval(250);
     connect(m_statusTimer, &QTimer::timeout, this, &CrawlerView::updateStatus);
 
-    auto* details = new OriginDetailsController(this, true);
+    OriginDetailsController* details = tools.details;
     details->setAnchor([crawler = m_crawler] { return QFile::encodeName(crawler->filePath()); });
     details->setSidecars([this] { return readSidecars(); });
     details->setImageSource([crawler = m_crawler] {
         return OriginDetailsController::ImageSource{crawler->rawImage(), crawler->imagePassword(),
                                                     crawler->imageOrigins()};
     });
-    details->follow(m_list);
-    details->offerOnRows(rows, m_list);
+    tools.follow(m_list);
 
     updateCount();
     updateStatus();

@@ -5,11 +5,9 @@
 #include "drop/FileInfo.h"
 #include "drop/QuellmarkDropDelegate.h"
 #include "ui/EmptyListHint.h"
-#include "ui/FindBar.h"
+#include "ui/ListWindowTools.h"
 #include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
-#include "ui/RowContextMenu.h"
-#include "ui/RowDrag.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -35,10 +33,10 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
     m_list->viewport()->installEventFilter(this);
     // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted; the
     // hint under the symbol.
-    m_findBar = new FindBar(m_list, this);
-    auto* rows = new RowContextMenu(m_list);
-    new RowDrag(m_list);
-    m_hint = new EmptyListHint(tr("Drop files here"), m_list, nullptr, DropPlaceholder::kSide / 2 + 16);
+    const ListWindowTools tools =
+        ListWindowTools::attach(this, m_list, tr("Drop files here"), nullptr, true, DropPlaceholder::kSide / 2 + 16);
+    m_findBar = tools.findBar;
+    m_hint = tools.hint;
     // Shown only when some dropped file could not be examined.
     m_unreadable = new QLabel;
     statusBar()->addWidget(m_unreadable);
@@ -50,10 +48,8 @@ DropView::DropView(QWidget* parent) : QMainWindow(parent)
     m_dropDelegate->attach(m_list);
 
     setFileInfo(new FileInfo);
-    auto* details = new OriginDetailsController(this, true);
-    details->setSidecars(&SidecarPreference::enabled);
-    details->follow(m_list);
-    details->offerOnRows(rows, m_list);
+    tools.details->setSidecars(&SidecarPreference::enabled);
+    tools.follow(m_list);
 }
 
 void DropView::setFileInfo(FileInfo* fileInfo)

@@ -6,11 +6,9 @@
 #include "ui/CsvSaveDialog.h"
 #include "ui/CustomizableToolBar.h"
 #include "ui/EmptyListHint.h"
-#include "ui/FindBar.h"
+#include "ui/ListWindowTools.h"
 #include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
-#include "ui/RowContextMenu.h"
-#include "ui/RowDrag.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -80,11 +78,9 @@ ContentView::ContentView(QWidget* parent)
     addToolBar(m_toolBar->savedArea(), m_toolBar);
 
     // Find bar, row menu, row drag and empty-list hint: each out of the way until wanted.
-    new FindBar(m_list, this);
-    auto* rows = new RowContextMenu(m_list);
-    new RowDrag(m_list);
-    auto* hint =
-        new EmptyListHint(tr("Press Load Apps to list the installed applications"), m_list, m_providerer);
+    const ListWindowTools tools = ListWindowTools::attach(
+        this, m_list, tr("Press Load Apps to list the installed applications"), m_providerer, false);
+    EmptyListHint* hint = tools.hint;
     // After a load that listed nothing: whether anything was found at all.
     connect(m_providerer, &Provener::loadingChanged, hint, [this, hint](bool loading) {
         const qsizetype found = m_providerer->applicationsExamined();
@@ -97,9 +93,7 @@ ContentView::ContentView(QWidget* parent)
     connect(m_providerer, &Provener::proverListChanged, this, &ContentView::updateCount);
     connect(m_providerer, &Provener::loadingChanged, this, &ContentView::updateStatus);
     connect(m_providerer, &Provener::searchProblemChanged, this, &ContentView::updateStatus);
-    auto* details = new OriginDetailsController(this, false);
-    details->follow(m_list);
-    details->offerOnRows(rows, m_list);
+    tools.follow(m_list);
     updateCount();
     updateStatus();
     resize(900, 560);
