@@ -5,6 +5,7 @@
 #include "drop/FileInfo.h"
 #include "drop/QuellmarkDropDelegate.h"
 #include "ui/EmptyListHint.h"
+#include "ui/FindBar.h"
 #include "ui/ListWindowTools.h"
 #include "ui/OriginDetailsController.h"
 #include "ui/RecordListView.h"
