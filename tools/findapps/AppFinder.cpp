@@ -1,5 +1,7 @@
 #include "tools/findapps/AppFinder.h"
 
+#include "core/UniqueFd.h"
+
 #include "tools/findapps/DesktopEntry.h"
 #include "tools/findapps/MountTable.h"
 
@@ -50,27 +52,22 @@ int openFolder(const QByteArray& path, bool followLink)
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
     if (path.size() < PATH_MAX)
         return ::open(path.constData(), flags);
-    int base = AT_FDCWD;
+    UniqueFd base;
     qsizetype start = 0;
     while (start < path.size()) {
         qsizetype end = path.size();
         if (end - start >= PATH_MAX)
             end = path.lastIndexOf('/', start + PATH_MAX - 1);
         if (end <= start) {
-            if (base != AT_FDCWD)
-                ::close(base);
             errno = ENAMETOOLONG;
             return -1;
         }
-        const int next = ::openat(base, path.mid(start, end - start).constData(), flags);
-        if (base != AT_FDCWD)
-            ::close(base);
-        if (next < 0)
+        base = UniqueFd(::openat(start == 0 ? AT_FDCWD : base.fd(), path.mid(start, end - start).constData(), flags));
+        if (base.fd() < 0)
             return -1;
-        base = next;
         start = end + 1;
     }
-    return base;
+    return base.release();
 }
 
 // The folder's entries sorted by name, folders with their device and inode.
@@ -78,14 +75,11 @@ int openFolder(const QByteArray& path, bool followLink)
 std::vector<Child> listFolder(const QByteArray& path, bool followLink = false)
 {
     std::vector<Child> children;
-    const int fd = openFolder(path, followLink);
-    if (fd < 0)
+    UniqueFd folder(openFolder(path, followLink));
+    DIR* dir = folder.fd() < 0 ? nullptr : ::fdopendir(folder.fd());
+    if (!dir)
         return children;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return children;
-    }
+    folder.release(); // the listing owns it now
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
@@ -119,29 +113,25 @@ std::vector<Child> listFolder(const QByteArray& path, bool followLink = false)
 // to its file); anything else is refused, and so is a file larger than the limit.
 std::optional<QByteArray> readFile(const QByteArray& path, qsizetype limit)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const UniqueFd file(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int fd = file.fd();
     if (fd < 0)
         return std::nullopt;
     struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
-        ::close(fd);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit)
         return std::nullopt;
-    }
     QByteArray content;
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            ::close(fd);
+        if (n < 0)
             return std::nullopt;
-        }
         if (n == 0 || content.size() + n > limit)
             break;
         content.append(buffer, n);
     }
-    ::close(fd);
     return content;
 }
 
