@@ -187,13 +187,7 @@ void OriginDetailsController::refresh()
     QThreadPool::globalInstance()->start([self, request, path, databases, sidecars] {
         const std::shared_ptr<const OriginDatabases> read = databases.get();
         auto details = std::make_shared<OriginDetails>(OriginDetails::inspect(path, read.get(), sidecars));
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, request, path, read, details] {
-                if (self)
-                    self->loaded(request, path, read, *details);
-            },
-            Qt::QueuedConnection);
+        deliver(self, request, path, read, details);
     });
 }
 
@@ -223,13 +217,7 @@ void OriginDetailsController::refreshInImage(const QModelIndex& index)
             *details = lookup->details(inode, path, read.get());
         else
             details->problems.append(tr("The disk image could not be read: %1").arg(error));
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, request, path, read, details] {
-                if (self)
-                    self->loaded(request, path, read, *details);
-            },
-            Qt::QueuedConnection);
+        deliver(self, request, path, read, details);
     });
 }
 
@@ -241,4 +229,17 @@ void OriginDetailsController::loaded(quint64 request, const QByteArray& path,
         return;
     m_pane->showRecord(path, details, databases.get());
     emit shown();
+}
+
+void OriginDetailsController::deliver(const QPointer<OriginDetailsController>& self, quint64 request,
+                                      const QByteArray& path, const std::shared_ptr<const OriginDatabases>& databases,
+                                      const std::shared_ptr<OriginDetails>& details)
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, request, path, databases, details] {
+            if (self)
+                self->loaded(request, path, databases, *details);
+        },
+        Qt::QueuedConnection);
 }

@@ -86,6 +86,10 @@ private:
     // Connects to the list's present selection model and model, and to the records under them.
     void followSelection();
     void refreshInImage(const QModelIndex& index);
+    // Hands what a worker read back to the window's thread, unless the controller is gone.
+    static void deliver(const QPointer<OriginDetailsController>& self, quint64 request, const QByteArray& path,
+                        const std::shared_ptr<const OriginDatabases>& databases,
+                        const std::shared_ptr<OriginDetails>& details);
     void loaded(quint64 request, const QByteArray& path, const std::shared_ptr<const OriginDatabases>& databases,
                 const OriginDetails& details);
 
