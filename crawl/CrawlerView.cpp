@@ -66,7 +66,9 @@ CrawlerView::CrawlerView(QWidget* parent)
     // Beyond the options line: a long crawl says how far it is, and can be stopped.
     auto* status = new QHBoxLayout;
     status->addStretch();
-    status->addWidget(m_status);
+    // Notes of a partial crawl can be long: they wrap rather than widen the window.
+    m_status->setWordWrap(true);
+    status->addWidget(m_status, 1);
     status->addWidget(m_stop);
     // The list does not jump when the button goes at the end of a crawl.
     QSizePolicy keepPlace = m_stop->sizePolicy();
