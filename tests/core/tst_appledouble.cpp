@@ -105,17 +105,6 @@ private slots:
         QCOMPARE(listing(AppleDouble::parse(exact, quint64(exact.size()))), expected);
     }
 
-    void prefixes()
-    {
-        const auto size = quint64(kFinder.size());
-        // The header tells how much to read: the entry table, then the Finder Info entry.
-        QCOMPARE(AppleDouble::extentNeeded(kFinder.left(60), size), quint64(50 + 3760));
-        QCOMPARE(AppleDouble::extentNeeded(kFinder.left(30), size), quint64(50));
-        QCOMPARE(AppleDouble::extentNeeded(QByteArray(60, 'x'), size), quint64(0));
-        QCOMPARE(listing(AppleDouble::parse(kFinder.left(50 + 3760), size)), kBoth);
-        QCOMPARE(listing(AppleDouble::parse(kFinder.left(50 + 3759), size)), QByteArray("damaged"));
-    }
-
     void lookup()
     {
         const auto sidecar = AppleDouble::parse(AppleDoubleFile()

@@ -116,7 +116,6 @@ void TestAttributeReader::items_data()
         many << "user.filler." + QByteArray(48, 'f') + QByteArray::number(i) << "v";
     // Bytes as Samba 4.17 and netatalk store what a Mac writes: the value and one NUL.
     const QByteArray provenance00 = QByteArray::fromHex("010200aabbccddeeff1100"); // the key ends in 00
-    const QByteArray agent = QByteArray("0083;65a1b2c3;Safari;1F2E", 25);
 #define NONE "ENODATA ENODATA"
     QTest::newRow("11 bytes, empty fields")
         << QByteArrayList{P, QByteArray::fromHex("00112233445566778899ff"), Q, ";0083;;65a1b2c3;;Browser;1F"}
@@ -146,13 +145,8 @@ void TestAttributeReader::items_data()
     QTest::newRow("user form first, NUL alone")
         << QByteArrayList{SP, QByteArray("\3\0", 2), P, QByteArray(1, '\0'), SQ, QByteArray(1, '\0')}
         << "false 0x | false unknown/0";
-    QTest::newRow("Samba without the stream type")
-        << QByteArrayList{TP, provenance00 + '\0', TQ, agent + '\0'}
-        << "true 0x010200aabbccddeeff1100 | true Safari/25";
     QTest::newRow("with type before without, an empty value")
         << QByteArrayList{TP, "\x05", SP, QByteArray("\x04\0", 2), Q, ""} << "true 0x04 | false unknown/0";
-    QTest::newRow("prefix user., NUL appended") << QByteArrayList{P, provenance00 + '\0', Q, agent + '\0'}
-                                                << "true 0x010200aabbccddeeff1100 | true Safari/26";
 #undef NONE
 }
 

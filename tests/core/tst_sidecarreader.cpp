@@ -186,35 +186,6 @@ private slots:
         QCOMPARE(agentOf(relative), expected);
     }
 
-    void walkCalls()
-    {
-        // As a walk finds them: the walked folder's archive folders once, each subfolder's
-        // from its parent's, and each entry's sidecar relative to its open folder.
-        TestTree tree;
-        QVERIFY2(tree.isValid(), tree.problem());
-        tree.file(u"X/__MACOSX/Docs/Sub/._a.pdf"_s, sidecarFrom("far"));
-        tree.file(u"X/Docs/Sub/__MACOSX/._b.pdf"_s, sidecarFrom("near"));
-        tree.file(u"X/Docs/Sub/._c.pdf"_s, sidecarFrom("beside"));
-        const auto open = [&](const QString& folder) {
-            return ::open(QFile::encodeName(tree.path(folder)).constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        };
-        std::vector<int> root = SidecarReader::openArchiveFolders(QFile::encodeName(tree.path(u"X"_s)));
-        QCOMPARE(root.size(), size_t(1));
-        std::vector<int> docs{SidecarReader::openArchiveSubfolder(root[0], "Docs")};
-        const int subInDocs = SidecarReader::openArchiveSubfolder(docs[0], "Sub");
-        QVERIFY(docs[0] >= 0 && subInDocs >= 0 && SidecarReader::openArchiveSubfolder(docs[0], "None") < 0);
-        // Sub's own __MACOSX comes first, then the one above.
-        std::vector<int> sub{open(u"X/Docs/Sub/__MACOSX"_s), subInDocs};
-        const int folder = open(u"X/Docs/Sub"_s);
-        QCOMPARE(agentOf(SidecarReader::findAt(folder, "a.pdf", sub, false)), QByteArray("far"));
-        QCOMPARE(agentOf(SidecarReader::findAt(folder, "b.pdf", sub, false)), QByteArray("near"));
-        QCOMPARE(agentOf(SidecarReader::findAt(folder, "c.pdf", sub, true)), QByteArray("beside"));
-        QCOMPARE(agentOf(SidecarReader::findAt(folder, "c.pdf", sub, false)), QByteArray("none"));
-        for (int fd : {root[0], docs[0], sub[0], sub[1], folder})
-            ::close(fd);
-    }
-
     void evaluation_data()
     {
         // Own answers, the sidecar's attributes ("-": no sidecar; "p" provenance, "q" quarantine,

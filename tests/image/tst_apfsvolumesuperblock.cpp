@@ -26,57 +26,35 @@ class TestApfsVolumeSuperblock : public QObject
     Q_OBJECT
 
 private slots:
-    void parse_data();
-    void parse();
+    void parse_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("expected"); // "role|name|encrypted" in UTF-8, or "none"
+        const QByteArray full(256, 'n');
+        QTest::newRow("data") << superblock("Data", 0x40, 1) << QByteArray("Data|Data|no");
+        QTest::newRow("system, encrypted") << superblock("Macintosh HD", 0x01, 0) << QByteArray("System|Macintosh HD|yes");
+        QTest::newRow("other flags, unencrypted") << superblock("VM", 0x08, 0x41) << QByteArray("VM|VM|no");
+        QTest::newRow("other flags, encrypted") << superblock("VM", 0x08, 0x40) << QByteArray("VM|VM|yes");
+        QTest::newRow("no role") << superblock("Untitled", 0, 1) << QByteArray("|Untitled|no");
+        QTest::newRow("numbered role") << superblock("Prelogin", 0x280, 1) << QByteArray("Prelogin|Prelogin|no");
+        QTest::newRow("unknown role") << superblock("X", 0x1234, 1) << QByteArray("0x1234|X|no");
+        QTest::newRow("name fills its field") << superblock(full + "role", 0x40, 1) << "Data|" + full + "|no";
+        QTest::newRow("name not UTF-8") << superblock("caf\xe9", 0x40, 1) << QByteArray("Data|caf\xEF\xBF\xBD|no");
+        QTest::newRow("just long enough") << superblock("D", 0x40, 1, 966) << QByteArray("Data|D|no");
+        QTest::newRow("one byte short") << superblock("D", 0x40, 1, 965) << QByteArray("none");
+        QTest::newRow("container, not volume") << superblock("D", 0x40, 1, 4096, "NXSB") << QByteArray("none");
+        QTest::newRow("empty") << QByteArray() << QByteArray("none");
+    }
+
+    void parse()
+    {
+        QFETCH(QByteArray, bytes);
+        const auto parsed = ApfsVolumeSuperblock::parse(bytes);
+        QTEST(parsed ? parsed->role.toUtf8() + '|' + parsed->name.toUtf8() + (parsed->encrypted ? "|yes" : "|no")
+                     : QByteArray("none"),
+              "expected");
+    }
 };
-
-void TestApfsVolumeSuperblock::parse_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QByteArray>("role"); // as UTF-8
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<bool>("encrypted");
-    const QByteArray full(256, 'n');
-    QTest::newRow("data") << superblock("Data", 0x40, 1) << true << QByteArray("Data") << QByteArray("Data")
-                          << false;
-    QTest::newRow("system, encrypted") << superblock("Macintosh HD", 0x01, 0) << true << QByteArray("System")
-                                       << QByteArray("Macintosh HD") << true;
-    QTest::newRow("other flags, unencrypted")
-        << superblock("VM", 0x08, 0x41) << true << QByteArray("VM") << QByteArray("VM") << false;
-    QTest::newRow("other flags, encrypted")
-        << superblock("VM", 0x08, 0x40) << true << QByteArray("VM") << QByteArray("VM") << true;
-    QTest::newRow("no role") << superblock("Untitled", 0, 1) << true << QByteArray("")
-                             << QByteArray("Untitled") << false;
-    QTest::newRow("numbered role") << superblock("Prelogin", 0x280, 1) << true << QByteArray("Prelogin")
-                                   << QByteArray("Prelogin") << false;
-    QTest::newRow("unknown role") << superblock("X", 0x1234, 1) << true << QByteArray("0x1234")
-                                  << QByteArray("X") << false;
-    QTest::newRow("name fills its field")
-        << superblock(full + "role", 0x40, 1) << true << QByteArray("Data") << full << false;
-    QTest::newRow("name not UTF-8") << superblock("caf\xe9", 0x40, 1) << true << QByteArray("Data")
-                                    << QByteArray("caf\xEF\xBF\xBD") << false;
-    QTest::newRow("just long enough")
-        << superblock("D", 0x40, 1, 966) << true << QByteArray("Data") << QByteArray("D") << false;
-    QTest::newRow("one byte short") << superblock("D", 0x40, 1, 965) << false << QByteArray("")
-                                    << QByteArray("") << false;
-    QTest::newRow("container, not volume")
-        << superblock("D", 0x40, 1, 4096, "NXSB") << false << QByteArray("") << QByteArray("") << false;
-    QTest::newRow("empty") << QByteArray() << false << QByteArray("") << QByteArray("") << false;
-}
-
-void TestApfsVolumeSuperblock::parse()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, valid);
-    const auto parsed = ApfsVolumeSuperblock::parse(bytes);
-    QCOMPARE(parsed.has_value(), valid);
-    if (!parsed)
-        return;
-    QTEST(parsed->role.toUtf8(), "role");
-    QTEST(parsed->name.toUtf8(), "name");
-    QTEST(parsed->encrypted, "encrypted");
-}
 
 QTEST_GUILESS_MAIN(TestApfsVolumeSuperblock)
 #include "tst_apfsvolumesuperblock.moc"

@@ -1,7 +1,6 @@
 #include "image/udif/UdifImage.h"
 #include "tests/image/UdifFile.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
@@ -120,12 +119,10 @@ private slots:
             QTest::newRow(name) << offset << length << kSource.mid(offset, length);
         };
         row("whole image", 0, size);
-        row("first sector (raw)", 0, 512);
         row("raw partition into zlib partition", 500, 24);
         row("zlib chunk into zero-fill", 6 * 512 - 3, 6);
         row("zero-fill, past the comment, into bzip2", 9 * 512 - 5, 10);
         row("bzip2 into raw into ignore", 13 * 512 + 511, 3 * 512 + 2);
-        row("every chunk of the volume", 2 * 512, 19 * 512);
         row("cut short at the end", size - 10, 100);
         row("at the end", size, 10);
         row("far past the end", size * 1000, 10);
@@ -149,33 +146,15 @@ private slots:
         }
     }
 
-    void partitions_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<qint64>("id");
-        QTest::addColumn<quint64>("firstSector");
-        QTest::addColumn<quint64>("sectorCount");
-        const auto row = [](int index, const char* name, qint64 id, quint64 first, quint64 count) {
-            QTest::newRow(QString::number(index).toLatin1())
-                << index << QString::fromLatin1(name) << id << first << count;
-        };
-        row(0, "Protective Master Boot Record (MBR : 0)", -1, 0, 1);
-        row(1, "GPT Header (Primary GPT Header : 1)", 0, 1, 1);
-        row(2, "disk image (Apple_HFS : 2)", 1, 2, 19);
-    }
     void partitions()
     {
-        QFETCH(int, index);
         Opened opened(sample().bytes());
         QVERIFY2(opened.image, qPrintable(opened.error));
-        QCOMPARE(opened.image->partitions().size(), size_t(3));
-        const UdifImage::Partition& partition = opened.image->partitions()[size_t(index)];
-        QTEST(partition.name, "name");
-        QTEST(partition.id, "id");
-        QTEST(partition.firstSector, "firstSector");
-        QTEST(partition.sectorCount, "sectorCount");
-        QCOMPARE(partition.attributes, 0x50u);
+        QStringList listed; // name, ID, first sector + count, attributes
+        for (const UdifImage::Partition& p : opened.image->partitions())
+            listed << u"%1 %2 %3+%4 %5"_s.arg(p.name).arg(p.id).arg(p.firstSector).arg(p.sectorCount).arg(p.attributes, 0, 16);
+        QCOMPARE(listed.join(u'|'), u"Protective Master Boot Record (MBR : 0) -1 0+1 50|"
+                                    u"GPT Header (Primary GPT Header : 1) 0 1+1 50|disk image (Apple_HFS : 2) 1 2+19 50"_s);
     }
 
     void damaged_data()
@@ -258,31 +237,6 @@ private slots:
             QVERIFY(readAll(*opened.image, &opened.error).isEmpty());
         }
         QVERIFY2(opened.error.contains(error), qPrintable(opened.error));
-    }
-
-    // Reading leaves the image's bytes, times and folder as they were.
-    void evidenceUntouched()
-    {
-        const Opened written(sample().bytes());
-        QFile file(written.path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        // Times in the past, so that a read that set the access time would show.
-        const QDateTime past = QDateTime::fromSecsSinceEpoch(1'000'000'000);
-        QVERIFY(file.setFileTime(past, QFileDevice::FileAccessTime) &&
-                file.setFileTime(past, QFileDevice::FileModificationTime));
-        const auto state = [&] {
-            const QFileInfo info(written.path);
-            return QVariantList{info.lastRead(), info.lastModified(), info.metadataChangeTime(),
-                                QDir(written.dir.path()).entryList(QDir::AllEntries | QDir::Hidden)};
-        };
-        const QVariantList before = state();
-        QString error;
-        const auto image = UdifImage::open(written.path, &error);
-        QVERIFY2(image, qPrintable(error));
-        QCOMPARE(readAll(*image, &error), kSource);
-        QCOMPARE(state(), before);
-        QCOMPARE(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256),
-                 QCryptographicHash::hash(sample().bytes(), QCryptographicHash::Sha256));
     }
 
     // dmg2img, a converter that is not ours, reads the writer's image as the disk it holds.

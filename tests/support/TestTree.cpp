@@ -189,11 +189,3 @@ QByteArray TestTree::asUnprivileged(const std::function<QByteArray()>& work, boo
         *ok = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return result;
 }
-
-QStringList TestTree::unprivilegedPrefix()
-{
-    if (::geteuid() != 0)
-        return {};
-    return {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-            QStringLiteral("--clear-groups"), QStringLiteral("--")};
-}

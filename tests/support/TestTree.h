@@ -48,8 +48,6 @@ public:
     // root, as this user otherwise, so that permission bits apply. Returns what work
     // returned, or an empty array with `ok` false when the child failed.
     static QByteArray asUnprivileged(const std::function<QByteArray()>& work, bool* ok = nullptr);
-    // The command line prefix that runs a program as "nobody" when root, else nothing.
-    static QStringList unprivilegedPrefix();
 
 private:
     QTemporaryDir m_dir;

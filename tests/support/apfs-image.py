@@ -28,7 +28,6 @@ WHERE_FROMS = bytes.fromhex("62706c6973743030a1015f101568747470733a2f2f6578616d7
                             "080a0000000000000101000000000000000200000000000000000000000000000022")
 
 
-
 def quarantine_events():
     """Alice's quarantine database, one block: the event QUARANTINE names, downloaded by Safari."""
     db = sqlite3.connect(":memory:")
@@ -141,7 +140,6 @@ class Image:
 
 def node_body(entries, fixed, leaf, root, level, info):
     """A B-tree node's bytes after the object header; entries are (key, value)."""
-    toc_entry = 4 if fixed else 8
     toc = bytearray()
     keys = bytearray()
     values = bytearray()
