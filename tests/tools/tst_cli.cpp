@@ -1,6 +1,7 @@
 #include "tests/support/TestTree.h"
 #include "tests/support/ToolRun.h"
 
+#include <QProcess>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -27,6 +28,7 @@ class TestCli : public QObject
     TestTree m_tree;
     QByteArray m_root, m_cli, m_deep;
     QByteArray m_crawled; // the CSV of crawling ROOT/folder
+    QProcess m_fuse;      // another file system at ROOT/fs/d/mnt
 
     QByteArray at(const QByteArray& relative) const { return m_root + '/' + relative; }
 
@@ -74,6 +76,22 @@ private slots:
         QCOMPARE(m_crawled, kHeader + "f,\xe2\x9d\x93 0x01,," + at("folder/f") + "\ng,\xe2\x9d\x93 0x02,," +
                                 at("folder/inner/g") + '\n');
         m_tree.openToOthers();
+        m_tree.setProvenance(m_tree.folder(QStringLiteral("fs/d")), "\x01");
+        const QString mount = m_tree.folder(QStringLiteral("fs/d/mnt"));
+        m_fuse.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_fuse.start(QStringLiteral(BLOCKING_FS_PATH), {m_tree.file(QStringLiteral("fs.log")), mount});
+        QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(mount + QStringLiteral("/blocked")) ||
+                                      m_fuse.state() == QProcess::NotRunning,
+                                  "the FUSE file system did not come up", 10000);
+        QVERIFY2(m_fuse.state() == QProcess::Running, "the FUSE file system could not be mounted");
+    }
+
+    void cleanupTestCase()
+    {
+        m_fuse.terminate(); // unmounts
+        if (!m_fuse.waitForFinished(5000))
+            m_fuse.kill();
+        ::umount2(at("fs/d/mnt").constData(), MNT_DETACH);
     }
 
     void arguments_data()
@@ -142,6 +160,11 @@ private slots:
             "quellmark-cli: --since needs an ISO 8601 date or date-time");
         row("crawl, filters: depth 0", {}, {"crawl", "--max-depth=0", "filter"}, 2, {},
             "quellmark-cli: --max-depth needs a positive number\n");
+        row("crawl, another file system entered", {}, {"crawl", "fs"}, 0,
+            kHeader + "d,? 0x01,,ROOT/fs/d/\nmnt,? 0x01,,ROOT/fs/d/mnt/\nblocked,? 0x01,,ROOT/fs/d/mnt/blocked\n"
+                      "blocked.csv,? 0x01,,ROOT/fs/d/mnt/blocked.csv\n");
+        row("crawl, --one-file-system: its mount point listed, not entered", {},
+            {"crawl", "--one-file-system", "fs"}, 0, kHeader + "d,? 0x01,,ROOT/fs/d/\nmnt,? 0x01,,ROOT/fs/d/mnt/\n");
         row("crawl, several folders, one header", {}, {"crawl", "folder/inner", "filter", "odd\xff"}, 0,
             kHeader + "g,? 0x02,,ROOT/folder/inner/g\ns,? 0x07,,ROOT/filter/skip/s\nf,? 0x0a,,ROOT/odd%FF/f\n");
         row("crawl, the one folder missing: nothing written", {}, {"crawl", "missing"}, 1, {},

@@ -2,6 +2,8 @@
 // can be listed and stat'ed at once but whose reads never return, like /proc/kmsg or a file
 // on a hung network share. Every open is appended to LOG, so a test can tell whether
 // anything tried to read. SIGUSR1 lets the waiting reads fail with EIO; SIGTERM unmounts.
+// Every entry carries one attribute, user.com.apple.provenance = 01, so that a crawl over
+// the mount shows whether it went in.
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 #include <fuse_lowlevel.h>
@@ -36,6 +38,33 @@ int getAttributes(const char* path, struct stat* st, fuse_file_info*)
     st->st_nlink = root ? 2 : 1;
     st->st_size = root ? 0 : kFileSize;
     return root || isFile(path) ? 0 : -ENOENT;
+}
+
+constexpr std::string_view kAttribute = "user.com.apple.provenance";
+
+int getAttribute(const char* path, const char* name, char* value, size_t size)
+{
+    if (std::strcmp(path, "/") != 0 && !isFile(path))
+        return -ENOENT;
+    if (kAttribute != name)
+        return -ENODATA;
+    if (size > 0)
+        value[0] = '\x01';
+    return 1;
+}
+
+int listAttributes(const char* path, char* list, size_t size)
+{
+    if (std::strcmp(path, "/") != 0 && !isFile(path))
+        return -ENOENT;
+    const int length = int(kAttribute.size()) + 1;
+    if (size == 0)
+        return length;
+    if (size < size_t(length))
+        return -ERANGE;
+    std::memcpy(list, kAttribute.data(), kAttribute.size());
+    list[kAttribute.size()] = '\0';
+    return length;
 }
 
 int readDirectory(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
@@ -88,6 +117,8 @@ int main(int argc, char* argv[])
     operations.readdir = readDirectory;
     operations.open = openFile;
     operations.read = readFile;
+    operations.getxattr = getAttribute;
+    operations.listxattr = listAttributes;
 
     // Foreground, several threads (a waiting read must not hold up stat), read-only.
     char foreground[] = "-f";
