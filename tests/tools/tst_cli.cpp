@@ -80,6 +80,7 @@ private slots:
         const QString mount = m_tree.folder(QStringLiteral("fs/d/mnt"));
         m_fuse.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_fuse.start(QStringLiteral(BLOCKING_FS_PATH), {m_tree.file(QStringLiteral("fs.log")), mount});
+        QVERIFY(m_fuse.waitForStarted()); // else still Starting, however soon it mounts
         QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(mount + QStringLiteral("/blocked")) ||
                                       m_fuse.state() == QProcess::NotRunning,
                                   "the FUSE file system did not come up", 10000);
