@@ -55,7 +55,7 @@ void Crawler::startCrawl(const QByteArray& rawFolder, bool showQuarantine, int t
 }
 
 void Crawler::startImageCrawl(const QByteArray& rawImage, bool showQuarantine,
-                              const std::optional<QByteArray>& password)
+                              const std::optional<QByteArray>& password, const QList<int>& volumes, bool sidecars)
 {
     const std::shared_ptr<CrawlSession> session = beginSession(rawImage, true);
     m_rawImage = rawImage;
@@ -64,11 +64,13 @@ void Crawler::startImageCrawl(const QByteArray& rawImage, bool showQuarantine,
     m_imageOrigins = std::async(std::launch::async, [rawImage, password] {
                          return ImageOriginDatabases::load(rawImage, password);
                      }).share();
-    crawlQueue()->start([session, rawImage, showQuarantine, password, origins = m_imageOrigins] {
+    crawlQueue()->start([session, rawImage, showQuarantine, password, volumes, sidecars, origins = m_imageOrigins] {
         ImageCrawl::Request request;
         request.image = rawImage;
         request.password = password;
+        request.volumes = volumes;
         request.options.showQuarantine = showQuarantine;
+        request.options.sidecars = sidecars;
         request.options.stop = &session->stop;
         request.options.progress = &session->progress;
         const ImageCrawl::Outcome outcome = ImageCrawl::run(

@@ -58,10 +58,12 @@ public:
     // The same for a folder given as file-system bytes (a command-line argument).
     void startCrawl(const QByteArray& rawFolder, bool showQuarantine, int threads = 0, bool sidecars = true);
     // Crawls the disk image at `rawImage` (file-system bytes): every volume, with rows as a
-    // folder crawl has them, streaming in the same way; encrypted volumes with `password`.
+    // folder crawl has them, streaming in the same way; encrypted volumes with `password`;
+    // only the volumes numbered `volumes` when given; AppleDouble sidecars read with `sidecars`.
     // The image's own origin databases are read beside the walk. Returns at once.
     void startImageCrawl(const QByteArray& rawImage, bool showQuarantine,
-                         const std::optional<QByteArray>& password = std::nullopt);
+                         const std::optional<QByteArray>& password = std::nullopt, const QList<int>& volumes = {},
+                         bool sidecars = true);
     // Whether the last crawl started is of a disk image.
     bool crawlsImage() const { return m_image; }
     // Of the last image crawl: the image, the password it was given, its origin databases

@@ -202,7 +202,7 @@ void CrawlerView::addOpenImageItem()
     auto* open = new QAction(tr("Open Disk Image…"), this);
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     open->setShortcutContext(Qt::WindowShortcut);
-    open->setStatusTip(tr("Crawl every volume of a disk image (raw, E01, VMDK, VHD) without mounting it"));
+    open->setStatusTip(tr("Crawl the volumes of a disk image (raw, E01, VMDK, VHD) without mounting it"));
     connect(open, &QAction::triggered, this, &CrawlerView::chooseImage);
     m_crawlMenu->insertAction(m_stopAction, open);
     addAction(open); // its key works while the menu bar is elsewhere
@@ -231,9 +231,9 @@ void CrawlerView::crawlImage(const QByteArray& rawImage)
     openImage(rawImage, showQuarantine());
 }
 
-QInputDialog* CrawlerView::openImage(const QByteArray& rawImage, bool show)
+QDialog* CrawlerView::openImage(const QByteArray& rawImage, bool show)
 {
-    return ImagePasswordPrompt::crawl(m_crawler, this, rawImage, show);
+    return ImagePasswordPrompt::crawl(m_crawler, this, rawImage, show, readSidecars());
 }
 
 void CrawlerView::saveCSV()

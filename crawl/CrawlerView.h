@@ -7,7 +7,7 @@ class CustomizableToolBar;
 class QAction;
 class QCheckBox;
 class QFileDialog;
-class QInputDialog;
+class QDialog;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -50,9 +50,9 @@ public:
     // "Open Disk Image…": the same for an image file (non-modal dialog), every volume crawled.
     QFileDialog* chooseImage();
     void crawlImage(const QByteArray& rawImage);
-    // Crawls `rawImage`; where a volume is encrypted, first asks for its password (a window-modal
-    // dialog, returned; Cancel crawls without it, and the volume is passed over).
-    QInputDialog* openImage(const QByteArray& rawImage, bool showQuarantine);
+    // Crawls `rawImage`; where it has several volumes, first asks which, and where a chosen one is
+    // encrypted, its password (window-modal dialogs, the first returned; see ImagePasswordPrompt).
+    QDialog* openImage(const QByteArray& rawImage, bool showQuarantine);
     // "Save Folder to CSV": opens the save dialog; while the crawl runs, asks first whether to
     // save the rows found so far, and says afterwards that the file holds a partial list.
     void saveCSV();

@@ -19,7 +19,9 @@ ImageCrawl::Outcome ImageCrawl::run(const Request& request, const Sink& sink)
     const ImageVolumes volumes(*image);
     std::vector<ImageVolume> chosen;
     if (request.volume.isEmpty()) {
-        chosen = volumes.list();
+        for (const ImageVolume& volume : volumes.list())
+            if (request.volumes.isEmpty() || request.volumes.contains(volume.number))
+                chosen.push_back(volume);
     } else if (const auto volume = volumes.find(request.volume)) {
         chosen.push_back(*volume);
     } else {

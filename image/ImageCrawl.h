@@ -24,6 +24,7 @@ public:
     {
         QByteArray image;                  // the image file or block device
         QString volume;                    // a name or number; empty for every volume
+        QList<int> volumes;                // with no `volume`: these numbers only, where given
         std::optional<QByteArray> password; // for encrypted APFS volumes
         QByteArray folder = "/";           // where to start inside each volume
         TreeWalker::Options options;       // showQuarantine, stop, progress

@@ -5,7 +5,9 @@
 #include "core/FailureNotingCalls.h"
 #include "core/ItemAttributes.h"
 #include "core/PathEncoding.h"
+#include "core/SidecarAttributes.h"
 #include "image/DiskImage.h"
+#include "image/ImageSidecars.h"
 #include "image/ImageXattrCalls.h"
 #include "origin/OriginDetails.h"
 #include "origin/XattrSnapshot.h"
@@ -59,13 +61,66 @@ FileStatus statusOf(const TSK_FS_META& meta, quint64 inode)
     return status;
 }
 
+using Dir = std::unique_ptr<TSK_FS_DIR, void (*)(TSK_FS_DIR*)>;
+
 } // namespace
+
+struct ImageFileLookup::Folder
+{
+    QByteArray path;
+    Dir dir{nullptr, tsk_fs_dir_close};
+    std::unique_ptr<ImageSidecars> sidecars; // refers to `dir`
+};
 
 ImageFileLookup::ImageFileLookup(std::unique_ptr<DiskImage> image, std::unique_ptr<ImageVolumes> volumes)
     : m_image(std::move(image)), m_volumes(std::move(volumes))
 {}
 
 ImageFileLookup::~ImageFileLookup() = default;
+
+bool ImageFileLookup::lendTo(EntryReads& reads, const QByteArray& path, quint64 inode) const
+{
+    QByteArray item = path;
+    while (item.size() > 1 && item.endsWith('/'))
+        item.chop(1);
+    const qsizetype slash = item.lastIndexOf('/');
+    if (slash < 0 || slash + 1 >= item.size())
+        return slash == 0; // the root lacks nothing a sidecar could lend
+    const QByteArray folder = item.left(std::max<qsizetype>(slash, 1));
+    const QByteArray name = item.mid(slash + 1);
+    if (!m_folder || m_folder->path != folder) {
+        m_folder.reset();
+        tsk_error_reset();
+        Dir dir(tsk_fs_dir_open(m_fs.get(), folder.constData()), tsk_fs_dir_close);
+        tsk_error_reset();
+        if (!dir)
+            return false;
+        auto opened = std::make_unique<Folder>();
+        opened->path = folder;
+        opened->sidecars = std::make_unique<ImageSidecars>(
+            m_fs.get(), dir.get(), encodePathBytes(folder.endsWith('/') ? folder : folder + '/'),
+            ImageSidecars::archiveFoldersAbove(m_fs.get(), folder));
+        opened->dir = std::move(dir);
+        m_folder = std::move(opened);
+    }
+    const TSK_FS_DIR* dir = m_folder->dir.get();
+    for (size_t i = 0, count = tsk_fs_dir_getsize(dir); i < count; ++i) {
+        const TSK_FS_NAME* entry = tsk_fs_dir_get_name(dir, i);
+        if (!entry || !entry->name || name != entry->name || quint64(entry->meta_addr) != inode)
+            continue;
+        tsk_error_reset();
+        const std::unique_ptr<TSK_FS_FILE, FileCloser> file(tsk_fs_file_open_meta(m_fs.get(), nullptr, entry->meta_addr));
+        tsk_error_reset();
+        const ImageSidecars::Entry side = m_folder->sidecars->entry(entry, file.get());
+        reads.orphan = side.orphan.has_value();
+        if (side.orphan)
+            reads.sidecar = side.orphan;
+        else if (side.lendable)
+            reads.sidecar = m_folder->sidecars->sidecarOf(name.constData(), &reads.sidecarError, &reads.sidecarFromArchive);
+        return true;
+    }
+    return false;
+}
 
 std::unique_ptr<ImageFileLookup> ImageFileLookup::open(const QByteArray& image, const QString& volume,
                                                        const std::optional<QByteArray>& password, QString* error)
@@ -134,7 +189,13 @@ FileDetail ImageFileLookup::detailFor(const QByteArray& path, int* failure, quin
     *failure = 0;
     ItemAttributes attributes(FailureNotingCalls(ImageXattrCalls(file.get()), failure));
     DecoratedValues values;
-    evaluateAttributes(attributes, values);
+    EntryReads reads;
+    if (m_sidecars && lendTo(reads, inside, quint64(address))) {
+        SidecarAttributes withSidecar(std::move(attributes), [&reads] { return reads.sidecar; });
+        evaluateAttributes(withSidecar, values);
+    } else {
+        evaluateAttributes(attributes, values);
+    }
     detail.provenanceID = values.provenanceID;
     detail.quarantineApp = values.quarantineApp;
     return detail;
@@ -168,8 +229,16 @@ OriginDetails ImageFileLookup::details(quint64 inode, const QByteArray& shownPat
         return unread;
     }
     ImageXattrCalls calls(file.get());
-    OriginDetails details = OriginDetails::ofSnapshot(XattrSnapshot::of(calls));
-    details.status = statusOf(*file->meta, inode);
+    EntryReads reads;
+    reads.attributes = XattrSnapshot::of(calls);
+    reads.status = statusOf(*file->meta, inode);
+    if (m_sidecars) {
+        // A crawl of several volumes shows each path after its volume's name.
+        const QByteArray volume = '/' + m_volume.shownName().toUtf8() + '/';
+        if (!shownPath.startsWith(volume) || !lendTo(reads, shownPath.mid(volume.size() - 1), inode))
+            lendTo(reads, shownPath, inode);
+    }
+    OriginDetails details = OriginDetails::fromReads(reads, shownPath, nullptr);
     if (databases)
         details.linkTo(*databases, shownPath, details.status->uid);
     return details;

@@ -12,11 +12,13 @@
 
 class DiskImage;
 class OriginDatabases;
+struct EntryReads;
 struct OriginDetails;
 
 // Files inside one volume of a disk image, named by their paths in the volume and examined
 // as a drop examines a file: the same name, path (a folder's ending in "/") and decorated
-// values. The volume is the one asked for, or the image's only one.
+// values, AppleDouble sidecars lending what a file lacks as in a crawl. The volume is the one
+// asked for, or the image's only one. Not for use by two threads at once.
 class ImageFileLookup
 {
 public:
@@ -30,6 +32,8 @@ public:
                                                  const std::optional<QByteArray>& password, QString* error);
 
     const ImageVolume& volume() const { return m_volume; }
+    // Whether AppleDouble sidecars lend their values (on unless turned off).
+    void setSidecars(bool sidecars) { m_sidecars = sidecars; }
 
     // The detail of `path` (absolute in the volume, or taken so); `failure` is set to an errno
     // value when the path is not in the volume (ENOENT) or cannot be read (EIO).
@@ -46,6 +50,14 @@ public:
 
 private:
     ImageFileLookup(std::unique_ptr<DiskImage> image, std::unique_ptr<ImageVolumes> volumes);
+
+    // Sets the sidecar of the entry `inode` at `path` in `reads` (with sidecars on); false
+    // when that path does not lead to it.
+    bool lendTo(EntryReads& reads, const QByteArray& path, quint64 inode) const;
+
+    struct Folder; // the sidecars of the folder last looked in: rows come folder by folder
+    mutable std::unique_ptr<Folder> m_folder;
+    bool m_sidecars = true;
 
     // In this order: the file system is closed before the volumes and the image it was opened from.
     std::unique_ptr<DiskImage> m_image;

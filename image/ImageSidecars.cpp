@@ -4,20 +4,32 @@
 
 #include <tsk/libtsk.h>
 
+#include <QByteArrayList>
+
 #include <algorithm>
 #include <cerrno>
 #include <memory>
 
 namespace {
 
+constexpr std::string_view kArchiveFolder = "__MACOSX";
+
 std::string_view entryName(const TSK_FS_NAME* name)
 {
     return name && name->name ? std::string_view(name->name) : std::string_view();
 }
 
+bool isDot(std::string_view name)
+{
+    return name == "." || name == "..";
+}
+
+using Dir = std::unique_ptr<TSK_FS_DIR, void (*)(TSK_FS_DIR*)>;
+
 } // namespace
 
-ImageSidecars::ImageSidecars(TSK_FS_INFO* fs, const TSK_FS_DIR* dir, const QByteArray& encodedFolder)
+ImageSidecars::ImageSidecars(TSK_FS_INFO* fs, const TSK_FS_DIR* dir, const QByteArray& encodedFolder,
+                             const std::vector<quint64>& archiveFolders)
     : m_fs(fs), m_inArchive(encodedFolder.contains("/__MACOSX/"))
 {
     const size_t count = tsk_fs_dir_getsize(dir);
@@ -27,7 +39,63 @@ ImageSidecars::ImageSidecars(TSK_FS_INFO* fs, const TSK_FS_DIR* dir, const QByte
         const std::string_view text = entryName(name);
         if (FolderSidecars::isSidecarName(text) && name->type == TSK_FS_NAME_TYPE_REG)
             m_addresses.emplace(text.substr(2), quint64(name->meta_addr));
+        else if (text == kArchiveFolder && name->type == TSK_FS_NAME_TYPE_DIR)
+            addArchiveFolder(quint64(name->meta_addr));
     }
+    for (quint64 address : archiveFolders)
+        addArchiveFolder(address);
+}
+
+void ImageSidecars::addArchiveFolder(quint64 address)
+{
+    tsk_error_reset();
+    const Dir dir(tsk_fs_dir_open_meta(m_fs, TSK_INUM_T(address)), tsk_fs_dir_close);
+    tsk_error_reset();
+    if (!dir)
+        return;
+    ArchiveFolder folder;
+    for (size_t i = 0, count = tsk_fs_dir_getsize(dir.get()); i < count; ++i) {
+        const TSK_FS_NAME* name = tsk_fs_dir_get_name(dir.get(), i);
+        const std::string_view text = entryName(name);
+        if (FolderSidecars::isSidecarName(text) && name->type == TSK_FS_NAME_TYPE_REG)
+            folder.sidecars.emplace(text.substr(2), quint64(name->meta_addr));
+        else if (name && name->type == TSK_FS_NAME_TYPE_DIR && !text.empty() && !isDot(text))
+            folder.folders.emplace(text, quint64(name->meta_addr));
+    }
+    m_archives.push_back(std::move(folder));
+}
+
+std::vector<quint64> ImageSidecars::archiveFoldersAbove(TSK_FS_INFO* fs, const QByteArray& path)
+{
+    QByteArrayList parts = path.split('/');
+    parts.removeIf([](const QByteArray& part) { return part.isEmpty() || part == "."; });
+    std::vector<quint64> found;
+    // "A/__MACOSX/<the rest>" for each folder A above, the nearest first.
+    for (qsizetype above = parts.size() - 1; above >= 0; --above) {
+        QByteArray candidate = "/";
+        for (qsizetype i = 0; i < above; ++i)
+            candidate += parts.at(i) + '/';
+        candidate += QByteArray(kArchiveFolder.data(), qsizetype(kArchiveFolder.size()));
+        for (qsizetype i = above; i < parts.size(); ++i)
+            candidate += '/' + parts.at(i);
+        tsk_error_reset();
+        const Dir dir(tsk_fs_dir_open(fs, candidate.constData()), tsk_fs_dir_close);
+        tsk_error_reset();
+        if (dir)
+            found.push_back(quint64(dir->addr));
+    }
+    return found;
+}
+
+std::vector<quint64> ImageSidecars::archiveFoldersBelow(std::string_view name) const
+{
+    std::vector<quint64> below;
+    for (const ArchiveFolder& archive : m_archives) {
+        const auto found = archive.folders.find(std::string(name));
+        if (found != archive.folders.end())
+            below.push_back(found->second);
+    }
+    return below;
 }
 
 ImageSidecars::Entry ImageSidecars::entry(const TSK_FS_NAME* name, TSK_FS_FILE* file) const
@@ -42,18 +110,34 @@ ImageSidecars::Entry ImageSidecars::entry(const TSK_FS_NAME* name, TSK_FS_FILE* 
             return entry;
         }
     }
-    entry.lendable = entry.orphan || (!m_addresses.empty() && m_addresses.count(text) > 0);
+    entry.lendable = entry.orphan || !m_archives.empty() || (!m_addresses.empty() && m_addresses.count(text) > 0);
     return entry;
 }
 
-std::optional<AppleDouble> ImageSidecars::sidecarOf(std::string_view name, int* unreadable) const
+std::optional<AppleDouble> ImageSidecars::sidecarOf(std::string_view name, int* unreadable, bool* fromArchive) const
 {
-    const auto found = m_addresses.find(name);
-    if (found == m_addresses.end())
-        return std::nullopt;
+    if (const auto found = m_addresses.find(name); found != m_addresses.end()) {
+        if (auto sidecar = readAt(found->second, unreadable))
+            return sidecar;
+    }
+    for (const ArchiveFolder& archive : m_archives) {
+        const auto found = archive.sidecars.find(std::string(name));
+        if (found == archive.sidecars.end())
+            continue;
+        if (auto sidecar = readAt(found->second, unreadable)) {
+            if (fromArchive)
+                *fromArchive = true;
+            return sidecar;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<AppleDouble> ImageSidecars::readAt(quint64 address, int* unreadable) const
+{
     tsk_error_reset();
     const std::unique_ptr<TSK_FS_FILE, void (*)(TSK_FS_FILE*)> file(
-        tsk_fs_file_open_meta(m_fs, nullptr, TSK_INUM_T(found->second)), tsk_fs_file_close);
+        tsk_fs_file_open_meta(m_fs, nullptr, TSK_INUM_T(address)), tsk_fs_file_close);
     if (!file) {
         tsk_error_reset();
         if (unreadable)

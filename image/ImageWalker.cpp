@@ -106,11 +106,14 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
         base += '/';
     std::unordered_set<TSK_INUM_T> entered{root->addr};
     std::vector<Frame> stack;
-    const auto frameOf = [&](Dir dir, QByteArray encoded) {
-        auto sidecars = m_options.sidecars ? std::make_unique<ImageSidecars>(m_fs, dir.get(), encoded) : nullptr;
+    const auto frameOf = [&](Dir dir, QByteArray encoded, const std::vector<quint64>& archiveFolders) {
+        auto sidecars =
+            m_options.sidecars ? std::make_unique<ImageSidecars>(m_fs, dir.get(), encoded, archiveFolders) : nullptr;
         return Frame{std::move(dir), std::move(encoded), 0, std::move(sidecars)};
     };
-    stack.push_back(frameOf(std::move(root), encodePathBytes(base)));
+    stack.push_back(frameOf(std::move(root), encodePathBytes(base),
+                            m_options.sidecars ? ImageSidecars::archiveFoldersAbove(m_fs, start)
+                                               : std::vector<quint64>()));
 
     // A folder met again would be walked again, forever where a damaged tree loops.
     const auto openOnce = [&](TSK_INUM_T address, Dir& dir) {
@@ -199,7 +202,9 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
                 ++progress.unreadableFolders;
             } else {
                 QByteArray encoded = frame.encoded + encodePathBytes(QByteArray(name->name)) + '/';
-                stack.push_back(frameOf(std::move(dir), std::move(encoded))); // frame is stale now
+                const std::vector<quint64> archiveFolders =
+                    frame.sidecars ? frame.sidecars->archiveFoldersBelow(name->name) : std::vector<quint64>();
+                stack.push_back(frameOf(std::move(dir), std::move(encoded), archiveFolders)); // frame is stale now
             }
         }
         if (sinceEmit.elapsed() >= kEmitIntervalMs)

@@ -96,14 +96,6 @@ void lendFromSidecar(const EntryReads& reads, RawValues& values, OriginDetails& 
 
 } // namespace
 
-OriginDetails OriginDetails::ofSnapshot(const XattrSnapshot& snapshot)
-{
-    OriginDetails details;
-    const RawValues values = readAttributes(snapshot, details);
-    details.decodeValues(values.provenance, values.quarantine, values.whereFroms);
-    return details;
-}
-
 void OriginDetails::decodeValues(const QByteArray& provenanceValue, const QByteArray& quarantineValue,
                                  const QByteArray& whereFromsValue)
 {

@@ -15,7 +15,6 @@
 #include <sys/types.h>
 
 class OriginDatabases;
-class XattrSnapshot;
 
 // Everything known of where one file came from: its decoded attributes and the rows of the
 // Mac's databases they lead to. Read on demand from the file's path.
@@ -46,9 +45,6 @@ struct OriginDetails
     static OriginDetails inspect(const QByteArray& rawPath, const OriginDatabases* databases,
                                  bool sidecars = true);
 
-    // The attributes of an item read once elsewhere (inside a disk image), decoded; no
-    // AppleDouble file is looked for and nothing is linked.
-    static OriginDetails ofSnapshot(const XattrSnapshot& snapshot);
     // Decodes the raw values read from wherever the item lives (a folder, a disk image).
     void decodeValues(const QByteArray& provenanceValue, const QByteArray& quarantineValue,
                       const QByteArray& whereFromsValue);

@@ -203,12 +203,15 @@ void OriginDetailsController::refreshInImage(const QModelIndex& index)
     const QByteArray path = rawPathOf(index);
     const QString volume = QString::number(index.data(ImageVolumeRole).toInt());
     const quint64 inode = index.data(ImageInodeRole).toULongLong();
+    const bool sidecars = m_sidecars();
     m_pane->showMessage(tr("Reading…"));
     QPointer<OriginDetailsController> self(this);
-    QThreadPool::globalInstance()->start([self, request, path, volume, inode, source] {
+    QThreadPool::globalInstance()->start([self, request, path, volume, inode, source, sidecars] {
         QString error;
         const std::unique_ptr<ImageFileLookup> lookup =
             ImageFileLookup::open(source.image, volume, source.password, &error);
+        if (lookup)
+            lookup->setSidecars(sidecars);
         std::shared_ptr<const OriginDatabases> read;
         if (source.origins.valid())
             read = source.origins.get().databases;

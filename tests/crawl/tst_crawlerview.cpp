@@ -1,6 +1,7 @@
 #include "crawl/Crawler.h"
 #include "crawl/CrawlerView.h"
 #include "crawl/FileRow.h"
+#include "crawl/ImageVolumeChooser.h"
 #include "tests/support/TestTree.h"
 #include "tests/support/WalkGate.h"
 #include "ui/CustomizableToolBar.h"
@@ -18,6 +19,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -67,6 +69,7 @@ private slots:
     void openDiskImage_data()
     {
         QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("unchecked"); // a volume left out when they are chosen; else all
         QTest::addColumn<bool>("locked");      // a password is asked for, and the dialog cancelled
         QTest::addColumn<QStringList>("rows"); // name | provenance | quarantine | path
         QTest::addColumn<QString>("status");
@@ -82,20 +85,25 @@ private slots:
         const QString quarantine =
             u"  com.apple.quarantine (57 bytes): 0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666"_s;
         QTest::newRow("APFS container, every volume")
-            << u"container.img"_s << false << every << u"Finished: 9 entries examined · "_s << quarantine;
+            << u"container.img"_s << QString() << false << every << u"Finished: 9 entries examined · "_s << quarantine;
         QTest::newRow("linked to the image's own databases")
-            << u"users.img"_s << false << every << u"Finished: "_s << u"  Team ID: TEAM123456"_s;
+            << u"users.img"_s << QString() << false << every << u"Finished: "_s << u"  Team ID: TEAM123456"_s;
         QTest::newRow("a database refused")
-            << u"huge.img"_s << false << every
+            << u"huge.img"_s << QString() << false << every
             << u" · /Data/private/var/db/SystemPolicyConfiguration/ExecPolicy: 314572800 bytes, larger than "
                u"256 MiB; "
                "not read · "_s
             << u"  Agent Bundle ID: com.apple.Safari"_s;
         QTest::newRow("a password asked for, and not given")
-            << u"locked.img"_s << true << every.mid(0, 5)
+            << u"locked.img"_s << QString() << true << every.mid(0, 5)
             << u"The volume System is encrypted: give its password to read it"_s << quarantine;
+        // One volume chosen: its rows without its name, and no password asked for the other one.
+        QStringList data = every.mid(0, 5);
+        data.replaceInStrings(u"/Data/"_s, u"/"_s);
+        QTest::newRow("the locked volume left out")
+            << u"locked.img"_s << u"System"_s << false << data << u"Finished: 7 entries examined"_s << quarantine;
         QTest::newRow("not an image")
-            << u"notes.txt"_s << false << QStringList()
+            << u"notes.txt"_s << QString() << false << QStringList()
             << u"The disk image could not be read: no volume found: no partition map, APFS container or file "
                "system that Sleuth Kit can read"_s
             << QString();
@@ -104,6 +112,7 @@ private slots:
     void openDiskImage()
     {
         QFETCH(QString, image);
+        QFETCH(QString, unchecked);
         QFETCH(bool, locked);
         QFETCH(QStringList, rows);
         QFETCH(QString, status);
@@ -123,6 +132,13 @@ private slots:
         QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
         emit dialog->fileSelected(m_images.path(image));
         dialog->close();
+        if (auto* chooser = view.findChild<ImageVolumeChooser*>(); chooser && !rows.isEmpty()) {
+            QVERIFY(!view.crawler()->isRunning());
+            for (int row = 0; row < chooser->list()->count(); ++row)
+                if (chooser->list()->item(row)->text().startsWith(unchecked + u" ("_s))
+                    chooser->list()->item(row)->setCheckState(Qt::Unchecked);
+            chooser->accept();
+        }
         auto* password = view.findChild<QInputDialog*>();
         QCOMPARE(password != nullptr, locked);
         if (password) {
@@ -149,7 +165,7 @@ private slots:
         view.list()->setCurrentIndex(view.list()->model()->index(4, 0));
         QVERIFY(filled.wait());
         const QStringList lines = details->pane()->text().split(u'\n');
-        QVERIFY2(lines.contains(detail) && lines.contains(u"  Path: /Data/Downloads/installer.dmg"_s),
+        QVERIFY2(lines.contains(detail) && lines.contains(u"  Path: "_s + rows.at(4).section(u" | "_s, 3)),
                  qPrintable(details->pane()->text()));
         auto* rowMenu = view.findChild<RowContextMenu*>();
         delete rowMenu->menuFor(view.list()->currentIndex());

@@ -19,7 +19,7 @@ namespace {
 // PATHs inside a disk image: the lines a drop of those files would give, or the lines of
 // `--format` with each file's details read through the image and linked to its own databases.
 int listInImage(const QByteArray& image, const QString& volume, const std::optional<QByteArray>& password,
-                const QStringList& paths, OriginLines& origin)
+                const QStringList& paths, bool sidecars, OriginLines& origin)
 {
     QString error;
     const std::unique_ptr<ImageFileLookup> lookup = ImageFileLookup::open(image, volume, password, &error);
@@ -27,6 +27,7 @@ int listInImage(const QByteArray& image, const QString& volume, const std::optio
         CliOutput::note(QStringLiteral("cannot read %1: %2").arg(CliOutput::shown(image), error));
         return CliCommand::kFailed;
     }
+    lookup->setSidecars(sidecars);
     std::optional<ImageOriginLines> originLines;
     if (origin.isOriginFormat())
         originLines.emplace(origin, image, password);
@@ -115,7 +116,8 @@ int FilesCommand::run(const QStringList& arguments)
         if (parser.isSet(apps) && (status = CliOutput::loadApps()) == kFailed)
             return kFailed;
         return combined(status,
-                        listInImage(images.image(parser), images.volume(parser), password, paths, origin));
+                        listInImage(images.image(parser), images.volume(parser), password, paths,
+                                    !parser.isSet(noSidecars), origin));
     }
     if (!images.unusedWithoutImage(parser))
         return kUsage;

@@ -52,6 +52,8 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
             found = lookups.emplace(volume.number, ImageFileLookup::open(request.image, QString::number(volume.number),
                                                                          request.password, &ignored))
                         .first;
+            if (found->second)
+                found->second->setSidecars(request.options.sidecars);
         }
         return found->second.get();
     };
