@@ -151,6 +151,16 @@ private slots:
         QTest::newRow("offsets past the end")
             << bplist({array({5})}) << 3 << QByteArray("element 0 is damaged") << QByteArray(R"("agent")");
         QTest::newRow("trailer past the end") << lying << 3 << QByteArray("its trailer points outside it") << safari;
+        QByteArray lyingCount = MacVolumeFixture::whereFromsPlist({u"https://example.org/"_s});
+        lyingCount[lyingCount.size() - 17] = char(0x7f); // far more objects than there are
+        QTest::newRow("object count lies") << lyingCount << 3 << QByteArray("its trailer points outside it") << safari;
+        QTest::newRow("xml") << "<?xml version=\"1.0\"?><plist><array><string>x</string></array></plist>"_ba << 3
+                             << QByteArray("not a binary property list") << safari;
+        QTest::newRow("only a header") << "bplist00"_ba << 3 << QByteArray("not a binary property list") << safari;
+        QTest::newRow("UTF-16 text") << MacVolumeFixture::whereFromsPlist({u"https://exämple.org/ü"_s}) << 0
+                                     << QByteArray() << "\"whereFroms\":[\"https://exämple.org/ü\"]"_ba;
+        QTest::newRow("empty list") << MacVolumeFixture::whereFromsPlist({}) << 0 << QByteArray()
+                                    << "\"whereFroms\":[]"_ba;
     }
 
     void propertyLists()

@@ -108,7 +108,7 @@ private slots:
         const QString noRecord = kReport.left(kReport.indexOf(u",\"provenanceRecord\""_s)) + u'}';
         QTest::newRow("found upward") << QStringList{} << u"mac/Users/alice/Downloads/copy.pdf"_s << kReport;
         QTest::newRow("outside, no root") << QStringList{} << u"elsewhere/copy.pdf"_s << quarantineOnly;
-        QTest::newRow("outside, root given") << QStringList{u"--mac-root"_s, u"mac"_s} << u"elsewhere/copy.pdf"_s << kReport;
+        QTest::newRow("outside, root given") << QStringList{u"--mac-root"_s, u"mac/"_s} << u"elsewhere/copy.pdf"_s << kReport;
         QTest::newRow("root given as a home")
             << QStringList{u"--mac-root"_s, u"mac/Users/alice"_s} << u"elsewhere/copy.pdf"_s << noRecord;
         QTest::newRow("no attributes") << QStringList{u"--mac-root"_s, u"mac"_s} << u"elsewhere/empty"_s << u"}"_s;

@@ -1,15 +1,11 @@
-// The decoders of outside bytes: the quarantine value, the where-froms property list, the
-// provenance key and the two time bases.
+// The decoders of outside bytes: the quarantine value, the provenance key and the two time bases.
 #include "origin/ProvenanceRecord.h"
 #include "origin/QuarantineValue.h"
 #include "origin/UtcTime.h"
-#include "origin/WhereFroms.h"
 #include "tests/origin/MacVolumeFixture.h"
 
 #include <QDateTime>
 #include <QTest>
-
-#include <plist/plist.h>
 
 using namespace Qt::StringLiterals;
 
@@ -53,49 +49,6 @@ private slots:
         if (value)
             QCOMPARE((QStringList{value->flags, value->time, value->agent, value->eventID}), fields);
         QCOMPARE(value ? value->flagNames : QStringList(), flagNames);
-    }
-
-    void whereFroms_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QStringList>("strings");
-
-        const QStringList urls{u"https://example.org/files/report%20final.pdf"_s,
-                               u"https://example.org/downloads"_s};
-        const QByteArray good = MacVolumeFixture::whereFromsPlist(urls);
-        QTest::newRow("two urls") << good << true << urls;
-        QTest::newRow("unicode") << MacVolumeFixture::whereFromsPlist({u"https://exämple.org/ü"_s}) << true
-                                 << QStringList{u"https://exämple.org/ü"_s};
-        QTest::newRow("empty list") << MacVolumeFixture::whereFromsPlist({}) << true << QStringList{};
-        QTest::newRow("truncated") << good.left(good.size() - 10) << false << QStringList{};
-        QByteArray lyingTrailer = good;
-        // The trailer's offset of the offset table, pointed far past the end.
-        lyingTrailer[lyingTrailer.size() - 1] = char(0x7f);
-        lyingTrailer[lyingTrailer.size() - 2] = char(0x7f);
-        QTest::newRow("offset table past the end") << lyingTrailer << false << QStringList{};
-        QByteArray lyingCount = good;
-        // The trailer's object count, claiming far more objects than there are.
-        lyingCount[lyingCount.size() - 17] = char(0x7f);
-        QTest::newRow("object count lies") << lyingCount << false << QStringList{};
-        QTest::newRow("xml, not binary")
-            << "<?xml version=\"1.0\"?><plist><array><string>x</string></array></plist>"_ba << false
-            << QStringList{};
-        QTest::newRow("not a plist") << "bplist00"_ba << false << QStringList{};
-        plist_t mixed = plist_new_array();
-        plist_array_append_item(mixed, plist_new_string("https://example.org/"));
-        plist_array_append_item(mixed, plist_new_uint(7));
-        QTest::newRow("not all texts") << MacVolumeFixture::binaryPlist(mixed) << false << QStringList{};
-    }
-
-    void whereFroms()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, valid);
-        QFETCH(QStringList, strings);
-        const auto parsed = WhereFroms::parse(bytes);
-        QCOMPARE(bool(parsed), valid);
-        QCOMPARE(parsed.value_or(QStringList()), strings);
     }
 
     void provenanceKeys()
