@@ -76,6 +76,97 @@ private:
     bool m_done = false;
 };
 
+// Walks each of `folders` in turn and writes what `filters` keep, as CSV or in `origin`'s
+// format; the exit status given the one so far.
+int crawlFolders(const QByteArrayList& folders, TreeWalker::Options options, const CrawlFilters& filters,
+                 OriginLines& origin, const QString& destination, int status)
+{
+    // Opened first, so that a destination that cannot be written fails before a long walk.
+    OutputTarget out;
+    if (const auto failure = out.open(CliOutput::rawPath(destination)))
+        return CliOutput::cannotWrite(destination, *failure);
+    // Lines go out as they are found; a write that fails stops the walk.
+    std::atomic_bool stop{false};
+    options.stop = &stop;
+    CsvWriter csv(Crawled::csvHeader());
+    // JSON lines: each listed record's origin is read from its path, the databases once.
+    QByteArray jsonLines;
+    const auto pending = [&] { return origin.isOriginFormat() ? jsonLines.size() : csv.bytes().size(); };
+    auto flush = [&] {
+        if (!out.write(origin.isOriginFormat() ? std::exchange(jsonLines, {}) : csv.takeBytes()))
+            stop = true;
+    };
+    // Named as met, in walk order; in JSON lines also where the row would be.
+    options.onFailure = [&](const TreeWalker::Failure& failure) {
+        const QString reason = posixError(failure.error).description;
+        CliOutput::note(QStringLiteral("cannot read %1: %2").arg(failure.path, reason));
+        if (origin.isJsonLines())
+            jsonLines += OriginJson::errorLine(failure.path, reason) + '\n';
+    };
+    TreeWalker walker(options);
+    TreeWalker::Result total;
+    qsizetype unread = 0; // folders given that could not be read at all
+    for (const QByteArray& walked : folders) {
+        origin.setAnchor(walked);
+        TreeWalker::Result result;
+        {
+            ProgressLine progress(walker.progress());
+            // The origin formats show more of each entry than its record: the walk keeps what
+            // it read of it, so that nothing is read twice.
+            const auto write = [&](std::vector<Crawled>& records, const std::vector<EntryReads>* reads) {
+                for (size_t i = 0; i < records.size(); ++i) {
+                    const Crawled& record = records[i];
+                    const EntryReads* read = reads ? &(*reads)[i] : nullptr;
+                    if (!filters.accepts(record, options.sidecars, read))
+                        continue;
+                    if (origin.isOriginFormat())
+                        jsonLines += origin.line(record.name(), record.path(), record.provenanceID(),
+                                                 record.quarantineApp(), read);
+                    else
+                        csv.addRow(record.csvFields());
+                }
+                if (pending() >= 64 * 1024)
+                    flush();
+            };
+            if (origin.isOriginFormat() || filters.choosesRecords())
+                result = walker.runReading(walked, [&](std::vector<Crawled>& records, std::vector<EntryReads>& reads) {
+                    write(records, &reads);
+                });
+            else
+                result = walker.run(walked, [&](std::vector<Crawled>& records) { write(records, nullptr); });
+        }
+        if (result.rootError != 0) {
+            CliOutput::note(QStringLiteral("cannot read %1: %2")
+                                .arg(CliOutput::shown(walked), posixError(result.rootError).description));
+            ++unread;
+        }
+        total.unreadableFolders += result.unreadableFolders;
+        total.unreadableEntries += result.unreadableEntries;
+        if (stop)
+            break;
+    }
+    // Nothing is written when no folder could be read.
+    if (unread == folders.size()) {
+        out.abandon();
+        return CliCommand::kFailed;
+    }
+    flush();
+    if (const auto failure = out.finish())
+        return CliOutput::cannotWrite(destination, *failure);
+    if (unread > 0)
+        status = CliCommand::combined(status, CliCommand::kFailed);
+    if (total.unreadableFolders > 0) {
+        CliOutput::note(QStringLiteral("%1 folder(s) could not be read and were passed over")
+                            .arg(total.unreadableFolders));
+        status = CliCommand::combined(status, CliCommand::kPartial);
+    }
+    if (total.unreadableEntries > 0) {
+        CliOutput::note(QStringLiteral("%1 entries could not be examined").arg(total.unreadableEntries));
+        status = CliCommand::combined(status, CliCommand::kPartial);
+    }
+    return status;
+}
+
 } // namespace
 
 QString CrawlCommand::name() const
@@ -174,88 +265,5 @@ int CrawlCommand::run(const QStringList& arguments)
     if (!images.unusedWithoutImage(parser))
         return kUsage;
 
-    // Opened first, so that a destination that cannot be written fails before a long walk.
-    OutputTarget out;
-    if (const auto failure = out.open(CliOutput::rawPath(*destination)))
-        return CliOutput::cannotWrite(*destination, *failure);
-    // Lines go out as they are found; a write that fails stops the walk.
-    std::atomic_bool stop{false};
-    options.stop = &stop;
-    CsvWriter csv(Crawled::csvHeader());
-    // JSON lines: each listed record's origin is read from its path, the databases once.
-    QByteArray jsonLines;
-    const auto pending = [&] { return origin.isOriginFormat() ? jsonLines.size() : csv.bytes().size(); };
-    auto flush = [&] {
-        if (!out.write(origin.isOriginFormat() ? std::exchange(jsonLines, {}) : csv.takeBytes()))
-            stop = true;
-    };
-    // Named as met, in walk order; in JSON lines also where the row would be.
-    options.onFailure = [&](const TreeWalker::Failure& failure) {
-        const QString reason = posixError(failure.error).description;
-        CliOutput::note(QStringLiteral("cannot read %1: %2").arg(failure.path, reason));
-        if (origin.isJsonLines())
-            jsonLines += OriginJson::errorLine(failure.path, reason) + '\n';
-    };
-    TreeWalker walker(options);
-    TreeWalker::Result total;
-    qsizetype unread = 0; // folders given that could not be read at all
-    for (const QByteArray& walked : folders) {
-        origin.setAnchor(walked);
-        TreeWalker::Result result;
-        {
-            ProgressLine progress(walker.progress());
-            // The origin formats show more of each entry than its record: the walk keeps what
-            // it read of it, so that nothing is read twice.
-            const auto write = [&](std::vector<Crawled>& records, const std::vector<EntryReads>* reads) {
-                for (size_t i = 0; i < records.size(); ++i) {
-                    const Crawled& record = records[i];
-                    const EntryReads* read = reads ? &(*reads)[i] : nullptr;
-                    if (!filters.accepts(record, options.sidecars, read))
-                        continue;
-                    if (origin.isOriginFormat())
-                        jsonLines += origin.line(record.name(), record.path(), record.provenanceID(),
-                                                 record.quarantineApp(), read);
-                    else
-                        csv.addRow(record.csvFields());
-                }
-                if (pending() >= 64 * 1024)
-                    flush();
-            };
-            if (origin.isOriginFormat() || filters.choosesRecords())
-                result = walker.runReading(walked, [&](std::vector<Crawled>& records, std::vector<EntryReads>& reads) {
-                    write(records, &reads);
-                });
-            else
-                result = walker.run(walked, [&](std::vector<Crawled>& records) { write(records, nullptr); });
-        }
-        if (result.rootError != 0) {
-            CliOutput::note(QStringLiteral("cannot read %1: %2")
-                                .arg(CliOutput::shown(walked), posixError(result.rootError).description));
-            ++unread;
-        }
-        total.unreadableFolders += result.unreadableFolders;
-        total.unreadableEntries += result.unreadableEntries;
-        if (stop)
-            break;
-    }
-    // Nothing is written when no folder could be read.
-    if (unread == folders.size()) {
-        out.abandon();
-        return kFailed;
-    }
-    flush();
-    if (const auto failure = out.finish())
-        return CliOutput::cannotWrite(*destination, *failure);
-    if (unread > 0)
-        status = combined(status, kFailed);
-    if (total.unreadableFolders > 0) {
-        CliOutput::note(QStringLiteral("%1 folder(s) could not be read and were passed over")
-                            .arg(total.unreadableFolders));
-        status = combined(status, kPartial);
-    }
-    if (total.unreadableEntries > 0) {
-        CliOutput::note(QStringLiteral("%1 entries could not be examined").arg(total.unreadableEntries));
-        status = combined(status, kPartial);
-    }
-    return origin.finish(status);
+    return origin.finish(crawlFolders(folders, options, filters, origin, *destination, status));
 }
