@@ -110,6 +110,43 @@ bool isContainerFormat(int fd, qint64 size)
            startsWith(head, got, "vhdxfile", 8) || startsWith(head, got, "AFF10", 5);
 }
 
+
+// The name of the E01, E02, …, EAA, … segment file is `index` (from 1) gives, its first letter
+// in the case `e` has.
+QByteArray segmentName(const QByteArray& stem, int index, char e)
+{
+    const int shift = e - 'E'; // 0, or the distance to lowercase
+    if (index <= 99)
+        return stem + char('E' + shift) + QByteArray::number(index).rightJustified(2, '0');
+    const int past = index - 100;
+    return stem + char('E' + past / 676 + shift) + char('A' + past / 26 % 26 + shift) + char('A' + past % 26 + shift);
+}
+
+// The first segment missing from the set NAME.E01, NAME.E02, … that `path` opens, where a
+// later one is there: libewf opens the segments up to the gap and reads zeros past it, which
+// would pass for an image without volumes. Empty when none is missing.
+QByteArray missingSegment(const QByteArray& path)
+{
+    if (!path.endsWith(".E01") && !path.endsWith(".e01"))
+        return {};
+    const QByteArray stem = path.chopped(3);
+    const char e = path.at(path.size() - 3);
+    int last = 1;
+    int gap = 0;
+    struct stat status;
+    // Past 50 names missing in a row, the set has ended.
+    for (int index = 2; index <= 99 + 14 * 676 && index - last <= 50; ++index) {
+        if (::stat(segmentName(stem, index, e).constData(), &status) == 0) {
+            if (gap != 0)
+                return segmentName(stem, gap, e);
+            last = index;
+        } else if (gap == 0) {
+            gap = index;
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 DiskImage::DiskImage(TSK_IMG_INFO* image, QByteArray path) : m_image(image), m_path(std::move(path)) {}
@@ -132,6 +169,10 @@ std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* erro
                                                                           : openRaw(path, error);
     if (!image && error->isEmpty()) {
         tsk_error_reset();
+        if (const QByteArray missing = missingSegment(path); !missing.isEmpty()) {
+            *error = QStringLiteral("the segment file %1 of the image is missing").arg(QFile::decodeName(missing));
+            return nullptr;
+        }
         image = tsk_img_open_utf8_sing(path.constData(), TSK_IMG_TYPE_DETECT, 0);
         if (!image)
             *error = SleuthKitError::take(QStringLiteral("not a disk image Sleuth Kit can read"));

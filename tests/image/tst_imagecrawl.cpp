@@ -417,6 +417,7 @@ void TestImageCrawl::badImages_data()
     QTest::newRow("truncated") << QByteArray("truncated") << QByteArray("no volume");
     QTest::newRow("empty") << QByteArray() << QByteArray("the image is empty");
     QTest::newRow(".dmg in LZFSE") << QByteArray("lzfse") << QByteArray("compressed with LZFSE, which cannot be read");
+    QTest::newRow("an E01 segment missing") << QByteArray("segment") << QByteArray("split/bad.E03 of the image is missing");
 }
 
 void TestImageCrawl::badImages()
@@ -433,14 +434,22 @@ void TestImageCrawl::badImages()
         QVERIFY(raw.open(QIODevice::ReadOnly));
         bytes = dmg(raw.readAll(), 0x80000007); // stored as they are: never inflated
     }
-    QFile bad(m_dir.filePath(QStringLiteral("bad.img")));
-    QVERIFY(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    bad.write(bytes);
-    bad.close();
+    QByteArray image = path("bad.img");
+    if (content == "segment") {
+        // A set of 1 MiB segments, the third one gone.
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("split")));
+        make("/usr/bin/ewfacquire", {"-u", "-q", "-c", "none", "-S", "1MiB", "-t", path("split/bad"), path("raw.img")});
+        QVERIFY(QFile::remove(m_dir.filePath(QStringLiteral("split/bad.E03"))));
+        image = path("split/bad.E01");
+    } else {
+        QFile bad(QString::fromUtf8(image));
+        QVERIFY(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        bad.write(bytes);
+    }
     for (const char* command : {"crawl", "volumes"}) {
-        const ToolRun::Outcome outcome = runTool(ToolRun::built("quellmark-cli"), {command, path("bad.img")});
+        const ToolRun::Outcome outcome = runTool(ToolRun::built("quellmark-cli"), {command, image});
         QCOMPARE(outcome.status, 1);
-        QVERIFY2(outcome.err.contains(message) && outcome.err.contains("bad.img"), outcome.err.constData());
+        QVERIFY2(outcome.err.contains(message) && outcome.err.contains("bad."), outcome.err.constData());
         QCOMPARE(outcome.out, QByteArray());
     }
 }
