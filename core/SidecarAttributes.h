@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/AppleDouble.h"
+#include "core/AttributeEvaluation.h"
 #include "core/HostAttributeName.h"
 #include "core/PosixResult.h"
 
@@ -68,3 +69,15 @@ private:
     const std::vector<HostAttributeName>* m_decided = nullptr;
     bool m_fromSidecar = false;
 };
+
+// Evaluates `own` into `sink`, lent the sidecar `load()` gives when `lend` is true.
+template<typename Own, typename Load, typename Sink>
+void evaluateLent(Own own, bool lend, Load load, Sink& sink, bool examineQuarantine = true)
+{
+    if (lend) {
+        SidecarAttributes<Own, Load> lent(std::move(own), std::move(load));
+        evaluateAttributes(lent, sink, examineQuarantine);
+    } else {
+        evaluateAttributes(own, sink, examineQuarantine);
+    }
+}

@@ -68,16 +68,11 @@ FileDetail FileInfo::detailFor(const QByteArray& shownPath, const QByteArray& ac
     int unused = 0;
     ItemAttributes attributes(FailureNotingCalls(PathXattrCalls{accessPath}, failure ? failure : &unused));
     DecoratedValues values;
-    if (sidecars) {
-        // Looked for by the whole path where it can be given, so that a Finder archive's folder above
-        // the item is found too.
-        const QByteArray& sidecarPath = shownPath.size() < PATH_MAX ? shownPath : accessPath;
-        SidecarAttributes withSidecar(std::move(attributes),
-                                      [&sidecarPath] { return SidecarReader::findFor(sidecarPath); });
-        evaluateAttributes(withSidecar, values);
-    } else {
-        evaluateAttributes(attributes, values);
-    }
+    // Looked for by the whole path where it can be given, so that a Finder archive's folder above
+    // the item is found too.
+    const QByteArray& sidecarPath = shownPath.size() < PATH_MAX ? shownPath : accessPath;
+    evaluateLent(std::move(attributes), sidecars, [&sidecarPath] { return SidecarReader::findFor(sidecarPath); },
+                 values);
     detail.provenanceID = values.provenanceID;
     detail.quarantineApp = values.quarantineApp;
     return detail;

@@ -190,12 +190,8 @@ FileDetail ImageFileLookup::detailFor(const QByteArray& path, int* failure, quin
     ItemAttributes attributes(FailureNotingCalls(ImageXattrCalls(file.get()), failure));
     DecoratedValues values;
     EntryReads reads;
-    if (m_sidecars && lendTo(reads, inside, quint64(address))) {
-        SidecarAttributes withSidecar(std::move(attributes), [&reads] { return reads.sidecar; });
-        evaluateAttributes(withSidecar, values);
-    } else {
-        evaluateAttributes(attributes, values);
-    }
+    const bool lent = m_sidecars && lendTo(reads, inside, quint64(address));
+    evaluateLent(std::move(attributes), lent, [&reads] { return reads.sidecar; }, values);
     detail.provenanceID = values.provenanceID;
     detail.quarantineApp = values.quarantineApp;
     return detail;

@@ -177,14 +177,10 @@ TreeWalker::Result ImageWalker::run(const QByteArray& folder, const QByteArray& 
                 bool failed = false;
                 NotingAttributes own{item, failed};
                 int sidecarError = 0;
-                if (side.lendable) {
-                    SidecarAttributes source(own, [&] {
-                        return side.orphan ? side.orphan : frame.sidecars->sidecarOf(name->name, &sidecarError);
-                    });
-                    evaluateAttributes(source, values, m_options.showQuarantine);
-                } else {
-                    evaluateAttributes(own, values, m_options.showQuarantine);
-                }
+                evaluateLent(
+                    own, side.lendable,
+                    [&] { return side.orphan ? side.orphan : frame.sidecars->sidecarOf(name->name, &sidecarError); },
+                    values, m_options.showQuarantine);
                 if (failed || sidecarError != 0)
                     ++progress.unreadableEntries;
                 if (values.keep) {
