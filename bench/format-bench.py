@@ -13,9 +13,9 @@ user.com.apple.quarantine or user.com.apple.provenance (half each, some both).
 import argparse, importlib.util, os, random, sys
 
 here = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("crawl_bench", os.path.join(here, "crawl-bench.py"))
-crawl_bench = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(crawl_bench)
+loader_spec = importlib.util.spec_from_file_location("crawl_bench", os.path.join(here, "crawl-bench.py"))
+crawl_bench = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(crawl_bench)
 
 
 def make_tree(root, folders=100, files=500, marked=5000):
