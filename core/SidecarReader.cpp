@@ -105,22 +105,30 @@ std::vector<int> SidecarReader::openArchiveFolders(const QByteArray& given)
     // From the root: a folder named relative to its unzip folder ("." in it, say) names no archive.
     const PosixResult<QByteArray> absolute = AbsolutePath::of(given);
     const QByteArray folder = absolute ? *absolute : given;
+    std::vector<int> found;
+    for (const QByteArray& candidate : archiveFolderPaths(folder, true)) {
+        const int fd = openFolder(candidate, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0)
+            found.push_back(fd);
+    }
+    return found;
+}
+
+QByteArrayList SidecarReader::archiveFolderPaths(const QByteArray& folder, bool self)
+{
     QByteArrayList parts = folder.split('/');
     parts.removeIf([](const QByteArray& part) { return part.isEmpty() || part == "."; });
-    std::vector<int> found;
-    // "A/__MACOSX/<the rest>" for A = the folder itself, then each folder above it.
-    for (qsizetype above = parts.size(); above >= 0; --above) {
+    QByteArrayList paths;
+    for (qsizetype above = self ? parts.size() : parts.size() - 1; above >= 0; --above) {
         QByteArray candidate = folder.startsWith('/') ? "/" : "";
         for (qsizetype i = 0; i < above; ++i)
             candidate += parts.at(i) + '/';
         candidate += kArchiveFolder;
         for (qsizetype i = above; i < parts.size(); ++i)
             candidate += '/' + parts.at(i);
-        const int fd = openFolder(candidate, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0)
-            found.push_back(fd);
+        paths.append(candidate);
     }
-    return found;
+    return paths;
 }
 
 int SidecarReader::openArchiveSubfolder(int archiveFolderFd, const char* name)

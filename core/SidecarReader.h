@@ -30,6 +30,9 @@ public:
     // The folders that hold the sidecars of the entries of `folder` in unzipped Finder
     // archives, nearest first: "A/__MACOSX/<folder below A>" for `folder` itself and for each
     // folder above it, where it exists. Open descriptors that the caller closes.
+    // Where a Finder archive keeps the sidecars of `folder`'s entries: "A/__MACOSX/<the rest>"
+    // for each folder A above it (and `folder` itself when `self`), the nearest first.
+    static QByteArrayList archiveFolderPaths(const QByteArray& folder, bool self);
     static std::vector<int> openArchiveFolders(const QByteArray& folder);
 
     // The folder of the sidecars of the entries of subfolder `name`, one level below an

@@ -67,17 +67,9 @@ void ImageSidecars::addArchiveFolder(quint64 address)
 
 std::vector<quint64> ImageSidecars::archiveFoldersAbove(TSK_FS_INFO* fs, const QByteArray& path)
 {
-    QByteArrayList parts = path.split('/');
-    parts.removeIf([](const QByteArray& part) { return part.isEmpty() || part == "."; });
     std::vector<quint64> found;
-    // "A/__MACOSX/<the rest>" for each folder A above, the nearest first.
-    for (qsizetype above = parts.size() - 1; above >= 0; --above) {
-        QByteArray candidate = "/";
-        for (qsizetype i = 0; i < above; ++i)
-            candidate += parts.at(i) + '/';
-        candidate += QByteArray(kArchiveFolder.data(), qsizetype(kArchiveFolder.size()));
-        for (qsizetype i = above; i < parts.size(); ++i)
-            candidate += '/' + parts.at(i);
+    // The folder's own archive folder is among its entries, met as they are listed.
+    for (const QByteArray& candidate : SidecarReader::archiveFolderPaths('/' + path, false)) {
         tsk_error_reset();
         const Dir dir(tsk_fs_dir_open(fs, candidate.constData()), tsk_fs_dir_close);
         tsk_error_reset();
