@@ -2,6 +2,7 @@
 
 #include "core/UniqueFd.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -134,8 +135,8 @@ EntryXattrCalls::EntryXattrCalls(int directoryFd, const char* name, Scratch& scr
 {
     scratch.namesSize = -1;
     scratch.namesError = 0;
-    scratch.valueName = nullptr;
-    scratch.valueSize = -1;
+    for (Scratch::Value& value : scratch.values)
+        value.name[0] = '\0';
 }
 
 EntryXattrCalls::Strategy EntryXattrCalls::strategy()
@@ -233,22 +234,28 @@ ssize_t EntryXattrCalls::list(char* buffer, size_t size)
 ssize_t EntryXattrCalls::get(const char* attribute, void* buffer, size_t size)
 {
     Scratch& s = *m_scratch;
-    if (s.valueName == nullptr || std::strcmp(s.valueName, attribute) != 0) {
-        s.valueName = nullptr;
-        const ssize_t got = rawGet(attribute, s.value, sizeof s.value);
-        if (got < 0) {
-            // Larger than the scratch value (or failed): no caching, plain calls.
-            return errno == ERANGE ? rawGet(attribute, buffer, size) : -1;
+    Scratch::Value* value = std::find_if(std::begin(s.values), std::end(s.values), [attribute](const auto& slot) {
+        return slot.name[0] != '\0' && std::strcmp(slot.name, attribute) == 0;
+    });
+    if (value == std::end(s.values)) {
+        const size_t nameLength = std::strlen(attribute);
+        value = &s.values[s.nextValue];
+        value->name[0] = '\0';
+        const ssize_t got = rawGet(attribute, value->bytes, sizeof value->bytes);
+        if (got < 0 || nameLength >= sizeof value->name) {
+            // Larger than a slot (or failed): no caching, plain calls.
+            return got >= 0 || errno == ERANGE ? rawGet(attribute, buffer, size) : -1;
         }
-        s.valueName = attribute;
-        s.valueSize = got;
+        std::memcpy(value->name, attribute, nameLength + 1);
+        value->size = got;
+        s.nextValue = (s.nextValue + 1) % int(std::size(s.values));
     }
     if (size == 0)
-        return s.valueSize;
-    if (size_t(s.valueSize) > size) {
+        return value->size;
+    if (size_t(value->size) > size) {
         errno = ERANGE;
         return -1;
     }
-    std::memcpy(buffer, s.value, size_t(s.valueSize));
-    return s.valueSize;
+    std::memcpy(buffer, value->bytes, size_t(value->size));
+    return value->size;
 }

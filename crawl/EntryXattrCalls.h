@@ -9,9 +9,10 @@
 // getxattrat; older kernels go through /proc/self/fd/<directory>/<name>; macOS opens the
 // entry and uses flistxattr/fgetxattr.
 //
-// Each name list and each value is fetched once and kept in the thread's Scratch, so the
-// size query and the read of ItemAttributes cost one system call, and the walk can filter
-// on the listed names before evaluating.
+// Each name list and the last few values are fetched once and kept in the thread's Scratch,
+// so the size query and the read of ItemAttributes cost one system call, the walk can filter
+// on the listed names before evaluating, and a listed entry's snapshot reads again none of
+// the values its evaluation read.
 class EntryXattrCalls
 {
 public:
@@ -28,9 +29,14 @@ public:
         char names[1024];
         ssize_t namesSize = -1;
         int namesError = 0;
-        char value[4096];
-        const char* valueName = nullptr;
-        ssize_t valueSize = -1;
+        struct Value
+        {
+            char name[256]; // empty when the slot holds nothing for this entry
+            char bytes[4096];
+            ssize_t size = -1;
+        };
+        Value values[3];
+        int nextValue = 0; // the slot taken next, round the ring
         char procPath[64 + 256];
     };
 

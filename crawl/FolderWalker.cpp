@@ -255,6 +255,8 @@ FolderWalker::Frame FolderWalker::walkFolder(Frame& frame, ThreadState& state, b
         EntryExaminer::Outcome outcome =
             state.examiner.examine(frame.fd, folder.listing.name(entry), entry.length, entry.type,
                                    folder.encoded, m_sidecars ? &folder.sidecars : nullptr);
+        if (outcome.record && outcome.reads && m_options.prepare)
+            m_options.prepare(*outcome.record, *outcome.reads);
         ++state.examined;
         if (outcome.unreadable) {
             ++state.unreadable;

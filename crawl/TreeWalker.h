@@ -65,6 +65,9 @@ public:
         // AppleDouble companions ("._name", "__MACOSX/...") lend their attributes to the
         // files they describe and are not listed themselves.
         bool sidecars = true;
+        // With runReading: called on the walking thread for each listed record, so that a
+        // writer can do its per-entry work (reads.written) beside the walk. Thread-safe.
+        std::function<void(const Crawled& record, EntryReads& reads)> prepare;
     };
 
     struct Result

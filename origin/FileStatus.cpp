@@ -45,18 +45,26 @@ std::optional<FileStatus> FileStatus::at(int folderFd, const char* name)
 
 QString FileStatus::text(const Time& time)
 {
-    QString text = UtcTime::fromUnixSeconds(time.seconds);
-    if (time.nanoseconds == 0 || text.isEmpty())
-        return text;
+    char text[32];
+    return QString::fromLatin1(text, write(time, text));
+}
+
+qsizetype FileStatus::write(const Time& time, char (&text)[32])
+{
+    if (!UtcTime::write(time.seconds, text))
+        return 0;
+    if (time.nanoseconds == 0)
+        return 20;
     // ".nnnnnnnnn" without its trailing zeros, before the "Z".
-    char fraction[11] = ".000000000";
+    text[19] = '.';
     qint64 rest = time.nanoseconds;
     for (int i = 9; i >= 1; --i, rest /= 10)
-        fraction[i] = char('0' + rest % 10);
-    int end = 10;
-    while (fraction[end - 1] == '0')
+        text[19 + i] = char('0' + rest % 10);
+    int end = 29;
+    while (text[end - 1] == '0')
         --end;
-    return text.insert(text.size() - 1, QLatin1StringView(fraction, end));
+    text[end] = 'Z';
+    return end + 1;
 }
 
 QString FileStatus::modeText(mode_t mode)

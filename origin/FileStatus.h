@@ -34,6 +34,8 @@ struct FileStatus
     static std::optional<FileStatus> at(int folderFd, const char* name);
     // A time as UTC ISO 8601, with its fraction only when there is one.
     static QString text(const Time& time);
+    // The same into `text`: its length, 0 when the time has no text.
+    static qsizetype write(const Time& time, char (&text)[32]);
     // The mode as ls shows it, with the type first ("-rw-r--r--", "drwxr-xr-x").
     static QString modeText(mode_t mode);
 };

@@ -20,9 +20,7 @@ using Members = JsonMembers;
 // given whole, in base64.
 void addBytes(Members& line, const char* key, const char* base64Key, const QByteArray& bytes)
 {
-    const QString text = QString::fromUtf8(bytes);
-    line.add(key, text);
-    if (text.toUtf8() != bytes)
+    if (!line.addBytes(key, bytes))
         line.add(base64Key, QString::fromLatin1(bytes.toBase64()));
 }
 
@@ -35,7 +33,7 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
     addBytes(line, "fileName", "fileNameBase64", path.mid(path.lastIndexOf('/') + 1));
     addBytes(line, "filePath", "filePathBase64", path);
     if (!details.provenance.isEmpty()) {
-        line.add("provenance", QString::fromLatin1(details.provenance.toHex()));
+        line.addAscii("provenance", details.provenance.toHex());
         const std::optional<QString> app = provenanceApps().lookup(decodeProvenanceID(details.provenance));
         if (app)
             line.add("provenanceApp", *app);
@@ -46,19 +44,24 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
         line.add("quarantineAgent", details.quarantine->agent);
     if (!details.sources.isEmpty()) {
         // Where each value came from, in a fixed order.
-        Members sources;
-        for (const char* attribute : {kProvenanceAttribute, kQuarantineAttribute, WhereFroms::kAttribute})
-            sources.addPresent(attribute, details.sources.value(QLatin1String(attribute)));
-        line.addObject("source", sources);
+        line.addObject("source", [&details](Members& sources) {
+            for (const char* attribute : {kProvenanceAttribute, kQuarantineAttribute, WhereFroms::kAttribute})
+                sources.addPresent(attribute, details.sources.value(QLatin1String(attribute)));
+        });
     }
     if (const auto& status = details.status) {
         line.add("size", qint64(status->size));
         line.add("inode", qint64(status->inode));
-        line.addPresent("modified", FileStatus::text(status->modified));
-        line.addPresent("changed", FileStatus::text(status->changed));
-        line.addPresent("accessed", FileStatus::text(status->accessed));
+        const auto addTime = [&line](const char* key, const FileStatus::Time& time) {
+            char text[32];
+            if (const qsizetype length = FileStatus::write(time, text))
+                line.addAscii(key, QByteArrayView(text, length));
+        };
+        addTime("modified", status->modified);
+        addTime("changed", status->changed);
+        addTime("accessed", status->accessed);
         if (status->born)
-            line.addPresent("born", FileStatus::text(*status->born));
+            addTime("born", *status->born);
     }
 }
 
@@ -66,12 +69,12 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
 void addLinkedRows(Members& line, const OriginDetails& details)
 {
     const auto addRow = [&line](const char* key, const auto& rows, const auto& record) {
-        Members row;
-        rows.forEachShown(record, [&row](const auto& field, const auto& value) {
-            if (field.key)
-                std::visit([&](const auto& shown) { row.addPresent(field.key, shown); }, value);
+        line.addObject(key, [&](Members& row) {
+            rows.forEachShown(record, [&row](const auto& field, const auto& value) {
+                if (field.key)
+                    std::visit([&](const auto& shown) { row.addPresent(field.key, shown); }, value);
+            });
         });
-        line.addObject(key, row);
     };
     if (const auto& event = details.quarantineEvent)
         addRow("quarantineEvent", QuarantineEvent::rows(), *event);
@@ -103,45 +106,52 @@ QByteArray OriginJson::errorLine(const QString& path, const QString& error)
 QByteArray OriginJson::line(const QString& name, const QString& path, const QString& provenanceID,
                             const QString& quarantineApp, const OriginDetails& details)
 {
-    Members line;
+    QByteArray out;
+    appendLine(out, name, path, provenanceID, quarantineApp, details);
+    out.chop(1);
+    return out;
+}
+
+void OriginJson::appendLine(QByteArray& out, const QString& name, const QString& path,
+                            const QString& provenanceID, const QString& quarantineApp,
+                            const OriginDetails& details)
+{
+    Members line(out);
     line.add("name", name);
     line.add("path", path);
     line.add("provenanceID", provenanceID);
     line.add("quarantineApp", quarantineApp);
     addPlainFields(line, OriginDetails::rawPathOf(path), details);
     if (const auto& value = details.quarantine) {
-        Members quarantine;
-        quarantine.addPresent("flags", value->flags);
-        if (!value->flags.isEmpty())
-            quarantine.add("flagNames", value->flagNames);
-        quarantine.addPresent("time", value->time);
-        quarantine.addPresent("agent", value->agent);
-        quarantine.addPresent("eventID", value->eventID);
-        line.addObject("quarantine", quarantine);
+        line.addObject("quarantine", [&value](Members& quarantine) {
+            quarantine.addPresent("flags", value->flags);
+            if (!value->flags.isEmpty())
+                quarantine.add("flagNames", value->flagNames);
+            quarantine.addPresent("time", value->time);
+            quarantine.addPresent("agent", value->agent);
+            quarantine.addPresent("eventID", value->eventID);
+        });
     }
     if (details.whereFroms)
         line.add("whereFroms", *details.whereFroms);
     addLinkedRows(line, details);
     if (!details.attributes.isEmpty()) {
-        QList<Members> attributes;
-        for (const AttributeList::Entry& attribute : details.attributes) {
+        line.addObjects("attributes", details.attributes, [](Members& entry, const AttributeList::Entry& attribute) {
             QString encoding;
-            Members entry;
             entry.add("name", attribute.name);
             entry.add("size", qint64(attribute.size));
             entry.add("value", attribute.text(&encoding));
             entry.add("encoding", encoding);
             if (attribute.fromSidecar)
                 entry.add("source", QStringLiteral("AppleDouble"));
-            attributes.append(entry);
-        }
-        line.addObjects("attributes", attributes);
+        });
     }
     if (details.orphanSidecar)
         line.addBool("orphanSidecar", true);
     if (!details.problems.isEmpty())
         line.add("problems", details.problems);
-    return line.object();
+    line.close();
+    out += '\n';
 }
 
 QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quarantineApp, const QString& path,
@@ -156,7 +166,7 @@ QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quar
     const auto event = [&](const QString& datetime, const QString& description, const QString& message) {
         if (datetime.isEmpty())
             return;
-        Members line;
+        Members line(lines);
         line.add("message", message + QStringLiteral(": ") + shownPath);
         line.add("datetime", datetime);
         line.add("timestamp_desc", description);
@@ -173,7 +183,8 @@ QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quar
             line.addPresent("dataURL", row->dataURL);
             line.addPresent("originURL", row->originURL);
         }
-        lines += line.object() + '\n';
+        line.close();
+        lines += '\n';
     };
     if (const auto& value = details.quarantine)
         event(value->time, QStringLiteral("Quarantine Time"),

@@ -17,6 +17,10 @@ class OriginJson
 public:
     static QByteArray line(const QString& name, const QString& path, const QString& provenanceID,
                            const QString& quarantineApp, const OriginDetails& details);
+    // The same line and its line feed, appended to `out`: a crawl's lines go out in one buffer.
+    static void appendLine(QByteArray& out, const QString& name, const QString& path,
+                           const QString& provenanceID, const QString& quarantineApp,
+                           const OriginDetails& details);
     // The rows linked to the file alone, as line() writes them: a JSON object with
     // "quarantineEvent" and "provenanceRecord" where found ("{}" when neither is).
     static QByteArray linkedRows(const OriginDetails& details);

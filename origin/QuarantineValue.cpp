@@ -3,24 +3,30 @@
 #include "origin/UtcTime.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
-// Only the bits whose meaning public sources agree on get a name.
-QString flagName(quint32 bit)
+// Only the bits whose meaning public sources agree on get a name; made once, shared by every
+// value decoded.
+const QString& flagName(int bit)
 {
-    if (bit == 0x0040)
-        return QStringLiteral("userApproved");
-    return QStringLiteral("0x%1").arg(bit, 4, 16, QLatin1Char('0'));
+    static const auto names = [] {
+        std::array<QString, 32> made;
+        for (int i = 0; i < 32; ++i)
+            made[i] = QStringLiteral("0x%1").arg(1u << i, 4, 16, QLatin1Char('0'));
+        made[6] = QStringLiteral("userApproved"); // 0x0040
+        return made;
+    }();
+    return names[size_t(bit)];
 }
 
-bool isHex(const QString& text, int maximumDigits)
+bool isHex(QByteArrayView text, int maximumDigits)
 {
     if (text.isEmpty() || text.size() > maximumDigits)
         return false;
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
-        const char16_t u = c.unicode();
-        return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+    return std::all_of(text.cbegin(), text.cend(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
     });
 }
 
@@ -29,24 +35,32 @@ bool isHex(const QString& text, int maximumDigits)
 std::optional<QuarantineValue> QuarantineValue::decode(const QByteArray& bytes)
 {
     const qsizetype end = bytes.indexOf('\0');
-    const QByteArray text = end < 0 ? bytes : bytes.left(end);
+    const QByteArrayView text = QByteArrayView(bytes).first(end < 0 ? bytes.size() : end);
     if (text.isEmpty())
         return std::nullopt;
-    const QStringList fields = QString::fromUtf8(text).split(QLatin1Char(';'));
-    const auto field = [&fields](int i) { return i < fields.size() ? fields.at(i) : QString(); };
+    // The fields, split at ";" before decoding: a ";" is never inside a UTF-8 sequence.
+    std::array<QByteArrayView, 4> fields;
+    qsizetype from = 0;
+    for (size_t i = 0; i < fields.size() && from <= text.size(); ++i) {
+        qsizetype to = text.indexOf(';', from);
+        if (to < 0)
+            to = text.size();
+        fields[i] = text.sliced(from, to - from);
+        from = to + 1;
+    }
 
     QuarantineValue value;
-    value.flags = field(0);
-    if (isHex(value.flags, 8)) {
-        const quint32 flags = value.flags.toUInt(nullptr, 16);
-        for (quint32 bit = 1; bit != 0 && bit <= flags; bit <<= 1) {
-            if (flags & bit)
+    value.flags = QString::fromUtf8(fields[0]);
+    if (isHex(fields[0], 8)) {
+        const quint32 flags = fields[0].toUInt(nullptr, 16);
+        for (int bit = 0; bit < 32; ++bit) {
+            if (flags & (1u << bit))
                 value.flagNames.append(flagName(bit));
         }
     }
-    if (const QString time = field(1); isHex(time, 15))
-        value.time = UtcTime::fromUnixSeconds(time.toLongLong(nullptr, 16));
-    value.agent = field(2);
-    value.eventID = field(3);
+    if (isHex(fields[1], 15))
+        value.time = UtcTime::fromUnixSeconds(fields[1].toLongLong(nullptr, 16));
+    value.agent = QString::fromUtf8(fields[2]);
+    value.eventID = QString::fromUtf8(fields[3]);
     return value;
 }

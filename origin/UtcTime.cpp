@@ -1,6 +1,7 @@
 #include "origin/UtcTime.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -13,8 +14,14 @@ constexpr qint64 kLatest = 253402300799;   // 9999-12-31T23:59:59Z
 
 QString UtcTime::fromUnixSeconds(qint64 seconds)
 {
+    char text[20];
+    return write(seconds, text) ? QString::fromLatin1(text, sizeof text) : QString();
+}
+
+bool UtcTime::write(qint64 seconds, char* text)
+{
     if (seconds < kEarliest || seconds > kLatest)
-        return {};
+        return false;
     // The proleptic Gregorian date of a day count (H. Hinnant's civil_from_days): a crawl
     // writes several times per file, and a QDateTime each costs more than the rest of its line.
     qint64 days = seconds / 86400;
@@ -33,8 +40,8 @@ QString UtcTime::fromUnixSeconds(qint64 seconds)
     const qint64 month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
     const qint64 year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
 
-    char text[] = "0000-00-00T00:00:00Z";
-    const auto put = [&text](int at, qint64 value, int digits) {
+    std::memcpy(text, "0000-00-00T00:00:00Z", 20);
+    const auto put = [text](int at, qint64 value, int digits) {
         for (int i = digits - 1; i >= 0; --i, value /= 10)
             text[at + i] = char('0' + value % 10);
     };
@@ -44,7 +51,7 @@ QString UtcTime::fromUnixSeconds(qint64 seconds)
     put(11, second / 3600, 2);
     put(14, second / 60 % 60, 2);
     put(17, second % 60, 2);
-    return QString::fromLatin1(text, sizeof text - 1);
+    return true;
 }
 
 QString UtcTime::fromMacAbsolute(double seconds)

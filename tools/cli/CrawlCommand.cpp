@@ -103,6 +103,16 @@ int crawlFolders(const QByteArrayList& folders, TreeWalker::Options options, con
         if (origin.isJsonLines())
             jsonLines += OriginJson::errorLine(failure.path, reason) + '\n';
     };
+    // The origin formats' lines are written on the walking threads, beside the walk, and go
+    // out in walk order on this one.
+    const auto writeAhead = [&filters, &origin, sidecars = options.sidecars](const Crawled& record,
+                                                                            const EntryReads& read) {
+        if (!filters.accepts(record, sidecars, &read))
+            return EntryReads::Written{};
+        return origin.written(record.name(), record.path(), record.provenanceID(), record.quarantineApp(), &read);
+    };
+    if (origin.isOriginFormat())
+        options.prepare = [&writeAhead](const Crawled& record, EntryReads& read) { read.written = writeAhead(record, read); };
     TreeWalker walker(options);
     TreeWalker::Result total;
     qsizetype unread = 0; // folders given that could not be read at all
@@ -113,17 +123,21 @@ int crawlFolders(const QByteArrayList& folders, TreeWalker::Options options, con
             ProgressLine progress(walker.progress());
             // The origin formats show more of each entry than its record: the walk keeps what
             // it read of it, so that nothing is read twice.
-            const auto write = [&](std::vector<Crawled>& records, const std::vector<EntryReads>* reads) {
+            const auto write = [&](std::vector<Crawled>& records, std::vector<EntryReads>* reads) {
                 for (size_t i = 0; i < records.size(); ++i) {
                     const Crawled& record = records[i];
-                    const EntryReads* read = reads ? &(*reads)[i] : nullptr;
-                    if (!filters.accepts(record, options.sidecars, read))
+                    EntryReads* read = reads ? &(*reads)[i] : nullptr;
+                    if (!origin.isOriginFormat()) {
+                        if (filters.accepts(record, options.sidecars, read))
+                            csv.addRow(record.csvFields());
                         continue;
-                    if (origin.isOriginFormat())
-                        jsonLines += origin.line(record.name(), record.path(), record.provenanceID(),
-                                                 record.quarantineApp(), read);
-                    else
-                        csv.addRow(record.csvFields());
+                    }
+                    if (!read->written)
+                        read->written = writeAhead(record, *read);
+                    if (read->written->kept) {
+                        origin.sayWritten(*read->written);
+                        jsonLines += read->written->text;
+                    }
                 }
                 if (pending() >= 64 * 1024)
                     flush();

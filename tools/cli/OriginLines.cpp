@@ -87,8 +87,11 @@ bool OriginLines::servesImages() const
 void OriginLines::setAnchor(const QByteArray& rawPath)
 {
     m_anchor = rawPath;
-    if (isOriginFormat() && m_macRoot.isEmpty())
+    if (isOriginFormat() && m_macRoot.isEmpty()) {
+        // Each folder crawled has its own Mac above it.
+        m_resolved = false;
         startLoading(sourcesFor({}));
+    }
 }
 
 MacSources OriginLines::sourcesFor(const QByteArray& rawPath) const
@@ -100,7 +103,8 @@ MacSources OriginLines::sourcesFor(const QByteArray& rawPath) const
 
 void OriginLines::startLoading(const MacSources& sources)
 {
-    if (sources.isEmpty())
+    std::lock_guard lock(m_databasesMutex);
+    if (sources.isEmpty() || m_databases.contains(sources))
         return;
     m_loadingSources = sources;
     m_loading = std::async(std::launch::async, [sources] { return OriginDatabases::load(sources); });
@@ -108,6 +112,7 @@ void OriginLines::startLoading(const MacSources& sources)
 
 const OriginDatabases* OriginLines::databasesFor(const QByteArray& rawPath)
 {
+    std::lock_guard lock(m_databasesMutex);
     // With a Mac root or an anchor every record has the same sources: look for them once.
     const bool fixed = !m_macRoot.isEmpty() || !m_anchor.isEmpty();
     if (fixed && m_resolved)
@@ -134,15 +139,35 @@ const OriginDatabases* OriginLines::databasesFor(const QByteArray& rawPath)
 QByteArray OriginLines::line(const QString& name, const QString& encodedPath, const QString& provenanceID,
                              const QString& quarantineApp, const EntryReads* reads)
 {
+    EntryReads::Written line = written(name, encodedPath, provenanceID, quarantineApp, reads);
+    sayWritten(line);
+    return line.text;
+}
+
+EntryReads::Written OriginLines::written(const QString& name, const QString& encodedPath,
+                                         const QString& provenanceID, const QString& quarantineApp,
+                                         const EntryReads* reads)
+{
     QByteArray path = OriginDetails::rawPathOf(encodedPath);
-    const OriginDatabases* databases = databasesFor(path);
+    EntryReads::Written line;
+    line.kept = true;
+    line.databases = databasesFor(path);
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
-    const OriginDetails details = reads ? OriginDetails::fromReads(*reads, path, databases)
-                                        : OriginDetails::inspect(path, databases, m_sidecars);
-    sayNewNotes(databases);
-    sayProblems(path, details);
-    return formatted(name, encodedPath, provenanceID, quarantineApp, details);
+    const OriginDetails details = reads ? OriginDetails::fromReads(*reads, path, line.databases)
+                                        : OriginDetails::inspect(path, line.databases, m_sidecars);
+    line.notes = problemLines(path, details);
+    line.partial = !details.problems.isEmpty();
+    appendFormatted(line.text, name, encodedPath, provenanceID, quarantineApp, details);
+    return line;
+}
+
+void OriginLines::sayWritten(const EntryReads::Written& written)
+{
+    sayNewNotes(written.databases);
+    for (const QString& note : written.notes)
+        warn(note);
+    m_evidenceUnused = m_evidenceUnused || written.partial;
 }
 
 QByteArray OriginLines::imageLine(const QString& name, const QString& encodedPath,
@@ -150,7 +175,8 @@ QByteArray OriginLines::imageLine(const QString& name, const QString& encodedPat
                                   const OriginDetails& details, const QString& image, const QString& volume)
 {
     sayProblems(OriginDetails::rawPathOf(encodedPath), details);
-    QByteArray line = formatted(name, encodedPath, provenanceID, quarantineApp, details);
+    QByteArray line;
+    appendFormatted(line, name, encodedPath, provenanceID, quarantineApp, details);
     if (m_format != Format::JsonLines)
         return line;
     // Where the file is, after what a folder's line holds.
@@ -161,22 +187,32 @@ QByteArray OriginLines::imageLine(const QString& name, const QString& encodedPat
 
 void OriginLines::sayProblems(const QByteArray& path, const OriginDetails& details)
 {
-    for (const QString& note : details.problems + details.notes)
-        warn(QStringLiteral("%1: %2").arg(CliOutput::shown(path), note));
+    for (const QString& note : problemLines(path, details))
+        warn(note);
     m_evidenceUnused = m_evidenceUnused || !details.problems.isEmpty();
 }
 
-QByteArray OriginLines::formatted(const QString& name, const QString& encodedPath,
+QStringList OriginLines::problemLines(const QByteArray& path, const OriginDetails& details)
+{
+    QStringList lines;
+    for (const QString& note : details.problems + details.notes)
+        lines.append(QStringLiteral("%1: %2").arg(CliOutput::shown(path), note));
+    return lines;
+}
+
+void OriginLines::appendFormatted(QByteArray& out, const QString& name, const QString& encodedPath,
                                   const QString& provenanceID, const QString& quarantineApp,
                                   const OriginDetails& details)
 {
     switch (m_format) {
     case Format::Timeline:
-        return OriginJson::timeline(provenanceID, quarantineApp, encodedPath, details);
+        out += OriginJson::timeline(provenanceID, quarantineApp, encodedPath, details);
+        return;
     case Format::Body:
-        return OriginJson::bodyLine(encodedPath, details);
+        out += OriginJson::bodyLine(encodedPath, details);
+        return;
     default:
-        return OriginJson::line(name, encodedPath, provenanceID, quarantineApp, details) + '\n';
+        OriginJson::appendLine(out, name, encodedPath, provenanceID, quarantineApp, details);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "origin/EntryReads.h"
 #include "origin/MacSources.h"
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 
 #include <future>
 #include <memory>
+#include <mutex>
 
 class OriginDatabases;
 struct OriginDetails;
@@ -48,6 +50,12 @@ public:
     // then not read again. What could not be read or used is said on standard error as it is met.
     QByteArray line(const QString& name, const QString& encodedPath, const QString& provenanceID,
                     const QString& quarantineApp, const EntryReads* reads = nullptr);
+    // The same, in two steps: written() on any thread (a crawl's walking threads write each
+    // line beside the walk), then sayWritten() on one thread, in walk order, for what is said
+    // on standard error; the text is the caller's to write out.
+    EntryReads::Written written(const QString& name, const QString& encodedPath, const QString& provenanceID,
+                                const QString& quarantineApp, const EntryReads* reads);
+    void sayWritten(const EntryReads::Written& written);
 
     // The same for a file inside a disk image, whose details were read through the image and
     // linked to its own databases; JSON Lines add "image" and "volume".
@@ -65,15 +73,17 @@ private:
     const OriginDatabases* databasesFor(const QByteArray& rawPath);
     void sayNewNotes(const OriginDatabases* databases);
     void startLoading(const MacSources& sources);
-    QByteArray formatted(const QString& name, const QString& encodedPath, const QString& provenanceID,
-                         const QString& quarantineApp, const OriginDetails& details);
+    void appendFormatted(QByteArray& out, const QString& name, const QString& encodedPath,
+                         const QString& provenanceID, const QString& quarantineApp, const OriginDetails& details);
     void sayProblems(const QByteArray& path, const OriginDetails& details);
+    static QStringList problemLines(const QByteArray& path, const OriginDetails& details);
 
     QString m_plainFormat;
     enum class Format { Plain, JsonLines, Timeline, Body } m_format = Format::Plain;
     bool m_sidecars = true;
     QByteArray m_macRoot;
     QByteArray m_anchor;
+    std::mutex m_databasesMutex; // databasesFor() is called from the walking threads
     bool m_resolved = false; // m_fixed holds the databases of the Mac root or anchor
     const OriginDatabases* m_fixed = nullptr;
     QHash<MacSources, std::shared_ptr<const OriginDatabases>> m_databases;
