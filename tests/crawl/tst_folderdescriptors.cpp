@@ -5,9 +5,7 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -20,6 +18,26 @@ ino_t inodeOf(int fd)
     struct stat st;
     return ::fstat(fd, &st) == 0 ? st.st_ino : 0;
 }
+
+// Down a chain of folders as the walk goes: each folder left for later when its subfolder opens.
+struct Descent
+{
+    FolderDescriptors descriptors;
+    int fd;
+    std::vector<FolderRef> chain{descriptors.adopt(nullptr, "root", fd)};
+
+    Descent(int budget, const QString& root)
+        : descriptors(budget), fd(descriptors.openRoot(QFile::encodeName(root).toStdString()))
+    {}
+    // Opens `name` below the deepest folder and leaves that one for later; the new descriptor.
+    int down(const char* name)
+    {
+        const int below = descriptors.openBelow(fd, name);
+        descriptors.suspend(*chain.back());
+        chain.push_back(descriptors.adopt(chain.back(), name, below));
+        return fd = below;
+    }
+};
 
 } // namespace
 
@@ -41,28 +59,18 @@ private slots:
         QVERIFY2(m_wide.isValid(), m_wide.problem());
         constexpr int kChains = 8, kLevels = 300;
         for (int chain = 0; chain < kChains; ++chain) {
-            const QByteArray top = m_wide.rawPath("c" + QByteArray::number(chain));
-            QCOMPARE(::mkdir(top.constData(), 0755), 0);
-            int fd = ::open(top.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            for (int level = 0; level < kLevels && fd >= 0; ++level) {
-                const QByteArray n = QByteArray::number(level);
+            QString level = u"c%1/"_s.arg(chain);
+            for (int n = 0; n < kLevels; ++n, level += u"d/"_s) {
                 // Names differ from level to level, so the entries' order does too.
-                for (const QByteArray& name : {"a" + n, "z" + n, QByteArray("d")})
-                    QCOMPARE(::mkdirat(fd, name.constData(), 0755), 0);
-                for (const QByteArray& file : {"f" + n, "a" + n + "/g"}) {
-                    const int made = ::openat(fd, file.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-                    QVERIFY(made >= 0 && ::fsetxattr(made, "user.com.apple.provenance", "\x01", 1, 0) == 0);
-                    ::close(made);
-                }
-                const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                ::close(fd);
-                fd = next;
+                m_wide.setProvenance(m_wide.file(level + u"f%1"_s.arg(n)), "\x01");
+                m_wide.setProvenance(m_wide.file(level + u"a%1/g"_s.arg(n)), "\x01");
+                m_wide.folder(level + u"z%1"_s.arg(n));
+                m_wide.folder(level + u"d"_s);
             }
-            QVERIFY(fd >= 0);
-            ::close(fd);
         }
         m_wide.openToOthers();
-        const ToolRun::Outcome whole = ToolRun{ToolRun::built("quellmark-cli"), {"crawl", QFile::encodeName(m_wide.root())}}.run();
+        const ToolRun::Outcome whole =
+            ToolRun{ToolRun::built("quellmark-cli"), {"crawl", QFile::encodeName(m_wide.root())}}.run();
         QCOMPARE(whole.status, 0);
         QCOMPARE(whole.out.count('\n'), kChains * kLevels * 2 + 1);
         m_whole = whole.out;
@@ -118,34 +126,26 @@ private slots:
         constexpr int kDepth = 60;
         TestTree tree;
         QVERIFY2(tree.isValid(), tree.problem());
-        FolderDescriptors descriptors(budget);
-        // Down the chain as the walk goes: each folder left for later when its subfolder opens.
-        int fd = descriptors.openRoot(QFile::encodeName(tree.root()).toStdString());
-        QVERIFY(fd >= 0);
-        std::vector<FolderRef> chain{descriptors.adopt(nullptr, "root", fd)};
-        std::vector<ino_t> inodes{inodeOf(fd)};
+        Descent walk(budget, tree.root());
+        std::vector<ino_t> inodes{inodeOf(walk.fd)};
         for (int level = 1; level <= kDepth; ++level) {
-            QCOMPARE(::mkdirat(fd, "d", 0755), 0);
-            const int below = descriptors.openBelow(fd, "d");
-            QVERIFY(below >= 0);
-            descriptors.suspend(*chain.back());
-            chain.push_back(descriptors.adopt(chain.back(), "d", below));
-            inodes.push_back(inodeOf(below));
-            fd = below;
-            QVERIFY(descriptors.kept() <= budget + 1); // the one in use on top
+            QCOMPARE(::mkdirat(walk.fd, "d", 0755), 0);
+            QVERIFY(walk.down("d") >= 0);
+            inodes.push_back(inodeOf(walk.fd));
+            QVERIFY(walk.descriptors.kept() <= budget + 1); // the one in use on top
         }
         // Back up: every folder is taken up again as itself.
         for (int level = kDepth; level > 0; --level) {
-            descriptors.finish(*chain.back());
-            chain.pop_back();
-            const int resumed = descriptors.resume(*chain.back());
+            walk.descriptors.finish(*walk.chain.back());
+            walk.chain.pop_back();
+            const int resumed = walk.descriptors.resume(*walk.chain.back());
             QVERIFY2(resumed >= 0, std::strerror(errno));
             QCOMPARE(inodeOf(resumed), inodes.at(size_t(level - 1)));
-            QVERIFY(descriptors.kept() <= budget + 1);
+            QVERIFY(walk.descriptors.kept() <= budget + 1);
         }
-        QVERIFY(descriptors.mostKept() <= budget + 1);
-        QVERIFY(budget < kDepth || descriptors.mostKept() == kDepth);
-        descriptors.finish(*chain.back());
+        QVERIFY(walk.descriptors.mostKept() <= budget + 1);
+        QVERIFY(budget < kDepth || walk.descriptors.mostKept() == kDepth);
+        walk.descriptors.finish(*walk.chain.back());
     }
 
     void replacedFolderIsNotReopened()
@@ -153,24 +153,16 @@ private slots:
         TestTree tree;
         QVERIFY2(tree.isValid(), tree.problem());
         tree.folder(u"a/b"_s);
-        FolderDescriptors descriptors(1);
-        const int rootFd = descriptors.openRoot(QFile::encodeName(tree.root()).toStdString());
-        const FolderRef root = descriptors.adopt(nullptr, "root", rootFd);
-        const int aFd = descriptors.openBelow(rootFd, "a");
-        descriptors.suspend(*root);
-        const FolderRef a = descriptors.adopt(root, "a", aFd);
-        const int bFd = descriptors.openBelow(aFd, "b");
-        descriptors.suspend(*a);
-        const FolderRef b = descriptors.adopt(a, "b", bFd);
-        QCOMPARE(descriptors.kept(), 1); // a gave its descriptor back
-
+        Descent walk(1, tree.root());
+        QVERIFY(walk.down("a") >= 0 && walk.down("b") >= 0);
+        QCOMPARE(walk.descriptors.kept(), 1); // a gave its descriptor back
         // While a waits, someone puts another folder in its place.
         QVERIFY(QDir(tree.root()).rename(u"a"_s, u"a-old"_s));
         tree.folder(u"a/b"_s);
-        descriptors.finish(*b);
-        QCOMPARE(descriptors.resume(*a), -1);
+        walk.descriptors.finish(*walk.chain.at(2));
+        QCOMPARE(walk.descriptors.resume(*walk.chain.at(1)), -1);
         QCOMPARE(errno, ESTALE);
-        descriptors.finish(*root);
+        walk.descriptors.finish(*walk.chain.at(0));
     }
 };
 

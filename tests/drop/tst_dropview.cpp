@@ -19,6 +19,8 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class TestDropView : public QObject
 {
     Q_OBJECT
@@ -37,7 +39,7 @@ class TestDropView : public QObject
                                                                                      : m_tree.file(entry)));
         QMimeData data;
         data.setUrls(urls);
-        data.setText(QStringLiteral("file:///etc/passwd")); // text alone is no reason to accept
+        data.setText(u"file:///etc/passwd"_s); // text alone is no reason to accept
         QWidget* list = m_view->list()->viewport();
         QDragEnterEvent enter(list->rect().center(), actions, &data, Qt::LeftButton, Qt::NoModifier);
         QDropEvent drop(list->rect().center(), actions, &data, Qt::LeftButton, Qt::NoModifier);
@@ -60,7 +62,7 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QCoreApplication::setOrganizationName(QStringLiteral("QuellmarkTest"));
+        QCoreApplication::setOrganizationName(u"QuellmarkTest"_s);
         QSettings().clear();
         QVERIFY2(m_tree.isValid(), m_tree.problem());
     }
@@ -82,18 +84,16 @@ private slots:
         QTest::addColumn<QString>("unreadable");   // the status line then
 
         const auto any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
-        const QStringList ab{QStringLiteral("b"), QStringLiteral("a c")};
+        const QStringList ab{u"b"_s, u"a c"_s};
         QTest::newRow("files") << ab << any << ab << QString();
-        QTest::newRow("folder") << QStringList{QStringLiteral("F/")} << any
-                                << QStringList{QStringLiteral("F")} << QString();
+        QTest::newRow("folder") << QStringList{u"F/"_s} << any << QStringList{u"F"_s} << QString();
         QTest::newRow("text, no file URL") << QStringList() << any << QStringList() << QString();
-        QTest::newRow("mix") << QStringList{QStringLiteral("https://example.org/x"), ab.at(0),
-                                            QStringLiteral("mailto:a@b.org"), ab.at(1)}
+        QTest::newRow("mix") << QStringList{u"https://example.org/x"_s, ab.at(0), u"mailto:a@b.org"_s,
+                                            ab.at(1)}
                              << any << ab << QString();
         QTest::newRow("move only") << ab << Qt::DropActions(Qt::MoveAction) << QStringList() << QString();
-        QTest::newRow("a file that vanished")
-            << QStringList{QStringLiteral("file:///nonexistent/gone"), ab.at(0)} << any
-            << QStringList{QStringLiteral("gone"), ab.at(0)} << QStringLiteral("1 could not be read");
+        QTest::newRow("a file that vanished") << QStringList{u"file:///nonexistent/gone"_s, ab.at(0)} << any
+                                              << QStringList{u"gone"_s, ab.at(0)} << u"1 could not be read"_s;
     }
 
     void drops()
@@ -104,19 +104,19 @@ private slots:
         QFETCH(QString, unreadable);
         // The placeholder, 150 x 150 and centred, shows while the list is empty.
         QVERIFY(m_view->placeholder()->isVisible());
-        auto* hint = m_view->findChild<EmptyListHint*>(QStringLiteral("emptyListHint"));
-        QVERIFY(hint->isVisible() && hint->text() == QStringLiteral("Drop files here"));
+        auto* hint = m_view->findChild<EmptyListHint*>(u"emptyListHint"_s);
+        QVERIFY(hint->isVisible() && hint->text() == u"Drop files here"_s);
         QVERIFY(hint->geometry().top() > m_view->placeholder()->geometry().bottom()); // under the symbol
         QCOMPARE(m_view->placeholder()->size(), QSize(150, 150));
         QTRY_COMPARE(m_view->placeholder()->geometry().center(), m_view->list()->viewport()->rect().center());
-        QVERIFY(drop({QStringLiteral("earlier")}));
-        QTRY_COMPARE(names(), QStringList{QStringLiteral("earlier")});
+        QVERIFY(drop({u"earlier"_s}));
+        QTRY_COMPARE(names(), QStringList{u"earlier"_s});
         QVERIFY(!m_view->placeholder()->isVisible() && !hint->isVisible());
 
         QPointer<FileInfo> previous = m_view->fileInfo();
         QCOMPARE(drop(entries, actions), !expected.isEmpty());
         if (expected.isEmpty()) {
-            QCOMPARE(names(), QStringList{QStringLiteral("earlier")});
+            QCOMPARE(names(), QStringList{u"earlier"_s});
             return;
         }
         // A new, empty list at once; the files follow from the event loop, and the old list goes.
@@ -130,27 +130,26 @@ private slots:
         const QModelIndex first = m_view->list()->model()->index(0, 0);
         const QStringList pieces =
             static_cast<DropView::FileRow*>(m_view->list()->itemDelegate())->pieces(first);
-        QCOMPARE(pieces.at(1), unreadable.isEmpty() ? QString() : QStringLiteral("⚠️ not found"));
+        QCOMPARE(pieces.at(1), unreadable.isEmpty() ? QString() : u"⚠️ not found"_s);
     }
 
     void sidecarPreference()
     {
         // Each drop reads the preference the crawl window's menu sets.
-        m_tree.file(QStringLiteral("._invoice.pdf"),
+        m_tree.file(u"._invoice.pdf"_s,
                     AppleDoubleFile().add("com.apple.quarantine", "0083;65a1b2c3;Safari;1F2E").bytes());
         for (const bool enabled : {true, false, true}) {
             SidecarPreference::setEnabled(enabled);
-            QVERIFY(drop({QStringLiteral("invoice.pdf")}));
+            QVERIFY(drop({u"invoice.pdf"_s}));
             QTRY_COMPARE(m_view->fileInfo()->rowCount(), 1);
-            QCOMPARE(m_view->fileInfo()->fileList().at(0).quarantineApp,
-                     enabled ? QStringLiteral("🔸 Safari") : QString());
+            QCOMPARE(m_view->fileInfo()->fileList().at(0).quarantineApp, enabled ? u"🔸 Safari"_s : QString());
         }
         QSettings().clear();
     }
 
     void dragRowsOut()
     {
-        QVERIFY(drop({QStringLiteral("d0"), QStringLiteral("d1"), QStringLiteral("d2")}));
+        QVERIFY(drop({u"d0"_s, u"d1"_s, u"d2"_s}));
         QTRY_COMPARE(m_view->fileInfo()->rowCount(), 3);
         RecordListView* list = m_view->list();
         QWidget* viewport = list->viewport();
@@ -164,9 +163,8 @@ private slots:
         auto* drag = list->findChild<QDrag*>();
         QVERIFY(drag);
         const QList<FileDetail>& files = m_view->fileInfo()->fileList();
-        QCOMPARE(drag->mimeData()->urls(),
-                 (QList<QUrl>{QUrl::fromLocalFile(m_tree.path(QStringLiteral("d0"))),
-                              QUrl::fromLocalFile(m_tree.path(QStringLiteral("d2")))}));
+        QCOMPARE(drag->mimeData()->urls(), (QList<QUrl>{QUrl::fromLocalFile(m_tree.path(u"d0"_s)),
+                                                        QUrl::fromLocalFile(m_tree.path(u"d2"_s))}));
         QCOMPARE(drag->mimeData()->text(), files.at(0).exportText() + u'\n' + files.at(2).exportText());
         QCOMPARE(drag->supportedActions(), Qt::CopyAction | Qt::LinkAction); // never a move
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, third);
@@ -178,7 +176,7 @@ private slots:
         QVERIFY(!QuellmarkDropDelegate::isOwnDrag(m_view->findChild<FindBar*>(), viewport));
         QVERIFY(!QuellmarkDropDelegate::isOwnDrag(nullptr, viewport));
         // A new drop starts with nothing selected. (Copying the selection is the list view's own.)
-        QVERIFY(drop({QStringLiteral("d1")}));
+        QVERIFY(drop({u"d1"_s}));
         QVERIFY(!list->selectionModel()->hasSelection());
     }
 
@@ -186,10 +184,10 @@ private slots:
     {
         auto* bar = m_view->findChild<FindBar*>();
         bar->open();
-        bar->field()->setText(QStringLiteral("keep"));
-        QVERIFY(drop({QStringLiteral("keep 1"), QStringLiteral("drop"), QStringLiteral("keep 2")}));
-        QTRY_COMPARE(bar->countText(), QStringLiteral("2 of 3"));
-        QCOMPARE(m_view->list()->model()->index(1, 0).data(NameRole).toString(), QStringLiteral("keep 2"));
+        bar->field()->setText(u"keep"_s);
+        QVERIFY(drop({u"keep 1"_s, u"drop"_s, u"keep 2"_s}));
+        QTRY_COMPARE(bar->countText(), u"2 of 3"_s);
+        QCOMPARE(m_view->list()->model()->index(1, 0).data(NameRole).toString(), u"keep 2"_s);
         bar->dismiss();
         QCOMPARE(m_view->list()->model(), m_view->fileInfo());
     }
@@ -198,10 +196,10 @@ private slots:
     {
         // Both drops before the event loop runs: the first drop's files are still queued and go to
         // the newer list.
-        QVERIFY(drop({QStringLiteral("a2"), QStringLiteral("a1")}) && drop({QStringLiteral("b")}));
-        QTRY_COMPARE(names(), (QStringList{QStringLiteral("a2"), QStringLiteral("a1"), QStringLiteral("b")}));
+        QVERIFY(drop({u"a2"_s, u"a1"_s}) && drop({u"b"_s}));
+        QTRY_COMPARE(names(), (QStringList{u"a2"_s, u"a1"_s, u"b"_s}));
         // The window goes, with its list and queue, before the queued files' turn.
-        QVERIFY(drop({QStringLiteral("late"), QStringLiteral("later")}));
+        QVERIFY(drop({u"late"_s, u"later"_s}));
         QPointer<QuellmarkDropDelegate> delegate = m_view->dropDelegate();
         m_view.reset();
         QVERIFY(delegate.isNull());

@@ -17,9 +17,9 @@ using namespace Qt::StringLiterals;
 namespace {
 
 void row(const char* tag, const char* name, const char* provenance, const char* quarantine,
-         const char* expected)
+         const char* expected, const char* sidecar = "")
 {
-    QTest::newRow(tag) << name << provenance << quarantine << expected;
+    QTest::newRow(tag) << name << provenance << quarantine << expected << sidecar;
 }
 
 // A file URL as a file manager writes it: every byte outside a path's plain characters escaped.
@@ -31,8 +31,9 @@ QUrl dropUrl(const QByteArray& rawPath)
 // `quellmark-cli files` run in `folder`: its status, standard output and standard error.
 QStringList files(const QByteArrayList& arguments, const QString& folder = QString())
 {
-    const ToolRun::Outcome run =
-        ToolRun(ToolRun::built("quellmark-cli"), QByteArrayList{"files"} + arguments, QFile::encodeName(folder)).run();
+    const ToolRun::Outcome run = ToolRun(ToolRun::built("quellmark-cli"), QByteArrayList{"files"} + arguments,
+                                         QFile::encodeName(folder))
+                                     .run();
     return {QString::number(run.status), QString::fromUtf8(run.out), QString::fromUtf8(run.err)};
 }
 
@@ -53,6 +54,7 @@ private slots:
         QTest::addColumn<QString>("provenance");
         QTest::addColumn<QString>("quarantine");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("sidecar"); // an AppleDouble file with both values, lent to the item
 
         row("neither", "a", "-", "-", "a | ROOT/a |  | ");
         row("both, unregistered", "a", "%05", "0083;65f0a1b2;Safari;3A4B", "a | ROOT/a | ❓ 0x05 | 🔸 Safari");
@@ -66,6 +68,14 @@ private slots:
         // Copied rows and the command line's lines stay one line each; the path was encoded anyway.
         row("control characters", "tab%09and%0Aline%7F", "-", "0083;1;Evil%0D%0AAgent;2",
             "tab␉and␊line␡ | ROOT/tab%09and%0Aline%7F |  | 🔸 Evil␍␊Agent");
+        // Which values win, and damaged sidecars, are covered with the sidecar reader; here: that the
+        // model and the tool look where it does.
+        const char* lent = " | ❓ 0x010200aabbccddeeff1100 | 🔸 Safari";
+        row("sidecar beside", "a", "-", "-", (QByteArray("a | ROOT/a") + lent).constData(), "._a");
+        row("sidecar in an unzipped Finder archive", "Docs/a", "-", "-",
+            (QByteArray("a | ROOT/Docs/a") + lent).constData(), "__MACOSX/Docs/._a");
+        row("sidecar of a folder", "Docs/", "-", "-", (QByteArray("Docs | ROOT/Docs/") + lent).constData(),
+            "._Docs");
     }
 
     void records()
@@ -74,37 +84,51 @@ private slots:
         QFETCH(QString, provenance);
         QFETCH(QString, quarantine);
         QFETCH(QString, expected);
+        QFETCH(QString, sidecar);
         TestTree tree;
         QVERIFY2(tree.isValid(), tree.problem());
+        if (!sidecar.isEmpty())
+            tree.file(sidecar, AppleDoubleFile()
+                                   .add("com.apple.provenance", QByteArray::fromHex("010200aabbccddeeff1100"))
+                                   .add("com.apple.quarantine", "0083;65a1b2c3;Safari;1F2E3D4C")
+                                   .bytes());
         const auto bytes = [](const QString& text) { return QByteArray::fromPercentEncoding(text.toUtf8()); };
         const QByteArray relative = bytes(name);
         const QByteArray raw = tree.rawPath(relative);
         QVERIFY(relative.endsWith('/') ? ::mkdir(raw.constData(), 0755) == 0
                                        : !tree.rawFile(relative).isEmpty());
-        if (provenance != QLatin1String("-"))
+        if (provenance != u"-"_s)
             tree.setRawAttribute(raw, "user.com.apple.provenance", bytes(provenance));
-        if (quarantine != QLatin1String("-"))
+        if (quarantine != u"-"_s)
             tree.setRawAttribute(raw, "user.com.apple.quarantine", bytes(quarantine));
-        provenanceApps().set(QStringLiteral("0x0102abff"), QStringLiteral("/Applications/Tool.app"));
+        provenanceApps().set(u"0x0102abff"_s, u"/Applications/Tool.app"_s);
 
         FileInfo model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.addFile(dropUrl(raw));
         // The same file twice gives two records; a folder's path ends in "/" also when its URL does not.
         model.addFile(dropUrl(relative.endsWith('/') ? raw.chopped(1) : raw));
-        expected.replace(QLatin1String("ROOT"), encodePath(QFile::encodeName(tree.root())));
+        expected.replace(u"ROOT"_s, encodePath(QFile::encodeName(tree.root())));
         QCOMPARE(model.fileList().at(0).exportText(), expected);
         QCOMPARE(model.index(1).data(ExportTextRole).toString(), expected);
         QVERIFY(model.fileList().at(0).id != model.index(1).data(IdRole).toUuid());
+        // Without sidecars, the item's own values.
+        const QString own = sidecar.isEmpty() ? expected : expected.section(u" | "_s, 0, 1) + u" |  | "_s;
+        model.setSidecars(false);
+        model.addFile(dropUrl(raw));
+        QCOMPARE(model.fileList().at(2).exportText(), own);
         QCOMPARE(provenanceApps().size(), 1); // only read
         provenanceApps().clear();
 
         // The command line, which loads no applications, prints the same record for a name it can be given,
         // relative to the working folder or absolute.
         const QString path = QFile::decodeName(relative);
-        if (!expected.contains(u'✅') && QFile::encodeName(path) == relative)
-            QCOMPARE(files({"./" + relative, QFile::encodeName(tree.path(path))}, tree.root()),
-                     (QStringList{QStringLiteral("0"), expected + u'\n' + expected + u'\n', QString()}));
+        if (expected.contains(u'✅') || QFile::encodeName(path) != relative)
+            return;
+        QCOMPARE(files({"./" + relative, QFile::encodeName(tree.path(path))}, tree.root()),
+                 (QStringList{u"0"_s, expected + u'\n' + expected + u'\n', QString()}));
+        QCOMPARE(files({"--no-sidecars", "./" + relative}, tree.root()),
+                 (QStringList{u"0"_s, own + u'\n', QString()}));
     }
 
     void unreadable_data()
@@ -143,9 +167,6 @@ private slots:
         QCOMPARE(QString::fromUtf8(seen), expected + u'|' + (expected.contains(u'⚠') ? u'1' : u'0'));
     }
 
-    void sidecars_data();
-    void sidecars();
-
     void deepPath()
     {
         TestTree tree;
@@ -156,51 +177,9 @@ private slots:
         while (deep.size() <= PATH_MAX)
             deep += '/' + QByteArray(200, 'd');
         QCOMPARE(FileInfo::detailFor(dropUrl(deep + "/end")).exportText(),
-                 QStringLiteral("end | %1/end |  | ").arg(encodePath(deep)));
+                 u"end | %1/end |  | "_s.arg(encodePath(deep)));
     }
 };
-
-void TestFileInfo::sidecars_data()
-{
-    // Where the sidecar lies, and the item it speaks for. Which values win, and damaged sidecars, are
-    // covered with the sidecar reader; here: that the model and the tool look where it does.
-    QTest::addColumn<QString>("sidecar");
-    QTest::addColumn<QString>("item");
-    QTest::newRow("beside") << "._invoice.pdf"
-                            << "invoice.pdf";
-    QTest::newRow("unzipped Finder archive") << "__MACOSX/Docs/._a.pdf"
-                                             << "Docs/a.pdf";
-    QTest::newRow("a folder") << "._Docs"
-                              << "Docs/";
-}
-
-void TestFileInfo::sidecars()
-{
-    QFETCH(QString, sidecar);
-    QFETCH(QString, item);
-    TestTree tree;
-    QVERIFY2(tree.isValid(), tree.problem());
-    const QString path = item.endsWith(u'/') ? tree.folder(item) : tree.file(item);
-    tree.file(sidecar, AppleDoubleFile()
-                           .add("com.apple.provenance", QByteArray::fromHex("010200aabbccddeeff1100"))
-                           .add("com.apple.quarantine", "0083;65a1b2c3;Safari;1F2E3D4C")
-                           .bytes());
-    // The record's values, and the same from a model that reads no sidecars and from the tool.
-    const auto values = [](const QString& record) { return record.section(QStringLiteral(" | "), 2); };
-    const QString with = QStringLiteral("❓ 0x010200aabbccddeeff1100 | 🔸 Safari"),
-                  without = QStringLiteral(" | ");
-    FileInfo model;
-    QVERIFY(model.sidecars());
-    model.addFile(QUrl::fromLocalFile(path));
-    model.setSidecars(false);
-    model.addFile(QUrl::fromLocalFile(path));
-    QCOMPARE(values(model.fileList().at(0).exportText()), with);
-    QCOMPARE(values(model.fileList().at(1).exportText()), without);
-    const QStringList withTool = files({QFile::encodeName(path)}),
-                      withoutTool = files({"--no-sidecars", QFile::encodeName(path)});
-    QCOMPARE(values(withTool.value(1).section(u'\n', 0, 0)) + withTool.value(0), with + u'0');
-    QCOMPARE(values(withoutTool.value(1).section(u'\n', 0, 0)) + withoutTool.value(0), without + u'0');
-}
 
 QTEST_GUILESS_MAIN(TestFileInfo)
 #include "tst_fileinfo.moc"
