@@ -106,27 +106,21 @@ class TestAttributeEvaluation : public QObject
     Q_OBJECT
 
 private slots:
-    void formOrder_data()
-    {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<QByteArray>("name");
-        QTest::newRow("user.") << 0 << QByteArray("user.com.apple.provenance");
-        QTest::newRow("osx.") << 1 << QByteArray("osx.com.apple.provenance");
-        QTest::newRow("bare") << 2 << QByteArray("com.apple.provenance");
-        QTest::newRow("Samba stream") << 3 << QByteArray("user.DosStream.com.apple.provenance:$DATA");
-        QTest::newRow("Samba stream without type") << 4 << QByteArray("user.DosStream.com.apple.provenance");
-    }
-
     void formOrder()
     {
-        QFETCH(int, from);
-        QFETCH(QByteArray, name);
-        QCOMPARE(provenanceForms().size(), size_t(5));
-        QCOMPARE(QByteArray::fromStdString(provenanceForms().at(size_t(from)).name), name);
+        const QByteArrayList names{"user.com.apple.provenance", "osx.com.apple.provenance",
+                                   "com.apple.provenance", "user.DosStream.com.apple.provenance:$DATA",
+                                   "user.DosStream.com.apple.provenance"};
+        QByteArrayList forms;
+        for (const HostAttributeName& form : provenanceForms())
+            forms << QByteArray::fromStdString(form.name);
+        QCOMPARE(forms, names);
         // The first form that exists is read, whatever the order of the listing.
-        ItemAttributes attributes{AllForms{size_t(from)}};
-        QCOMPARE(attributes.hasValue(provenanceForms()).value(), true);
-        QCOMPARE(attributes.read(provenanceForms()).value(), QByteArray::number(from + 1));
+        for (size_t from = 0; from < provenanceForms().size(); ++from) {
+            ItemAttributes attributes{AllForms{from}};
+            QCOMPARE(attributes.hasValue(provenanceForms()).value(), true);
+            QCOMPARE(attributes.read(provenanceForms()).value(), QByteArray::number(qulonglong(from + 1)));
+        }
     }
 
     void changingValue_data()
