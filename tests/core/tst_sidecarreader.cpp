@@ -1,6 +1,3 @@
-#include "core/AttributeEvaluation.h"
-#include "core/DecoratedValues.h"
-#include "core/SidecarAttributes.h"
 #include "core/SidecarReader.h"
 #include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
@@ -31,32 +28,6 @@ QByteArray agentOf(const std::optional<AppleDouble>& sidecar)
     return value ? value->toByteArray().split(';').value(2) : "no quarantine";
 }
 
-// The item's own attributes for the evaluation: per attribute (provenance, then quarantine)
-// 'Y' a value, 'E' empty, 'N' absent, 'U' present but unreadable, 'X' attributes not supported.
-struct OwnAttributes
-{
-    QString answers;
-
-    QChar answer(const std::vector<HostAttributeName>& forms) const
-    {
-        return answers.at(&forms == &provenanceForms() ? 0 : 1);
-    }
-    PosixResult<bool> hasValue(const std::vector<HostAttributeName>& forms)
-    {
-        if (answer(forms) == u'N' || answer(forms) == u'X')
-            return posixError(answer(forms) == u'N' ? ENODATA : ENOTSUP);
-        return answer(forms) != u'E';
-    }
-    PosixResult<QByteArray> read(const std::vector<HostAttributeName>& forms)
-    {
-        if (answer(forms) == u'Y')
-            return &forms == &provenanceForms() ? QByteArray("\x0a") : QByteArray("0083;1;Own;2");
-        if (answer(forms) == u'E')
-            return QByteArray();
-        return posixError(answer(forms) == u'U' ? EACCES : ENODATA);
-    }
-};
-
 // Access, modification and change times, to the nanosecond.
 QList<qint64> stampsOf(const QByteArray& path)
 {
@@ -68,7 +39,7 @@ QList<qint64> stampsOf(const QByteArray& path)
 
 } // namespace
 
-// Finding and reading sidecars on real files, and the evaluation that falls back on them.
+// Finding and reading sidecars on real files.
 class TestSidecarReader : public QObject
 {
     Q_OBJECT
@@ -179,42 +150,6 @@ private slots:
         const auto relative = SidecarReader::findFor(QFile::encodeName(item.mid(2)));
         QVERIFY(QDir::setCurrent(before));
         QCOMPARE(agentOf(relative), expected);
-    }
-
-    void evaluation_data()
-    {
-        // Own answers, the sidecar's attributes ("-": no sidecar; "p" provenance, "q" quarantine,
-        // "P" an empty provenance) => the decorated values and how often the sidecar was loaded.
-        QTest::addColumn<QString>("script");
-        QTest::newRow("own values win") << "YY pq => ❓ 0x0a|🔸 Own|keep|0";
-        QTest::newRow("one of each") << "YN pq => ❓ 0x0a|🔸 Side|keep|1";
-        QTest::newRow("own empty, no attributes on the file system") << "EX pq => ❓ 0xfeed|🔸 Side|keep|1";
-        QTest::newRow("own value unreadable stays own") << "UN pq => |🔸 Side|keep|1";
-        QTest::newRow("sidecar value empty or absent") << "NN P => |||1";
-        QTest::newRow("no sidecar") << "NN - => |||1";
-    }
-
-    void evaluation()
-    {
-        QFETCH(QString, script);
-        const QString own = script.section(u' ', 0, 0), sidecar = script.section(u' ', 1, 1);
-        AppleDoubleFile file;
-        if (sidecar.contains(u'p', Qt::CaseInsensitive))
-            file.add("com.apple.provenance", sidecar.contains(u'p') ? "\xfe\xed" : "");
-        if (sidecar.contains(u'q'))
-            file.add("com.apple.quarantine", "0083;1;Side;2");
-        int loads = 0;
-        SidecarAttributes source(OwnAttributes{own}, [&]() -> std::optional<AppleDouble> {
-            ++loads;
-            if (sidecar == u"-"_s)
-                return std::nullopt;
-            return AppleDouble::parse(file.bytes(), quint64(file.bytes().size()));
-        });
-        DecoratedValues values;
-        evaluateAttributes(source, values);
-        QCOMPARE(own + u' ' + sidecar + u" => "_s + values.provenanceID + u'|' + values.quarantineApp + u'|' +
-                     QLatin1String(values.keep ? "keep" : "") + u'|' + QString::number(loads),
-                 script);
     }
 
 private:
