@@ -139,19 +139,6 @@ class TestSambaShares : public QObject
         QTRY_VERIFY_WITH_TIMEOUT(groupMembers(pid).isEmpty(), 10000);
     }
 
-    // smbclient's exit status and output for `commands`, run in the folder of the local files.
-    QPair<int, QByteArray> client(const QString& commands)
-    {
-        QProcess process;
-        process.setWorkingDirectory(m_tree.path(u"local"_s));
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(m_smbclient, {u"//127.0.0.1/share"_s, u"--port"_s, QString::number(m_port), u"-N"_s,
-                                    u"--configfile"_s, config(), u"-c"_s, commands});
-        const bool done = process.waitForFinished(60000);
-        return {done && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAll()};
-    }
-
 private slots:
     void initTestCase()
     {
@@ -203,12 +190,18 @@ private slots:
         QFETCH(bool, read);
         QVERIFY2(start(options), m_server.readAll().constData());
         // As a Mac client stores extended attributes: named streams of the file and the folder.
-        const auto [status, output] =
-            client(u"put report.txt report.txt; put p.bin \"report.txt:com.apple.provenance\"; "
-                   "put q.bin \"report.txt:com.apple.quarantine\"; mkdir folder; put q.bin "
-                   "\"folder:com.apple.quarantine\"; "
-                   "put report.txt empty.txt; put empty.bin \"empty.txt:com.apple.quarantine\""_s);
-        QVERIFY2(status == 0 && !output.contains("NT_STATUS"), output.constData());
+        const QByteArray commands =
+            "put report.txt report.txt; put p.bin \"report.txt:com.apple.provenance\"; put q.bin "
+            "\"report.txt:com.apple.quarantine\"; mkdir folder; put q.bin \"folder:com.apple.quarantine\"; "
+            "put report.txt empty.txt; put empty.bin \"empty.txt:com.apple.quarantine\"";
+        const ToolRun::Outcome client =
+            ToolRun{QFile::encodeName(m_smbclient),
+                    {"//127.0.0.1/share", "--port", QByteArray::number(m_port), "-N", "--configfile",
+                     QFile::encodeName(config()), "-c", commands},
+                    QFile::encodeName(m_tree.path(u"local"_s))}
+                .run();
+        const QByteArray output = client.out + client.err;
+        QVERIFY2(client.status == 0 && !output.contains("NT_STATUS"), output.constData());
         const QString share = m_tree.path(u"share"_s);
         QCOMPARE(attributeNames(share + u"/report.txt"_s), stored);
 
