@@ -2,6 +2,8 @@
 #include "core/DecoratedValues.h"
 #include "core/ItemAttributes.h"
 #include "core/ProvenanceRegistry.h"
+#include "core/SidecarAttributes.h"
+#include "tests/support/AppleDoubleFile.h"
 
 #include <QtTest>
 
@@ -76,12 +78,12 @@ struct AllForms
 struct Journal
 {
     QString answers;
-    QStringList entries;
+    QStringList* entries;
 
     QChar step(const std::vector<HostAttributeName>& forms, int read)
     {
         const bool provenance = &forms == &provenanceForms();
-        entries << QString::fromLatin1(read ? "read" : "test") + (provenance ? u'P' : u'Q');
+        *entries << QString::fromLatin1(read ? "read" : "test") + (provenance ? u'P' : u'Q');
         return answers.at((provenance ? 0 : 2) + read);
     }
     PosixResult<bool> hasValue(const std::vector<HostAttributeName>& forms)
@@ -100,33 +102,28 @@ struct Journal
 } // namespace
 
 // Which host form of an attribute is read, a value that changes while it is read, the
-// six-step order every model follows, and the registry its decorated values come from.
+// six-step order every model follows, with and without a sidecar lent, and the registry its
+// decorated values come from.
 class TestAttributeEvaluation : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void formOrder_data()
-    {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<QByteArray>("name");
-        QTest::newRow("user.") << 0 << QByteArray("user.com.apple.provenance");
-        QTest::newRow("osx.") << 1 << QByteArray("osx.com.apple.provenance");
-        QTest::newRow("bare") << 2 << QByteArray("com.apple.provenance");
-        QTest::newRow("Samba stream") << 3 << QByteArray("user.DosStream.com.apple.provenance:$DATA");
-        QTest::newRow("Samba stream without type") << 4 << QByteArray("user.DosStream.com.apple.provenance");
-    }
-
     void formOrder()
     {
-        QFETCH(int, from);
-        QFETCH(QByteArray, name);
-        QCOMPARE(provenanceForms().size(), size_t(5));
-        QCOMPARE(QByteArray::fromStdString(provenanceForms().at(size_t(from)).name), name);
+        const QByteArrayList names{"user.com.apple.provenance", "osx.com.apple.provenance",
+                                   "com.apple.provenance", "user.DosStream.com.apple.provenance:$DATA",
+                                   "user.DosStream.com.apple.provenance"};
+        QByteArrayList forms;
+        for (const HostAttributeName& form : provenanceForms())
+            forms << QByteArray::fromStdString(form.name);
+        QCOMPARE(forms, names);
         // The first form that exists is read, whatever the order of the listing.
-        ItemAttributes attributes{AllForms{size_t(from)}};
-        QCOMPARE(attributes.hasValue(provenanceForms()).value(), true);
-        QCOMPARE(attributes.read(provenanceForms()).value(), QByteArray::number(from + 1));
+        for (size_t from = 0; from < provenanceForms().size(); ++from) {
+            ItemAttributes attributes{AllForms{from}};
+            QCOMPARE(attributes.hasValue(provenanceForms()).value(), true);
+            QCOMPARE(attributes.read(provenanceForms()).value(), QByteArray::number(qulonglong(from + 1)));
+        }
     }
 
     void changingValue_data()
@@ -152,28 +149,52 @@ private slots:
 
     void order_data()
     {
-        // Answers (a fifth letter: the quarantine is not examined): questions => decorated values
+        // The item's answers (a fifth letter: the quarantine is not examined) and the sidecar lent
+        // ("." none lent, "-" lent but not there; "p" a provenance, "P" an empty one, "q" a quarantine):
+        // the item's questions => the decorated values and how often the sidecar was loaded.
         QTest::addColumn<QString>("script");
-        QTest::newRow("both read") << "YYYY: testP readP testQ readQ => ❓ 0x0a0b|🔸 Agent|keep";
-        QTest::newRow("provenance empty") << "NYYY: testP testQ readQ => |🔸 Agent|keep";
-        QTest::newRow("quarantine test fails") << "YYFY: testP readP testQ => ❓ 0x0a0b||keep";
-        QTest::newRow("both unreadable") << "YFYF: testP readP testQ readQ => ||keep";
-        QTest::newRow("neither there") << "FFNY: testP testQ => ||";
-        QTest::newRow("quarantine not examined") << "YYYY-: testP readP => ❓ 0x0a0b||keep";
+        QTest::newRow("both read") << "YYYY .: testP readP testQ readQ => ❓ 0x0a0b|🔸 Agent|keep|0";
+        QTest::newRow("provenance empty") << "NYYY .: testP testQ readQ => |🔸 Agent|keep|0";
+        QTest::newRow("quarantine test fails") << "YYFY .: testP readP testQ => ❓ 0x0a0b||keep|0";
+        QTest::newRow("both unreadable") << "YFYF .: testP readP testQ readQ => ||keep|0";
+        QTest::newRow("neither there") << "FFNY .: testP testQ => |||0";
+        QTest::newRow("quarantine not examined") << "YYYY- .: testP readP => ❓ 0x0a0b||keep|0";
+        QTest::newRow("lent, own values win")
+            << "YYYY pq: testP readP testQ readQ => ❓ 0x0a0b|🔸 Agent|keep|0";
+        QTest::newRow("lent, one of each") << "YYFF pq: testP readP testQ => ❓ 0x0a0b|🔸 Side|keep|1";
+        QTest::newRow("lent, own empty") << "NYFF pq: testP testQ => ❓ 0xfeed|🔸 Side|keep|1";
+        QTest::newRow("lent, own value unreadable stays own")
+            << "YFFF pq: testP readP testQ => |🔸 Side|keep|1";
+        QTest::newRow("lent, sidecar value empty or absent") << "FFFF P: testP testQ => |||1";
+        QTest::newRow("lent, no sidecar") << "FFFF -: testP testQ => |||1";
     }
 
     void order()
     {
         QFETCH(QString, script);
-        Journal source{script.section(u':', 0, 0), {}};
+        const QString answers = script.section(u' ', 0, 0),
+                      sidecar = script.section(u':', 0, 0).section(u' ', 1);
+        QStringList entries;
         // Lookups are exact: neither a prefix nor another case of the ID matches.
         provenanceApps().set(QStringLiteral("0x0a0"), QStringLiteral("/Prefix.app"));
         provenanceApps().set(QStringLiteral("0x0A0B"), QStringLiteral("/Upper.app"));
+        AppleDoubleFile file;
+        if (sidecar.contains(u'p', Qt::CaseInsensitive))
+            file.add("com.apple.provenance", sidecar.contains(u'p') ? "\xfe\xed" : "");
+        if (sidecar.contains(u'q'))
+            file.add("com.apple.quarantine", "0083;1;Side;2");
+        int loads = 0;
+        const auto load = [&]() -> std::optional<AppleDouble> {
+            ++loads;
+            if (sidecar == u'-')
+                return std::nullopt;
+            return AppleDouble::parse(file.bytes(), quint64(file.bytes().size()));
+        };
         DecoratedValues values;
-        evaluateAttributes(source, values, source.answers.size() == 4);
-        QCOMPARE(source.answers + QLatin1String(": ") + source.entries.join(u' ') + QLatin1String(" => ") +
+        evaluateLent(Journal{answers, &entries}, sidecar != u'.', load, values, answers.size() == 4);
+        QCOMPARE(answers + u' ' + sidecar + QLatin1String(": ") + entries.join(u' ') + QLatin1String(" => ") +
                      values.provenanceID + u'|' + values.quarantineApp + u'|' +
-                     QLatin1String(values.keep ? "keep" : ""),
+                     QLatin1String(values.keep ? "keep" : "") + u'|' + QString::number(loads),
                  script);
     }
 

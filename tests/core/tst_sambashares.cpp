@@ -1,8 +1,8 @@
 #include "core/PathEncoding.h"
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
@@ -19,50 +19,36 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A port nobody listens on now, from the kernel.
-quint16 freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool accepts(quint16 port)
+// Port 0: binds a port nobody listens on now and returns it. Otherwise: whether a connection
+// to that port is accepted (the port, or 0).
+quint16 loopback(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    socklen_t length = sizeof address;
+    const bool ok = port ? ::connect(fd, raw, length) == 0
+                         : ::bind(fd, raw, length) == 0 && ::getsockname(fd, raw, &length) == 0;
     ::close(fd);
-    return connected;
+    return ok ? ntohs(address.sin_port) : 0;
 }
 
 // The live (not yet reaped) processes of process group `group`.
 QList<pid_t> groupMembers(pid_t group)
 {
     QList<pid_t> members;
-    QDirIterator entries(u"/proc"_s, QDir::Dirs | QDir::NoDotAndDotDot);
-    while (entries.hasNext()) {
-        bool isPid = false;
-        const pid_t pid = entries.next().section(u'/', -1).toInt(&isPid);
-        QFile stat(entries.filePath() + u"/stat"_s);
-        if (!isPid || !stat.open(QIODevice::ReadOnly))
+    for (const QString& pid : QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(u"/proc/"_s + pid + u"/stat"_s);
+        if (!stat.open(QIODevice::ReadOnly))
             continue;
         // "pid (name) state ppid pgrp ...": the name may hold anything, so count from its end.
         const QByteArray text = stat.readAll();
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 1).trimmed().split(' ');
         if (fields.size() > 2 && fields.at(0) != "Z" && fields.at(2).toInt() == group)
-            members << pid;
+            members << pid.toInt();
     }
     return members;
 }
@@ -102,7 +88,7 @@ class TestSambaShares : public QObject
             QDir(m_tree.path(folder)).removeRecursively();
             m_tree.folder(folder);
         }
-        m_port = freePort();
+        m_port = loopback(0);
         const passwd* user = ::getpwuid(::geteuid());
         QString text =
             u"[global]\n"
@@ -129,7 +115,7 @@ class TestSambaShares : public QObject
             return false;
         QElapsedTimer clock;
         clock.start();
-        while (!accepts(m_port)) {
+        while (!loopback(m_port)) {
             if (m_server.state() != QProcess::Running || clock.elapsed() > 30000)
                 return false;
             m_server.waitForReadyRead(100); // smbd's output, or a tenth of a second
@@ -151,19 +137,6 @@ class TestSambaShares : public QObject
         for (pid_t child : groupMembers(pid))
             ::kill(child, SIGKILL);
         QTRY_VERIFY_WITH_TIMEOUT(groupMembers(pid).isEmpty(), 10000);
-    }
-
-    // smbclient's exit status and output for `commands`, run in the folder of the local files.
-    QPair<int, QByteArray> client(const QString& commands)
-    {
-        QProcess process;
-        process.setWorkingDirectory(m_tree.path(u"local"_s));
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(m_smbclient, {u"//127.0.0.1/share"_s, u"--port"_s, QString::number(m_port), u"-N"_s,
-                                    u"--configfile"_s, config(), u"-c"_s, commands});
-        const bool done = process.waitForFinished(60000);
-        return {done && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAll()};
     }
 
 private slots:
@@ -217,12 +190,18 @@ private slots:
         QFETCH(bool, read);
         QVERIFY2(start(options), m_server.readAll().constData());
         // As a Mac client stores extended attributes: named streams of the file and the folder.
-        const auto [status, output] =
-            client(u"put report.txt report.txt; put p.bin \"report.txt:com.apple.provenance\"; "
-                   "put q.bin \"report.txt:com.apple.quarantine\"; mkdir folder; put q.bin "
-                   "\"folder:com.apple.quarantine\"; "
-                   "put report.txt empty.txt; put empty.bin \"empty.txt:com.apple.quarantine\""_s);
-        QVERIFY2(status == 0 && !output.contains("NT_STATUS"), output.constData());
+        const QByteArray commands =
+            "put report.txt report.txt; put p.bin \"report.txt:com.apple.provenance\"; put q.bin "
+            "\"report.txt:com.apple.quarantine\"; mkdir folder; put q.bin \"folder:com.apple.quarantine\"; "
+            "put report.txt empty.txt; put empty.bin \"empty.txt:com.apple.quarantine\"";
+        const ToolRun::Outcome client =
+            ToolRun{QFile::encodeName(m_smbclient),
+                    {"//127.0.0.1/share", "--port", QByteArray::number(m_port), "-N", "--configfile",
+                     QFile::encodeName(config()), "-c", commands},
+                    QFile::encodeName(m_tree.path(u"local"_s))}
+                .run();
+        const QByteArray output = client.out + client.err;
+        QVERIFY2(client.status == 0 && !output.contains("NT_STATUS"), output.constData());
         const QString share = m_tree.path(u"share"_s);
         QCOMPARE(attributeNames(share + u"/report.txt"_s), stored);
 
@@ -234,12 +213,13 @@ private slots:
             u"folder | %1/folder/ |  | %2"_s.arg(encoded, quarantine),
             u"empty.txt | %1/empty.txt |  | "_s.arg(encoded), // an empty stream is no value
         };
-        QProcess cli;
-        cli.start(qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark-cli"_s,
-                  {u"files"_s, share + u"/report.txt"_s, share + u"/folder/"_s, share + u"/empty.txt"_s});
-        QVERIFY(cli.waitForFinished(60000));
-        QCOMPARE(cli.exitCode(), 0);
-        QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts), expected);
+        const ToolRun::Outcome cli =
+            ToolRun{ToolRun::built("quellmark-cli"),
+                    {"files", QFile::encodeName(share + u"/report.txt"_s),
+                     QFile::encodeName(share + u"/folder/"_s), QFile::encodeName(share + u"/empty.txt"_s)}}
+                .run();
+        QCOMPARE(cli.status, 0);
+        QCOMPARE(QString::fromUtf8(cli.out).split(u'\n', Qt::SkipEmptyParts), expected);
         stop();
     }
 };

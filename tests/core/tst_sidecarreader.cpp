@@ -1,6 +1,3 @@
-#include "core/AttributeEvaluation.h"
-#include "core/DecoratedValues.h"
-#include "core/SidecarAttributes.h"
 #include "core/SidecarReader.h"
 #include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
@@ -31,32 +28,6 @@ QByteArray agentOf(const std::optional<AppleDouble>& sidecar)
     return value ? value->toByteArray().split(';').value(2) : "no quarantine";
 }
 
-// The item's own attributes for the evaluation: per attribute (provenance, then quarantine)
-// 'Y' a value, 'E' empty, 'N' absent, 'U' present but unreadable, 'X' attributes not supported.
-struct OwnAttributes
-{
-    QString answers;
-
-    QChar answer(const std::vector<HostAttributeName>& forms) const
-    {
-        return answers.at(&forms == &provenanceForms() ? 0 : 1);
-    }
-    PosixResult<bool> hasValue(const std::vector<HostAttributeName>& forms)
-    {
-        if (answer(forms) == u'N' || answer(forms) == u'X')
-            return posixError(answer(forms) == u'N' ? ENODATA : ENOTSUP);
-        return answer(forms) != u'E';
-    }
-    PosixResult<QByteArray> read(const std::vector<HostAttributeName>& forms)
-    {
-        if (answer(forms) == u'Y')
-            return &forms == &provenanceForms() ? QByteArray("\x0a") : QByteArray("0083;1;Own;2");
-        if (answer(forms) == u'E')
-            return QByteArray();
-        return posixError(answer(forms) == u'U' ? EACCES : ENODATA);
-    }
-};
-
 // Access, modification and change times, to the nanosecond.
 QList<qint64> stampsOf(const QByteArray& path)
 {
@@ -68,7 +39,7 @@ QList<qint64> stampsOf(const QByteArray& path)
 
 } // namespace
 
-// Finding and reading sidecars on real files, and the evaluation that falls back on them.
+// Finding and reading sidecars on real files.
 class TestSidecarReader : public QObject
 {
     Q_OBJECT
@@ -87,13 +58,17 @@ private slots:
         const QByteArray table = QByteArray::fromHex("000000030000000000000000").repeated(6000);
         longTable.insert(50, table);
         AppleDoubleFile::put16(longTable, AppleDoubleFile::kEntryCount, 6002);
-        for (const qsizetype at : {AppleDoubleFile::kFinderInfoEntry + 4, AppleDoubleFile::kFinderInfoEntry + 16,
-                                   table.size() + AppleDoubleFile::kFirstAttr})
-            AppleDoubleFile::put32(longTable, at, qFromBigEndian<quint32>(longTable.constData() + at) + table.size());
+        for (const qsizetype at :
+             {AppleDoubleFile::kFinderInfoEntry + 4, AppleDoubleFile::kFinderInfoEntry + 16,
+              table.size() + AppleDoubleFile::kFirstAttr})
+            AppleDoubleFile::put32(longTable, at,
+                                   qFromBigEndian<quint32>(longTable.constData() + at) + table.size());
         QByteArray huge = sidecarFrom("Safari"); // the Finder Info ends 50 bytes past the limit
         huge.resize(qsizetype(SidecarReader::kMaxExtent) + 4096);
         AppleDoubleFile::put16(huge, AppleDoubleFile::kEntryCount, 1);
-        AppleDoubleFile::put32(huge, AppleDoubleFile::kFinderInfoEntry + 8, quint32(SidecarReader::kMaxExtent));
+        AppleDoubleFile::put32(huge, AppleDoubleFile::kFinderInfoEntry + 8,
+                               quint32(SidecarReader::kMaxExtent));
+        QTest::newRow("as the Finder writes it") << sidecarFrom("Mail") << 'f' << QByteArray("Mail");
         QTest::newRow("entry table past the first read") << longTable << 'f' << QByteArray("Safari");
         QTest::newRow("Finder Info past the limit") << huge << 'f' << QByteArray("none");
         QTest::newRow("symbolic link to a sidecar") << sidecarFrom("Safari") << 'l' << QByteArray("none");
@@ -113,63 +88,54 @@ private slots:
             QVERIFY(::mkfifo(path.constData(), 0644) == 0);
         else
             m_tree.rawFile(name, bytes);
-        QCOMPARE(agentOf(SidecarReader::readAt(AT_FDCWD, path.constData())), expected);
-        const int folder = ::open(QFile::encodeName(m_tree.root()).constData(), O_RDONLY | O_DIRECTORY);
-        QCOMPARE(agentOf(SidecarReader::readAt(folder, name.constData())), expected);
-        ::close(folder);
-    }
-
-    void leavesEvidenceAlone()
-    {
-        const QByteArray bytes = sidecarFrom("Mail");
-        const QByteArray path = m_tree.rawFile("._evidence", bytes);
         m_tree.openToOthers();
         // An access time older than the modification: a read through the page cache would move it.
         const timespec times[2] = {{1000, 0}, {UTIME_OMIT, UTIME_OMIT}};
         QVERIFY(::utimensat(AT_FDCWD, path.constData(), times, 0) == 0);
         const QList<qint64> before = stampsOf(path);
-        QCOMPARE(agentOf(SidecarReader::readAt(AT_FDCWD, path.constData())), QByteArray("Mail"));
+        QCOMPARE(agentOf(SidecarReader::readAt(AT_FDCWD, path.constData())), expected);
+        const int folder = ::open(QFile::encodeName(m_tree.root()).constData(), O_RDONLY | O_DIRECTORY);
+        QCOMPARE(agentOf(SidecarReader::readAt(folder, name.constData())), expected);
+        ::close(folder);
         QCOMPARE(stampsOf(path), before);
         // Another user may not ask for no access time: the read goes on without it.
         bool ok = false;
         const QByteArray agent = TestTree::asUnprivileged(
             [&] { return agentOf(SidecarReader::readAt(AT_FDCWD, path.constData())); }, &ok);
         QVERIFY(ok);
-        QCOMPARE(agent, QByteArray("Mail"));
+        QCOMPARE(agent, expected);
     }
 
     void findFor_data()
     {
-        // Files to make ("path=agent"; "!" before the agent: damaged), then the item, then the agent found.
-        QTest::addColumn<QStringList>("files");
+        // Files to make ("path=agent", apart by spaces; "!" before the agent: damaged), the item, the agent
+        // found.
+        QTest::addColumn<QString>("files");
         QTest::addColumn<QString>("item");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("archive two folders up") << QStringList{u"X/__MACOSX/Docs/Sub/._a.pdf=zip"_s}
-                                                << u"X/Docs/Sub/a.pdf"_s << QByteArray("zip");
-        QTest::newRow("a folder, named with its slash")
-            << QStringList{u"X/__MACOSX/._Docs=zip"_s} << u"X/Docs/"_s << QByteArray("zip");
-        QTest::newRow("nearest archive first")
-            << QStringList{u"X/__MACOSX/Docs/._a.pdf=far"_s, u"X/Docs/__MACOSX/._a.pdf=near"_s}
-            << u"X/Docs/a.pdf"_s << QByteArray("near");
-        QTest::newRow("beside before an archive")
-            << QStringList{u"X/__MACOSX/._a.pdf=zip"_s, u"X/._a.pdf=beside"_s} << u"X/a.pdf"_s
-            << QByteArray("beside");
-        QTest::newRow("damaged beside, passed over")
-            << QStringList{u"X/__MACOSX/._a.pdf=zip"_s, u"X/._a.pdf=!beside"_s} << u"X/a.pdf"_s
-            << QByteArray("zip");
-        QTest::newRow("another file's sidecar")
-            << QStringList{u"X/._b.pdf=beside"_s, u"X/__MACOSX/Other/._a.pdf=zip"_s} << u"X/a.pdf"_s
-            << QByteArray("none");
+        const auto row = [](const char* tag, const QString& files, const QString& item,
+                            const char* expected) {
+            QTest::newRow(tag) << files << item << QByteArray(expected);
+        };
+        row("archive two folders up", u"X/__MACOSX/Docs/Sub/._a.pdf=zip"_s, u"X/Docs/Sub/a.pdf"_s, "zip");
+        row("a folder, named with its slash", u"X/__MACOSX/._Docs=zip"_s, u"X/Docs/"_s, "zip");
+        row("nearest archive first", u"X/__MACOSX/Docs/._a.pdf=far X/Docs/__MACOSX/._a.pdf=near"_s,
+            u"X/Docs/a.pdf"_s, "near");
+        row("beside before an archive", u"X/__MACOSX/._a.pdf=zip X/._a.pdf=beside"_s, u"X/a.pdf"_s, "beside");
+        row("damaged beside, passed over", u"X/__MACOSX/._a.pdf=zip X/._a.pdf=!beside"_s, u"X/a.pdf"_s,
+            "zip");
+        row("another file's sidecar", u"X/._b.pdf=beside X/__MACOSX/Other/._a.pdf=zip"_s, u"X/a.pdf"_s,
+            "none");
     }
 
     void findFor()
     {
-        QFETCH(QStringList, files);
+        QFETCH(QString, files);
         QFETCH(QString, item);
         QFETCH(QByteArray, expected);
         TestTree tree;
         QVERIFY2(tree.isValid(), tree.problem());
-        for (const QString& placed : files) {
+        for (const QString& placed : files.split(u' ')) {
             const QString agent = placed.section(u'=', 1);
             QByteArray bytes = sidecarFrom(agent.mid(agent.startsWith(u'!')).toUtf8());
             if (agent.startsWith(u'!'))
@@ -184,42 +150,6 @@ private slots:
         const auto relative = SidecarReader::findFor(QFile::encodeName(item.mid(2)));
         QVERIFY(QDir::setCurrent(before));
         QCOMPARE(agentOf(relative), expected);
-    }
-
-    void evaluation_data()
-    {
-        // Own answers, the sidecar's attributes ("-": no sidecar; "p" provenance, "q" quarantine,
-        // "P" an empty provenance) => the decorated values and how often the sidecar was loaded.
-        QTest::addColumn<QString>("script");
-        QTest::newRow("own values win") << "YY pq => ❓ 0x0a|🔸 Own|keep|0";
-        QTest::newRow("one of each") << "YN pq => ❓ 0x0a|🔸 Side|keep|1";
-        QTest::newRow("own empty, no attributes on the file system") << "EX pq => ❓ 0xfeed|🔸 Side|keep|1";
-        QTest::newRow("own value unreadable stays own") << "UN pq => |🔸 Side|keep|1";
-        QTest::newRow("sidecar value empty or absent") << "NN P => |||1";
-        QTest::newRow("no sidecar") << "NN - => |||1";
-    }
-
-    void evaluation()
-    {
-        QFETCH(QString, script);
-        const QString own = script.section(u' ', 0, 0), sidecar = script.section(u' ', 1, 1);
-        AppleDoubleFile file;
-        if (sidecar.contains(u'p', Qt::CaseInsensitive))
-            file.add("com.apple.provenance", sidecar.contains(u'p') ? "\xfe\xed" : "");
-        if (sidecar.contains(u'q'))
-            file.add("com.apple.quarantine", "0083;1;Side;2");
-        int loads = 0;
-        SidecarAttributes source(OwnAttributes{own}, [&]() -> std::optional<AppleDouble> {
-            ++loads;
-            if (sidecar == u"-"_s)
-                return std::nullopt;
-            return AppleDouble::parse(file.bytes(), quint64(file.bytes().size()));
-        });
-        DecoratedValues values;
-        evaluateAttributes(source, values);
-        QCOMPARE(own + u' ' + sidecar + u" => "_s + values.provenanceID + u'|' + values.quarantineApp + u'|' +
-                     QLatin1String(values.keep ? "keep" : "") + u'|' + QString::number(loads),
-                 script);
     }
 
 private:
