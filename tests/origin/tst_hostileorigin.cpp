@@ -37,7 +37,8 @@ QByteArray be32(quint32 value)
 // An object's marker with its length: in the low four bits, or after it as an integer.
 QByteArray marker(uchar type, quint32 length)
 {
-    return length < 15 ? QByteArray(1, char(type | length)) : QByteArray(1, char(type | 0x0F)) + char(0x12) + be32(length);
+    return length < 15 ? QByteArray(1, char(type | length))
+                       : QByteArray(1, char(type | 0x0F)) + char(0x12) + be32(length);
 }
 
 QByteArray text(const QByteArray& ascii)
@@ -87,7 +88,8 @@ class TestHostileOrigin : public QObject
 
     // quellmark-cli with `arguments`, in at most 2 GiB of address space where the sanitizers,
     // which reserve far more, are not built in.
-    ToolRun::Outcome cli(const QByteArrayList& arguments, bool unprivileged = false, const QByteArray& folder = {})
+    ToolRun::Outcome cli(const QByteArrayList& arguments, bool unprivileged = false,
+                         const QByteArray& folder = {})
     {
         ToolRun call{m_cli, arguments, folder};
         call.unprivileged = unprivileged;
@@ -105,8 +107,8 @@ class TestHostileOrigin : public QObject
     {
         const QString events = MacVolumeFixture::eventsPath(mac + u"/Users/alice"_s);
         const QString error = MacVolumeFixture::writeQuarantineEvents(
-            events, {{QString::fromLatin1(kEvent).section(u';', 3), 700000000.0, QVariant(), u"Safari"_s, dataURL,
-                      QVariant(), QVariant(), 0, QVariant(), QVariant(), QVariant()}});
+            events, {{QString::fromLatin1(kEvent).section(u';', 3), 700000000.0, QVariant(), u"Safari"_s,
+                      dataURL, QVariant(), QVariant(), 0, QVariant(), QVariant(), QVariant()}});
         return error.isEmpty() ? events : error;
     }
 
@@ -136,27 +138,33 @@ private slots:
         QByteArray lying = bplist({array({1}), text("https://example.org/")});
         lying[lying.size() - 1] = char(0x70); // the offset table moved past the end
         const QByteArray safari(R"("agent":"Safari")");
-        QTest::newRow("nested 60,000 deep") << chain(60000, [](quint32 i) { return i < 59999 ? array({i + 1}) : text("end"); })
-                                            << 3 << QByteArray("element 0 is not a text") << safari;
+        QTest::newRow("nested 60,000 deep")
+            << chain(60000, [](quint32 i) { return i < 59999 ? array({i + 1}) : text("end"); }) << 3
+            << QByteArray("element 0 is not a text") << safari;
         QTest::newRow("arrays shared 16^8 times")
             << chain(9, [](quint32 i) { return i < 8 ? array(QList<quint32>(16, i + 1)) : text("lol"); }) << 3
             << QByteArray("element 0 is not a text") << safari;
         QTest::newRow("one text shared past the cap")
             << bplist({array(QList<quint32>(2000, 1)), text(QByteArray(1000, 'x'))}) << 3
             << QByteArray("its texts add up to more than 1048576 bytes") << safari;
-        QTest::newRow("50,000 texts, each read once")
-            << chain(50001, [&all](quint32 i) { return i ? text("u" + QByteArray::number(i - 1)) : array(all); }) << 0 << QByteArray() << QByteArray(R"(,"u49998","u49999"])");
-        QTest::newRow("a text past the field cap") << bplist({array({1}), text(QByteArray(20000, 'x'))}) << 0
-                                                   << QByteArray() << QByteArray("xxx … (20000 bytes in all)\"]");
+        QTest::newRow("50,000 texts, each read once") << chain(50001, [&all](quint32 i) {
+            return i ? text("u" + QByteArray::number(i - 1)) : array(all);
+        }) << 0 << QByteArray() << QByteArray(R"(,"u49998","u49999"])");
+        QTest::newRow("a text past the field cap")
+            << bplist({array({1}), text(QByteArray(20000, 'x'))}) << 0 << QByteArray()
+            << QByteArray("xxx … (20000 bytes in all)\"]");
         QTest::newRow("offsets past the end")
             << bplist({array({5})}) << 3 << QByteArray("element 0 is damaged") << QByteArray(R"("agent")");
-        QTest::newRow("trailer past the end") << lying << 3 << QByteArray("its trailer points outside it") << safari;
+        QTest::newRow("trailer past the end")
+            << lying << 3 << QByteArray("its trailer points outside it") << safari;
         QByteArray lyingCount = MacVolumeFixture::whereFromsPlist({u"https://example.org/"_s});
         lyingCount[lyingCount.size() - 17] = char(0x7f); // far more objects than there are
-        QTest::newRow("object count lies") << lyingCount << 3 << QByteArray("its trailer points outside it") << safari;
-        QTest::newRow("xml") << "<?xml version=\"1.0\"?><plist><array><string>x</string></array></plist>"_ba << 3
-                             << QByteArray("not a binary property list") << safari;
-        QTest::newRow("only a header") << "bplist00"_ba << 3 << QByteArray("not a binary property list") << safari;
+        QTest::newRow("object count lies")
+            << lyingCount << 3 << QByteArray("its trailer points outside it") << safari;
+        QTest::newRow("xml") << "<?xml version=\"1.0\"?><plist><array><string>x</string></array></plist>"_ba
+                             << 3 << QByteArray("not a binary property list") << safari;
+        QTest::newRow("only a header")
+            << "bplist00"_ba << 3 << QByteArray("not a binary property list") << safari;
         QTest::newRow("UTF-16 text") << MacVolumeFixture::whereFromsPlist({u"https://exämple.org/ü"_s}) << 0
                                      << QByteArray() << "\"whereFroms\":[\"https://exämple.org/ü\"]"_ba;
         QTest::newRow("empty list") << MacVolumeFixture::whereFromsPlist({}) << 0 << QByteArray()
@@ -195,13 +203,15 @@ private slots:
                "LSQuarantineEvent ADD COLUMN LSQuarantineDataURLString GENERATED ALWAYS AS "
                "(zeroblob(900000000)) VIRTUAL"_s
             << QVariant() << 3 << QByteArray("is computed, not stored") << QByteArray();
-        QTest::newRow("a stored value past the limit") << QString() << QVariant(QString(17 << 20, u'x')) << 3
-                                                       << QByteArray("a value is larger than 16777216 bytes") << QByteArray();
-        QTest::newRow("a long value, cut") << QString() << QVariant(QString(100000, u'x')) << 0 << QByteArray()
-                                           << QByteArray("xxx … (100000 bytes in all)");
+        QTest::newRow("a stored value past the limit")
+            << QString() << QVariant(QString(17 << 20, u'x')) << 3
+            << QByteArray("a value is larger than 16777216 bytes") << QByteArray();
+        QTest::newRow("a long value, cut") << QString() << QVariant(QString(100000, u'x')) << 0
+                                           << QByteArray() << QByteArray("xxx … (100000 bytes in all)");
         // A user whose name sorts first holds the rival row.
         QTest::newRow("a rival row for the same event")
-            << u"ATTACH '@aaa' AS other; INSERT INTO other.LSQuarantineEvent SELECT * FROM LSQuarantineEvent; "
+            << u"ATTACH '@aaa' AS other; INSERT INTO other.LSQuarantineEvent SELECT * FROM "
+               u"LSQuarantineEvent; "
                "UPDATE other.LSQuarantineEvent SET LSQuarantineAgentName = 'Planted'"_s
             << QVariant() << 0 << QByteArray() << QByteArray(R"("agentName":"Safari")");
     }
@@ -213,8 +223,10 @@ private slots:
         QFETCH(int, status);
         QFETCH(QByteArray, err);
         QFETCH(QByteArray, json);
-        const QString mac = m_tree.path(u"databases/"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
-        const QString file = m_tree.file(mac.mid(m_tree.root().size() + 1) + u"/Users/alice/Downloads/file.zip"_s);
+        const QString mac =
+            m_tree.path(u"databases/"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
+        const QString file =
+            m_tree.file(mac.mid(m_tree.root().size() + 1) + u"/Users/alice/Downloads/file.zip"_s);
         m_tree.setQuarantine(file, kEvent);
         const QString alice = aliceEvents(mac, dataURL);
         QVERIFY2(QFile::exists(alice), qPrintable(alice));
@@ -223,8 +235,8 @@ private slots:
             QCOMPARE(MacVolumeFixture::writeQuarantineEvents(rival, {}), QString());
         if (!sql.isEmpty())
             QCOMPARE(MacVolumeFixture::execute(alice, QString(sql).replace(u"@aaa"_s, rival)), QString());
-        const ToolRun::Outcome outcome =
-            cli({"files", "--format", "jsonl", "--mac-root", QFile::encodeName(mac), QFile::encodeName(file)});
+        const ToolRun::Outcome outcome = cli(
+            {"files", "--format", "jsonl", "--mac-root", QFile::encodeName(mac), QFile::encodeName(file)});
         QCOMPARE(outcome.status, status);
         QVERIFY2(err.isEmpty() ? outcome.err.isEmpty() : outcome.err.contains(err), outcome.err.constData());
         QVERIFY2(outcome.out.contains(R"("agent":"Safari")"), outcome.out.left(400).constData());
@@ -241,13 +253,14 @@ private slots:
         QTest::addColumn<bool>("lockedSidecar");
         QTest::addColumn<QByteArray>("err");
 
-        QTest::newRow("escape sequence") << QByteArray("a\x1b]0;owned\x07\x1b[2Jb") << false
-                                         << QByteArray("a␛]0;owned␇␛[2Jb");
+        QTest::newRow("escape sequence")
+            << QByteArray("a\x1b]0;owned\x07\x1b[2Jb") << false << QByteArray("a␛]0;owned␇␛[2Jb");
         QTest::newRow("C1 control") << QByteArray("c\xc2\x9b"
                                                   "31mc")
                                     << false << QByteArray("c<U+009B>31mc");
         QTest::newRow("sidecar not readable")
-            << QByteArray("locked") << true << QByteArray("its AppleDouble file could not be read: Permission denied");
+            << QByteArray("locked") << true
+            << QByteArray("its AppleDouble file could not be read: Permission denied");
     }
 
     void messages()
@@ -258,19 +271,22 @@ private slots:
         const QByteArray folder = "messages/" + QByteArray(QTest::currentDataTag()).replace(' ', '-');
         const QByteArray file = m_tree.rawFile(folder + '/' + name);
         // A damaged where-froms list makes a note naming the file.
-        m_tree.setRawAttribute(file, "user.com.apple.metadata:kMDItemWhereFroms", lockedSidecar ? "" : "bplist00");
+        m_tree.setRawAttribute(file, "user.com.apple.metadata:kMDItemWhereFroms",
+                               lockedSidecar ? "" : "bplist00");
         m_tree.setRawAttribute(file, "user.com.apple.provenance", "\x01"); // so the crawl lists it
         if (lockedSidecar) {
             const QByteArray sidecar = m_tree.rawFile(folder + "/._" + name, AppleDoubleFile().bytes());
             QCOMPARE(::chmod(sidecar.constData(), 0), 0);
         }
         m_tree.openToOthers();
-        for (const QByteArrayList& arguments : {QByteArrayList{"files", "--format", "jsonl", file},
-                                                QByteArrayList{"crawl", "--format", "jsonl", m_tree.rawPath(folder)}}) {
+        for (const QByteArrayList& arguments :
+             {QByteArrayList{"files", "--format", "jsonl", file},
+              QByteArrayList{"crawl", "--format", "jsonl", m_tree.rawPath(folder)}}) {
             const ToolRun::Outcome outcome = cli(arguments, lockedSidecar);
             QCOMPARE(outcome.status, 3);
             QVERIFY2(outcome.err.contains(err) || arguments.first() == "crawl", outcome.err.constData());
-            QVERIFY2(!outcome.err.contains('\x1b') && !outcome.err.contains("\xc2\x9b"), outcome.err.constData());
+            QVERIFY2(!outcome.err.contains('\x1b') && !outcome.err.contains("\xc2\x9b"),
+                     outcome.err.constData());
         }
     }
 
@@ -280,28 +296,21 @@ private slots:
     {
         const QString mac = m_tree.folder(u"deepmac"_s);
         QVERIFY(QFile::exists(aliceEvents(mac)));
-        const QByteArray level = QByteArray(199, 'd') + '\xff';
-        QByteArray deep = m_tree.rawPath(QFile::encodeName(m_tree.folder(u"deep"_s).mid(m_tree.root().size() + 1)));
-        int fd = ::open(deep.constData(), O_RDONLY | O_DIRECTORY);
-        for (int i = 0; i < 24 && fd >= 0; ++i, deep += '/' + level) {
-            QCOMPARE(::mkdirat(fd, level.constData(), 0755), 0);
-            const int next = ::openat(fd, level.constData(), O_RDONLY | O_DIRECTORY);
-            ::close(fd);
-            fd = next;
-        }
-        QVERIFY(fd >= 0 && deep.size() > 4096);
-        const QByteArray sidecar = AppleDoubleFile().add("com.apple.quarantine", kEvent).bytes();
-        const QByteArray own = QByteArray(kEvent).replace("Safari", "Deep");
-        for (const char* name : {"f", "g", "._g"}) {
-            const int made = ::openat(fd, name, O_WRONLY | O_CREAT, 0644);
-            QVERIFY(made >= 0);
-            if (name[0] == '.')
-                QCOMPARE(::write(made, sidecar.constData(), size_t(sidecar.size())), ssize_t(sidecar.size()));
-            else if (name[0] == 'f')
-                QCOMPARE(::fsetxattr(made, "user.com.apple.quarantine", own.constData(), size_t(own.size()), 0), 0);
-            ::close(made);
-        }
-        ::close(fd);
+        // f holds its own event, g's sidecar lends it the volume's.
+        const QByteArray deep =
+            m_tree.rawPath(m_tree.deepFile("deep", 24, QByteArray(199, 'd') + '\xff', "f", "\x01"))
+                .chopped(2);
+        QVERIFY(deep.size() > 4096);
+        const ToolRun::Outcome made =
+            ToolRun("/usr/bin/python3",
+                    {"-c",
+                     "import os, sys; open('g', 'w'); os.setxattr('f', sys.argv[1], "
+                     "sys.argv[2].encode()); open('._g', 'wb').write(bytes.fromhex(sys.argv[3]))",
+                     "user.com.apple.quarantine", QByteArray(kEvent).replace("Safari", "Deep"),
+                     AppleDoubleFile().add("com.apple.quarantine", kEvent).bytes().toHex()},
+                    deep)
+                .run();
+        QVERIFY2(made.status == 0, made.err.constData());
         const ToolRun::Outcome outcome =
             cli({"files", "--format", "jsonl", "--mac-root", QFile::encodeName(mac), "f", "g"}, false, deep);
         QCOMPARE(outcome.err, QByteArray());
@@ -311,7 +320,8 @@ private slots:
         QVERIFY2(lines.at(0).contains(R"("agent":"Deep")") && lines.at(1).contains(R"("agent":"Safari")"),
                  outcome.out.right(600).constData());
         for (const QByteArray& line : lines)
-            QVERIFY2(line.contains(R"("agentName":"Safari")") && line.contains("/f\"") != line.contains("/g\""),
+            QVERIFY2(line.contains(R"("agentName":"Safari")") &&
+                         line.contains("/f\"") != line.contains("/g\""),
                      line.right(400).constData());
     }
 };
