@@ -1,6 +1,6 @@
 // Disk images written by the test writer, wrapped as the analysts get them (raw, GPT, E01,
-// VMDK, .dmg) or as a Mac's FAT stick with AppleDouble files, crawled by quellmark-cli: the rows, the
-// volumes, evidence left untouched, bad images.
+// VMDK, .dmg) or as a Mac's FAT stick with AppleDouble files, crawled by quellmark-cli: the rows,
+// the volumes, evidence left untouched, bad images.
 #include "image/ImageVolumes.h"
 #include "tests/image/UdifFile.h"
 #include "tests/support/AppleDoubleFile.h"
@@ -9,7 +9,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -39,16 +38,6 @@ QByteArray dataVolume(const QByteArray& cafe, bool quarantine)
            row("Downloads", kProvenance, "", "/Downloads/") +
            (quarantine ? row("empty.txt", "", "🔸 unknown", "/Downloads/empty.txt") : QByteArray()) +
            row("installer.dmg", kProvenance, quarantine ? "🔸 Safari" : "", "/Downloads/installer.dmg");
-}
-
-QByteArray sidecar(const QByteArray& name, const QByteArray& value, const QByteArray& name2 = {},
-                   const QByteArray& value2 = {})
-{
-    AppleDoubleFile file;
-    file.add(name, value);
-    if (!name2.isEmpty())
-        file.add(name2, value2);
-    return file.bytes();
 }
 
 // A .dmg as hdiutil writes one of a disk: a partition of zeros where no partition map parses,
@@ -136,7 +125,7 @@ void TestImageCrawl::initTestCase()
     // lending, one that gives way to the file's own "._" file). Copied one by one: the walk
     // keeps their order.
     const QByteArray provenance =
-        sidecar("com.apple.provenance", QByteArray::fromHex("0102008877665544332211"));
+        AppleDoubleFile().add("com.apple.provenance", QByteArray::fromHex("0102008877665544332211")).bytes();
     make("/sbin/mkfs.vfat", {"-C", path("fat.img"), "1024"});
     const std::pair<const char*, QByteArray> files[] = {
         {".hidden", ""},
@@ -146,11 +135,13 @@ void TestImageCrawl::initTestCase()
         {"Documents/report.txt", "report"},
         {"Downloads/", ""},
         {"Downloads/empty.txt", ""},
-        {"Downloads/._empty.txt", sidecar("com.apple.quarantine", "0081;65a1b2c3;;")},
+        {"Downloads/._empty.txt", AppleDoubleFile().add("com.apple.quarantine", "0081;65a1b2c3;;").bytes()},
         {"Downloads/installer.dmg", "hello\n"},
         {"Downloads/._installer.dmg",
-         sidecar("com.apple.provenance", QByteArray::fromHex("0102008877665544332211"),
-                 "com.apple.quarantine", "0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666")},
+         AppleDoubleFile()
+             .add("com.apple.provenance", QByteArray::fromHex("0102008877665544332211"))
+             .add("com.apple.quarantine", "0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666")
+             .bytes()},
         {"._Downloads", provenance},
         {"notes.txt", "notes"},
         {"._notes.txt", "notes"},
@@ -160,7 +151,9 @@ void TestImageCrawl::initTestCase()
         {"__MACOSX/Documents/._report.txt", provenance},
         {"__MACOSX/Downloads/", ""},
         {"__MACOSX/Downloads/._installer.dmg",
-         sidecar("com.apple.provenance", QByteArray::fromHex("0102000102030405060708"))}};
+         AppleDoubleFile()
+             .add("com.apple.provenance", QByteArray::fromHex("0102000102030405060708"))
+             .bytes()}};
     for (const auto& [name, content] : files) {
         const QByteArray target = "::/" + QByteArray(name);
         if (target.endsWith('/')) {
