@@ -37,8 +37,7 @@ QByteArray be32(quint32 value)
 // An object's marker with its length: in the low four bits, or after it as an integer.
 QByteArray marker(uchar type, quint32 length)
 {
-    return length < 15 ? QByteArray(1, char(type | length))
-                       : QByteArray(1, char(type | 0x0F)) + char(0x12) + be32(length);
+    return length < 15 ? QByteArray(1, char(type | length)) : QByteArray(1, char(type | 0x0F)) + char(0x12) + be32(length);
 }
 
 QByteArray text(const QByteArray& ascii)
@@ -88,8 +87,7 @@ class TestHostileOrigin : public QObject
 
     // quellmark-cli with `arguments`, in at most 2 GiB of address space where the sanitizers,
     // which reserve far more, are not built in.
-    ToolRun::Outcome cli(const QByteArrayList& arguments, bool unprivileged = false,
-                         const QByteArray& folder = {})
+    ToolRun::Outcome cli(const QByteArrayList& arguments, bool unprivileged = false, const QByteArray& folder = {})
     {
         ToolRun call{m_cli, arguments, folder};
         call.unprivileged = unprivileged;
@@ -107,8 +105,8 @@ class TestHostileOrigin : public QObject
     {
         const QString events = MacVolumeFixture::eventsPath(mac + u"/Users/alice"_s);
         const QString error = MacVolumeFixture::writeQuarantineEvents(
-            events, {{QString::fromLatin1(kEvent).section(u';', 3), 700000000.0, QVariant(), u"Safari"_s,
-                      dataURL, QVariant(), QVariant(), 0, QVariant(), QVariant(), QVariant()}});
+            events, {{QString::fromLatin1(kEvent).section(u';', 3), 700000000.0, QVariant(), u"Safari"_s, dataURL,
+                      QVariant(), QVariant(), 0, QVariant(), QVariant(), QVariant()}});
         return error.isEmpty() ? events : error;
     }
 
@@ -230,14 +228,13 @@ private slots:
         QTest::addColumn<bool>("lockedSidecar");
         QTest::addColumn<QByteArray>("err");
 
-        QTest::newRow("escape sequence")
-            << QByteArray("a\x1b]0;owned\x07\x1b[2Jb") << false << QByteArray("a␛]0;owned␇␛[2Jb");
+        QTest::newRow("escape sequence") << QByteArray("a\x1b]0;owned\x07\x1b[2Jb") << false
+                                         << QByteArray("a␛]0;owned␇␛[2Jb");
         QTest::newRow("C1 control") << QByteArray("c\xc2\x9b"
                                                   "31mc")
                                     << false << QByteArray("c<U+009B>31mc");
         QTest::newRow("sidecar not readable")
-            << QByteArray("locked") << true
-            << QByteArray("its AppleDouble file could not be read: Permission denied");
+            << QByteArray("locked") << true << QByteArray("its AppleDouble file could not be read: Permission denied");
     }
 
     void messages()
@@ -248,22 +245,19 @@ private slots:
         const QByteArray folder = "messages/" + QByteArray(QTest::currentDataTag()).replace(' ', '-');
         const QByteArray file = m_tree.rawFile(folder + '/' + name);
         // A damaged where-froms list makes a note naming the file.
-        m_tree.setRawAttribute(file, "user.com.apple.metadata:kMDItemWhereFroms",
-                               lockedSidecar ? "" : "bplist00");
+        m_tree.setRawAttribute(file, "user.com.apple.metadata:kMDItemWhereFroms", lockedSidecar ? "" : "bplist00");
         m_tree.setRawAttribute(file, "user.com.apple.provenance", "\x01"); // so the crawl lists it
         if (lockedSidecar) {
             const QByteArray sidecar = m_tree.rawFile(folder + "/._" + name, AppleDoubleFile().bytes());
             QCOMPARE(::chmod(sidecar.constData(), 0), 0);
         }
         m_tree.openToOthers();
-        for (const QByteArrayList& arguments :
-             {QByteArrayList{"files", "--format", "jsonl", file},
-              QByteArrayList{"crawl", "--format", "jsonl", m_tree.rawPath(folder)}}) {
+        for (const QByteArrayList& arguments : {QByteArrayList{"files", "--format", "jsonl", file},
+                                                QByteArrayList{"crawl", "--format", "jsonl", m_tree.rawPath(folder)}}) {
             const ToolRun::Outcome outcome = cli(arguments, lockedSidecar);
             QCOMPARE(outcome.status, 3);
             QVERIFY2(outcome.err.contains(err) || arguments.first() == "crawl", outcome.err.constData());
-            QVERIFY2(!outcome.err.contains('\x1b') && !outcome.err.contains("\xc2\x9b"),
-                     outcome.err.constData());
+            QVERIFY2(!outcome.err.contains('\x1b') && !outcome.err.contains("\xc2\x9b"), outcome.err.constData());
         }
     }
 

@@ -29,8 +29,7 @@ const QByteArray kJournal = QByteArray::fromHex("d9d505f920a163d7"); // a rollba
 QStringList snapshot(const QString& folder)
 {
     QStringList listing;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QByteArray path = QFile::encodeName(it.next());
         struct stat st;
@@ -40,14 +39,9 @@ QStringList snapshot(const QString& folder)
         if (const int fd = ::open(path.constData(), O_RDONLY | O_NOATIME); fd >= 0)
             file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle);
         const QByteArray bytes = S_ISREG(st.st_mode) ? file.readAll() : QByteArray();
-        listing << u"%1 %2 %3.%4 %5.%6"_s
-                       .arg(QFile::decodeName(path),
-                            QString::fromLatin1(
-                                QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()))
-                       .arg(st.st_mtim.tv_sec)
-                       .arg(st.st_mtim.tv_nsec)
-                       .arg(st.st_atim.tv_sec)
-                       .arg(st.st_atim.tv_nsec);
+        listing << u"%1 %2 %3.%4 %5.%6"_s.arg(QFile::decodeName(path),
+                                              QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()))
+                       .arg(st.st_mtim.tv_sec).arg(st.st_mtim.tv_nsec).arg(st.st_atim.tv_sec).arg(st.st_atim.tv_nsec);
     }
     listing.sort();
     return listing;
@@ -86,10 +80,8 @@ private slots:
         QTest::addColumn<bool>("execPolicy");
         QTest::addColumn<QStringList>("users");
         const QStringList both{u"alice"_s, u"bob"_s};
-        QTest::newRow("from a file deep inside")
-            << u"mac/Users/alice/Downloads/report.pdf"_s << false << true << both;
-        QTest::newRow("from a home folder")
-            << u"mac/Users/bob"_s << false << true << QStringList{u"bob"_s, u"alice"_s};
+        QTest::newRow("from a file deep inside") << u"mac/Users/alice/Downloads/report.pdf"_s << false << true << both;
+        QTest::newRow("from a home folder") << u"mac/Users/bob"_s << false << true << QStringList{u"bob"_s, u"alice"_s};
         QTest::newRow("volume named") << u"mac/"_s << true << true << both;
         QTest::newRow("home named") << u"mac/Users/bob"_s << true << false << QStringList{u"bob"_s};
         QTest::newRow("outside") << u"elsewhere"_s << false << false << QStringList{};
@@ -120,37 +112,33 @@ private slots:
         QTest::addColumn<QString>("harm");          // "index" overwrites the key's index; else a file beside
         QTest::addColumn<QString>("note");          // the one note, on that database
         QTest::addColumn<bool>("linked");           // whether alice's event is still found
-        QTest::newRow("ExecPolicy not SQLite")
-            << QString() << QByteArray(4096, 'x') << QString() << u"file is not a database"_s << true;
-        QTest::newRow("ExecPolicy empty")
-            << QString() << ""_ba << QString() << u"no table provenance_tracking"_s << true;
-        QTest::newRow("events table missing") << u"DROP TABLE LSQuarantineEvent"_s << QByteArray()
-                                              << QString() << u"no table LSQuarantineEvent"_s << false;
+        QTest::newRow("ExecPolicy not SQLite") << QString() << QByteArray(4096, 'x') << QString()
+                                               << u"file is not a database"_s << true;
+        QTest::newRow("ExecPolicy empty") << QString() << ""_ba << QString() << u"no table provenance_tracking"_s << true;
+        QTest::newRow("events table missing") << u"DROP TABLE LSQuarantineEvent"_s << QByteArray() << QString()
+                                              << u"no table LSQuarantineEvent"_s << false;
         QTest::newRow("events column missing")
-            << u"ALTER TABLE LSQuarantineEvent DROP COLUMN LSQuarantineSenderName"_s << QByteArray()
-            << QString() << u"no column LSQuarantineSenderName in LSQuarantineEvent"_s << false;
+            << u"ALTER TABLE LSQuarantineEvent DROP COLUMN LSQuarantineSenderName"_s << QByteArray() << QString()
+            << u"no column LSQuarantineSenderName in LSQuarantineEvent"_s << false;
         QTest::newRow("events an endless view")
-            << u"ALTER TABLE LSQuarantineEvent RENAME TO stored; CREATE VIEW LSQuarantineEvent AS WITH "
-               u"RECURSIVE "
+            << u"ALTER TABLE LSQuarantineEvent RENAME TO stored; CREATE VIEW LSQuarantineEvent AS WITH RECURSIVE "
                "c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT s.* FROM c, stored s"_s
             << QByteArray() << QString() << u"LSQuarantineEvent is a view, not a table"_s << false;
         QTest::newRow("events column computed")
             << u"ALTER TABLE LSQuarantineEvent RENAME COLUMN LSQuarantineAgentName TO stored; ALTER TABLE "
                "LSQuarantineEvent ADD COLUMN LSQuarantineAgentName GENERATED ALWAYS AS (zeroblob(900000000)) VIRTUAL"_s
-            << QByteArray() << QString() << u"column lsquarantineagentname of LSQuarantineEvent is computed"_s
-            << false;
+            << QByteArray() << QString() << u"column lsquarantineagentname of LSQuarantineEvent is computed"_s << false;
         QTest::newRow("events without their key: read once")
             << u"CREATE TABLE copy AS SELECT * FROM LSQuarantineEvent; DROP TABLE LSQuarantineEvent; "
                "ALTER TABLE copy RENAME TO LSQuarantineEvent"_s
             << QByteArray() << QString() << QString() << true;
         QTest::newRow("events index damaged") << QString() << QByteArray() << u"index"_s
                                               << u"is damaged (database disk image is malformed)"_s << true;
-        QTest::newRow("events mid-transaction")
-            << QString() << QByteArray() << u"-journal"_s << u"transaction that never finished"_s << true;
+        QTest::newRow("events mid-transaction") << QString() << QByteArray() << u"-journal"_s
+                                                << u"transaction that never finished"_s << true;
         QTest::newRow("events with an unread log")
             << QString() << QByteArray() << u"-wal"_s
-            << u" has a write-ahead log (32 bytes) that was not read: its latest rows may be missing"_s
-            << true;
+            << u" has a write-ahead log (32 bytes) that was not read: its latest rows may be missing"_s << true;
     }
 
     void damaged()
@@ -211,9 +199,8 @@ private slots:
     {
         ReadOnlyDatabase execPolicy(QFile::encodeName(database(kExecPolicy)));
         qint64 rows = 0;
-        QVERIFY(!execPolicy.forEachRow(
-            "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n FROM c",
-            [&rows](sqlite3_stmt*) { return ++rows > 0; }));
+        QVERIFY(!execPolicy.forEachRow("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n FROM c",
+                                       [&rows](sqlite3_stmt*) { return ++rows > 0; }));
         QCOMPARE(execPolicy.failure(), ReadOnlyDatabase::Failure::OverBudget);
         QVERIFY(rows > 1000);
     }
@@ -222,8 +209,7 @@ private slots:
     {
         // A journal left in WAL mode, one of an unfinished transaction (whose header is read),
         // and access times older than the modification times, which a plain read would move.
-        QCOMPARE(MacVolumeFixture::execute(database(u"Users/bob/"_s + kEvents), u"PRAGMA journal_mode=WAL"_s),
-                 QString());
+        QCOMPARE(MacVolumeFixture::execute(database(u"Users/bob/"_s + kEvents), u"PRAGMA journal_mode=WAL"_s), QString());
         const QString journal = database(u"Users/alice/"_s + kEvents) + u"-journal"_s;
         m_tree.file(journal.mid(m_tree.root().size() + 1), kJournal + QByteArray(504, '\0'));
         for (const QString& file : {database(kExecPolicy), database(u"Users/alice/"_s + kEvents),
@@ -234,8 +220,7 @@ private slots:
         const QStringList before = snapshot(m_mac);
         for (int crawl = 0; crawl < 2; ++crawl) {
             const auto databases = OriginDatabases::load(MacSources::above(QFile::encodeName(m_report)));
-            QVERIFY(OriginDetails::inspect(QFile::encodeName(m_tree.path(u"mac/Users/bob/mail.txt"_s)),
-                                           databases.get())
+            QVERIFY(OriginDetails::inspect(QFile::encodeName(m_tree.path(u"mac/Users/bob/mail.txt"_s)), databases.get())
                         .quarantineEvent);
         }
         QCOMPARE(snapshot(m_mac), before);
