@@ -123,113 +123,100 @@ private slots:
         QProcess::execute(u"rm"_s, {u"-rf"_s, m_tree.root()});
     }
 
-    // Where-froms lists, as attributes and as AppleDouble files (which may be far larger).
-    void propertyLists_data()
+    // Where-froms lists in AppleDouble files (which may be far larger than attributes), and the
+    // databases a user could plant under their own home (damaged ones in general: tst_originlinks).
+    // A note on standard error comes with the status of a partial result, 3.
+    void traps_data()
     {
-        QTest::addColumn<QByteArray>("plist");
-        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("plist"); // the file's where-froms list; none when null
+        QTest::addColumn<QString>("sql");      // run on alice's database after her row is written
+        QTest::addColumn<QVariant>("dataURL");
         QTest::addColumn<QByteArray>("err");  // on standard error
-        QTest::addColumn<QByteArray>("json"); // in the line
-
+        QTest::addColumn<QByteArray>("json"); // in the line; empty: no event may be linked
+        const QByteArray safari(R"("agent":"Safari")");
+        const auto plist = [&](const char* tag, const QByteArray& plist, const QByteArray& err,
+                               const QByteArray& json) {
+            QTest::newRow(tag) << plist << QString() << QVariant() << err << (json.isEmpty() ? safari : json);
+        };
+        const auto database = [](const char* tag, const QString& sql, const QVariant& dataURL,
+                                 const QByteArray& err, const QByteArray& json) {
+            QTest::newRow(tag) << QByteArray() << sql << dataURL << err << json;
+        };
         QList<quint32> all(50000);
         std::iota(all.begin(), all.end(), 1);
         QByteArray lying = bplist({array({1}), text("https://example.org/")});
         lying[lying.size() - 1] = char(0x70); // the offset table moved past the end
-        const QByteArray safari(R"("agent":"Safari")");
-        QTest::newRow("nested 60,000 deep") << chain(60000, [](quint32 i) { return i < 59999 ? array({i + 1}) : text("end"); })
-                                            << 3 << QByteArray("element 0 is not a text") << safari;
-        QTest::newRow("arrays shared 16^8 times")
-            << chain(9, [](quint32 i) { return i < 8 ? array(QList<quint32>(16, i + 1)) : text("lol"); }) << 3
-            << QByteArray("element 0 is not a text") << safari;
-        QTest::newRow("one text shared past the cap")
-            << bplist({array(QList<quint32>(2000, 1)), text(QByteArray(1000, 'x'))}) << 3
-            << QByteArray("its texts add up to more than 1048576 bytes") << safari;
-        QTest::newRow("50,000 texts, each read once")
-            << chain(50001, [&all](quint32 i) { return i ? text("u" + QByteArray::number(i - 1)) : array(all); }) << 0 << QByteArray() << QByteArray(R"(,"u49998","u49999"])");
-        QTest::newRow("a text past the field cap") << bplist({array({1}), text(QByteArray(20000, 'x'))}) << 0
-                                                   << QByteArray() << QByteArray("xxx … (20000 bytes in all)\"]");
-        QTest::newRow("offsets past the end")
-            << bplist({array({5})}) << 3 << QByteArray("element 0 is damaged") << QByteArray(R"("agent")");
-        QTest::newRow("trailer past the end") << lying << 3 << QByteArray("its trailer points outside it") << safari;
         QByteArray lyingCount = MacVolumeFixture::whereFromsPlist({u"https://example.org/"_s});
         lyingCount[lyingCount.size() - 17] = char(0x7f); // far more objects than there are
-        QTest::newRow("object count lies") << lyingCount << 3 << QByteArray("its trailer points outside it") << safari;
-        QTest::newRow("xml") << "<?xml version=\"1.0\"?><plist><array><string>x</string></array></plist>"_ba << 3
-                             << QByteArray("not a binary property list") << safari;
-        QTest::newRow("only a header") << "bplist00"_ba << 3 << QByteArray("not a binary property list") << safari;
-        QTest::newRow("UTF-16 text") << MacVolumeFixture::whereFromsPlist({u"https://exämple.org/ü"_s}) << 0
-                                     << QByteArray() << "\"whereFroms\":[\"https://exämple.org/ü\"]"_ba;
-        QTest::newRow("empty list") << MacVolumeFixture::whereFromsPlist({}) << 0 << QByteArray()
-                                    << "\"whereFroms\":[]"_ba;
+        plist("nested 60,000 deep",
+              chain(60000, [](quint32 i) { return i < 59999 ? array({i + 1}) : text("end"); }),
+              "element 0 is not a text", {});
+        plist("arrays shared 16^8 times",
+              chain(9, [](quint32 i) { return i < 8 ? array(QList<quint32>(16, i + 1)) : text("lol"); }),
+              "element 0 is not a text", {});
+        plist("one text shared past the cap",
+              bplist({array(QList<quint32>(2000, 1)), text(QByteArray(1000, 'x'))}),
+              "its texts add up to more than 1048576 bytes", {});
+        plist("50,000 texts, each read once",
+              chain(50001,
+                    [&all](quint32 i) { return i ? text("u" + QByteArray::number(i - 1)) : array(all); }),
+              {}, R"(,"u49998","u49999"])");
+        plist("a text past the field cap", bplist({array({1}), text(QByteArray(20000, 'x'))}), {},
+              "xxx … (20000 bytes in all)\"]");
+        plist("offsets past the end", bplist({array({5})}), "element 0 is damaged", {});
+        plist("trailer past the end", lying, "its trailer points outside it", {});
+        plist("object count lies", lyingCount, "its trailer points outside it", {});
+        plist("xml", "<?xml version=\"1.0\"?><plist><array><string>x</string></array></plist>",
+              "not a binary property list", {});
+        plist("only a header", "bplist00", "not a binary property list", {});
+        plist("UTF-16 text", MacVolumeFixture::whereFromsPlist({u"https://exämple.org/ü"_s}), {},
+              "\"whereFroms\":[\"https://exämple.org/ü\"]");
+        plist("empty list", MacVolumeFixture::whereFromsPlist({}), {}, "\"whereFroms\":[]");
+        database("a value of 900 MB made on reading",
+                 u"ALTER TABLE LSQuarantineEvent DROP COLUMN LSQuarantineDataURLString; ALTER TABLE "
+                 u"LSQuarantineEvent "
+                 "ADD COLUMN LSQuarantineDataURLString GENERATED ALWAYS AS (zeroblob(900000000)) VIRTUAL"_s,
+                 {}, "is computed, not stored", {});
+        database("a stored value past the limit", {}, QString(17 << 20, u'x'),
+                 "a value is larger than 16777216 bytes", {});
+        database("a long value, cut", {}, QString(100000, u'x'), {}, "xxx … (100000 bytes in all)");
+        // A user whose name sorts first holds the rival row.
+        database(
+            "a rival row for the same event",
+            u"ATTACH '@aaa' AS other; INSERT INTO other.LSQuarantineEvent SELECT * FROM LSQuarantineEvent; "
+            "UPDATE other.LSQuarantineEvent SET LSQuarantineAgentName = 'Planted'"_s,
+            {}, {}, R"("agentName":"Safari")");
     }
 
-    void propertyLists()
+    void traps()
     {
         QFETCH(QByteArray, plist);
-        QFETCH(int, status);
-        QFETCH(QByteArray, err);
-        QFETCH(QByteArray, json);
-        const QString name = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
-        const QString file = m_tree.file(u"plists/"_s + name);
-        m_tree.file(u"plists/._"_s + name,
-                    AppleDoubleFile().add(kWhereFroms, plist).add("com.apple.quarantine", kEvent).bytes());
-        const ToolRun::Outcome outcome = cli({"files", "--format", "jsonl", QFile::encodeName(file)});
-        QCOMPARE(outcome.status, status);
-        QVERIFY2(err.isEmpty() ? outcome.err.isEmpty() : outcome.err.contains(err), outcome.err.constData());
-        QVERIFY2(outcome.out.contains(json), outcome.out.left(300).constData());
-        QCOMPARE(outcome.out.count('\n'), 1);
-    }
-
-    // Databases a user could plant under their own home, and values past the caps (damaged
-    // databases in general: tst_originlinks).
-    void databases_data()
-    {
-        QTest::addColumn<QString>("sql"); // run on alice's database after her row is written
-        QTest::addColumn<QVariant>("dataURL");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("err");
-        QTest::addColumn<QByteArray>("json"); // the linked row's text, or nothing when none may be linked
-
-        QTest::newRow("a value of 900 MB made on reading")
-            << u"ALTER TABLE LSQuarantineEvent DROP COLUMN LSQuarantineDataURLString; ALTER TABLE "
-               "LSQuarantineEvent ADD COLUMN LSQuarantineDataURLString GENERATED ALWAYS AS "
-               "(zeroblob(900000000)) VIRTUAL"_s
-            << QVariant() << 3 << QByteArray("is computed, not stored") << QByteArray();
-        QTest::newRow("a stored value past the limit") << QString() << QVariant(QString(17 << 20, u'x')) << 3
-                                                       << QByteArray("a value is larger than 16777216 bytes") << QByteArray();
-        QTest::newRow("a long value, cut") << QString() << QVariant(QString(100000, u'x')) << 0 << QByteArray()
-                                           << QByteArray("xxx … (100000 bytes in all)");
-        // A user whose name sorts first holds the rival row.
-        QTest::newRow("a rival row for the same event")
-            << u"ATTACH '@aaa' AS other; INSERT INTO other.LSQuarantineEvent SELECT * FROM LSQuarantineEvent; "
-               "UPDATE other.LSQuarantineEvent SET LSQuarantineAgentName = 'Planted'"_s
-            << QVariant() << 0 << QByteArray() << QByteArray(R"("agentName":"Safari")");
-    }
-
-    void databases()
-    {
         QFETCH(QString, sql);
         QFETCH(QVariant, dataURL);
-        QFETCH(int, status);
         QFETCH(QByteArray, err);
         QFETCH(QByteArray, json);
-        const QString mac = m_tree.path(u"databases/"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
-        const QString file = m_tree.file(mac.mid(m_tree.root().size() + 1) + u"/Users/alice/Downloads/file.zip"_s);
-        m_tree.setQuarantine(file, kEvent);
-        const QString alice = aliceEvents(mac, dataURL);
+        const QString mac = u"traps/"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+        const QString file = m_tree.file(mac + u"/Users/alice/Downloads/file.zip"_s);
+        AppleDoubleFile sidecar;
+        if (!plist.isNull())
+            sidecar.add(kWhereFroms, plist);
+        m_tree.file(mac + u"/Users/alice/Downloads/._file.zip"_s,
+                    sidecar.add("com.apple.quarantine", kEvent).bytes());
+        const QString alice = aliceEvents(m_tree.path(mac), dataURL);
         QVERIFY2(QFile::exists(alice), qPrintable(alice));
-        const QString rival = MacVolumeFixture::eventsPath(mac + u"/Users/aaa"_s);
+        const QString rival = MacVolumeFixture::eventsPath(m_tree.path(mac + u"/Users/aaa"_s));
         if (sql.contains(u"@aaa"_s))
             QCOMPARE(MacVolumeFixture::writeQuarantineEvents(rival, {}), QString());
         if (!sql.isEmpty())
             QCOMPARE(MacVolumeFixture::execute(alice, QString(sql).replace(u"@aaa"_s, rival)), QString());
-        const ToolRun::Outcome outcome =
-            cli({"files", "--format", "jsonl", "--mac-root", QFile::encodeName(mac), QFile::encodeName(file)});
-        QCOMPARE(outcome.status, status);
+        const ToolRun::Outcome outcome = cli({"files", "--format", "jsonl", "--mac-root",
+                                              QFile::encodeName(m_tree.path(mac)), QFile::encodeName(file)});
+        QCOMPARE(outcome.status, err.isEmpty() ? 0 : 3);
         QVERIFY2(err.isEmpty() ? outcome.err.isEmpty() : outcome.err.contains(err), outcome.err.constData());
-        QVERIFY2(outcome.out.contains(R"("agent":"Safari")"), outcome.out.left(400).constData());
-        QCOMPARE(outcome.out.contains("quarantineEvent"), !json.isEmpty());
-        QVERIFY2(json.isEmpty() || (outcome.out.contains(json) && outcome.out.contains(R"("user":"alice")")),
+        QCOMPARE(outcome.out.count('\n'), 1);
+        QVERIFY2(outcome.out.contains(R"("agent":"Safari")") && outcome.out.contains(json),
+                 outcome.out.left(400).constData());
+        QVERIFY2(outcome.out.contains(R"("user":"alice")") == !json.isEmpty(),
                  outcome.out.left(400).constData());
     }
 
@@ -280,28 +267,21 @@ private slots:
     {
         const QString mac = m_tree.folder(u"deepmac"_s);
         QVERIFY(QFile::exists(aliceEvents(mac)));
-        const QByteArray level = QByteArray(199, 'd') + '\xff';
-        QByteArray deep = m_tree.rawPath(QFile::encodeName(m_tree.folder(u"deep"_s).mid(m_tree.root().size() + 1)));
-        int fd = ::open(deep.constData(), O_RDONLY | O_DIRECTORY);
-        for (int i = 0; i < 24 && fd >= 0; ++i, deep += '/' + level) {
-            QCOMPARE(::mkdirat(fd, level.constData(), 0755), 0);
-            const int next = ::openat(fd, level.constData(), O_RDONLY | O_DIRECTORY);
-            ::close(fd);
-            fd = next;
-        }
-        QVERIFY(fd >= 0 && deep.size() > 4096);
-        const QByteArray sidecar = AppleDoubleFile().add("com.apple.quarantine", kEvent).bytes();
-        const QByteArray own = QByteArray(kEvent).replace("Safari", "Deep");
-        for (const char* name : {"f", "g", "._g"}) {
-            const int made = ::openat(fd, name, O_WRONLY | O_CREAT, 0644);
-            QVERIFY(made >= 0);
-            if (name[0] == '.')
-                QCOMPARE(::write(made, sidecar.constData(), size_t(sidecar.size())), ssize_t(sidecar.size()));
-            else if (name[0] == 'f')
-                QCOMPARE(::fsetxattr(made, "user.com.apple.quarantine", own.constData(), size_t(own.size()), 0), 0);
-            ::close(made);
-        }
-        ::close(fd);
+        // f holds its own event, g's sidecar lends it the volume's.
+        const QByteArray deep =
+            m_tree.rawPath(m_tree.deepFile("deep", 24, QByteArray(199, 'd') + '\xff', "f", "\x01"))
+                .chopped(2);
+        QVERIFY(deep.size() > 4096);
+        const ToolRun::Outcome made =
+            ToolRun("/usr/bin/python3",
+                    {"-c",
+                     "import os, sys; open('g', 'w'); os.setxattr('f', sys.argv[1], "
+                     "sys.argv[2].encode()); open('._g', 'wb').write(bytes.fromhex(sys.argv[3]))",
+                     "user.com.apple.quarantine", QByteArray(kEvent).replace("Safari", "Deep"),
+                     AppleDoubleFile().add("com.apple.quarantine", kEvent).bytes().toHex()},
+                    deep)
+                .run();
+        QVERIFY2(made.status == 0, made.err.constData());
         const ToolRun::Outcome outcome =
             cli({"files", "--format", "jsonl", "--mac-root", QFile::encodeName(mac), "f", "g"}, false, deep);
         QCOMPARE(outcome.err, QByteArray());
@@ -311,7 +291,8 @@ private slots:
         QVERIFY2(lines.at(0).contains(R"("agent":"Deep")") && lines.at(1).contains(R"("agent":"Safari")"),
                  outcome.out.right(600).constData());
         for (const QByteArray& line : lines)
-            QVERIFY2(line.contains(R"("agentName":"Safari")") && line.contains("/f\"") != line.contains("/g\""),
+            QVERIFY2(line.contains(R"("agentName":"Safari")") &&
+                         line.contains("/f\"") != line.contains("/g\""),
                      line.right(400).constData());
     }
 };

@@ -6,6 +6,7 @@
 #include "origin/ReadOnlyDatabase.h"
 #include "tests/origin/MacVolumeFixture.h"
 #include "tests/support/TestTree.h"
+#include "tests/support/ToolRun.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -22,6 +23,7 @@ namespace {
 
 const QString kExecPolicy = u"private/var/db/SystemPolicyConfiguration/ExecPolicy"_s;
 const QString kEvents = u"Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2"_s;
+const QByteArray kJournal = QByteArray::fromHex("d9d505f920a163d7"); // a rollback journal's header
 
 // Every file below `folder` with its bytes' hash, modification and access times.
 QStringList snapshot(const QString& folder)
@@ -56,6 +58,10 @@ class TestOriginLinks : public QObject
     QString m_report;
 
     QString database(const QString& relative) const { return m_mac + u'/' + relative; }
+    QByteArray read(const QString& relative) const
+    {
+        return ToolRun::contents(QFile::encodeName(database(relative)));
+    }
 
 private slots:
     void initTestCase()
@@ -106,7 +112,6 @@ private slots:
         QTest::addColumn<QString>("harm");          // "index" overwrites the key's index; else a file beside
         QTest::addColumn<QString>("note");          // the one note, on that database
         QTest::addColumn<bool>("linked");           // whether alice's event is still found
-        const QString journal = QString::fromLatin1(QByteArray::fromHex("d9d505f920a163d7"));
         QTest::newRow("ExecPolicy not SQLite") << QString() << QByteArray(4096, 'x') << QString()
                                                << u"file is not a database"_s << true;
         QTest::newRow("ExecPolicy empty") << QString() << ""_ba << QString() << u"no table provenance_tracking"_s << true;
@@ -143,48 +148,43 @@ private slots:
         QFETCH(QString, harm);
         QFETCH(QString, note);
         QFETCH(bool, linked);
-        const QString volume = m_tree.folder(u"broken-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
-        const QString events = volume + u"/Users/alice/"_s + kEvents, policy = volume + u'/' + kExecPolicy;
-        QDir().mkpath(QFileInfo(events).path());
-        QDir().mkpath(QFileInfo(policy).path());
-        QVERIFY(QFile::copy(database(u"Users/alice/"_s + kEvents), events));
-        if (execPolicy.isNull())
-            QVERIFY(QFile::copy(database(kExecPolicy), policy));
-        else
-            QVERIFY(m_tree.file(policy.mid(m_tree.root().size() + 1), execPolicy) == policy);
+        const QString volume =
+            u"broken-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+        const QString events =
+            m_tree.file(volume + u"/Users/alice/"_s + kEvents, read(u"Users/alice/"_s + kEvents));
+        const QString policy =
+            m_tree.file(volume + u'/' + kExecPolicy, execPolicy.isNull() ? read(kExecPolicy) : execPolicy);
         if (!sql.isEmpty())
             QCOMPARE(MacVolumeFixture::execute(events, sql), QString());
         if (harm == u"index"_s) {
             qint64 page = 0;
             ReadOnlyDatabase(QFile::encodeName(events))
-                .forEachRow("SELECT rootpage FROM sqlite_schema WHERE type = 'index'", [&page](sqlite3_stmt* row) {
-                    page = ReadOnlyDatabase::integer(row, 0).value_or(0);
-                    return false;
-                });
+                .forEachRow("SELECT rootpage FROM sqlite_schema WHERE type = 'index'",
+                            [&page](sqlite3_stmt* row) {
+                                page = ReadOnlyDatabase::integer(row, 0).value_or(0);
+                                return false;
+                            });
             QFile file(events);
             QVERIFY(page > 1 && file.open(QIODevice::ReadWrite) && file.seek((page - 1) * 4096));
             file.write(QByteArray(4096, '\xff'));
         } else if (!harm.isEmpty()) {
-            QFile beside(events + harm);
-            QVERIFY(beside.open(QIODevice::WriteOnly));
-            beside.write(harm == u"-wal"_s ? QByteArray(32, '\1')
-                                           : QByteArray::fromHex("d9d505f920a163d7") + QByteArray(504, '\0'));
+            m_tree.file(events.mid(m_tree.root().size() + 1) + harm,
+                        harm == u"-wal"_s ? QByteArray(32, '\1') : kJournal + QByteArray(504, '\0'));
         }
-        QHash<QByteArray, QByteArray> contents;
-        for (const QString& path : {events, policy}) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            contents.insert(QFile::encodeName(path), file.readAll());
-        }
-        const MacSources sources = MacSources::at(QFile::encodeName(volume));
+        const QHash<QByteArray, QByteArray> contents{
+            {QFile::encodeName(events), ToolRun::contents(QFile::encodeName(events))},
+            {QFile::encodeName(policy), ToolRun::contents(QFile::encodeName(policy))}};
+        const MacSources sources = MacSources::at(QFile::encodeName(m_tree.path(volume)));
         for (const bool inMemory : {false, true}) {
-            const auto databases = inMemory ? OriginDatabases::load(sources, contents) : OriginDatabases::load(sources);
+            const auto databases =
+                inMemory ? OriginDatabases::load(sources, contents) : OriginDatabases::load(sources);
             // A file beside a database is not there in memory.
             const QString expected = inMemory && harm.startsWith(u'-') ? QString() : note;
             const OriginDetails report = OriginDetails::inspect(QFile::encodeName(m_report), databases.get());
             QCOMPARE(report.quarantine->agent, u"Safari"_s);
             QCOMPARE(bool(report.provenanceRecord), execPolicy.isNull());
-            QCOMPARE(report.quarantineEvent ? report.quarantineEvent->agentName : QString(), linked ? u"Safari"_s : QString());
+            QCOMPARE(report.quarantineEvent ? report.quarantineEvent->agentName : QString(),
+                     linked ? u"Safari"_s : QString());
             QCOMPARE(databases->notes().size(), expected.isEmpty() ? 0 : 1);
             if (!expected.isEmpty())
                 QVERIFY2(databases->notes().first().startsWith(execPolicy.isNull() ? events : policy) &&
@@ -211,7 +211,7 @@ private slots:
         // and access times older than the modification times, which a plain read would move.
         QCOMPARE(MacVolumeFixture::execute(database(u"Users/bob/"_s + kEvents), u"PRAGMA journal_mode=WAL"_s), QString());
         const QString journal = database(u"Users/alice/"_s + kEvents) + u"-journal"_s;
-        m_tree.file(journal.mid(m_tree.root().size() + 1), QByteArray::fromHex("d9d505f920a163d7") + QByteArray(504, '\0'));
+        m_tree.file(journal.mid(m_tree.root().size() + 1), kJournal + QByteArray(504, '\0'));
         for (const QString& file : {database(kExecPolicy), database(u"Users/alice/"_s + kEvents),
                                     database(u"Users/bob/"_s + kEvents), journal, m_mac + u"/Users"_s}) {
             const timespec times[2] = {{1000, 0}, {0, UTIME_OMIT}};
