@@ -13,7 +13,6 @@ same bytes.
 """
 import struct
 import sys
-from collections import Counter
 
 import apfs_filevault
 from image_tree import DATA_TREE, PROVENANCE, users_tree, walk
@@ -238,9 +237,8 @@ def write_spaceman(image, blocks):
     for chunk in range(chunks):
         bits = bytearray(BS)
         first, count = chunk * 32768, min(32768, blocks - chunk * 32768)
-        for block in used:
-            if first <= block < first + count:
-                bits[(block - first) // 8] |= 1 << ((block - first) % 8)
+        for offset in (block - first for block in used if first <= block < first + count):
+            bits[offset // 8] |= 1 << (offset % 8)
         image.blocks[34 + chunk] = bytes(bits)
         free = count - sum(bin(b).count("1") for b in bits)
         cib += struct.pack("<QQIIQ", XID, first, count, free, 34 + chunk)
