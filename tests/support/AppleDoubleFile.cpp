@@ -1,20 +1,26 @@
 #include "tests/support/AppleDoubleFile.h"
 
+#include <QtEndian>
+
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 constexpr qsizetype kFinderInfoLength = 3760;
 constexpr qsizetype kResourceForkLength = 286;
 
-qsizetype padded(qsizetype size)
-{
-    return (size + 3) & ~qsizetype(3);
-}
-
+// Offset, length, flags and name length take 11 bytes, then the name and its NUL, to a multiple of 4.
 qsizetype entrySize(const QByteArray& name)
 {
-    return padded(11 + name.size() + 1);
+    return (11 + name.size() + 1 + 3) & ~qsizetype(3);
+}
+
+// Big-endian 32-bit words from `at` on.
+void putWords(QByteArray& bytes, qsizetype at, std::initializer_list<qsizetype> words)
+{
+    for (const qsizetype word : words)
+        AppleDoubleFile::put32(bytes, std::exchange(at, at + 4), quint32(word));
 }
 
 } // namespace
@@ -27,14 +33,12 @@ AppleDoubleFile& AppleDoubleFile::add(const QByteArray& name, const QByteArray& 
 
 void AppleDoubleFile::put32(QByteArray& bytes, qsizetype at, quint32 value)
 {
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = char(value >> (24 - 8 * i));
+    qToBigEndian(value, bytes.data() + at);
 }
 
 void AppleDoubleFile::put16(QByteArray& bytes, qsizetype at, quint16 value)
 {
-    bytes[at] = char(value >> 8);
-    bytes[at + 1] = char(value);
+    qToBigEndian(value, bytes.data() + at);
 }
 
 qsizetype AppleDoubleFile::attrEntry(int index) const
@@ -55,29 +59,20 @@ QByteArray AppleDoubleFile::bytes() const
     const qsizetype resourceFork = 50 + finderInfoLength;
 
     QByteArray file(resourceFork + kResourceForkLength, '\0');
-    put32(file, 0, 0x00051607);
-    put32(file, 4, 0x00020000);
     file.replace(8, 16, "Mac OS X        ");
-    put16(file, kEntryCount, 2);
-    put32(file, kFinderInfoEntry, 9);
-    put32(file, kFinderInfoEntry + 4, 50);
-    put32(file, kFinderInfoEntry + 8, quint32(finderInfoLength));
-    put32(file, kFinderInfoEntry + 12, 2);
-    put32(file, kFinderInfoEntry + 16, quint32(resourceFork));
-    put32(file, kFinderInfoEntry + 20, kResourceForkLength);
-
     file.replace(kAttrHeader, 4, "ATTR");
-    put32(file, kAttrHeader + 4, 0x12345678); // debug tag
-    put32(file, kAttrHeader + 8, quint32(dataEnd));
-    put32(file, kAttrHeader + 12, quint32(dataStart));
-    put32(file, kAttrHeader + 16, quint32(dataEnd - dataStart));
+    putWords(file, 0, {0x00051607, 0x00020000}); // magic, version
+    // Entries 9 (Finder Info) and 2 (resource fork): id, offset, length.
+    putWords(file, kFinderInfoEntry, {9, 50, finderInfoLength, 2, resourceFork, kResourceForkLength});
+    // ATTR's debug tag, total size, where the values start and their length.
+    putWords(file, kAttrHeader + 4, {0x12345678, dataEnd, dataStart, dataEnd - dataStart});
+    put16(file, kEntryCount, 2);
     put16(file, kAttrCount, quint16(m_attributes.size()));
     qsizetype value = dataStart;
     for (int i = 0; i < m_attributes.size(); ++i) {
         const auto& [name, content] = m_attributes.at(i);
         const qsizetype at = attrEntry(i);
-        put32(file, at, quint32(value));
-        put32(file, at + 4, quint32(content.size()));
+        putWords(file, at, {value, content.size()});
         file[at + 10] = char(name.size() + 1);
         file.replace(at + 11, name.size(), name);
         file.replace(value, content.size(), content);

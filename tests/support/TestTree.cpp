@@ -1,5 +1,6 @@
 #include "tests/support/TestTree.h"
 
+#include "core/UniqueFd.h"
 #include "tests/support/ToolRun.h"
 
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -20,12 +20,9 @@ namespace {
 
 void writeAll(int fd, const QByteArray& bytes)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n <= 0)
+    for (ssize_t done = 0, n = 0; done < bytes.size(); done += n) {
+        if ((n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done))) <= 0)
             return;
-        done += n;
     }
 }
 
@@ -90,21 +87,16 @@ QString TestTree::file(const QString& relative, const QByteArray& content)
 QByteArray TestTree::rawFile(const QByteArray& relative, const QByteArray& content)
 {
     const QByteArray full = rawPath(relative);
-    const qsizetype slash = full.lastIndexOf('/');
-    QDir().mkpath(QFile::decodeName(full.left(slash)));
-    const int fd = ::open(full.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) {
-        writeAll(fd, content);
-        ::close(fd);
-    }
+    QDir().mkpath(QFile::decodeName(full.left(full.lastIndexOf('/'))));
+    const UniqueFd fd(::open(full.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    writeAll(fd.fd(), content);
     return full;
 }
 
 QString TestTree::folder(const QString& relative)
 {
-    const QString full = path(relative);
-    QDir().mkpath(full);
-    return full;
+    QDir().mkpath(path(relative));
+    return path(relative);
 }
 
 QString TestTree::symlink(const QString& target, const QString& relative)
@@ -119,27 +111,24 @@ QByteArray TestTree::deepFile(const QByteArray& relative, int levels, const QByt
                               const QByteArray& name, const QByteArray& value)
 {
     QDir().mkpath(QFile::decodeName(rawPath(relative)));
-    int fd = ::open(rawPath(relative).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int i = 0; i < levels && fd >= 0; ++i) {
-        ::mkdirat(fd, level.constData(), 0755);
-        const int below = ::openat(fd, level.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(fd);
-        fd = below;
+    UniqueFd fd(::open(rawPath(relative).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int i = 0; i < levels && fd.fd() >= 0; ++i) {
+        ::mkdirat(fd.fd(), level.constData(), 0755);
+        fd = UniqueFd(::openat(fd.fd(), level.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
-    const int file = fd < 0 ? -1 : ::openat(fd, name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (file < 0 || ::fsetxattr(file, "user.com.apple.provenance", value.constData(), size_t(value.size()), 0) != 0)
+    const UniqueFd file(
+        fd.fd() < 0 ? -1 : ::openat(fd.fd(), name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (file.fd() < 0 ||
+        ::fsetxattr(file.fd(), "user.com.apple.provenance", value.constData(), size_t(value.size()), 0) != 0)
         qWarning("cannot make %s %d levels deep: %s", name.constData(), levels, std::strerror(errno));
-    if (file >= 0)
-        ::close(file);
-    if (fd >= 0)
-        ::close(fd);
     return relative + '/' + (level + '/').repeated(levels) + name;
 }
 
 void TestTree::setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name,
                                const QByteArray& value)
 {
-    if (::setxattr(rawPathOfItem.constData(), name.constData(), value.constData(), size_t(value.size()), 0) != 0)
+    if (::setxattr(rawPathOfItem.constData(), name.constData(), value.constData(), size_t(value.size()), 0) !=
+        0)
         qWarning("setxattr %s on %s failed: %s", name.constData(), rawPathOfItem.constData(),
                  std::strerror(errno));
 }
@@ -157,13 +146,10 @@ void TestTree::setQuarantine(const QString& path, const QByteArray& value)
 void TestTree::openToOthers()
 {
     // The temporary folder itself and every folder on the way to it must be searchable.
-    QString dir = root();
-    while (!dir.isEmpty() && dir != QLatin1String("/")) {
-        struct stat st
-        {};
+    for (QString dir = root(); !dir.isEmpty() && dir != QLatin1String("/"); dir = QFileInfo(dir).path()) {
+        struct stat st = {};
         if (::stat(QFile::encodeName(dir).constData(), &st) == 0)
             ::chmod(QFile::encodeName(dir).constData(), st.st_mode | S_IXOTH | S_IROTH);
-        dir = QFileInfo(dir).path();
     }
 }
 

@@ -28,11 +28,9 @@ void holdAtGate(const char* name)
 
 WalkGate::WalkGate(const QByteArray& name)
 {
-    {
-        std::lock_guard lock(g_mutex);
-        g_name = name;
-        g_open = g_held = false;
-    }
+    std::lock_guard lock(g_mutex);
+    g_name = name;
+    g_open = g_held = false;
     EntryXattrCalls::setCallHook(&holdAtGate);
 }
 

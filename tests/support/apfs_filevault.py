@@ -29,13 +29,11 @@ def xts_encrypt(key, data, block):
     out = bytearray()
     for index in range(len(data) // SECTOR):
         tweak = int.from_bytes(second.update(struct.pack("<QQ", block * (4096 // SECTOR) + index, 0)), "little")
-        sector = data[index * SECTOR:(index + 1) * SECTOR]
-        masks = []
+        mask = bytearray()
         for _ in range(SECTOR // 16):
-            masks.append(tweak.to_bytes(16, "little"))
+            mask += tweak.to_bytes(16, "little")
             tweak = ((tweak << 1) & ((1 << 128) - 1)) ^ (0x87 if tweak >> 127 else 0)
-        mask = b"".join(masks)
-        mixed = bytes(a ^ b for a, b in zip(sector, mask))
+        mixed = bytes(a ^ b for a, b in zip(data[index * SECTOR:(index + 1) * SECTOR], mask))
         out += bytes(a ^ b for a, b in zip(first.update(mixed), mask))
     return bytes(out)
 

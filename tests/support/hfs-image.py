@@ -3,27 +3,21 @@
 
 hfs-image.py OUT
 
-The volume holds the Data tree of apfs-image.py (the same entries and attributes, inline in
-the attributes B-tree). The catalog and attributes B-trees are one header node and one leaf
-each; the extents overflow B-tree is a header node only. Times are fixed, so every run writes
-the same bytes.
+The volume holds image_tree.DATA_TREE (the entries and attributes of apfs-image.py's Data
+volume, the attributes inline in the attributes B-tree). The catalog and attributes B-trees are
+one header node and one leaf each; the extents overflow B-tree is a header node only. Times are
+fixed, so every run writes the same bytes.
 """
-import importlib.util
-import os
 import struct
 import sys
 import unicodedata
 
-_spec = importlib.util.spec_from_file_location(
-    "apfs_image", os.path.join(os.path.dirname(os.path.abspath(__file__)), "apfs-image.py"))
-apfs = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(apfs)
+from image_tree import DATA_TREE, walk
 
 BS = 4096
 BLOCKS = 256
 NODE = 4096
 HFS_TIME = 1_700_000_000 + 2_082_844_800  # seconds since 1904
-VOLUME_NAME = "Data"
 # Blocks: 0 volume header, 1 allocation bitmap, 2 extents tree, 3-4 catalog, 5-6 attributes.
 ALLOCATION, EXTENTS, CATALOG, ATTRIBUTES, FIRST_DATA = 1, 2, 3, 5, 7
 
@@ -45,9 +39,9 @@ def fork(size, start, count):
     return struct.pack(">QII", size, 0, count) + struct.pack(">II", start, count) + bytes(56)
 
 
-def node(kind, height, records, flink=0):
+def node(kind, height, records):
     """A B-tree node: a descriptor, the records, their offsets from the node's end backwards."""
-    body = bytearray(struct.pack(">IIbBHH", flink, 0, kind, height, len(records), 0))
+    body = bytearray(struct.pack(">IIbBHH", 0, 0, kind, height, len(records), 0))
     offsets = []
     for record in records:
         offsets.append(len(body))
@@ -59,13 +53,11 @@ def node(kind, height, records, flink=0):
 
 
 def tree(records, max_key, attributes):
-    """A header node and, with records, one leaf that is also the root (height 1)."""
-    nodes = 2 if records else 1
-    header = struct.pack(">HIIIIHHIIHIBBI", 1 if records else 0, 1 if records else 0, len(records),
-                         1 if records else 0, 1 if records else 0, NODE, max_key, nodes, 0, 0, NODE, 0, 0,
-                         attributes) + bytes(64)
-    bitmap = bytes([0xC0 if records else 0x80]) + bytes(NODE - 256 - 1)
-    out = node(1, 0, [header, bytes(128), bitmap])
+    """A header node and, with records (key, value, sort key), one leaf that is also the root."""
+    used = 1 if records else 0
+    header = struct.pack(">HIIIIHHIIHIBBI", used, used, len(records), used, used, NODE, max_key, 1 + used,
+                         0, 0, NODE, 0, 0, attributes) + bytes(64)
+    out = node(1, 0, [header, bytes(128), bytes([0xC0 if records else 0x80]) + bytes(NODE - 256 - 1)])
     return out + (node(-1, 1, [k + v for k, v, _ in sorted(records, key=lambda r: r[2])]) if records else b"")
 
 
@@ -78,62 +70,50 @@ def bsd_info(mode):
     return struct.pack(">IIBBHI", 99, 20, 0, 0, mode, 0)
 
 
-def catalog_records(entries, file_fork, attributed):
-    """(key, value, sort key) of each folder, file and thread; entries are (cnid, parent, name, kind),
-    `attributed` the cnids with extended attributes."""
-    records, valence = [], {}
-    for _, parent, _, _ in entries:
-        valence[parent] = valence.get(parent, 0) + 1
-    dates = struct.pack(">5I", *[HFS_TIME] * 5)
-    for cnid, parent, name, kind in entries:
-        order = (parent, name.lower())
-        if kind == "dir":
-            value = struct.pack(">hHII", 1, 0x2 | 0x4 * (cnid in attributed), valence.get(cnid, 0), cnid) + dates + \
-                bsd_info(0o40755) + bytes(32) + struct.pack(">II", 0, 0)
-            thread = 3
-        else:
-            mode, info = (0o120755, b"slnkrhap") if kind.startswith("link:") else (0o100644, bytes(8))
-            value = struct.pack(">hHII", 2, 0x2 | 0x4 * (cnid in attributed), 0, cnid) + dates + bsd_info(mode) + \
-                info + bytes(8) + bytes(16) + struct.pack(">II", 0, 0) + file_fork.get(cnid, bytes(80)) + bytes(80)
-            thread = 4
-        records.append((catalog_key(parent, name), value, order))
-        records.append((catalog_key(cnid, ""), struct.pack(">hHI", thread, 0, parent) + unistr(name), (cnid, "")))
-    return records
+def catalog_records(cnid, parent, name, kind, attributed, children, data_fork):
+    """A folder's or file's record and its thread record, each as (key, value, sort key)."""
+    head = struct.pack(">HII", 0x2 | 0x4 * attributed, children, cnid) + struct.pack(">5I", *[HFS_TIME] * 5)
+    if kind == "dir":
+        record, thread = struct.pack(">h", 1) + head + bsd_info(0o40755) + bytes(40), 3
+    else:
+        mode, info = (0o120755, b"slnkrhap") if kind.startswith("link:") else (0o100644, bytes(8))
+        record = struct.pack(">h", 2) + head + bsd_info(mode) + info + bytes(32) + data_fork + bytes(80)
+        thread = 4
+    return [(catalog_key(parent, name), record, (parent, name.lower())),
+            (catalog_key(cnid, ""), struct.pack(">hHI", thread, 0, parent) + unistr(name), (cnid, ""))]
 
 
 def main(argv):
-    entries = [(2, 1, VOLUME_NAME, "dir")]
-    ids, attributes, data_blocks, file_fork = {"": 2}, [], [], {}
-    for cnid, (path, kind, values) in enumerate(apfs.DATA_TREE, start=16):
-        parent_path, _, raw = path.encode("utf-8", "surrogateescape").rpartition(b"/")
-        ids[path] = cnid
-        entries.append((cnid, ids[parent_path.decode("utf-8", "surrogateescape")], hfs_name(raw), kind))
+    entries = walk(DATA_TREE)
+    root = [2, 1, b"Data", "dir", {}, sum(e[1] == 2 for e in entries)]
+    catalog, attributes, data_blocks = [], [], []
+    for cnid, parent, raw, kind, values, children in [root] + entries:
         content = kind[5:].encode() if kind.startswith(("file:", "link:")) else b""
+        data_fork = fork(len(content), FIRST_DATA + len(data_blocks), 1) if content else bytes(80)
         if content:
-            file_fork[cnid] = fork(len(content), FIRST_DATA + len(data_blocks), 1)
-            data_blocks.append(content + bytes(BS - len(content)))
+            data_blocks.append(content.ljust(BS, b"\0"))
         for attribute, value in values.items():
-            key = struct.pack(">HIIH", 0, cnid, 0, len(attribute)) + attribute.encode("utf-16-be")
-            attributes.append((struct.pack(">H", len(key)) + key, struct.pack(">IIII", 0x10, 0, 0, len(value)) + value,
-                               (cnid, attribute.encode("utf-16-be"))))
-    catalog = tree(catalog_records(entries, file_fork, {r[2][0] for r in attributes}), 516, 6)
-    extents = tree([], 10, 2)
-    attributes_tree = tree(attributes, 266, 6)
+            name = attribute.encode("utf-16-be")
+            key = struct.pack(">HIIH", 0, cnid, 0, len(attribute)) + name
+            inline = struct.pack(">4I", 0x10, 0, 0, len(value)) + value
+            attributes.append((struct.pack(">H", len(key)) + key, inline, (cnid, name)))
+        catalog += catalog_records(cnid, parent, hfs_name(raw), kind, bool(values), children, data_fork)
+    catalog, extents, attributes = tree(catalog, 516, 6), tree([], 10, 2), tree(attributes, 266, 6)
     used = FIRST_DATA + len(data_blocks)
     bitmap = bytearray(BS)
     for block in list(range(used)) + [BLOCKS - 1]:  # the last block holds the alternate header
         bitmap[block // 8] |= 0x80 >> (block % 8)
     files = sum(1 for e in entries if e[3] != "dir")
     header = struct.pack(">2sHI4sI4I", b"H+", 4, 0x100, b"10.0", 0, *[HFS_TIME] * 4) + \
-        struct.pack(">10IQ", files, len(entries) - 1 - files, BS, BLOCKS, BLOCKS - used - 1, used, BS, BS,
-                    16 + len(apfs.DATA_TREE), 1, 1) + bytes(32) + \
+        struct.pack(">10IQ", files, len(entries) - files, BS, BLOCKS, BLOCKS - used - 1, used, BS, BS,
+                    16 + len(entries), 1, 1) + bytes(32) + \
         fork(BS, ALLOCATION, 1) + fork(len(extents), EXTENTS, 1) + fork(len(catalog), CATALOG, 2) + \
-        fork(len(attributes_tree), ATTRIBUTES, 2) + bytes(80)
+        fork(len(attributes), ATTRIBUTES, 2) + bytes(80)
     assert len(header) == 512
     with open(argv[1], "wb") as out:
         out.truncate(BLOCKS * BS)
         for offset, data in ((1024, header), (BLOCKS * BS - 1024, header), (ALLOCATION * BS, bitmap),
-                             (EXTENTS * BS, extents), (CATALOG * BS, catalog), (ATTRIBUTES * BS, attributes_tree),
+                             (EXTENTS * BS, extents), (CATALOG * BS, catalog), (ATTRIBUTES * BS, attributes),
                              (FIRST_DATA * BS, b"".join(data_blocks))):
             out.seek(offset)
             out.write(data)

@@ -40,13 +40,13 @@ int getAttributes(const char* path, struct stat* st, fuse_file_info*)
     return root || isFile(path) ? 0 : -ENOENT;
 }
 
-constexpr std::string_view kAttribute = "user.com.apple.provenance";
+constexpr char kAttribute[] = "user.com.apple.provenance"; // the list of names holds it with its NUL
 
 int getAttribute(const char* path, const char* name, char* value, size_t size)
 {
     if (std::strcmp(path, "/") != 0 && !isFile(path))
         return -ENOENT;
-    if (kAttribute != name)
+    if (std::strcmp(name, kAttribute) != 0)
         return -ENODATA;
     if (size > 0)
         value[0] = '\x01';
@@ -57,14 +57,11 @@ int listAttributes(const char* path, char* list, size_t size)
 {
     if (std::strcmp(path, "/") != 0 && !isFile(path))
         return -ENOENT;
-    const int length = int(kAttribute.size()) + 1;
-    if (size == 0)
-        return length;
-    if (size < size_t(length))
+    if (size > 0 && size < sizeof kAttribute)
         return -ERANGE;
-    std::memcpy(list, kAttribute.data(), kAttribute.size());
-    list[kAttribute.size()] = '\0';
-    return length;
+    if (size > 0)
+        std::memcpy(list, kAttribute, sizeof kAttribute);
+    return sizeof kAttribute;
 }
 
 int readDirectory(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
