@@ -40,21 +40,22 @@ QString AttributeList::macName(const QByteArray& linuxName)
     return QString::fromUtf8(name);
 }
 
-AttributeList::Entry AttributeList::entry(const QByteArray& linuxName, QByteArray value)
+AttributeList::Entry AttributeList::entry(const QByteArray& linuxName, QString name, QByteArray value)
 {
     // Samba stores a stream with one NUL more than the Mac wrote.
     if (linuxName.startsWith(kStream) && value.endsWith('\0'))
         value.chop(1);
-    Entry entry{macName(linuxName), value.size(), value.left(kShownBytes), false};
+    Entry entry{std::move(name), value.size(), value.left(kShownBytes), false};
     return entry;
 }
 
 QList<AttributeList::Entry> AttributeList::of(const XattrSnapshot& snapshot)
 {
     QList<Entry> entries;
+    entries.reserve(snapshot.values().size());
     for (const XattrSnapshot::Value& value : snapshot.values()) {
-        if (value.error == 0 && !macName(value.name).isEmpty())
-            entries.append(entry(value.name, value.bytes));
+        if (QString name = macName(value.name); value.error == 0 && !name.isEmpty())
+            entries.append(entry(value.name, std::move(name), value.bytes));
     }
     // The kernel lists them in no set order.
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });

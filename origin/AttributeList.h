@@ -40,5 +40,5 @@ public:
     static QString macName(const QByteArray& linuxName);
 
 private:
-    static Entry entry(const QByteArray& linuxName, QByteArray value);
+    static Entry entry(const QByteArray& linuxName, QString name, QByteArray value);
 };

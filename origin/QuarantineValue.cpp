@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 namespace {
 
@@ -53,6 +54,7 @@ std::optional<QuarantineValue> QuarantineValue::decode(const QByteArray& bytes)
     value.flags = QString::fromUtf8(fields[0]);
     if (isHex(fields[0], 8)) {
         const quint32 flags = fields[0].toUInt(nullptr, 16);
+        value.flagNames.reserve(std::popcount(flags));
         for (int bit = 0; bit < 32; ++bit) {
             if (flags & (1u << bit))
                 value.flagNames.append(flagName(bit));

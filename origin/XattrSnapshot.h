@@ -33,9 +33,14 @@ public:
         // Sized first: the kernel sets aside as much as a call offers to take.
         snapshot.m_names = fetch([&calls](char* buffer, size_t size) { return calls.list(buffer, size); },
                                  &snapshot.m_listError);
-        for (const QByteArray& name : snapshot.m_names.split('\0')) {
-            if (name.isEmpty())
+        const QByteArrayView names = snapshot.m_names;
+        for (qsizetype at = 0, end; at < names.size(); at = end + 1) {
+            end = names.indexOf('\0', at);
+            if (end < 0)
+                end = names.size();
+            if (end == at)
                 continue;
+            const QByteArray name = names.sliced(at, end - at).toByteArray();
             Value value{name, {}, 0};
             value.bytes = fetch([&](char* buffer, size_t size) { return calls.get(name.constData(), buffer, size); },
                                 &value.error);
