@@ -217,32 +217,6 @@ private slots:
         QCOMPARE(seen.join(u'|'), QString(shown).replace(u'@', tree.root()));
     }
 
-    void mainWindowsAreIndependent()
-    {
-        QuellmarkApp* app = QuellmarkApp::instance();
-        QPointer<ContentView> a = app->newMainWindow();
-        QPointer<ContentView> b = app->newMainWindow();
-        QVERIFY(a != b && a->providerer() != b->providerer());
-        // A load in one window leaves the other's list alone.
-        a->providerer()->setDiscovery(ApplicationDiscovery(u"/bin/echo"_s, {u"/nowhere"_s}));
-        QSignalSpy finished(a->providerer(), &Provener::loadFinished);
-        QSignalSpy otherReset(b->providerer(), &QAbstractItemModel::modelReset);
-        a->providerer()->loadApps();
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(otherReset.count(), 0);
-        // New Window's key makes a third.
-        const auto isMain = [](QWidget* widget) { return qobject_cast<ContentView*>(widget) != nullptr; };
-        const int before = visibleWindows(isMain);
-        a->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(a));
-        QTest::keySequence(a, QKeySequence::New);
-        QCOMPARE(visibleWindows(isMain), before + 1);
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (isMain(widget))
-                widget->close();
-        QTRY_VERIFY(a.isNull() && b.isNull());
-    }
-
     // The guide's item takes the place of a menu's standard help items, once however often installed.
     void helpItemReplacesStandardItems()
     {
@@ -388,12 +362,16 @@ private slots:
             QCOMPARE(app->openWindow(identifier), window.data());
             const QString title = window->windowTitle();
             QCOMPARE(visibleWindows([&](QWidget* widget) { return widget->windowTitle() == title; }), 1);
-            // Closing (its key) discards the window and its model; asking again makes a new one.
+            // Closing (its key) discards the window and its model; asking again makes a new one, where
+            // the last one was.
+            window->setGeometry(QRect(140, 120, 610, 430));
+            const QRect placed = window->geometry();
             QTest::keySequence(window, QKeySequence::Close);
             QTRY_VERIFY(window.isNull());
             QVERIFY(!app->window(identifier));
             window = app->openWindow(identifier);
             QVERIFY(QTest::qWaitForWindowActive(window));
+            QCOMPARE(window->geometry(), placed);
         }
         QList<QAction*> inMenus;
         const std::function<void(QMenu*)> collect = [&](QMenu* menu) {
@@ -441,31 +419,40 @@ private slots:
         QTRY_VERIFY(window.isNull());
     }
 
-    void windowsReopenWhereTheyWere()
+    // Main windows reopen where the last one was, apart from the crawl window's place; another
+    // one (New Window's key too) steps aside rather than hide the first, with a list of its own.
+    void mainWindows()
     {
         QuellmarkApp* app = QuellmarkApp::instance();
         QPointer<QMainWindow> crawler = app->openWindow(u"crawler"_s);
         crawler->setGeometry(QRect(140, 120, 610, 430));
-        const QRect placed = crawler->geometry();
-        crawler->close();
-        QTRY_VERIFY(crawler.isNull());
-        crawler = app->openWindow(u"crawler"_s);
-        QCOMPARE(crawler->geometry(), placed);
-        // Kept per kind: a main window does not take the crawl window's place.
+        const QRect crawlerPlace = crawler->geometry();
         QPointer<ContentView> first = app->newMainWindow();
-        QVERIFY(first->geometry() != placed);
+        QVERIFY(first->geometry() != crawlerPlace);
         first->setGeometry(QRect(60, 50, 700, 400));
         first->close();
         QTRY_VERIFY(first.isNull());
         first = app->newMainWindow();
         QCOMPARE(first->geometry(), QRect(60, 50, 700, 400));
-        // A second main window steps aside rather than hide the first.
         QPointer<ContentView> second = app->newMainWindow();
         QCOMPARE(second->size(), first->size());
-        QVERIFY(second->pos() != first->pos());
-        for (QMainWindow* window :
-             {crawler.data(), static_cast<QMainWindow*>(first), static_cast<QMainWindow*>(second)})
-            window->close();
+        QVERIFY(second->pos() != first->pos() && first->providerer() != second->providerer());
+        // A load in one window leaves the other's list alone.
+        first->providerer()->setDiscovery(ApplicationDiscovery(u"/bin/echo"_s, {u"/nowhere"_s}));
+        QSignalSpy finished(first->providerer(), &Provener::loadFinished);
+        QSignalSpy otherReset(second->providerer(), &QAbstractItemModel::modelReset);
+        first->providerer()->loadApps();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(otherReset.count(), 0);
+        const auto isMain = [](QWidget* widget) { return qobject_cast<ContentView*>(widget) != nullptr; };
+        QCOMPARE(visibleWindows(isMain), 2);
+        first->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(first));
+        QTest::keySequence(first, QKeySequence::New);
+        QCOMPARE(visibleWindows(isMain), 3);
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            widget->close();
+        QTRY_VERIFY(first.isNull() && second.isNull() && crawler.isNull());
     }
 };
 
