@@ -138,19 +138,18 @@ private slots:
         // dragged over from its start to its end with the mouse.
         QPdfDocument* guide = view->document();
         const QSizeF points = guide->pagePointSize(0);
-        QList<QRectF> boxes;
-        for (const QPolygonF& box : guide->getAllText(0).bounds())
-            boxes << box.boundingRect();
+        const QList<QPolygonF> boxes = guide->getAllText(0).bounds();
         QVERIFY(!boxes.isEmpty());
-        const QRectF middle =
-            *std::min_element(boxes.cbegin(), boxes.cend(), [&](const QRectF& a, const QRectF& b) {
-                return std::abs(a.center().y() - points.height() / 2) <
-                       std::abs(b.center().y() - points.height() / 2);
-            });
+        const auto offFrom = [](const QPolygonF& box, qreal y) {
+            return std::abs(box.boundingRect().center().y() - y);
+        };
+        const QRectF middle = std::ranges::min(boxes, {}, [&](const QPolygonF& box) {
+                                  return offFrom(box, points.height() / 2);
+                              }).boundingRect();
         QRectF line = middle;
-        for (const QRectF& box : std::as_const(boxes))
-            if (std::abs(box.center().y() - middle.center().y()) < 2)
-                line |= box;
+        for (const QPolygonF& box : boxes)
+            if (offFrom(box, middle.center().y()) < 2)
+                line |= box.boundingRect();
         const qreal scale = page.width() / points.width();
         const auto onScreen = [&](const QPointF& point) {
             return (page.topLeft() + point * scale).toPoint();
