@@ -215,6 +215,7 @@ private slots:
             drop->close();
         }
         QCOMPARE(seen.join(u'|'), QString(shown).replace(u'@', tree.root()));
+        QTRY_VERIFY(!app->window(u"crawler"_s) && !app->window(u"dropview"_s)); // gone before the next start
     }
 
     // The guide's item takes the place of a menu's standard help items, once however often installed.
