@@ -75,25 +75,36 @@ private slots:
         QCOMPARE(view->currentPage(), 0);
     }
 
-    void zoomKeepsThePagePlace_data()
+    // A window too small for a readable page opens with the page as wide as the view; zooming keeps
+    // the page where the view says it is, and Ctrl+0 fits it again.
+    void opensReadableZoomKeepsThePagePlace_data()
     {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("opensFitted");
         QTest::addColumn<int>("steps"); // zoom steps from the fitted page; 0: fitted
         QTest::addColumn<bool>("scrolledToEnd");
-        QTest::newRow("fitted") << 0 << false;
-        QTest::newRow("zoomed out") << -1 << false;
-        QTest::newRow("zoomed in, at the start") << 3 << false;
-        QTest::newRow("zoomed in, at the end") << 3 << true;
+        QTest::newRow("tall window") << QSize(700, 1100) << true << 0 << false;
+        QTest::newRow("small window") << QSize(700, 500) << false << 0 << false;
+        QTest::newRow("zoomed out") << QSize(640, 720) << false << -1 << false;
+        QTest::newRow("zoomed in, at the start") << QSize(640, 720) << false << 3 << false;
+        QTest::newRow("zoomed in, at the end") << QSize(640, 720) << false << 3 << true;
     }
 
-    void zoomKeepsThePagePlace()
+    void opensReadableZoomKeepsThePagePlace()
     {
+        QFETCH(QSize, size);
+        QFETCH(bool, opensFitted);
         QFETCH(int, steps);
         QFETCH(bool, scrolledToEnd);
         HelpView window;
-        window.resize(640, 720);
+        window.resize(size);
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         PDFKitView* view = window.pdfKitView();
+        QPdfView* pdf = view->pdfView();
+        QCOMPARE(view->isFitted(), opensFitted);
+        QVERIFY2(view->zoomFactor() >= 0.75, qPrintable(QString::number(view->zoomFactor())));
+        QCOMPARE(pdf->horizontalScrollBar()->maximum(), 0); // as wide as the view: no sideways scrolling
         QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_0));
         QVERIFY(view->isFitted());
         const qreal fitted = view->zoomFactor();
@@ -101,43 +112,16 @@ private slots:
             QTest::keySequence(&window, steps > 0 ? QKeySequence::ZoomIn : QKeySequence::ZoomOut);
         QCOMPARE(view->isFitted(), steps == 0);
         QVERIFY(qAbs(view->zoomFactor() - fitted * std::pow(1.25, steps)) < 0.001);
-        QPdfView* pdf = view->pdfView();
         if (scrolledToEnd) {
             QTRY_VERIFY(pdf->verticalScrollBar()->maximum() > 0 && pdf->horizontalScrollBar()->maximum() > 0);
             pdf->verticalScrollBar()->setValue(pdf->verticalScrollBar()->maximum());
             pdf->horizontalScrollBar()->setValue(pdf->horizontalScrollBar()->maximum());
         }
-        // Where the view says the page is, it is.
         QWidget* viewport = pdf->viewport();
         QTRY_VERIFY(near(whiteArea(viewport), view->pageRect().toRect() & viewport->rect()));
-        // Ctrl+0 fits it again.
         QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_0));
         QVERIFY(view->isFitted());
         QVERIFY(qAbs(view->zoomFactor() - fitted) < 0.001);
-    }
-
-    // A window too small for a readable page opens with the page as wide as the view.
-    void opensReadable_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<bool>("fitted");
-        QTest::newRow("tall window") << QSize(700, 1100) << true;
-        QTest::newRow("small window") << QSize(700, 500) << false;
-    }
-
-    void opensReadable()
-    {
-        QFETCH(QSize, size);
-        QFETCH(bool, fitted);
-        HelpView window;
-        window.resize(size);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        PDFKitView* view = window.pdfKitView();
-        QCOMPARE(view->isFitted(), fitted);
-        QVERIFY2(view->zoomFactor() >= 0.75, qPrintable(QString::number(view->zoomFactor())));
-        // As wide as the view: no sideways scrolling.
-        QCOMPARE(view->pdfView()->horizontalScrollBar()->maximum(), 0);
     }
 
     void textCanBeSelectedAndCopied()
@@ -154,19 +138,18 @@ private slots:
         // dragged over from its start to its end with the mouse.
         QPdfDocument* guide = view->document();
         const QSizeF points = guide->pagePointSize(0);
-        QList<QRectF> boxes;
-        for (const QPolygonF& box : guide->getAllText(0).bounds())
-            boxes << box.boundingRect();
+        const QList<QPolygonF> boxes = guide->getAllText(0).bounds();
         QVERIFY(!boxes.isEmpty());
-        const QRectF middle =
-            *std::min_element(boxes.cbegin(), boxes.cend(), [&](const QRectF& a, const QRectF& b) {
-                return std::abs(a.center().y() - points.height() / 2) <
-                       std::abs(b.center().y() - points.height() / 2);
-            });
+        const auto offFrom = [](const QPolygonF& box, qreal y) {
+            return std::abs(box.boundingRect().center().y() - y);
+        };
+        const QRectF middle = std::ranges::min(boxes, {}, [&](const QPolygonF& box) {
+                                  return offFrom(box, points.height() / 2);
+                              }).boundingRect();
         QRectF line = middle;
-        for (const QRectF& box : std::as_const(boxes))
-            if (std::abs(box.center().y() - middle.center().y()) < 2)
-                line |= box;
+        for (const QPolygonF& box : boxes)
+            if (offFrom(box, middle.center().y()) < 2)
+                line |= box.boundingRect();
         const qreal scale = page.width() / points.width();
         const auto onScreen = [&](const QPointF& point) {
             return (page.topLeft() + point * scale).toPoint();

@@ -5,7 +5,6 @@
 #include "crawl/CrawlerView.h"
 #include "drop/DropView.h"
 #include "drop/FileInfo.h"
-#include "drop/QuellmarkDropDelegate.h"
 #include "inventory/ContentView.h"
 #include "inventory/Provener.h"
 #include "tests/support/TestTree.h"
@@ -25,6 +24,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QWhatsThis>
@@ -41,6 +41,15 @@ int visibleWindows(const std::function<bool(QWidget*)>& matches)
     for (QWidget* widget : QApplication::topLevelWidgets())
         count += widget->isVisible() && matches(widget);
     return count;
+}
+
+// The crawl window, after a crawl of `folder`.
+CrawlerView* crawlWindowOver(const QString& folder)
+{
+    auto* window = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
+    QSignalSpy finished(window->crawler(), &Crawler::crawlFinished);
+    window->crawlFolder(QFile::encodeName(folder));
+    return finished.wait(10000) ? window : nullptr;
 }
 
 } // namespace
@@ -75,11 +84,13 @@ private slots:
         row("crawl=", {"--crawl=rel/d"}, "crawl rel/d");
         row("crawl with quarantine", {"--quarantine", "--crawl", "d"}, "crawl d quarantine");
         row("paths, bytes kept", {"a", "/b\xfe", "--", "-c"}, "drop a|/b\xfe|-c");
-        row("help wins", {"x", "--help", "--bogus"}, "0 Usage: quellmark [--crawl FOLDER|IMAGE [--quarantine] | PATH...]");
+        row("help wins", {"x", "--help", "--bogus"},
+            "0 Usage: quellmark [--crawl FOLDER|IMAGE [--quarantine] | PATH...]");
         row("unknown option", {"--bogus"}, "2 quellmark: unknown option '--bogus'");
         row("crawl without folder", {"--crawl"}, "2 quellmark: --crawl needs a folder");
         row("crawl with empty folder", {"--crawl="}, "2 quellmark: --crawl needs a folder");
-        row("crawl and paths", {"--crawl", "d", "e"}, "2 quellmark: --crawl takes one folder and no other paths");
+        row("crawl and paths", {"--crawl", "d", "e"},
+            "2 quellmark: --crawl takes one folder and no other paths");
         row("crawl twice", {"--crawl", "d", "--crawl", "e"}, "2 quellmark: --crawl is given twice");
         row("empty path", {"a", ""}, "2 quellmark: an empty path names no file");
         row("quarantine without crawl", {"--quarantine", "a"}, "2 quellmark: --quarantine goes with --crawl");
@@ -106,219 +117,105 @@ private slots:
     // The title bars as the window manager reads them, on an X display: the title alone.
     void titlesOnTheDisplay_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("main window") << QStringList() << u"Quellmark"_s;
-        QTest::newRow("crawl window") << QStringList{u"--crawl"_s, m_noApps.path()} << u"Crawl Folder"_s;
-        QTest::newRow("drop window") << QStringList{m_noApps.path()} << u"Drop Files"_s;
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<QByteArray>("title");
+        QTest::newRow("main window") << QByteArrayList() << QByteArray("Quellmark");
+        const QByteArray empty = QFile::encodeName(m_noApps.path());
+        QTest::newRow("crawl window") << QByteArrayList{"--crawl", empty} << QByteArray("Crawl Folder");
+        QTest::newRow("drop window") << QByteArrayList{empty} << QByteArray("Drop Files");
     }
 
     void titlesOnTheDisplay()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, title);
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(QByteArray, title);
         QTemporaryDir home;
         // On a display of its own (Xvfb picks a free number), waits for a window whose name starts
         // with the title, and prints its name.
-        const QString script = u"app=$1; shift; d=$(mktemp)\n"
-                               "Xvfb -displayfd 9 -nolisten tcp 9>\"$d\" 2>/dev/null & xvfb=$!\n"
-                               "for _ in $(seq 300); do [ -s \"$d\" ] && break; sleep 0.1; done\n"
-                               "export DISPLAY=:$(cat \"$d\")\n"
-                               "\"$app\" \"$@\" & pid=$!\n"
-                               "for _ in $(seq 600); do\n"
-                               "    name=$(xwininfo -root -tree | grep -o -e \"$NAME\" | head -n 1)\n"
-                               "    [ -n \"$name\" ] && break; sleep 0.1\n"
-                               "done\n"
-                               "kill $pid $xvfb; rm -f \"$d\"; printf '%s' \"$name\""_s;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        environment.insert(u"XDG_CONFIG_HOME"_s, home.path());
-        environment.insert(u"NAME"_s, u'"' + title + u"[^\"]*\""_s);
-        QProcess run;
-        run.setProcessEnvironment(environment);
-        run.start(u"sh"_s, QStringList{u"-c"_s, script, u"sh"_s,
-                                       qEnvironmentVariable("QUELLMARK_BINARY_DIR") + u"/bin/quellmark"_s} +
-                               arguments);
-        QVERIFY(run.waitForFinished(120000));
-        QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()), u'"' + title + u'"');
+        const QByteArray script = "app=$1; shift; d=$(mktemp)\n"
+                                  "Xvfb -displayfd 9 -nolisten tcp 9>\"$d\" 2>/dev/null & xvfb=$!\n"
+                                  "for _ in $(seq 300); do [ -s \"$d\" ] && break; sleep 0.1; done\n"
+                                  "export DISPLAY=:$(cat \"$d\")\n"
+                                  "\"$app\" \"$@\" & pid=$!\n"
+                                  "for _ in $(seq 600); do\n"
+                                  "    name=$(xwininfo -root -tree | grep -o -e \"$NAME\" | head -n 1)\n"
+                                  "    [ -n \"$name\" ] && break; sleep 0.1\n"
+                                  "done\n"
+                                  "kill $pid $xvfb; rm -f \"$d\"; printf '%s' \"$name\"";
+        const QByteArrayList command{"QT_QPA_PLATFORM=xcb",
+                                     "XDG_CONFIG_HOME=" + QFile::encodeName(home.path()),
+                                     "NAME=\"" + title + "[^\"]*\"",
+                                     "sh",
+                                     "-c",
+                                     script,
+                                     "sh",
+                                     ToolRun::built("quellmark")};
+        QCOMPARE(ToolRun("/usr/bin/env", command + arguments).run().out, '"' + title + '"');
+    }
+
+    // What each start opens, run in a folder of three files: the crawl window with its folder,
+    // status line, rows and where Load Folder starts, or the rows of the paths as if dropped.
+    void startsWithTheWindowAskedFor_data()
+    {
+        QTest::addColumn<QByteArrayList>("arguments"); // "@": the folder, absolute
+        QTest::addColumn<QString>("shown");            // "@" too
+        const auto row = [](const char* name, QByteArrayList arguments, const QString& shown) {
+            QTest::newRow(name) << arguments << shown;
+        };
+        row("folder that is not there", {"--crawl", "@/missing"},
+            u"crawl @/missing|The folder could not be read: No such file or directory|0"_s);
+        row("a file, read as a disk image", {"--crawl", "@/plain.txt"},
+            u"crawl @/plain.txt|The disk image could not be read: the image is empty|0"_s);
+        row("relative folder, shown absolute", {"--crawl", "."},
+            u"crawl @|Finished: 3 entries examined|2|@"_s);
+        row("quarantine-only files too", {"--crawl", ".", "--quarantine"},
+            u"crawl @|Finished: 3 entries examined|3 quarantine|@"_s);
+        row("paths, relative ones in the folder, bytes kept", {"@/odd\xff.txt", "./plain.txt"},
+            u"drop @/odd%FF.txt ❓ 0x01|@/plain.txt ❓ 0x02"_s); // shown without "."
     }
 
     void startsWithTheWindowAskedFor()
     {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(QString, shown);
         TestTree tree;
         QVERIFY2(tree.isValid(), tree.problem());
-        const QByteArray odd = tree.rawFile("odd\xff.txt");
-        tree.setRawAttribute(odd, "user.com.apple.provenance", "\x01");
+        tree.setRawAttribute(tree.rawFile("odd\xff.txt"), "user.com.apple.provenance", "\x01");
         tree.setProvenance(tree.file(u"plain.txt"_s), "\x02");
-        QuellmarkApp* app = QuellmarkApp::instance();
-
-        // A folder that is not there: the window opens and says so.
-        const QByteArray missing = QFile::encodeName(tree.path(u"missing"_s));
-        app->start(LaunchArguments::parse({"--crawl", missing}));
-        auto* crawl = qobject_cast<CrawlerView*>(app->window(u"crawler"_s));
-        QVERIFY(crawl && crawl->isVisible());
-        QTRY_COMPARE(crawl->crawler()->status(), Crawler::Unreadable);
-        QCOMPARE(crawl->filePathText(), tree.path(u"missing"_s));
-        QCOMPARE(crawl->statusText(), u"The folder could not be read: No such file or directory"_s);
-        // A file is read as a disk image, and says why it holds none.
-        app->start(LaunchArguments::parse({"--crawl", QFile::encodeName(tree.path(u"plain.txt"_s))}));
-        QTRY_COMPARE(crawl->crawler()->status(), Crawler::Unreadable);
-        QVERIFY2(crawl->statusText().startsWith(u"The disk image could not be read: "_s), qPrintable(crawl->statusText()));
-        // A relative folder is shown by its absolute path, as its rows are.
-        const QString before = QDir::currentPath();
-        QDir::setCurrent(tree.root());
-        app->start(LaunchArguments::parse({"--crawl", "."}));
-        QTRY_COMPARE(crawl->crawler()->status(), Crawler::Finished);
-        QCOMPARE(crawl->crawler()->rowCount(), 2);
-        QCOMPARE(crawl->filePathText(), tree.root());
-        // With --quarantine the switch is on, and the quarantine-only file is listed too.
         tree.setQuarantine(tree.file(u"quarantined.txt"_s), "0081;1;Browser;2");
-        app->start(LaunchArguments::parse({"--crawl", ".", "--quarantine"}));
-        QTRY_COMPARE(crawl->crawler()->status(), Crawler::Finished);
-        QVERIFY(crawl->showQuarantine());
-        QCOMPARE(crawl->crawler()->rowCount(), 3);
-        // Load Folder starts from the crawled folder, not the working one.
-        QDir::setCurrent(before);
-        QFileDialog* choose = crawl->chooseFolder();
+        for (QByteArray& argument : arguments)
+            argument.replace('@', QFile::encodeName(tree.root()));
+        QuellmarkApp* app = QuellmarkApp::instance();
+        const QString before = QDir::currentPath();
+        const auto goBack = qScopeGuard([&] { QDir::setCurrent(before); });
         QDir::setCurrent(tree.root());
-        QCOMPARE(choose->directory().absolutePath(), tree.root());
-        choose->close();
-        crawl->close();
-
-        // Paths as if dropped, relative ones from the working directory, bytes kept.
-        app->start(LaunchArguments::parse({odd, "./plain.txt"})); // shown without "."
-        QDir::setCurrent(before);
-        auto* drop = qobject_cast<DropView*>(app->window(u"dropview"_s));
-        QVERIFY(drop && drop->isVisible());
-        QTRY_COMPARE(drop->fileInfo()->rowCount(), 2);
-        const QList<FileDetail>& files = drop->fileInfo()->fileList();
-        QCOMPARE(files.at(0).path, tree.root() + u"/odd%FF.txt"_s);
-        QCOMPARE(files.at(0).provenanceID, u"❓ 0x01"_s);
-        QCOMPARE(files.at(1).path, tree.root() + u"/plain.txt"_s);
-        QCOMPARE(files.at(1).provenanceID, u"❓ 0x02"_s);
-        drop->close();
-    }
-
-    void singleWindowsComeToTheFront_data()
-    {
-        QTest::addColumn<QString>("identifier");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("crawler") << QStringLiteral("crawler") << QStringLiteral("Crawl Folder");
-        QTest::newRow("dropview") << QStringLiteral("dropview") << QStringLiteral("Drop Files");
-        QTest::newRow("help") << QStringLiteral("help") << QStringLiteral("Help Window");
-    }
-
-    void singleWindowsComeToTheFront()
-    {
-        QFETCH(QString, identifier);
-        QFETCH(QString, title);
-        QuellmarkApp* app = QuellmarkApp::instance();
-        QPointer<QMainWindow> first = app->openWindow(identifier);
-        QVERIFY(first && first->isVisible());
-        QCOMPARE(first->windowTitle(), title);
-        QCOMPARE(app->openWindow(identifier), first.data());
-        QCOMPARE(visibleWindows([&](QWidget* widget) { return widget->windowTitle() == title; }), 1);
-        // Closing (its key) discards the window and its model; asking again makes a new one.
-        QVERIFY(QTest::qWaitForWindowActive(first));
-        QTest::keySequence(first, QKeySequence::Close);
-        QTRY_VERIFY(first.isNull());
-        QVERIFY(!app->window(identifier));
-        QPointer<QMainWindow> second = app->openWindow(identifier);
-        QVERIFY(second && second->isVisible());
-        second->close();
-    }
-
-    void mainWindowsAreIndependent()
-    {
-        QuellmarkApp* app = QuellmarkApp::instance();
-        QPointer<ContentView> a = app->newMainWindow();
-        QPointer<ContentView> b = app->newMainWindow();
-        QVERIFY(a != b && a->providerer() != b->providerer());
-        // A load in one window leaves the other's list alone.
-        a->providerer()->setDiscovery(
-            ApplicationDiscovery(QStringLiteral("/bin/echo"), {QStringLiteral("/nowhere")}));
-        QSignalSpy finished(a->providerer(), &Provener::loadFinished);
-        QSignalSpy otherReset(b->providerer(), &QAbstractItemModel::modelReset);
-        a->providerer()->loadApps();
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(otherReset.count(), 0);
-        // New Window's key makes a third.
-        const auto isMain = [](QWidget* widget) { return qobject_cast<ContentView*>(widget) != nullptr; };
-        const int before = visibleWindows(isMain);
-        a->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(a));
-        QTest::keySequence(a, QKeySequence::New);
-        QCOMPARE(visibleWindows(isMain), before + 1);
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (isMain(widget))
-                widget->close();
-        QTRY_VERIFY(a.isNull() && b.isNull());
-    }
-
-    // With every button hidden, each toolbar command is still in a menu and answers its key; F1
-    // opens the guide from any window.
-    void commandKeys_data()
-    {
-        QTest::addColumn<QString>("identifier"); // empty: a main window
-        QTest::addColumn<QString>("keys");       // of the toolbar's commands
-        QTest::addColumn<QString>("menus");      // and how many items each holds, separators too
-        QTest::newRow("main") << QString() << u"Ctrl+G Ctrl+S"_s << u"File 10 Edit 4 View 4 Help 1"_s;
-        QTest::newRow("crawler") << u"crawler"_s << u"Ctrl+G Ctrl+S"_s << u"File 8 Edit 4 View 5 Crawl 4 Help 1"_s;
-        QTest::newRow("dropview") << u"dropview"_s << QString() << u"File 4 Edit 4 View 2 Help 1"_s;
-        QTest::newRow("help") << u"help"_s << QString() << u"File 4 Edit 1 View 3 Help 1"_s;
-    }
-
-    void commandKeys()
-    {
-        QFETCH(QString, identifier);
-        QFETCH(QString, keys);
-        QFETCH(QString, menus);
-        QuellmarkApp* app = QuellmarkApp::instance();
-        QPointer<QMainWindow> window =
-            identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
-        QList<QAction*> inMenus;
-        const std::function<void(QMenu*)> collect = [&](QMenu* menu) {
-            for (QAction* action : menu->actions())
-                if (inMenus << action; action->menu())
-                    collect(action->menu());
-        };
-        QStringList counts;
-        for (QAction* menu : window->menuBar()->actions()) {
-            collect(menu->menu());
-            counts << menu->text().remove(u'&') + u' ' + QString::number(menu->menu()->actions().size());
-        }
-        QCOMPARE(counts.join(u' '), menus);
-        if (auto* crawl = qobject_cast<CrawlerView*>(window))
-            QVERIFY(inMenus.contains(crawl->sidecarsAction()));
-        QStringList answered;
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        if (auto* bar = window->findChild<CustomizableToolBar*>()) {
-            for (const QString& id : bar->itemIdentifiers())
-                bar->setItemShown(id, false);
-            for (const QString& id : bar->itemIdentifiers()) {
-                QAction* command = bar->item(id);
-                QVERIFY2(inMenus.contains(command) && command->isVisible() && command->isEnabled(), qPrintable(id));
-                if (command->shortcut().isEmpty())
-                    continue;
-                QSignalSpy triggered(command, &QAction::triggered);
-                window->activateWindow();
-                QVERIFY(QTest::qWaitForWindowActive(window));
-                QTest::keySequence(window, command->shortcut());
-                QCOMPARE(triggered.count(), 1);
-                answered << command->shortcut().toString();
+        app->start(LaunchArguments::parse(arguments));
+        QStringList seen;
+        if (arguments.contains("--crawl")) {
+            auto* crawl = qobject_cast<CrawlerView*>(app->window(u"crawler"_s));
+            QVERIFY(crawl && crawl->isVisible());
+            QTRY_VERIFY(crawl->crawler()->status() > Crawler::Stopping);
+            QDir::setCurrent(before);
+            seen << u"crawl "_s + crawl->filePathText() << crawl->statusText().section(u" · "_s, 0, 0)
+                 << QString::number(crawl->crawler()->rowCount()) +
+                        (crawl->showQuarantine() ? u" quarantine"_s : u""_s);
+            if (crawl->crawler()->status() == Crawler::Finished) {
+                QFileDialog* choose = crawl->chooseFolder(); // from the crawled folder, not the working one
+                seen << choose->directory().absolutePath();
+                choose->close();
             }
-            QVERIFY(inMenus.contains(bar->resetAction()) && inMenus.contains(bar->customizeMenu()->menuAction()));
-            bar->reset();
+            crawl->close();
+        } else {
+            auto* drop = qobject_cast<DropView*>(app->window(u"dropview"_s));
+            QVERIFY(drop && drop->isVisible());
+            QTRY_COMPARE(drop->fileInfo()->rowCount(), arguments.size());
+            for (const FileDetail& file : drop->fileInfo()->fileList())
+                seen << file.path + u' ' + file.provenanceID;
+            seen.first().prepend(u"drop "_s);
+            drop->close();
         }
-        QCOMPARE(answered.join(u' '), keys);
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QTest::keySequence(window, QKeySequence::HelpContents);
-        QMainWindow* helpWindow = app->window(QStringLiteral("help"));
-        QVERIFY(helpWindow && helpWindow->isVisible());
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            widget->close();
-        QTRY_VERIFY(window.isNull());
+        QCOMPARE(seen.join(u'|'), QString(shown).replace(u'@', tree.root()));
+        QTRY_VERIFY(!app->window(u"crawler"_s) && !app->window(u"dropview"_s)); // gone before the next start
     }
 
     // The guide's item takes the place of a menu's standard help items, once however often installed.
@@ -338,7 +235,8 @@ private slots:
         for (const QAction* action : help->actions())
             titles << action->text() + u' ' + action->shortcut().toString();
         QCOMPARE(titles.join(u'|') + QString::number(bar.actions().size()),
-                 u"Report |Quellmark Help "_s + QKeySequence(QKeySequence::HelpContents).toString() + u"|About 1"_s);
+                 u"Report |Quellmark Help "_s + QKeySequence(QKeySequence::HelpContents).toString() +
+                     u"|About 1"_s);
         item->trigger();
         QCOMPARE(asked, QStringList{u"help"_s});
     }
@@ -358,9 +256,7 @@ private slots:
         QVERIFY(loaded.wait(10000));
 
         auto* rows = main->findChild<RowContextMenu*>();
-        std::unique_ptr<QMenu> menu(rows->menuFor(main->list()->model()->index(0, 0)));
-        QVERIFY(menu->actions().contains(rows->crawlFolderAction()) &&
-                rows->crawlFolderAction()->isEnabled());
+        std::unique_ptr<QMenu> menu(rows->menuFor(main->list()->model()->index(0, 0))); // aims the command
         rows->crawlFolderAction()->trigger();
         auto* crawlWindow = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->window(u"crawler"_s));
         QVERIFY(crawlWindow);
@@ -389,10 +285,8 @@ private slots:
         QFETCH(bool, selectText);
         TestTree tree;
         tree.setProvenance(tree.file(u"f"_s), "\x01");
-        auto* window = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
-        QSignalSpy finished(window->crawler(), &Crawler::crawlFinished);
-        window->crawlFolder(QFile::encodeName(tree.root()));
-        QVERIFY(finished.wait(10000));
+        CrawlerView* window = crawlWindowOver(tree.root());
+        QVERIFY(window);
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
         auto* field = window->findChild<FindBar*>()->field();
@@ -421,69 +315,149 @@ private slots:
         window->close();
     }
 
-    // On the test screen (800 x 600), every window opens on it, with its list taking keys.
-    void windowsOpenFittedWithTheListFocused_data()
+    // Each window opens on the test screen (800 x 600) with its list taking keys; a single window
+    // comes to the front when asked for again and goes with its key; with every button hidden each
+    // toolbar command is still in a menu and answers its key; F1 opens the guide from any window.
+    void windowsOpen_data()
     {
         QTest::addColumn<QString>("identifier"); // empty: a main window
         QTest::addColumn<QRect>("remembered");   // from a larger screen; null: nothing remembered
-        QTest::newRow("main window") << QString() << QRect();
-        QTest::newRow("crawl window") << u"crawler"_s << QRect();
-        QTest::newRow("drop window") << u"dropview"_s << QRect();
-        QTest::newRow("crawl window from a larger screen") << u"crawler"_s << QRect(900, 500, 1500, 900);
+        QTest::addColumn<QString>("keys");       // of the toolbar's commands
+        QTest::addColumn<QString>("menus");      // the title, then each menu and its items, separators too
+        const QString crawlMenus = u"Crawl Folder: File 8 Edit 4 View 5 Crawl 4 Help 1"_s;
+        // The main window leaves its title to the window system: the application's name.
+        QTest::newRow("main") << QString() << QRect() << u"Ctrl+G Ctrl+S"_s
+                              << u": File 10 Edit 4 View 4 Help 1"_s;
+        QTest::newRow("crawler") << u"crawler"_s << QRect() << u"Ctrl+G Ctrl+S"_s << crawlMenus;
+        QTest::newRow("crawler from a larger screen")
+            << u"crawler"_s << QRect(900, 500, 1500, 900) << u"Ctrl+G Ctrl+S"_s << crawlMenus;
+        QTest::newRow("dropview") << u"dropview"_s << QRect() << QString()
+                                  << u"Drop Files: File 4 Edit 4 View 2 Help 1"_s;
+        QTest::newRow("help") << u"help"_s << QRect() << QString()
+                              << u"Help Window: File 4 Edit 1 View 3 Help 1"_s;
     }
 
-    void windowsOpenFittedWithTheListFocused()
+    void windowsOpen()
     {
         QFETCH(QString, identifier);
         QFETCH(QRect, remembered);
+        QFETCH(QString, keys);
+        QFETCH(QString, menus);
         QuellmarkApp* app = QuellmarkApp::instance();
-        const QString kind = identifier.isEmpty() ? u"main"_s : identifier;
-        QSettings().remove(WindowGeometry::settingsKey(kind));
+        const QString geometryKey =
+            WindowGeometry::settingsKey(identifier.isEmpty() ? u"main"_s : identifier);
+        QSettings().remove(geometryKey);
         if (!remembered.isNull()) {
             QMainWindow large;
             large.setGeometry(remembered);
-            QSettings().setValue(WindowGeometry::settingsKey(kind), large.saveGeometry());
+            QSettings().setValue(geometryKey, large.saveGeometry());
         }
         QPointer<QMainWindow> window =
             identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
         QVERIFY(QTest::qWaitForWindowActive(window));
-        QVERIFY2(window->screen()->availableGeometry().contains(window->frameGeometry()),
-                 qPrintable(u"%1,%2 %3x%4 in %5x%6"_s.arg(window->frameGeometry().x())
-                                .arg(window->frameGeometry().y())
-                                .arg(window->frameGeometry().width())
-                                .arg(window->frameGeometry().height())
-                                .arg(window->screen()->availableGeometry().width())
-                                .arg(window->screen()->availableGeometry().height())));
-        QTRY_VERIFY(window->findChild<RecordListView*>()->hasFocus());
-        window->close();
+        const QRect screen = window->screen()->availableGeometry();
+        QVERIFY2(
+            screen.contains(window->frameGeometry()),
+            qPrintable(QDebug::toString(window->frameGeometry()) + u" on "_s + QDebug::toString(screen)));
+        if (identifier != u"help"_s)
+            QTRY_VERIFY(window->findChild<RecordListView*>()->hasFocus());
+        if (!identifier.isEmpty()) {
+            QCOMPARE(app->openWindow(identifier), window.data());
+            const QString title = window->windowTitle();
+            QCOMPARE(visibleWindows([&](QWidget* widget) { return widget->windowTitle() == title; }), 1);
+            // Closing (its key) discards the window and its model; asking again makes a new one, where
+            // the last one was.
+            window->setGeometry(QRect(140, 120, 610, 430));
+            const QRect placed = window->geometry();
+            QTest::keySequence(window, QKeySequence::Close);
+            QTRY_VERIFY(window.isNull());
+            QVERIFY(!app->window(identifier));
+            window = app->openWindow(identifier);
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            QCOMPARE(window->geometry(), placed);
+        }
+        QList<QAction*> inMenus;
+        const std::function<void(QMenu*)> collect = [&](QMenu* menu) {
+            for (QAction* action : menu->actions())
+                if (inMenus << action; action->menu())
+                    collect(action->menu());
+        };
+        QStringList counts;
+        for (QAction* menu : window->menuBar()->actions()) {
+            collect(menu->menu());
+            counts << menu->text().remove(u'&') + u' ' + QString::number(menu->menu()->actions().size());
+        }
+        QCOMPARE(window->windowTitle() + u": "_s + counts.join(u' '), menus);
+        if (auto* crawl = qobject_cast<CrawlerView*>(window))
+            QVERIFY(inMenus.contains(crawl->sidecarsAction()));
+        QStringList answered;
+        if (auto* bar = window->findChild<CustomizableToolBar*>()) {
+            for (const QString& id : bar->itemIdentifiers())
+                bar->setItemShown(id, false);
+            for (const QString& id : bar->itemIdentifiers()) {
+                QAction* command = bar->item(id);
+                QVERIFY2(inMenus.contains(command) && command->isVisible() && command->isEnabled(),
+                         qPrintable(id));
+                if (command->shortcut().isEmpty())
+                    continue;
+                QSignalSpy triggered(command, &QAction::triggered);
+                window->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(window));
+                QTest::keySequence(window, command->shortcut());
+                QCOMPARE(triggered.count(), 1);
+                answered << command->shortcut().toString();
+            }
+            QVERIFY(inMenus.contains(bar->resetAction()) &&
+                    inMenus.contains(bar->customizeMenu()->menuAction()));
+            bar->reset();
+        }
+        QCOMPARE(answered.join(u' '), keys);
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keySequence(window, QKeySequence::HelpContents);
+        QMainWindow* helpWindow = app->window(u"help"_s);
+        QVERIFY(helpWindow && helpWindow->isVisible());
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            widget->close();
         QTRY_VERIFY(window.isNull());
     }
 
-    void windowsReopenWhereTheyWere()
+    // Main windows reopen where the last one was, apart from the crawl window's place; another
+    // one (New Window's key too) steps aside rather than hide the first, with a list of its own.
+    void mainWindows()
     {
         QuellmarkApp* app = QuellmarkApp::instance();
         QPointer<QMainWindow> crawler = app->openWindow(u"crawler"_s);
         crawler->setGeometry(QRect(140, 120, 610, 430));
-        const QRect placed = crawler->geometry();
+        const QRect crawlerPlace = crawler->geometry();
         crawler->close();
         QTRY_VERIFY(crawler.isNull());
-        crawler = app->openWindow(u"crawler"_s);
-        QCOMPARE(crawler->geometry(), placed);
-        // Kept per kind: a main window does not take the crawl window's place.
         QPointer<ContentView> first = app->newMainWindow();
-        QVERIFY(first->geometry() != placed);
+        QVERIFY(first->geometry() != crawlerPlace);
         first->setGeometry(QRect(60, 50, 700, 400));
         first->close();
         QTRY_VERIFY(first.isNull());
         first = app->newMainWindow();
         QCOMPARE(first->geometry(), QRect(60, 50, 700, 400));
-        // A second main window steps aside rather than hide the first.
         QPointer<ContentView> second = app->newMainWindow();
         QCOMPARE(second->size(), first->size());
-        QVERIFY(second->pos() != first->pos());
-        for (QMainWindow* window :
-             {crawler.data(), static_cast<QMainWindow*>(first), static_cast<QMainWindow*>(second)})
-            window->close();
+        QVERIFY(second->pos() != first->pos() && first->providerer() != second->providerer());
+        // A load in one window leaves the other's list alone.
+        first->providerer()->setDiscovery(ApplicationDiscovery(u"/bin/echo"_s, {u"/nowhere"_s}));
+        QSignalSpy finished(first->providerer(), &Provener::loadFinished);
+        QSignalSpy otherReset(second->providerer(), &QAbstractItemModel::modelReset);
+        first->providerer()->loadApps();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(otherReset.count(), 0);
+        const auto isMain = [](QWidget* widget) { return qobject_cast<ContentView*>(widget) != nullptr; };
+        QCOMPARE(visibleWindows(isMain), 2);
+        first->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(first));
+        QTest::keySequence(first, QKeySequence::New);
+        QCOMPARE(visibleWindows(isMain), 3);
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            widget->close();
+        QTRY_VERIFY(first.isNull() && second.isNull());
     }
 };
 
