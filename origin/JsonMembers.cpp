@@ -49,20 +49,38 @@ bool encoded(QStringView text, char*& out)
 
 } // namespace
 
-char* JsonMembers::extend(qsizetype count)
+thread_local JsonMembers::Buffer JsonMembers::s_spare;
+
+JsonMembers::Buffer JsonMembers::takeSpare()
 {
-    const qsizetype size = m_out.size();
-    if (m_out.capacity() - size < count)
-        m_out.reserve(std::max(2 * m_out.capacity(), size + count + 256));
-    m_out.resize(size + count);
-    return m_out.data() + size;
+    Buffer buffer = std::move(s_spare);
+    buffer.size = 0;
+    s_spare.capacity = 0;
+    return buffer;
+}
+
+void JsonMembers::keepSpare(Buffer&& buffer)
+{
+    if (buffer.capacity > s_spare.capacity)
+        s_spare = std::move(buffer);
+}
+
+void JsonMembers::grow(size_t count)
+{
+    Buffer& text = *m_text;
+    const size_t capacity = std::max(2 * text.capacity, text.size + count + 1024);
+    std::unique_ptr<char[]> data(new char[capacity]); // not zeroed: written before read
+    if (text.size > 0)
+        std::memcpy(data.get(), text.data.get(), text.size);
+    text.data = std::move(data);
+    text.capacity = capacity;
 }
 
 void JsonMembers::key(const char* key)
 {
     const size_t length = std::strlen(key);
     const bool comma = !std::exchange(m_first, false);
-    char* out = extend(qsizetype(length) + 3 + comma);
+    char* out = extend(length + 3 + comma);
     if (comma)
         *out++ = ',';
     *out++ = '"';
@@ -73,24 +91,19 @@ void JsonMembers::key(const char* key)
 
 void JsonMembers::appendText(const QString& text)
 {
-    const qsizetype start = m_out.size();
-    char* const begin = extend(3 * text.size() + 2);
+    const size_t start = m_text->size;
+    char* const begin = extend(3 * size_t(text.size()) + 2);
     char* out = begin;
     *out++ = '"';
     if (encoded(text, out)) {
         *out++ = '"';
-        m_out.truncate(start + (out - begin));
+        m_text->size = start + size_t(out - begin);
         return;
     }
     // The rest is escaped by QJsonDocument, which only writes arrays: one element, unwrapped.
-    m_out.truncate(start);
+    m_text->size = start;
     const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    m_out += QByteArrayView(array).sliced(1, array.size() - 2);
-}
-
-void JsonMembers::appendRaw(QByteArrayView bytes)
-{
-    std::copy_n(bytes.data(), bytes.size(), extend(bytes.size()));
+    appendRaw(array.constData() + 1, size_t(array.size()) - 2);
 }
 
 bool JsonMembers::addBytes(const char* name, const QByteArray& bytes)
@@ -112,7 +125,7 @@ bool JsonMembers::addBytes(const char* name, const QByteArray& bytes)
 void JsonMembers::addAscii(const char* name, QByteArrayView ascii)
 {
     key(name);
-    char* out = extend(ascii.size() + 2);
+    char* out = extend(size_t(ascii.size()) + 2);
     *out++ = '"';
     out = std::copy_n(ascii.data(), ascii.size(), out);
     *out = '"';
@@ -129,19 +142,22 @@ void JsonMembers::add(const char* name, qint64 number)
     key(name);
     char digits[24];
     const auto end = std::to_chars(std::begin(digits), std::end(digits), number).ptr;
-    appendRaw(QByteArrayView(digits, end - digits));
+    appendRaw(digits, size_t(end - digits));
 }
 
 void JsonMembers::addBool(const char* name, bool value)
 {
     key(name);
-    appendRaw(value ? "true" : "false");
+    if (value)
+        appendRaw("true", 4);
+    else
+        appendRaw("false", 5);
 }
 
 void JsonMembers::addNull(const char* name)
 {
     key(name);
-    appendRaw("null");
+    appendRaw("null", 4);
 }
 
 void JsonMembers::add(const char* name, const QStringList& texts)
