@@ -120,6 +120,10 @@ private slots:
                    kMail + u'\n' + head(u"report.pdf"_s, u"mac/Users/alice/Downloads/report.pdf"_s) +
                    kReport + u'\n'
             << QString();
+        QTest::newRow("crawl, each folder its own Mac")
+            << QByteArrayList{"crawl", "--quarantine", "--format", "jsonl", "@/elsewhere", "@/mac/Library"} << 0
+            << elsewhere + quarantineOnly + u'\n' + head(u"copy.pdf"_s, u"mac/Library/copy.pdf"_s) + kReport + u'\n'
+            << QString();
         QTest::newRow("found upward")
             << files + QByteArrayList{"@/mac/Library/copy.pdf"} << 0
             << head(u"copy.pdf"_s, u"mac/Library/copy.pdf"_s) + kReport + u'\n' << QString();
