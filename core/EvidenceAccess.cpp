@@ -1,5 +1,7 @@
 #include "core/EvidenceAccess.h"
 
+#include <QStringList>
+
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -7,6 +9,7 @@
 namespace {
 
 std::atomic_bool g_withoutNoatime{false};
+std::atomic_bool g_openedByLibrary{false};
 
 } // namespace
 
@@ -26,13 +29,34 @@ int EvidenceAccess::openat(int folderFd, const char* name, int flags, mode_t mod
 #endif
 }
 
+void EvidenceAccess::openedByLibrary()
+{
+    g_openedByLibrary.store(true, std::memory_order_relaxed);
+}
+
 bool EvidenceAccess::accessTimesMayChange()
 {
-    return g_withoutNoatime.load(std::memory_order_relaxed);
+    return g_withoutNoatime.load(std::memory_order_relaxed) || g_openedByLibrary.load(std::memory_order_relaxed);
+}
+
+QString EvidenceAccess::accessTimeCause()
+{
+    QStringList causes;
+    if (g_withoutNoatime.load(std::memory_order_relaxed))
+        causes.append(QStringLiteral("not the owner: O_NOATIME refused"));
+    if (g_openedByLibrary.load(std::memory_order_relaxed))
+        causes.append(QStringLiteral("an image read by a library that opens it without O_NOATIME"));
+    return causes.join(QStringLiteral("; "));
 }
 
 QString EvidenceAccess::accessTimeWarning()
 {
-    return QStringLiteral("access times of the evidence may have changed: files and folders this user "
-                          "does not own cannot be read without updating them (O_NOATIME is refused)");
+    QStringList causes;
+    if (g_withoutNoatime.load(std::memory_order_relaxed))
+        causes.append(QStringLiteral("files and folders this user does not own cannot be read without updating "
+                                     "them (O_NOATIME is refused)"));
+    if (g_openedByLibrary.load(std::memory_order_relaxed))
+        causes.append(QStringLiteral("E01 and VMDK images are read by libraries that open the image's files "
+                                     "themselves, without O_NOATIME"));
+    return QStringLiteral("access times of the evidence may have changed: ") + causes.join(QStringLiteral("; "));
 }

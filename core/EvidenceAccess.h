@@ -14,8 +14,14 @@ public:
     // openat(2) with O_NOATIME added where it can be; `flags` must open for reading.
     static int openat(int folderFd, const char* name, int flags, mode_t mode = 0);
 
+    // A file is read through a library that opens it itself, without O_NOATIME (the E01 and
+    // VMDK readers): its access time may move, and that is remembered too.
+    static void openedByLibrary();
+
     // Whether an open had to go without O_NOATIME in this process.
     static bool accessTimesMayChange();
+    // Why, in a few words ("not the owner: O_NOATIME refused").
+    static QString accessTimeCause();
     // The sentence that says so.
     static QString accessTimeWarning();
 };

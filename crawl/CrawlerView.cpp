@@ -371,7 +371,7 @@ void CrawlerView::updateStatus()
     }
     // Read as a user the kernel lets not keep them, the evidence's access times moved.
     if (EvidenceAccess::accessTimesMayChange())
-        parts.append(tr("access times may have changed (not the owner: O_NOATIME refused)"));
+        parts.append(tr("access times may have changed (%1)").arg(EvidenceAccess::accessTimeCause()));
     parts.append(
         tr("%1 s").arg(QLocale().toString(double(m_crawler->elapsedMilliseconds()) / 1000.0, 'f', 1)));
     const QString summary = parts.join(QStringLiteral(" · "));

@@ -174,7 +174,9 @@ std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* erro
             return nullptr;
         }
         image = tsk_img_open_utf8_sing(path.constData(), TSK_IMG_TYPE_DETECT, 0);
-        if (!image)
+        if (image)
+            EvidenceAccess::openedByLibrary();
+        else
             *error = SleuthKitError::take(QStringLiteral("not a disk image Sleuth Kit can read"));
     }
     if (!image)

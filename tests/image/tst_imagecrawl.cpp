@@ -349,16 +349,24 @@ void TestImageCrawl::crawl()
         }
         argument.replace("DIR/", dir);
     }
-    const ToolRun::Outcome outcome = ToolRun(ToolRun::built("quellmark-cli"), arguments).run();
+    ToolRun::Outcome outcome = ToolRun(ToolRun::built("quellmark-cli"), arguments).run();
+    // libewf and libvmdk open E01 and VMDK files themselves, without O_NOATIME: the user is told.
+    const bool library = outcome.status != 1 && // 1: not opened at all
+                         std::any_of(images.keyBegin(), images.keyEnd(), [](const QByteArray& image) {
+                             return image.endsWith(".E01") || image.endsWith(".vmdk");
+                         });
+    const QByteArray libraryWarning("quellmark-cli: access times of the evidence may have changed: E01 and VMDK "
+                                    "images are read by libraries that open the image's files themselves, "
+                                    "without O_NOATIME\n");
+    QCOMPARE(outcome.err.contains(libraryWarning), library);
+    outcome.err.replace(libraryWarning, "");
     for (const QByteArray& part : err.split('|'))
         QVERIFY2(err.isEmpty() ? outcome.err.isEmpty() : outcome.err.contains(part), outcome.err.constData());
     QCOMPARE(outcome.status, status);
     for (auto [image, digest] : images.asKeyValueRange()) {
         struct stat after;
         QVERIFY(::stat(image.constData(), &after) == 0);
-        // libewf and libvmdk open E01 and VMDK files themselves, without O_NOATIME.
-        const bool ours = !image.endsWith(".E01") && !image.endsWith(".vmdk");
-        QCOMPARE(QByteArrayList({image, QByteArray::number(ours ? after.st_atime : 1'000'000'000),
+        QCOMPARE(QByteArrayList({image, QByteArray::number(library ? 1'000'000'000 : after.st_atime),
                                  QByteArray::number(after.st_mtime)}),
                  QByteArrayList({image, "1000000000", "1000000000"}));
         QCOMPARE(QCryptographicHash::hash(ToolRun::contents(image), QCryptographicHash::Md5), digest);

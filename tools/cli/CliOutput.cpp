@@ -1,6 +1,7 @@
 #include "tools/cli/CliOutput.h"
 
 #include "core/ControlPictures.h"
+#include "core/EvidenceAccess.h"
 #include "core/RawText.h"
 #include "inventory/ApplicationInventory.h"
 #include "tools/cli/CliCommand.h"
@@ -110,4 +111,10 @@ void CliOutput::note(const QString& message)
 {
     // Messages name paths and values from the evidence: nothing in them may command a terminal.
     QTextStream(stderr) << "quellmark-cli: " << withControlPictures(message) << '\n';
+}
+
+void CliOutput::noteAccessTimes()
+{
+    if (EvidenceAccess::accessTimesMayChange())
+        note(EvidenceAccess::accessTimeWarning());
 }

@@ -46,4 +46,6 @@ public:
     static void error(const QString& message);
     // A problem while running.
     static void note(const QString& message);
+    // Says, once at the end, when access times of the evidence may have changed.
+    static void noteAccessTimes();
 };

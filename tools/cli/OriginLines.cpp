@@ -1,6 +1,5 @@
 #include "tools/cli/OriginLines.h"
 
-#include "core/EvidenceAccess.h"
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
 #include "origin/OriginJson.h"
@@ -231,7 +230,6 @@ void OriginLines::sayNewNotes(const OriginDatabases* databases)
 
 int OriginLines::finish(int status) const
 {
-    if (EvidenceAccess::accessTimesMayChange())
-        warn(EvidenceAccess::accessTimeWarning());
+    CliOutput::noteAccessTimes();
     return m_evidenceUnused ? CliCommand::combined(status, CliCommand::kPartial) : status;
 }

@@ -43,5 +43,7 @@ int VolumesCommand::run(const QStringList& arguments)
     for (const ImageVolume& volume : volumes.list())
         csv.addRow({QString::number(volume.number), volume.name, volume.role, volume.fileSystem,
                     QString::number(volume.size), volume.encrypted ? QStringLiteral("yes") : QStringLiteral("no")});
-    return CliOutput::write(csv.bytes(), QString());
+    const int status = CliOutput::write(csv.bytes(), QString());
+    CliOutput::noteAccessTimes();
+    return status;
 }
