@@ -88,7 +88,7 @@ private slots:
         qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_tree.path(u"mac/Applications"_s)));
         // Copies with report.pdf's own two attributes and known times.
         for (const QByteArray name :
-             {"report.pdf", "odd\xff.pdf", "say \"hi\".pdf", "back\\slash.pdf", "a|b.pdf"}) {
+             {"report.pdf", "odd\xff.pdf", "say \"hi\".pdf", "back\\slash.pdf", "a|b.pdf", "caf\xc3\xa9.pdf"}) {
             const QByteArray file = m_tree.rawFile("timeline/" + name, "%PDF");
             m_tree.setRawAttribute(file, "user.com.apple.provenance",
                                    MacVolumeFixture::provenanceValue(4242));
@@ -156,6 +156,10 @@ private slots:
                    u"odd\ufffd.pdf"_s, u"timeline/odd%FF.pdf"_s,
                    u"\"fileNameBase64\":\"b2Rk/y5wZGY=\",\"filePath\":\"@/timeline/odd\ufffd.pdf\",\"filePathBase64\":\"*\","_s)
             << QString();
+        QTest::newRow("jsonl, a name in UTF-8") << files + QByteArrayList{"@/timeline/caf\xc3\xa9.pdf"} << 0
+                                                << plain(u"caf\u00e9.pdf"_s, u"timeline/caf%C3%A9.pdf"_s,
+                                                         u"\"filePath\":\"@/timeline/caf\u00e9.pdf\","_s)
+                                                << QString();
         // Each must be escaped on its own: either alone would break the line.
         QTest::newRow("jsonl, a quote") << files + QByteArrayList{"@/timeline/say \"hi\".pdf"} << 0
                                         << plain(u"say \\\"hi\\\".pdf"_s, u"timeline/say%20%22hi%22.pdf"_s,
