@@ -47,14 +47,10 @@ QByteArray kernelName(int fd, const struct stat& directory)
 // The name under which `parentFd` holds the directory `child`.
 PosixResult<QByteArray> nameIn(int parentFd, const struct stat& child)
 {
-    const int listFd = ::openat(parentFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
-    if (!dir) {
-        const int error = errno;
-        if (listFd >= 0)
-            ::close(listFd);
-        return posixError(error);
-    }
+    UniqueFd listFd(::openat(parentFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = listFd.openDirectory();
+    if (!dir)
+        return posixError(errno);
     // The listed inode number is the child's unless the child is a mount point (the number
     // is then that of the folder it covers); only then is every folder looked at.
     for (int pass = 0; pass < 2; ++pass) {

@@ -3,6 +3,7 @@
 #include "core/EvidenceAccess.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -38,6 +39,16 @@ public:
     }
 
     int fd() const { return m_fd; }
+
+    // A directory stream on the descriptor, which then owns it (closedir() closes it); null,
+    // with errno set and the descriptor kept, when none can be made.
+    DIR* openDirectory()
+    {
+        DIR* dir = m_fd < 0 ? nullptr : ::fdopendir(m_fd);
+        if (dir)
+            m_fd = -1;
+        return dir;
+    }
 
     // Opens the entry `name` of the folder `folderFd` to read it as evidence: without
     // following a link, blocking or becoming a terminal, and keeping its access time where

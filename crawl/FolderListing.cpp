@@ -1,5 +1,7 @@
 #include "crawl/FolderListing.h"
 
+#include "core/UniqueFd.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -28,13 +30,9 @@ bool FolderListing::read(int fd, std::vector<char>& buffer)
     }
 #else
     (void)buffer;
-    const int copy = ::dup(fd);
-    DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
-    if (!dir) {
-        if (copy >= 0)
-            ::close(copy);
+    DIR* dir = UniqueFd(::dup(fd)).openDirectory();
+    if (!dir)
         return false;
-    }
     bool ok = true;
     for (;;) {
         errno = 0;

@@ -2,6 +2,7 @@
 
 #include "core/EvidenceAccess.h"
 #include "core/PosixError.h"
+#include "core/UniqueFd.h"
 #include "image/SleuthKitError.h"
 #include "image/udif/UdifImage.h"
 
@@ -219,12 +220,11 @@ TSK_IMG_INFO* DiskImage::openUdif(const QByteArray& path, std::vector<KnownParti
 // Null with an empty error when the file is in a format Sleuth Kit opens itself.
 TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, QString* error)
 {
-    const int fd = EvidenceAccess::openat(AT_FDCWD, path.constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    UniqueFd owned(EvidenceAccess::openat(AT_FDCWD, path.constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    const int fd = owned.fd();
     struct stat status;
     if (fd < 0 || ::fstat(fd, &status) != 0) {
         *error = posixError(errno).description;
-        if (fd >= 0)
-            ::close(fd);
         return nullptr;
     }
     const qint64 size = ::lseek(fd, 0, SEEK_END); // a block device's size too
@@ -236,13 +236,14 @@ TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, QString* error)
         auto* raw = static_cast<RawImage*>(tsk_img_malloc(sizeof(RawImage)));
         if (raw) {
             raw->fd = fd;
-            if (TSK_IMG_INFO* image = tsk_img_open_external(raw, size, 512, readRaw, closeRaw, statRaw))
+            if (TSK_IMG_INFO* image = tsk_img_open_external(raw, size, 512, readRaw, closeRaw, statRaw)) {
+                owned.release(); // closeRaw closes it
                 return image;
+            }
             tsk_img_free(raw);
         }
         *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
     }
-    ::close(fd);
     return nullptr;
 }
 

@@ -1,6 +1,7 @@
 #include "origin/MacSources.h"
 
 #include "core/EvidenceAccess.h"
+#include "core/UniqueFd.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,13 +31,10 @@ QList<QByteArray> usersDatabases(const QByteArray& root)
     QList<QByteArray> found;
     const QByteArray users = root + QByteArrayLiteral("/Users");
     // Listing a folder would change its access time: opened as evidence.
-    const int fd = EvidenceAccess::openat(AT_FDCWD, users.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (!dir) {
-        if (fd >= 0)
-            ::close(fd);
+    DIR* dir = UniqueFd(EvidenceAccess::openat(AT_FDCWD, users.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+                   .openDirectory();
+    if (!dir)
         return found;
-    }
     while (const dirent* entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (name == "." || name == "..")

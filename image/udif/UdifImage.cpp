@@ -185,11 +185,7 @@ QString UdifImage::chunkTypeName(quint32 type)
     return QStringLiteral("type 0x%1").arg(type, 8, 16, QLatin1Char('0'));
 }
 
-UdifImage::~UdifImage()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+UdifImage::~UdifImage() = default;
 
 namespace {
 
@@ -219,27 +215,25 @@ qint64 evidenceSize(int fd)
 
 bool UdifImage::hasTrailer(const QString& path)
 {
-    const int fd = openEvidence(path);
-    if (fd < 0)
+    const UniqueFd fd(openEvidence(path));
+    if (fd.fd() < 0)
         return false;
-    const qint64 size = evidenceSize(fd);
+    const qint64 size = evidenceSize(fd.fd());
     char magic[4] = {};
-    const bool found = size >= qint64(kTrailerSize) &&
-                       ::pread(fd, magic, sizeof magic, size - qint64(kTrailerSize)) == sizeof magic &&
-                       std::memcmp(magic, "koly", 4) == 0;
-    ::close(fd);
-    return found;
+    return size >= qint64(kTrailerSize) &&
+           ::pread(fd.fd(), magic, sizeof magic, size - qint64(kTrailerSize)) == sizeof magic &&
+           std::memcmp(magic, "koly", 4) == 0;
 }
 
 std::unique_ptr<UdifImage> UdifImage::open(const QString& path, QString* error)
 {
     std::unique_ptr<UdifImage> image(new UdifImage);
-    image->m_fd = openEvidence(path);
-    if (image->m_fd < 0) {
+    image->m_fd = UniqueFd(openEvidence(path));
+    if (image->m_fd.fd() < 0) {
         *error = QStringLiteral("cannot open %1: %2").arg(path, errnoText(errno));
         return nullptr;
     }
-    const qint64 size = evidenceSize(image->m_fd);
+    const qint64 size = evidenceSize(image->m_fd.fd());
     if (size < 0) {
         *error = QStringLiteral("%1 is not a regular file or block device").arg(path);
         return nullptr;
@@ -254,7 +248,7 @@ bool UdifImage::readFile(quint64 offset, char* buffer, std::size_t length, QStri
 {
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t got = ::pread(m_fd, buffer + done, length - done, off_t(offset + done));
+        const ssize_t got = ::pread(m_fd.fd(), buffer + done, length - done, off_t(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {

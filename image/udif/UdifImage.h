@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/UniqueFd.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -119,7 +121,7 @@ private:
     const std::vector<char>* inflated(std::size_t index, QString* error) const;
     bool decompress(const Chunk& chunk, std::vector<char>& out, QString* error) const;
 
-    int m_fd = -1;
+    UniqueFd m_fd;
     quint64 m_fileSize = 0;
     quint64 m_size = 0;
     std::vector<Partition> m_partitions;
