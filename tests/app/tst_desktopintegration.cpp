@@ -26,6 +26,27 @@ QByteArray package(const QTemporaryDir& folder)
                                                   : packed.err;
 }
 
+// What the completion file offers to `command`: bash's options list of that command, or
+// zsh's arguments block of it with the shared arrays it names.
+QByteArray completedOptions(const QByteArray& completion, const QByteArray& command)
+{
+    const QString text = QString::fromUtf8(ToolRun::contents(kSource + completion));
+    const QString name = QRegularExpression::escape(QString::fromUtf8(command));
+    const QRegularExpression block(completion.endsWith(".bash")
+                                       ? u"\\n\\s*"_s + name + u"\\) options=\"([^\"]*)\""_s
+                                       : u"\\n  "_s + name + u"\\)\\n(.*?)\\n    ;;"_s,
+                                   QRegularExpression::DotMatchesEverythingOption);
+    QString offered = block.match(text).captured(1);
+    for (const QString& array : {u"common"_s, u"image"_s}) {
+        if (offered.contains(u'$' + array))
+            offered += QRegularExpression(u"\\n"_s + array + u"=\\((.*?)\\n\\)"_s,
+                                          QRegularExpression::DotMatchesEverythingOption)
+                           .match(text)
+                           .captured(1);
+    }
+    return offered.toUtf8();
+}
+
 } // namespace
 
 // The desktop files, the package, and where the installation puts everything.
@@ -154,8 +175,8 @@ private slots:
                 QVERIFY2(roff.contains(QByteArray(name).replace("-", "\\-")),
                          (page + " does not name " + name).constData());
                 for (const QByteArray& completion : completions)
-                    QVERIFY2(command.isEmpty() || ToolRun::contents(kSource + completion).contains(name),
-                             (completion + " does not name " + name).constData());
+                    QVERIFY2(command.isEmpty() || completedOptions(completion, command).contains(name),
+                             (completion + " does not offer " + name + " to " + command).constData());
             }
         }
     }
