@@ -160,6 +160,8 @@ private slots:
         row("crawl, filters: since an offset time", {},
             {"crawl", "--quarantine", "--since=2024-01-12T22:44:36+01:00", "--agent=a", "filter"}, 0,
             kHeader);
+        row("crawl, filters: in JSON Lines too", {},
+            {"crawl", "--quarantine", "--agent", "nobody", "--format", "jsonl", "filter"}, 0, {});
         row("crawl, filters: a bad date", {}, {"crawl", "--since", "yesterday", "filter"}, 2, {},
             "quellmark-cli: --since needs an ISO 8601 date or date-time");
         row("crawl, filters: depth 0", {}, {"crawl", "--max-depth=0", "filter"}, 2, {},
