@@ -36,7 +36,8 @@ void EvidenceAccess::openedByLibrary()
 
 bool EvidenceAccess::accessTimesMayChange()
 {
-    return g_withoutNoatime.load(std::memory_order_relaxed) || g_openedByLibrary.load(std::memory_order_relaxed);
+    return g_withoutNoatime.load(std::memory_order_relaxed) ||
+           g_openedByLibrary.load(std::memory_order_relaxed);
 }
 
 QString EvidenceAccess::accessTimeCause()
@@ -53,10 +54,12 @@ QString EvidenceAccess::accessTimeWarning()
 {
     QStringList causes;
     if (g_withoutNoatime.load(std::memory_order_relaxed))
-        causes.append(QStringLiteral("files and folders this user does not own cannot be read without updating "
-                                     "them (O_NOATIME is refused)"));
+        causes.append(
+            QStringLiteral("files and folders this user does not own cannot be read without updating "
+                           "them (O_NOATIME is refused)"));
     if (g_openedByLibrary.load(std::memory_order_relaxed))
         causes.append(QStringLiteral("E01 and VMDK images are read by libraries that open the image's files "
                                      "themselves, without O_NOATIME"));
-    return QStringLiteral("access times of the evidence may have changed: ") + causes.join(QStringLiteral("; "));
+    return QStringLiteral("access times of the evidence may have changed: ") +
+           causes.join(QStringLiteral("; "));
 }

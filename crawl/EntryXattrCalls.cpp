@@ -234,9 +234,10 @@ ssize_t EntryXattrCalls::list(char* buffer, size_t size)
 ssize_t EntryXattrCalls::get(const char* attribute, void* buffer, size_t size)
 {
     Scratch& s = *m_scratch;
-    Scratch::Value* value = std::find_if(std::begin(s.values), std::end(s.values), [attribute](const auto& slot) {
-        return slot.name[0] != '\0' && std::strcmp(slot.name, attribute) == 0;
-    });
+    Scratch::Value* value =
+        std::find_if(std::begin(s.values), std::end(s.values), [attribute](const auto& slot) {
+            return slot.name[0] != '\0' && std::strcmp(slot.name, attribute) == 0;
+        });
     if (value == std::end(s.values)) {
         const size_t nameLength = std::strlen(attribute);
         value = &s.values[s.nextValue];

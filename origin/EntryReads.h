@@ -27,10 +27,10 @@ struct EntryReads
     // TreeWalker::Options::prepare), for the sink to write out in walk order.
     struct Written
     {
-        bool kept = false;  // the writer's filters keep the entry
-        QByteArray text;    // its output
-        QStringList notes;  // to say of it, one line each
-        bool partial = false; // some of its evidence could not be used
+        bool kept = false;                          // the writer's filters keep the entry
+        QByteArray text;                            // its output
+        QStringList notes;                          // to say of it, one line each
+        bool partial = false;                       // some of its evidence could not be used
         const OriginDatabases* databases = nullptr; // where its links came from
     };
     std::optional<Written> written;

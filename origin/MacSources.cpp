@@ -31,8 +31,9 @@ QList<QByteArray> usersDatabases(const QByteArray& root)
     QList<QByteArray> found;
     const QByteArray users = root + QByteArrayLiteral("/Users");
     // Listing a folder would change its access time: opened as evidence.
-    DIR* dir = UniqueFd(EvidenceAccess::openat(AT_FDCWD, users.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-                   .openDirectory();
+    DIR* dir =
+        UniqueFd(EvidenceAccess::openat(AT_FDCWD, users.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+            .openDirectory();
     if (!dir)
         return found;
     while (const dirent* entry = ::readdir(dir)) {

@@ -136,15 +136,16 @@ void OriginJson::appendLine(QByteArray& out, const QString& name, const QString&
         line.add("whereFroms", *details.whereFroms);
     addLinkedRows(line, details);
     if (!details.attributes.isEmpty()) {
-        line.addObjects("attributes", details.attributes, [](Members& entry, const AttributeList::Entry& attribute) {
-            QString encoding;
-            entry.add("name", attribute.name);
-            entry.add("size", qint64(attribute.size));
-            entry.add("value", attribute.text(&encoding));
-            entry.add("encoding", encoding);
-            if (attribute.fromSidecar)
-                entry.add("source", QStringLiteral("AppleDouble"));
-        });
+        line.addObjects("attributes", details.attributes,
+                        [](Members& entry, const AttributeList::Entry& attribute) {
+                            QString encoding;
+                            entry.add("name", attribute.name);
+                            entry.add("size", qint64(attribute.size));
+                            entry.add("value", attribute.text(&encoding));
+                            entry.add("encoding", encoding);
+                            if (attribute.fromSidecar)
+                                entry.add("source", QStringLiteral("AppleDouble"));
+                        });
     }
     if (details.orphanSidecar)
         line.addBool("orphanSidecar", true);

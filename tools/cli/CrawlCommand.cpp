@@ -106,13 +106,16 @@ int crawlFolders(const QByteArrayList& folders, TreeWalker::Options options, con
     // The origin formats' lines are written on the walking threads, beside the walk, and go
     // out in walk order on this one.
     const auto writeAhead = [&filters, &origin, sidecars = options.sidecars](const Crawled& record,
-                                                                            const EntryReads& read) {
+                                                                             const EntryReads& read) {
         if (!filters.accepts(record, sidecars, &read))
             return EntryReads::Written{};
-        return origin.written(record.name(), record.path(), record.provenanceID(), record.quarantineApp(), &read);
+        return origin.written(record.name(), record.path(), record.provenanceID(), record.quarantineApp(),
+                              &read);
     };
     if (origin.isOriginFormat())
-        options.prepare = [&writeAhead](const Crawled& record, EntryReads& read) { read.written = writeAhead(record, read); };
+        options.prepare = [&writeAhead](const Crawled& record, EntryReads& read) {
+            read.written = writeAhead(record, read);
+        };
     TreeWalker walker(options);
     TreeWalker::Result total;
     qsizetype unread = 0; // folders given that could not be read at all

@@ -74,7 +74,8 @@ private:
     void sayNewNotes(const OriginDatabases* databases);
     void startLoading(const MacSources& sources);
     void appendFormatted(QByteArray& out, const QString& name, const QString& encodedPath,
-                         const QString& provenanceID, const QString& quarantineApp, const OriginDetails& details);
+                         const QString& provenanceID, const QString& quarantineApp,
+                         const OriginDetails& details);
     void sayProblems(const QByteArray& path, const OriginDetails& details);
     static QStringList problemLines(const QByteArray& path, const OriginDetails& details);
 
