@@ -40,26 +40,32 @@ bool EvidenceAccess::accessTimesMayChange()
            g_openedByLibrary.load(std::memory_order_relaxed);
 }
 
+namespace {
+
+// Why access times may have moved, each cause in a few words or in a sentence.
+QStringList causes(bool sentences)
+{
+    QStringList said;
+    if (g_withoutNoatime.load(std::memory_order_relaxed))
+        said.append(sentences ? QStringLiteral("files and folders this user does not own cannot be read "
+                                               "without updating them (O_NOATIME is refused)")
+                              : QStringLiteral("not the owner: O_NOATIME refused"));
+    if (g_openedByLibrary.load(std::memory_order_relaxed))
+        said.append(sentences ? QStringLiteral("E01 and VMDK images are read by libraries that open the "
+                                               "image's files themselves, without O_NOATIME")
+                              : QStringLiteral("an image read by a library that opens it without O_NOATIME"));
+    return said;
+}
+
+} // namespace
+
 QString EvidenceAccess::accessTimeCause()
 {
-    QStringList causes;
-    if (g_withoutNoatime.load(std::memory_order_relaxed))
-        causes.append(QStringLiteral("not the owner: O_NOATIME refused"));
-    if (g_openedByLibrary.load(std::memory_order_relaxed))
-        causes.append(QStringLiteral("an image read by a library that opens it without O_NOATIME"));
-    return causes.join(QStringLiteral("; "));
+    return causes(false).join(QStringLiteral("; "));
 }
 
 QString EvidenceAccess::accessTimeWarning()
 {
-    QStringList causes;
-    if (g_withoutNoatime.load(std::memory_order_relaxed))
-        causes.append(
-            QStringLiteral("files and folders this user does not own cannot be read without updating "
-                           "them (O_NOATIME is refused)"));
-    if (g_openedByLibrary.load(std::memory_order_relaxed))
-        causes.append(QStringLiteral("E01 and VMDK images are read by libraries that open the image's files "
-                                     "themselves, without O_NOATIME"));
     return QStringLiteral("access times of the evidence may have changed: ") +
-           causes.join(QStringLiteral("; "));
+           causes(true).join(QStringLiteral("; "));
 }

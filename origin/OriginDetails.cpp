@@ -144,16 +144,20 @@ OriginDetails OriginDetails::fromReads(const EntryReads& reads, const QByteArray
     details.status = reads.status;
     lendFromSidecar(reads, values, details);
     details.decodeValues(values.provenance, values.quarantine, values.whereFroms);
-    if (databases) {
-        // The owner of what a link leads to, as the attributes are that file's.
-        std::optional<uid_t> uid;
-        if (details.status && !S_ISLNK(details.status->mode))
-            uid = details.status->uid;
-        else if (struct stat st; rawPath.size() < PATH_MAX && ::stat(rawPath.constData(), &st) == 0)
-            uid = st.st_uid;
-        details.linkTo(*databases, rawPath, uid);
-    }
+    if (databases)
+        details.link(*databases, rawPath);
     return details;
+}
+
+void OriginDetails::link(const OriginDatabases& databases, const QByteArray& rawPath)
+{
+    // The owner of what a link leads to, as the attributes are that file's.
+    std::optional<uid_t> uid;
+    if (status && !S_ISLNK(status->mode))
+        uid = status->uid;
+    else if (struct stat st; rawPath.size() < PATH_MAX && ::stat(rawPath.constData(), &st) == 0)
+        uid = st.st_uid;
+    linkTo(databases, rawPath, uid);
 }
 
 QByteArray OriginDetails::rawPathOf(const QString& encodedPath)

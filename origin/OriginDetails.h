@@ -51,6 +51,8 @@ struct OriginDetails
     // Looks up the decoded values' rows in `databases`; `path` and `uid` tell whose
     // quarantine database an event should come from.
     void linkTo(const OriginDatabases& databases, const QByteArray& path, std::optional<uid_t> uid);
+    // linkTo() with the owner of the entry at `rawPath` (that of what a link leads to).
+    void link(const OriginDatabases& databases, const QByteArray& rawPath);
     // The same from what was read of the entry at `rawPath` (no trailing "/") already.
     static OriginDetails fromReads(const EntryReads& reads, const QByteArray& rawPath,
                                    const OriginDatabases* databases);

@@ -105,12 +105,9 @@ int crawlFolders(const QByteArrayList& folders, TreeWalker::Options options, con
     };
     // The origin formats' lines are written on the walking threads, beside the walk, and go
     // out in walk order on this one.
-    const auto writeAhead = [&filters, &origin, sidecars = options.sidecars](const Crawled& record,
-                                                                             const EntryReads& read) {
-        if (!filters.accepts(record, sidecars, &read))
-            return EntryReads::Written{};
-        return origin.written(record.name(), record.path(), record.provenanceID(), record.quarantineApp(),
-                              &read);
+    const auto writeAhead = [&filters, &origin](const Crawled& record, const EntryReads& read) {
+        return origin.written(record.name(), record.path(), record.provenanceID(), record.quarantineApp(), &read,
+                              [&filters](const OriginDetails& details) { return filters.accepts(details); });
     };
     if (origin.isOriginFormat())
         options.prepare = [&writeAhead](const Crawled& record, EntryReads& read) {

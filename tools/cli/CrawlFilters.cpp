@@ -109,8 +109,14 @@ bool CrawlFilters::accepts(const Crawled& record, bool sidecars, const EntryRead
     QByteArray path = OriginDetails::rawPathOf(record.path());
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
-    const OriginDetails details = reads ? OriginDetails::fromReads(*reads, path, nullptr)
-                                        : OriginDetails::inspect(path, nullptr, sidecars);
+    return accepts(reads ? OriginDetails::fromReads(*reads, path, nullptr)
+                         : OriginDetails::inspect(path, nullptr, sidecars));
+}
+
+bool CrawlFilters::accepts(const OriginDetails& details) const
+{
+    if (!choosesRecords())
+        return true;
     if (!details.quarantine)
         return false;
     if (!m_agent.isEmpty() && !details.quarantine->agent.contains(m_agent, Qt::CaseInsensitive))

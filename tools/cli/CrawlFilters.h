@@ -7,6 +7,7 @@
 #include <QString>
 
 class Crawled;
+struct OriginDetails;
 struct EntryReads;
 class QCommandLineParser;
 
@@ -29,6 +30,8 @@ public:
     // `sidecars`) passes --agent, --since and --until.
     // `reads`: what the walk read of the record's entry, when it kept that.
     bool accepts(const Crawled& record, bool sidecars, const EntryReads* reads = nullptr) const;
+    // The same for details already read.
+    bool accepts(const OriginDetails& details) const;
 
 private:
     QCommandLineOption m_whereFroms, m_agentOption, m_sinceOption, m_untilOption, m_exclude,

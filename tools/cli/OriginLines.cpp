@@ -145,16 +145,21 @@ QByteArray OriginLines::line(const QString& name, const QString& encodedPath, co
 
 EntryReads::Written OriginLines::written(const QString& name, const QString& encodedPath,
                                          const QString& provenanceID, const QString& quarantineApp,
-                                         const EntryReads* reads)
+                                         const EntryReads* reads,
+                                         const std::function<bool(const OriginDetails&)>& keep)
 {
     QByteArray path = OriginDetails::rawPathOf(encodedPath);
     EntryReads::Written line;
-    line.kept = true;
     line.databases = databasesFor(path);
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
-    const OriginDetails details = reads ? OriginDetails::fromReads(*reads, path, line.databases)
-                                        : OriginDetails::inspect(path, line.databases, m_sidecars);
+    OriginDetails details = reads ? OriginDetails::fromReads(*reads, path, nullptr)
+                                  : OriginDetails::inspect(path, nullptr, m_sidecars);
+    if (keep && !keep(details))
+        return line;
+    line.kept = true;
+    if (line.databases)
+        details.link(*line.databases, path);
     line.notes = problemLines(path, details);
     line.partial = !details.problems.isEmpty();
     appendFormatted(line.text, name, encodedPath, provenanceID, quarantineApp, details);

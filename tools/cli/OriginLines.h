@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -53,8 +54,10 @@ public:
     // The same, in two steps: written() on any thread (a crawl's walking threads write each
     // line beside the walk), then sayWritten() on one thread, in walk order, for what is said
     // on standard error; the text is the caller's to write out.
+    // `keep`, when given, chooses by the details before they are linked (not kept: nothing written).
     EntryReads::Written written(const QString& name, const QString& encodedPath, const QString& provenanceID,
-                                const QString& quarantineApp, const EntryReads* reads);
+                                const QString& quarantineApp, const EntryReads* reads,
+                                const std::function<bool(const OriginDetails&)>& keep = {});
     void sayWritten(const EntryReads::Written& written);
 
     // The same for a file inside a disk image, whose details were read through the image and
