@@ -81,10 +81,10 @@ public:
     static constexpr int kReadAttempts = 4;
 
     // The host name of the first form the item has (e.g. "user.com.apple.quarantine"), or empty.
-    std::string formName(const std::vector<HostAttributeName>& forms)
+    std::string_view formName(const std::vector<HostAttributeName>& forms)
     {
         const auto found = resolve(forms);
-        return found ? (*found)->name : std::string();
+        return found ? std::string_view((*found)->name) : std::string_view();
     }
 
 private:

@@ -22,14 +22,16 @@ const std::vector<HostAttributeName>& whereFromsForms()
 // One attribute's value; a missing attribute (or a file system that holds none) is simply
 // absent, any other failure a problem.
 template<typename Calls>
-QByteArray readValue(ItemAttributes<Calls>& item, const std::vector<HostAttributeName>& forms,
-                     const char* attribute, OriginDetails& details)
+QByteArray readValue(ItemAttributes<Calls>& item, const std::vector<HostAttributeName>& forms, size_t sourced,
+                     OriginDetails& details)
 {
     QStringList& problems = details.problems;
+    const char* const attribute = OriginDetails::kSourced[sourced];
     auto value = item.read(forms);
     if (value) {
-        if (!value->isEmpty())
-            details.sources.insert(QLatin1String(attribute), QString::fromStdString(item.formName(forms)));
+        // The forms live as long as the program: their names need no copy.
+        if (const std::string_view form = item.formName(forms); !value->isEmpty())
+            details.sources[sourced] = QByteArray::fromRawData(form.data(), qsizetype(form.size()));
         return *value;
     }
     if (value.error().code != ENODATA && value.error().code != ENOTSUP)
@@ -49,24 +51,23 @@ RawValues readAttributes(const XattrSnapshot& snapshot, OriginDetails& details)
 {
     details.attributes = AttributeList::of(snapshot);
     ItemAttributes<const XattrSnapshot&> item(snapshot);
-    return {readValue(item, provenanceForms(), kProvenanceAttribute, details),
-            readValue(item, quarantineForms(), kQuarantineAttribute, details),
-            readValue(item, whereFromsForms(), WhereFroms::kAttribute, details)};
+    return {readValue(item, provenanceForms(), 0, details), readValue(item, quarantineForms(), 1, details),
+            readValue(item, whereFromsForms(), 2, details)};
 }
 
 // Takes what `values` lack from `sidecar`, naming each attribute in `lent` and its source.
-void lend(const AppleDouble& sidecar, const QString& source, RawValues& values, OriginDetails& details)
+void lend(const AppleDouble& sidecar, const QByteArray& source, RawValues& values, OriginDetails& details)
 {
     QStringList& lent = details.fromSidecar;
-    for (auto [value, attribute] : {std::pair{&values.provenance, kProvenanceAttribute},
-                                    std::pair{&values.quarantine, kQuarantineAttribute},
-                                    std::pair{&values.whereFroms, WhereFroms::kAttribute}}) {
-        if (!value->isEmpty())
+    QByteArray* const taken[] = {&values.provenance, &values.quarantine, &values.whereFroms};
+    for (size_t i = 0; i < std::size(taken); ++i) {
+        const char* const attribute = OriginDetails::kSourced[i];
+        if (!taken[i]->isEmpty())
             continue;
         if (const auto lentValue = sidecar.value(attribute); lentValue && !lentValue->isEmpty()) {
-            *value = lentValue->toByteArray();
+            *taken[i] = lentValue->toByteArray();
             lent.append(QLatin1String(attribute));
-            details.sources.insert(QLatin1String(attribute), source);
+            details.sources[i] = source;
         }
     }
 }
@@ -76,7 +77,7 @@ void lend(const AppleDouble& sidecar, const QString& source, RawValues& values, 
 void lendFromSidecar(const EntryReads& reads, RawValues& values, OriginDetails& details)
 {
     if (reads.orphan) {
-        lend(*reads.sidecar, QStringLiteral("._name"), values, details);
+        lend(*reads.sidecar, QByteArrayLiteral("._name"), values, details);
         details.attributes += AttributeList::of(*reads.sidecar);
         details.orphanSidecar = true;
         return;
@@ -87,7 +88,7 @@ void lendFromSidecar(const EntryReads& reads, RawValues& values, OriginDetails& 
         details.problems.append(QStringLiteral("its AppleDouble file could not be read: %1")
                                     .arg(posixError(reads.sidecarError).description));
     if (reads.sidecar) {
-        lend(*reads.sidecar, reads.sidecarFromArchive ? QStringLiteral("__MACOSX") : QStringLiteral("._name"),
+        lend(*reads.sidecar, reads.sidecarFromArchive ? QByteArrayLiteral("__MACOSX") : QByteArrayLiteral("._name"),
              values, details);
         details.attributes += AttributeList::of(*reads.sidecar);
     }

@@ -1,16 +1,18 @@
 #pragma once
 
+#include "core/AttributeReader.h"
 #include "origin/AttributeList.h"
 #include "origin/EntryReads.h"
 #include "origin/FileStatus.h"
 #include "origin/ProvenanceRecord.h"
 #include "origin/QuarantineEvent.h"
 #include "origin/QuarantineValue.h"
+#include "origin/WhereFroms.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QStringList>
 
+#include <array>
 #include <optional>
 #include <sys/types.h>
 
@@ -32,10 +34,12 @@ struct OriginDetails
     // The item is an AppleDouble file whose own file is gone: its values are the sidecar's.
     bool orphanSidecar = false;
     std::optional<FileStatus> status; // the entry's own size and times
-    // Where each value came from, by the Mac's attribute name: the host's name of the item's
-    // own attribute ("user.com.apple.quarantine"), "._name" (an AppleDouble file beside it) or
-    // "__MACOSX" (one in an unzipped archive's folder).
-    QHash<QString, QString> sources;
+    // Where each value came from, in the order of kSourced: the host's name of the item's own
+    // attribute ("user.com.apple.quarantine"), "._name" (an AppleDouble file beside it) or
+    // "__MACOSX" (one in an unzipped archive's folder); empty for a value the item lacks.
+    static constexpr std::array<const char*, 3> kSourced = {kProvenanceAttribute, kQuarantineAttribute,
+                                                            WhereFroms::kAttribute};
+    std::array<QByteArray, 3> sources;
     // Every attribute the item carries, then those of its AppleDouble file where it was read.
     QList<AttributeList::Entry> attributes;
 

@@ -42,11 +42,13 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
     }
     if (details.quarantine)
         line.add("quarantineAgent", details.quarantine->agent);
-    if (!details.sources.isEmpty()) {
-        // Where each value came from, in a fixed order.
-        line.addObject("source", [&details](Members& sources) {
-            for (const char* attribute : {kProvenanceAttribute, kQuarantineAttribute, WhereFroms::kAttribute})
-                sources.addPresent(attribute, details.sources.value(QLatin1String(attribute)));
+    const auto& sources = details.sources;
+    if (std::any_of(sources.cbegin(), sources.cend(), [](const QByteArray& source) { return !source.isEmpty(); })) {
+        line.addObject("source", [&sources](Members& object) {
+            for (size_t i = 0; i < sources.size(); ++i) {
+                if (!sources[i].isEmpty())
+                    object.addBytes(OriginDetails::kSourced[i], sources[i]);
+            }
         });
     }
     if (const auto& status = details.status) {
