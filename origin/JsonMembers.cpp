@@ -4,16 +4,19 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 
 namespace {
 
-// Characters QJsonDocument writes as escapes: left to it.
-bool escaped(char16_t u)
-{
-    return u < 0x20 || u == 0x7F || u == u'"' || u == u'\\';
-}
+// ASCII that goes into a text as it is; QJsonDocument writes the rest as escapes, left to it.
+constexpr std::array<bool, 0x80> kPlainAscii = [] {
+    std::array<bool, 0x80> plain{};
+    for (char16_t u = 0x20; u < 0x7F; ++u)
+        plain[u] = u != u'"' && u != u'\\';
+    return plain;
+}();
 
 // UTF-16 as UTF-8 into `out`, which has room for three bytes a unit; false at an escaped
 // character or a lone surrogate, where `out` holds a part.
@@ -24,7 +27,7 @@ bool encoded(QStringView text, char*& out)
     while (it != end) {
         const char16_t u = *it++;
         if (u < 0x80) {
-            if (escaped(u))
+            if (!kPlainAscii[u])
                 return false;
             *out++ = char(u);
         } else if (u < 0x800) {
@@ -109,9 +112,7 @@ void JsonMembers::appendText(const QString& text)
 bool JsonMembers::addBytes(const char* name, const QByteArray& bytes)
 {
     // Printable ASCII as it is; anything else through a text, which may lose bytes.
-    const bool plain = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) {
-        return uchar(c) >= 0x20 && uchar(c) < 0x7F && c != '"' && c != '\\';
-    });
+    const bool plain = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80 && kPlainAscii[uchar(c)]; });
     if (plain) {
         addAscii(name, bytes);
         return true;

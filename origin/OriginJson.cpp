@@ -25,11 +25,17 @@ void addBytes(Members& line, const char* key, const char* base64Key, const QByte
 }
 
 // The values as they are, beside the four fields as shown: for scripts and timelines.
-void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetails& details)
+// A folder's listed path ends in "/"; its plain path does not.
+QByteArray withoutTrailingSlash(QByteArray path)
 {
-    QByteArray path = rawPath;
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
+    return path;
+}
+
+void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetails& details)
+{
+    const QByteArray path = withoutTrailingSlash(rawPath);
     addBytes(line, "fileName", "fileNameBase64", path.mid(path.lastIndexOf('/') + 1));
     addBytes(line, "filePath", "filePathBase64", path);
     if (!details.provenance.isEmpty()) {
@@ -97,24 +103,12 @@ QByteArray OriginJson::errorLine(const QString& path, const QString& error)
 {
     Members line;
     line.add("path", path);
-    QByteArray raw = OriginDetails::rawPathOf(path);
-    while (raw.size() > 1 && raw.endsWith('/'))
-        raw.chop(1);
-    addBytes(line, "filePath", "filePathBase64", raw);
+    addBytes(line, "filePath", "filePathBase64", withoutTrailingSlash(OriginDetails::rawPathOf(path)));
     line.add("error", error);
     return line.object();
 }
 
-QByteArray OriginJson::line(const QString& name, const QString& path, const QString& provenanceID,
-                            const QString& quarantineApp, const OriginDetails& details)
-{
-    QByteArray out;
-    appendLine(out, name, path, provenanceID, quarantineApp, details);
-    out.chop(1);
-    return out;
-}
-
-void OriginJson::appendLine(QByteArray& out, const QString& name, const QString& path,
+void OriginJson::appendLine(QByteArray& out, const QString& name, const QString& path, const QByteArray& rawPath,
                             const QString& provenanceID, const QString& quarantineApp,
                             const OriginDetails& details)
 {
@@ -123,7 +117,7 @@ void OriginJson::appendLine(QByteArray& out, const QString& name, const QString&
     line.add("path", path);
     line.add("provenanceID", provenanceID);
     line.add("quarantineApp", quarantineApp);
-    addPlainFields(line, OriginDetails::rawPathOf(path), details);
+    addPlainFields(line, rawPath, details);
     if (const auto& value = details.quarantine) {
         line.addObject("quarantine", [&value](Members& quarantine) {
             quarantine.addPresent("flags", value->flags);
@@ -157,12 +151,10 @@ void OriginJson::appendLine(QByteArray& out, const QString& name, const QString&
     out += '\n';
 }
 
-QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quarantineApp, const QString& path,
-                                const OriginDetails& details)
+QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quarantineApp,
+                                const QByteArray& rawPath, const OriginDetails& details)
 {
-    QByteArray raw = OriginDetails::rawPathOf(path);
-    while (raw.size() > 1 && raw.endsWith('/'))
-        raw.chop(1);
+    const QByteArray raw = withoutTrailingSlash(rawPath);
     const QString shownPath = QString::fromUtf8(raw);
     QByteArray lines;
     // One event: what happened when, with the file's fields for filtering.
@@ -211,13 +203,11 @@ QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quar
     return lines;
 }
 
-QByteArray OriginJson::bodyLine(const QString& path, const OriginDetails& details)
+QByteArray OriginJson::bodyLine(const QByteArray& rawPath, const OriginDetails& details)
 {
     if (!details.status)
         return {};
-    QByteArray raw = OriginDetails::rawPathOf(path);
-    while (raw.size() > 1 && raw.endsWith('/'))
-        raw.chop(1);
+    const QByteArray raw = withoutTrailingSlash(rawPath);
     // Fields are split at "|" and lines at line feeds: those stay out of the name.
     QString name = withControlPictures(QString::fromUtf8(raw));
     name.replace(QLatin1Char('|'), QStringLiteral("%7C"));

@@ -15,10 +15,9 @@ struct OriginDetails;
 class OriginJson
 {
 public:
-    static QByteArray line(const QString& name, const QString& path, const QString& provenanceID,
-                           const QString& quarantineApp, const OriginDetails& details);
-    // The same line and its line feed, appended to `out`: a crawl's lines go out in one buffer.
-    static void appendLine(QByteArray& out, const QString& name, const QString& path,
+    // The line and its line feed, appended to `out`: a crawl's lines go out in one buffer.
+    // `path` is the record's path as shown, `rawPath` the file's own bytes.
+    static void appendLine(QByteArray& out, const QString& name, const QString& path, const QByteArray& rawPath,
                            const QString& provenanceID, const QString& quarantineApp,
                            const OriginDetails& details);
     // The rows linked to the file alone, as line() writes them: a JSON object with
@@ -30,9 +29,9 @@ public:
     // `--format timeline`: one JSON object a line per event of the file, as Timesketch imports
     // them ("message", "datetime" in UTC ISO 8601, "timestamp_desc") with the file's fields:
     // its quarantine time, its quarantine event's and provenance record's times, its own times.
-    static QByteArray timeline(const QString& provenanceID, const QString& quarantineApp, const QString& path,
-                               const OriginDetails& details);
+    static QByteArray timeline(const QString& provenanceID, const QString& quarantineApp,
+                               const QByteArray& rawPath, const OriginDetails& details);
     // `--format bodyfile`: the file's line in Sleuth Kit's body format (for mactime):
     // MD5|name|inode|mode|UID|GID|size|atime|mtime|ctime|crtime, times in Unix seconds.
-    static QByteArray bodyLine(const QString& path, const OriginDetails& details);
+    static QByteArray bodyLine(const QByteArray& rawPath, const OriginDetails& details);
 };

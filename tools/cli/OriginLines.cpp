@@ -162,7 +162,7 @@ EntryReads::Written OriginLines::written(const QString& name, const QString& enc
         details.link(*line.databases, path);
     line.notes = problemLines(path, details);
     line.partial = !details.problems.isEmpty();
-    appendFormatted(line.text, name, encodedPath, provenanceID, quarantineApp, details);
+    appendFormatted(line.text, name, encodedPath, path, provenanceID, quarantineApp, details);
     return line;
 }
 
@@ -178,9 +178,10 @@ QByteArray OriginLines::imageLine(const QString& name, const QString& encodedPat
                                   const QString& provenanceID, const QString& quarantineApp,
                                   const OriginDetails& details, const QString& image, const QString& volume)
 {
-    sayProblems(OriginDetails::rawPathOf(encodedPath), details);
+    const QByteArray rawPath = OriginDetails::rawPathOf(encodedPath);
+    sayProblems(rawPath, details);
     QByteArray line;
-    appendFormatted(line, name, encodedPath, provenanceID, quarantineApp, details);
+    appendFormatted(line, name, encodedPath, rawPath, provenanceID, quarantineApp, details);
     if (m_format != Format::JsonLines)
         return line;
     // Where the file is, after what a folder's line holds.
@@ -205,18 +206,18 @@ QStringList OriginLines::problemLines(const QByteArray& path, const OriginDetail
 }
 
 void OriginLines::appendFormatted(QByteArray& out, const QString& name, const QString& encodedPath,
-                                  const QString& provenanceID, const QString& quarantineApp,
-                                  const OriginDetails& details)
+                                  const QByteArray& rawPath, const QString& provenanceID,
+                                  const QString& quarantineApp, const OriginDetails& details)
 {
     switch (m_format) {
     case Format::Timeline:
-        out += OriginJson::timeline(provenanceID, quarantineApp, encodedPath, details);
+        out += OriginJson::timeline(provenanceID, quarantineApp, rawPath, details);
         return;
     case Format::Body:
-        out += OriginJson::bodyLine(encodedPath, details);
+        out += OriginJson::bodyLine(rawPath, details);
         return;
     default:
-        OriginJson::appendLine(out, name, encodedPath, provenanceID, quarantineApp, details);
+        OriginJson::appendLine(out, name, encodedPath, rawPath, provenanceID, quarantineApp, details);
     }
 }
 

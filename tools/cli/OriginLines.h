@@ -76,7 +76,7 @@ private:
     const OriginDatabases* databasesFor(const QByteArray& rawPath);
     void sayNewNotes(const OriginDatabases* databases);
     void startLoading(const MacSources& sources);
-    void appendFormatted(QByteArray& out, const QString& name, const QString& encodedPath,
+    void appendFormatted(QByteArray& out, const QString& name, const QString& encodedPath, const QByteArray& rawPath,
                          const QString& provenanceID, const QString& quarantineApp,
                          const OriginDetails& details);
     void sayProblems(const QByteArray& path, const OriginDetails& details);
