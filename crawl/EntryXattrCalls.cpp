@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>

@@ -112,7 +112,8 @@ void JsonMembers::appendText(const QString& text)
 bool JsonMembers::addBytes(const char* name, const QByteArray& bytes)
 {
     // Printable ASCII as it is; anything else through a text, which may lose bytes.
-    const bool plain = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80 && kPlainAscii[uchar(c)]; });
+    const bool plain = std::all_of(bytes.cbegin(), bytes.cend(),
+                                   [](char c) { return uchar(c) < 0x80 && kPlainAscii[uchar(c)]; });
     if (plain) {
         addAscii(name, bytes);
         return true;

@@ -88,12 +88,12 @@ void lendFromSidecar(const EntryReads& reads, RawValues& values, OriginDetails& 
         details.problems.append(QStringLiteral("its AppleDouble file could not be read: %1")
                                     .arg(posixError(reads.sidecarError).description));
     if (reads.sidecar) {
-        lend(*reads.sidecar, reads.sidecarFromArchive ? QByteArrayLiteral("__MACOSX") : QByteArrayLiteral("._name"),
-             values, details);
+        lend(*reads.sidecar,
+             reads.sidecarFromArchive ? QByteArrayLiteral("__MACOSX") : QByteArrayLiteral("._name"), values,
+             details);
         details.attributes += AttributeList::of(*reads.sidecar);
     }
 }
-
 
 } // namespace
 
@@ -118,7 +118,8 @@ void OriginDetails::linkTo(const OriginDatabases& databases, const QByteArray& p
     if (quarantine && !quarantine->eventID.isEmpty() && databases.hasQuarantineEvents()) {
         quarantineEvent = databases.event(quarantine->eventID, OriginDatabases::Owner{path, uid});
         if (!quarantineEvent)
-            notes.append(QStringLiteral("No quarantine event %1 in the databases read").arg(quarantine->eventID));
+            notes.append(
+                QStringLiteral("No quarantine event %1 in the databases read").arg(quarantine->eventID));
     }
     if (!provenance.isEmpty() && databases.hasProvenanceTable()) {
         provenanceRecord = databases.provenance(provenance);

@@ -49,7 +49,8 @@ void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetail
     if (details.quarantine)
         line.add("quarantineAgent", details.quarantine->agent);
     const auto& sources = details.sources;
-    if (std::any_of(sources.cbegin(), sources.cend(), [](const QByteArray& source) { return !source.isEmpty(); })) {
+    if (std::any_of(sources.cbegin(), sources.cend(),
+                    [](const QByteArray& source) { return !source.isEmpty(); })) {
         line.addObject("source", [&sources](Members& object) {
             for (size_t i = 0; i < sources.size(); ++i) {
                 if (!sources[i].isEmpty())
@@ -108,9 +109,9 @@ QByteArray OriginJson::errorLine(const QString& path, const QString& error)
     return line.object();
 }
 
-void OriginJson::appendLine(QByteArray& out, const QString& name, const QString& path, const QByteArray& rawPath,
-                            const QString& provenanceID, const QString& quarantineApp,
-                            const OriginDetails& details)
+void OriginJson::appendLine(QByteArray& out, const QString& name, const QString& path,
+                            const QByteArray& rawPath, const QString& provenanceID,
+                            const QString& quarantineApp, const OriginDetails& details)
 {
     Members line(out);
     line.add("name", name);
@@ -183,8 +184,8 @@ QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quar
     };
     if (const auto& value = details.quarantine)
         event(value->time, QStringLiteral("Quarantine Time"),
-              QStringLiteral("Quarantined by %1").arg(value->agent.isEmpty() ? QStringLiteral("an unnamed agent")
-                                                                                 : value->agent));
+              QStringLiteral("Quarantined by %1")
+                  .arg(value->agent.isEmpty() ? QStringLiteral("an unnamed agent") : value->agent));
     if (const auto& row = details.quarantineEvent)
         event(row->time, QStringLiteral("Quarantine Event Time"),
               QStringLiteral("Download recorded by %1%2")
@@ -192,13 +193,18 @@ QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quar
                        row->dataURL.isEmpty() ? QString() : QStringLiteral(" from ") + row->dataURL));
     if (const auto& record = details.provenanceRecord)
         event(record->time, QStringLiteral("Provenance Record Time"),
-              QStringLiteral("Provenance recorded for %1").arg(record->bundleID.isEmpty() ? record->url : record->bundleID));
+              QStringLiteral("Provenance recorded for %1")
+                  .arg(record->bundleID.isEmpty() ? record->url : record->bundleID));
     if (const auto& status = details.status) {
-        event(FileStatus::text(status->modified), QStringLiteral("Content Modification Time"), QStringLiteral("Modified"));
-        event(FileStatus::text(status->changed), QStringLiteral("Metadata Modification Time"), QStringLiteral("Changed"));
-        event(FileStatus::text(status->accessed), QStringLiteral("Last Access Time"), QStringLiteral("Accessed"));
+        event(FileStatus::text(status->modified), QStringLiteral("Content Modification Time"),
+              QStringLiteral("Modified"));
+        event(FileStatus::text(status->changed), QStringLiteral("Metadata Modification Time"),
+              QStringLiteral("Changed"));
+        event(FileStatus::text(status->accessed), QStringLiteral("Last Access Time"),
+              QStringLiteral("Accessed"));
         if (status->born)
-            event(FileStatus::text(*status->born), QStringLiteral("Creation Time"), QStringLiteral("Created"));
+            event(FileStatus::text(*status->born), QStringLiteral("Creation Time"),
+                  QStringLiteral("Created"));
     }
     return lines;
 }
@@ -213,9 +219,15 @@ QByteArray OriginJson::bodyLine(const QByteArray& rawPath, const OriginDetails& 
     name.replace(QLatin1Char('|'), QStringLiteral("%7C"));
     const FileStatus& status = *details.status;
     // Joined, not filled in with arg(): a name holding "%7" would take a later field's place.
-    const QStringList fields{QStringLiteral("0"), name, QString::number(status.inode), FileStatus::modeText(status.mode),
-                             QString::number(status.uid), QString::number(status.gid), QString::number(status.size),
-                             QString::number(status.accessed.seconds), QString::number(status.modified.seconds),
+    const QStringList fields{QStringLiteral("0"),
+                             name,
+                             QString::number(status.inode),
+                             FileStatus::modeText(status.mode),
+                             QString::number(status.uid),
+                             QString::number(status.gid),
+                             QString::number(status.size),
+                             QString::number(status.accessed.seconds),
+                             QString::number(status.modified.seconds),
                              QString::number(status.changed.seconds),
                              QString::number(status.born ? status.born->seconds : 0)};
     return (fields.join(QLatin1Char('|')) + QLatin1Char('\n')).toUtf8();

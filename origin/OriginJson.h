@@ -17,9 +17,9 @@ class OriginJson
 public:
     // The line and its line feed, appended to `out`: a crawl's lines go out in one buffer.
     // `path` is the record's path as shown, `rawPath` the file's own bytes.
-    static void appendLine(QByteArray& out, const QString& name, const QString& path, const QByteArray& rawPath,
-                           const QString& provenanceID, const QString& quarantineApp,
-                           const OriginDetails& details);
+    static void appendLine(QByteArray& out, const QString& name, const QString& path,
+                           const QByteArray& rawPath, const QString& provenanceID,
+                           const QString& quarantineApp, const OriginDetails& details);
     // The rows linked to the file alone, as line() writes them: a JSON object with
     // "quarantineEvent" and "provenanceRecord" where found ("{}" when neither is).
     static QByteArray linkedRows(const OriginDetails& details);

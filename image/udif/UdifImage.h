@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/UniqueFd.h"
+#include "image/udif/UdifBlockTables.h"
 
 #include <QString>
 #include <QStringList>
@@ -55,15 +56,7 @@ public:
         Terminator = 0xffffffff,
     };
 
-    // One entry of the blkx array: a run of sectors of the image.
-    struct Partition
-    {
-        QString name;  // "Name", else "CFName", as the image names it
-        qint64 id = 0; // "ID"
-        quint32 attributes = 0;
-        quint64 firstSector = 0;
-        quint64 sectorCount = 0;
-    };
+    using Partition = UdifBlockTables::Partition;
 
     ~UdifImage();
     UdifImage(const UdifImage&) = delete;
@@ -81,11 +74,11 @@ public:
     quint64 size() const { return m_size; }
 
     // The partitions, in the order of the blkx array.
-    const std::vector<Partition>& partitions() const { return m_partitions; }
+    const std::vector<Partition>& partitions() const { return m_tables.partitions(); }
 
     // The kinds of chunk the image holds that read() cannot decompress, once each, in the
     // order first met: "LZFSE", "LZMA", "ADC" or "type 0x…". Reading them fails.
-    QStringList unsupportedChunkTypes() const { return m_unsupported; }
+    QStringList unsupportedChunkTypes() const { return m_tables.unsupported(); }
 
     // Copies up to `length` bytes of the image from `offset` into `buffer`. Returns how many:
     // `length`, fewer at the image's end, 0 at or past it; -1 when the image cannot be read
@@ -96,14 +89,7 @@ public:
     static QString chunkTypeName(quint32 type);
 
 private:
-    struct Chunk
-    {
-        quint64 firstSector; // of the image
-        quint64 sectorCount;
-        quint64 fileOffset;
-        quint64 fileLength;
-        quint32 type;
-    };
+    using Chunk = UdifBlockTables::Chunk;
     struct CachedChunk
     {
         std::size_t index = 0;
@@ -113,9 +99,6 @@ private:
 
     UdifImage() = default;
     bool load(QString* error);
-    bool loadPlist(const QByteArray& xml, QString* error);
-    bool addTable(const Partition& partition, const char* data, quint64 length, QString* error);
-    bool checkChunks(QString* error);
     bool readFile(quint64 offset, char* buffer, std::size_t length, QString* error) const;
     // The decompressed bytes of chunk `index`, from the cache or the file; null on failure.
     const std::vector<char>* inflated(std::size_t index, QString* error) const;
@@ -124,9 +107,7 @@ private:
     UniqueFd m_fd;
     quint64 m_fileSize = 0;
     quint64 m_size = 0;
-    std::vector<Partition> m_partitions;
-    std::vector<Chunk> m_chunks; // sorted by first sector, no overlaps
-    QStringList m_unsupported;
+    UdifBlockTables m_tables;
 
     mutable std::mutex m_mutex;
     mutable CachedChunk m_cache[kCachedChunks];

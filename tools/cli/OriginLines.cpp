@@ -37,11 +37,12 @@ void OriginLines::addOptions(QCommandLineParser& parser)
                        "the file's times in Sleuth Kit's body format, for mactime.")
             .arg(m_plainFormat),
         QStringLiteral("FORMAT")));
-    parser.addOption(QCommandLineOption(
-        kMacRoot,
-        QStringLiteral("With jsonl, timeline or bodyfile: take the Mac's databases from DIR, a Mac volume root or a home folder "
-                       "(default: looked for upward from the folder or file)."),
-        QStringLiteral("DIR")));
+    parser.addOption(
+        QCommandLineOption(kMacRoot,
+                           QStringLiteral("With jsonl, timeline or bodyfile: take the Mac's databases from "
+                                          "DIR, a Mac volume root or a home folder "
+                                          "(default: looked for upward from the folder or file)."),
+                           QStringLiteral("DIR")));
 }
 
 QString OriginLines::synopsis() const

@@ -19,8 +19,8 @@ class QCommandLineParser;
 
 // `--format jsonl|timeline|bodyfile` and `--mac-root DIR` for apps, crawl and files: one JSON
 // object a line per listed record, with the decoded attributes and the linked rows of the
-// Mac's databases; or its events for a timeline; or its line of a body file. Each set of databases is read once per run; what cannot be read is said on
-// standard error and the lines are written without it.
+// Mac's databases; or its events for a timeline; or its line of a body file. Each set of databases is read
+// once per run; what cannot be read is said on standard error and the lines are written without it.
 class OriginLines
 {
 public:
@@ -76,19 +76,25 @@ private:
     const OriginDatabases* databasesFor(const QByteArray& rawPath);
     void sayNewNotes(const OriginDatabases* databases);
     void startLoading(const MacSources& sources);
-    void appendFormatted(QByteArray& out, const QString& name, const QString& encodedPath, const QByteArray& rawPath,
-                         const QString& provenanceID, const QString& quarantineApp,
+    void appendFormatted(QByteArray& out, const QString& name, const QString& encodedPath,
+                         const QByteArray& rawPath, const QString& provenanceID, const QString& quarantineApp,
                          const OriginDetails& details);
     void sayProblems(const QByteArray& path, const OriginDetails& details);
     static QStringList problemLines(const QByteArray& path, const OriginDetails& details);
 
     QString m_plainFormat;
-    enum class Format { Plain, JsonLines, Timeline, Body } m_format = Format::Plain;
+    enum class Format
+    {
+        Plain,
+        JsonLines,
+        Timeline,
+        Body
+    } m_format = Format::Plain;
     bool m_sidecars = true;
     QByteArray m_macRoot;
     QByteArray m_anchor;
     std::mutex m_databasesMutex; // databasesFor() is called from the walking threads
-    bool m_resolved = false; // m_fixed holds the databases of the Mac root or anchor
+    bool m_resolved = false;     // m_fixed holds the databases of the Mac root or anchor
     const OriginDatabases* m_fixed = nullptr;
     QHash<MacSources, std::shared_ptr<const OriginDatabases>> m_databases;
     QHash<const OriginDatabases*, qsizetype> m_notesSaid; // how many of each one's notes were said
