@@ -258,19 +258,6 @@ private slots:
         QVERIFY(tool.status == 0 && tool.out == window);
     }
 
-    void unreadableFolderSavesNothing()
-    {
-        Crawler model;
-        QSignalSpy finished(&model, &Crawler::crawlFinished);
-        model.startCrawl(u"/no/such/folder"_s, true);
-        QVERIFY(finished.wait());
-        QCOMPARE(model.status(), Crawler::Unreadable);
-        QCOMPARE(model.failure(), u"No such file or directory"_s);
-        const QString earlier = m_apps.file(u"earlier.csv"_s, "earlier");
-        QCOMPARE(model.writeCSV(earlier).status, CsvWriteResult::NothingToWrite);
-        QCOMPARE(ToolRun::contents(QFile::encodeName(earlier)), "earlier");
-    }
-
     void replacedOrDestroyed_data()
     {
         QTest::addColumn<bool>("waitForFirstRows");

@@ -1,4 +1,4 @@
-#include "core/SidecarPreference.h"
+#include "crawl/CrawlerView.h"
 #include "drop/DropPlaceholder.h"
 #include "drop/DropView.h"
 #include "drop/FileInfo.h"
@@ -135,14 +135,16 @@ private slots:
 
     void sidecarPreference()
     {
-        // Each drop reads the preference the crawl window's menu sets.
+        // Each drop reads the preference that the crawl window's menu item turns over and keeps.
         m_tree.file(u"._invoice.pdf"_s,
                     AppleDoubleFile().add("com.apple.quarantine", "0083;65a1b2c3;Safari;1F2E").bytes());
         for (const bool enabled : {true, false, true}) {
-            SidecarPreference::setEnabled(enabled);
             QVERIFY(drop({u"invoice.pdf"_s}));
             QTRY_COMPARE(m_view->fileInfo()->rowCount(), 1);
             QCOMPARE(m_view->fileInfo()->fileList().at(0).quarantineApp, enabled ? u"🔸 Safari"_s : QString());
+            CrawlerView crawl;
+            QCOMPARE(crawl.readSidecars(), enabled);
+            crawl.sidecarsAction()->trigger();
         }
         QSettings().clear();
     }

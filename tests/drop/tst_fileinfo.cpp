@@ -137,8 +137,6 @@ private slots:
         QTest::addColumn<QString>("expected"); // the record's export text; ROOT: the test folder
         QTest::newRow("readable") << "open/f"
                                   << "f | ROOT/open/f |  | ";
-        QTest::newRow("vanished") << "open/gone"
-                                  << "gone | ROOT/open/gone | ⚠️ not found | ";
         QTest::newRow("in a folder closed to the user") << "closed/f"
                                                         << "f | ROOT/closed/f | ⚠️ permission denied | ";
     }
