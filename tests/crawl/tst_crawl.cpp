@@ -33,42 +33,29 @@ void settle()
     QCoreApplication::sendPostedEvents();
 }
 
-// Sees the walk's attribute calls and holds a thread at one name until others are seen.
-struct CallScript
+// The walk's attribute calls, by name in the order seen; a call to a name in holdUntilAny waits
+// until one of the names given for it is seen.
+std::mutex callMutex;
+std::condition_variable seenMore;
+std::vector<std::string> seen;
+std::map<std::string, std::vector<std::string>> holdUntilAny;
+
+bool wasSeen(const std::string& name)
 {
-    std::mutex mutex;
-    std::condition_variable seenMore;
-    std::vector<std::string> seen;                                // names, in the order of their calls
-    std::map<std::string, std::vector<std::string>> holdUntilAny; // name -> any of these seen
+    return std::find(seen.begin(), seen.end(), name) != seen.end();
+}
 
-    static CallScript& current()
-    {
-        static CallScript script;
-        return script;
-    }
-
-    bool wasSeen(const std::string& name) const
-    {
-        return std::find(seen.begin(), seen.end(), name) != seen.end();
-    }
-
-    static void call(const char* name)
-    {
-        CallScript& script = current();
-        std::unique_lock lock(script.mutex);
-        if (script.wasSeen(name))
-            return;
-        script.seen.push_back(name);
-        script.seenMore.notify_all();
-        const auto hold = script.holdUntilAny.find(name);
-        if (hold != script.holdUntilAny.end()) {
-            script.seenMore.wait_for(lock, std::chrono::seconds(20), [&] {
-                return std::any_of(hold->second.begin(), hold->second.end(),
-                                   [&](const std::string& other) { return script.wasSeen(other); });
-            });
-        }
-    }
-};
+void onCall(const char* name)
+{
+    std::unique_lock lock(callMutex);
+    if (wasSeen(name))
+        return;
+    seen.push_back(name);
+    seenMore.notify_all();
+    if (const auto hold = holdUntilAny.find(name); hold != holdUntilAny.end())
+        seenMore.wait_for(lock, std::chrono::seconds(20),
+                          [&] { return std::any_of(hold->second.begin(), hold->second.end(), wasSeen); });
+}
 
 } // namespace
 
@@ -258,19 +245,6 @@ private slots:
         QVERIFY(tool.status == 0 && tool.out == window);
     }
 
-    void unreadableFolderSavesNothing()
-    {
-        Crawler model;
-        QSignalSpy finished(&model, &Crawler::crawlFinished);
-        model.startCrawl(u"/no/such/folder"_s, true);
-        QVERIFY(finished.wait());
-        QCOMPARE(model.status(), Crawler::Unreadable);
-        QCOMPARE(model.failure(), u"No such file or directory"_s);
-        const QString earlier = m_apps.file(u"earlier.csv"_s, "earlier");
-        QCOMPARE(model.writeCSV(earlier).status, CsvWriteResult::NothingToWrite);
-        QCOMPARE(ToolRun::contents(QFile::encodeName(earlier)), "earlier");
-    }
-
     void replacedOrDestroyed_data()
     {
         QTest::addColumn<bool>("waitForFirstRows");
@@ -382,12 +356,11 @@ private slots:
         const auto [y1, y2] = first(y + y.at(0) + "1/", y + y.at(0) + "2/");
         const auto fileOf = [](const QByteArray& folder) { return folder.mid(2, 2).toStdString() + 'f'; };
 
-        CallScript& script = CallScript::current();
-        script.seen.clear();
-        script.holdUntilAny = {{x1.mid(2, 2).toStdString(), {y.first(1).toStdString()}},
-                               {y1.mid(2, 2).toStdString(), {fileOf(x1)}},
-                               {fileOf(x1), {fileOf(x2), fileOf(y2)}}};
-        EntryXattrCalls::setCallHook(&CallScript::call);
+        seen.clear();
+        holdUntilAny = {{x1.mid(2, 2).toStdString(), {y.first(1).toStdString()}},
+                        {y1.mid(2, 2).toStdString(), {fileOf(x1)}},
+                        {fileOf(x1), {fileOf(x2), fileOf(y2)}}};
+        EntryXattrCalls::setCallHook(&onCall);
         TreeWalker::Options options;
         options.threads = 2;
         QStringList paths;
@@ -397,12 +370,10 @@ private slots:
         });
         EntryXattrCalls::setCallHook(nullptr);
 
-        const auto seen = [&script](const QByteArray& folder) {
-            const auto at =
-                std::find(script.seen.begin(), script.seen.end(), folder.mid(2, 2).toStdString() + 'f');
-            return at - script.seen.begin();
+        const auto seenAt = [](const QByteArray& folder) {
+            return std::find(seen.begin(), seen.end(), folder.mid(2, 2).toStdString() + 'f') - seen.begin();
         };
-        QVERIFY2(seen(x2) < seen(y2), QByteArray(x2 + " after " + y2));
+        QVERIFY2(seenAt(x2) < seenAt(y2), QByteArray(x2 + " after " + y2));
         QStringList expected;
         for (const QByteArray& folder : {x1, x2, y1, y2})
             expected.append(tree.root() + u'/' + QString::fromLatin1(folder + folder.mid(2, 2) + 'f'));

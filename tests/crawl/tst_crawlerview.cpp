@@ -59,6 +59,20 @@ class TestCrawlerView : public QObject
         return texts;
     }
 
+    // The count line, the status line without its time (nor the note a run as non-root adds), and
+    // the Stop button when it shows.
+    static QString lines(const CrawlerView& view)
+    {
+        QStringList status = view.statusText().split(u" · "_s);
+        status.removeIf(
+            [](const QString& part) { return part.endsWith(u" s"_s) || part.startsWith(u"access"_s); });
+        auto* stop = view.findChild<QPushButton*>();
+        return view.countText() + u" | "_s + status.join(u" · "_s) +
+               (stop->isHidden()    ? QString()
+                : stop->isEnabled() ? u" | Stop"_s
+                                    : u" | Stop, disabled"_s);
+    }
+
     // Crawls `root` in `view` to its end.
     static void crawl(CrawlerView& view, const QString& root)
     {
@@ -96,12 +110,11 @@ private slots:
     // Ctrl+Shift+O asks for an image; its volumes' rows come in as a folder's do.
     void openDiskImage_data()
     {
-        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("image"); // locked.img: a password is asked for, and the dialog cancelled
         QTest::addColumn<QString>("unchecked"); // a volume left out when they are chosen; else all
-        QTest::addColumn<bool>("locked");       // a password is asked for, and the dialog cancelled
         QTest::addColumn<QStringList>("rows");  // name | provenance | quarantine | path
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("detail"); // a line of the fifth row's details
+        QTest::addColumn<QString>("lines");     // see lines()
+        QTest::addColumn<QString>("detail");    // a line of the fifth row's details
         const QString provenance = u"❓ 0x0102008877665544332211"_s;
         const QStringList every{
             u".hidden | %1 |  | /Data/.hidden"_s.arg(provenance),
@@ -112,28 +125,33 @@ private slots:
             u"Tool.app | ❓ 0x0102000102030405060708 |  | /System/Applications/Tool.app/"_s};
         const QString quarantine =
             u"  com.apple.quarantine (57 bytes): 0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666"_s;
-        QTest::newRow("APFS container, every volume") << u"container.img"_s << QString() << false << every
-                                                      << u"Finished: 9 entries examined · "_s << quarantine;
+        QTest::newRow("APFS container, every volume")
+            << u"container.img"_s << QString() << every << u"6 files found | Finished: 9 entries examined"_s
+            << quarantine;
         QTest::newRow("linked to the image's own databases")
-            << u"users.img"_s << QString() << false << every << u"Finished: "_s << u"  Team ID: TEAM123456"_s;
-        QTest::newRow("a database refused")
-            << u"huge.img"_s << QString() << false << every
-            << u" · /Data/private/var/db/SystemPolicyConfiguration/ExecPolicy: 314572800 bytes, larger than "
-               u"256 MiB; "
-               "not read · "_s
-            << u"  Agent Bundle ID: com.apple.Safari"_s;
+            << u"users.img"_s << QString() << every << u"6 files found | Finished: 19 entries examined"_s
+            << u"  Team ID: TEAM123456"_s;
+        QTest::newRow("a database refused") << u"huge.img"_s << QString() << every
+                                            << u"6 files found | Finished: 19 entries examined · "
+                                               u"/Data/private/var/db/SystemPolicyConfiguration/"
+                                               u"ExecPolicy: 314572800 bytes, larger than 256 MiB; not read"_s
+                                            << u"  Agent Bundle ID: com.apple.Safari"_s;
         QTest::newRow("a password asked for, and not given")
-            << u"locked.img"_s << QString() << true << every.mid(0, 5)
-            << u"The volume System is encrypted: give its password to read it"_s << quarantine;
+            << u"locked.img"_s << QString() << every.mid(0, 5)
+            << u"5 files found | Finished: 7 entries examined · The volume System is encrypted: give its "
+               u"password "
+               u"to read it"_s
+            << quarantine;
         // One volume chosen: its rows without its name, and no password asked for the other one.
         QStringList data = every.mid(0, 5);
         data.replaceInStrings(u"/Data/"_s, u"/"_s);
-        QTest::newRow("the locked volume left out") << u"locked.img"_s << u"System"_s << false << data
-                                                    << u"Finished: 7 entries examined"_s << quarantine;
+        QTest::newRow("the locked volume left out")
+            << u"locked.img"_s << u"System"_s << data << u"5 files found | Finished: 7 entries examined"_s
+            << quarantine;
         QTest::newRow("not an image")
-            << u"notes.txt"_s << QString() << false << QStringList()
-            << u"The disk image could not be read: no volume found: no partition map, APFS container or file "
-               "system that Sleuth Kit can read"_s
+            << u"notes.txt"_s << QString() << QStringList()
+            << u"0 files found | The disk image could not be read: no volume found: no partition map, APFS "
+               u"container or file system that Sleuth Kit can read"_s
             << QString();
     }
 
@@ -141,9 +159,8 @@ private slots:
     {
         QFETCH(QString, image);
         QFETCH(QString, unchecked);
-        QFETCH(bool, locked);
         QFETCH(QStringList, rows);
-        QFETCH(QString, status);
+        QFETCH(QString, lines);
         QFETCH(QString, detail);
         CrawlerView view;
         view.setShowQuarantine(true);
@@ -164,7 +181,7 @@ private slots:
             chooser->accept();
         }
         auto* password = view.findChild<QInputDialog*>();
-        QCOMPARE(password != nullptr, locked);
+        QCOMPARE(password != nullptr, image == u"locked.img"_s && unchecked.isEmpty());
         if (password) {
             // Asked, naming the volume, never echoed; cancelled: that volume is passed over.
             QCOMPARE(password->textEchoMode(), QLineEdit::Password);
@@ -174,8 +191,8 @@ private slots:
         }
         QVERIFY(finished.wait());
         QCOMPARE(TestCrawlerView::rows(view, ExportTextRole), rows);
-        QCOMPARE(view.filePathText(), m_images.path(image));
-        QVERIFY2(view.statusText().contains(status), qPrintable(view.statusText()));
+        QCOMPARE(view.filePathText() + u'\n' + TestCrawlerView::lines(view),
+                 m_images.path(image) + u'\n' + lines);
         if (rows.isEmpty())
             return;
         // Its details are read through the image and linked to the image's own databases;
@@ -185,8 +202,8 @@ private slots:
         QSignalSpy filled(details, &OriginDetailsController::shown);
         view.list()->setCurrentIndex(view.list()->model()->index(4, 0));
         QVERIFY(filled.wait());
-        const QStringList lines = details->pane()->text().split(u'\n');
-        QVERIFY2(lines.contains(detail) && lines.contains(u"  Path: "_s + rows.at(4).section(u" | "_s, 3)),
+        const QStringList text = details->pane()->text().split(u'\n');
+        QVERIFY2(text.contains(detail) && text.contains(u"  Path: "_s + rows.at(4).section(u" | "_s, 3)),
                  qPrintable(details->pane()->text()));
         auto* rowMenu = view.findChild<RowContextMenu*>();
         delete rowMenu->menuFor(view.list()->currentIndex());
@@ -207,10 +224,7 @@ private slots:
         view.crawlFolder(QFile::encodeName(m_many.root()));
         QVERIFY(gate.waitUntilHeld());
         RecordListView* list = view.list();
-        QTRY_COMPARE(list->model()->rowCount(), 399);
-        QVERIFY(view.crawler()->isRunning());
-        QCOMPARE(view.countText(), u"399 files found"_s);
-        QTRY_VERIFY(view.statusText().startsWith(u"Crawling… 399 entries examined · "_s));
+        QTRY_COMPARE(lines(view), u"399 files found | Crawling… 399 entries examined | Stop"_s);
         QCOMPARE(list->indexAt(QPoint(1, 1)).row(), 0);
         // The first row's text is drawn: its strip is not all one colour.
         const QImage firstRow =
@@ -243,8 +257,6 @@ private slots:
         QCOMPARE(ToolRun::contents(QFile::encodeName(csv)).count('\n'), 400);
 
         QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
-        auto* stop = view.findChild<QPushButton*>();
-        QVERIFY(stop && stop->isVisible() && stop->isEnabled());
         // Escape closes the find bar first, then stops, as the Stop button does.
         QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier);
         QVERIFY(view.findChild<FindBar*>()->isOpen());
@@ -252,41 +264,47 @@ private slots:
         QVERIFY(!view.findChild<FindBar*>()->isOpen());
         QVERIFY(view.crawler()->status() == Crawler::Running);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-        QVERIFY(view.statusText().startsWith(u"Stopping… 399 entries examined · "_s));
-        QVERIFY(!stop->isEnabled());
+        QCOMPARE(lines(view), u"399 files found | Stopping… 399 entries examined | Stop, disabled"_s);
         gate.release();
         QVERIFY(finished.wait());
-        QVERIFY(view.statusText().startsWith(u"Stopped: 400 entries examined · "_s));
-        QVERIFY(stop->isHidden());
-        QCOMPARE(view.countText(), u"400 files found"_s);
+        QCOMPARE(lines(view), u"400 files found | Stopped: 400 entries examined"_s);
     }
 
-    // Once finished, the status line counts every entry (in the singular where there is one), and an
-    // empty list says why: what the crawl passed over, or that the find text matches nothing.
+    // The count and status lines, and what an empty list says: what to do first, what the crawl
+    // passed over, or that the find text matches nothing.
     void finishedCrawlSays_data()
     {
-        QTest::addColumn<QString>(
-            "entries");                    // f: a plain file; q: one with only a quarantine value; l: a link
-        QTest::addColumn<QString>("find"); // typed into the find bar, quarantine shown; null: neither
-        QTest::addColumn<QString>("status"); // the status line's start
-        QTest::addColumn<QString>("hint");
+        // f: a plain file; q: one with only a quarantine value; l: a link; "-": no crawl; "missing"
+        QTest::addColumn<QString>("entries");
+        QTest::addColumn<QString>("find");  // typed into the find bar, quarantine shown; null: neither
+        QTest::addColumn<QString>("lines"); // see lines()
+        QTest::addColumn<QString>("hint");  // empty: none shown
         const QString none = u": none carries these attributes."_s;
+        QTest::newRow("no crawl yet")
+            << u"-"_s << QString() << u"0 files found | "_s << u"Choose a folder with Load Folder"_s;
+        QTest::newRow("missing folder")
+            << u"missing"_s << QString()
+            << u"0 files found | The folder could not be read: No such file or directory"_s << QString();
         QTest::newRow("empty folder")
-            << QString() << QString() << u"Finished: 0 entries examined · "_s << u"The folder is empty."_s;
-        QTest::newRow("one file") << u"f"_s << QString() << u"Finished: 1 entry examined · "_s
+            << QString() << QString() << u"0 files found | Finished: 0 entries examined"_s
+            << u"The folder is empty."_s;
+        QTest::newRow("one file") << u"f"_s << QString() << u"0 files found | Finished: 1 entry examined"_s
                                   << u"1 entry examined"_s + none;
-        QTest::newRow("a link") << u"ffl"_s << QString()
-                                << u"Finished: 2 entries examined · 1 symbolic link not followed · "_s
-                                << u"2 entries examined"_s + none;
-        QTest::newRow("links") << u"fll"_s << QString()
-                               << u"Finished: 1 entry examined · 2 symbolic links not followed · "_s
-                               << u"1 entry examined"_s + none;
+        QTest::newRow("a link")
+            << u"ffl"_s << QString()
+            << u"0 files found | Finished: 2 entries examined · 1 symbolic link not followed"_s
+            << u"2 entries examined"_s + none;
+        QTest::newRow("links")
+            << u"fll"_s << QString()
+            << u"0 files found | Finished: 1 entry examined · 2 symbolic links not followed"_s
+            << u"1 entry examined"_s + none;
         QTest::newRow("quarantine left out")
-            << u"fqq"_s << QString() << u"Finished: 3 entries examined · "_s
+            << u"fqq"_s << QString() << u"0 files found | Finished: 3 entries examined"_s
             << u"3 entries examined"_s + none +
                    u" Show Quarantine would list 2 more (load the folder again)."_s;
+        // The count line counts every row, the ones the find bar hides too.
         QTest::newRow("find text matches nothing")
-            << u"qq"_s << u"nowhere"_s << u"Finished: 2 entries examined · "_s
+            << u"qq"_s << u"nowhere"_s << u"2 files found | Finished: 2 entries examined"_s
             << u"No row holds “nowhere”."_s;
     }
 
@@ -294,10 +312,10 @@ private slots:
     {
         QFETCH(QString, entries);
         QFETCH(QString, find);
-        QFETCH(QString, status);
+        QFETCH(QString, lines);
         QFETCH(QString, hint);
         TestTree tree;
-        for (int i = 0; i < entries.size(); ++i) {
+        for (int i = 0; i < entries.size() && entries != u"missing"_s; ++i) {
             const QString name = entries.at(i) + QString::number(i);
             if (entries.at(i) == u'l')
                 tree.symlink(u"/"_s, name);
@@ -308,15 +326,15 @@ private slots:
         }
         CrawlerView view;
         view.setShowQuarantine(!find.isNull());
-        crawl(view, tree.root());
-        QVERIFY2(view.statusText().startsWith(status), qPrintable(view.statusText()));
-        if (!find.isNull()) {
+        if (!find.isNull()) { // before the rows stream in
             view.findChild<FindBar*>()->open();
             view.findChild<FindBar*>()->field()->setText(find);
         }
-        auto* shown = view.findChild<EmptyListHint*>(find.isNull() ? u"emptyListHint"_s : u"noMatchHint"_s);
-        QTRY_COMPARE(shown->text(), hint);
-        QVERIFY(shown->isShown());
+        if (entries != u"-"_s)
+            crawl(view, entries == u"missing"_s ? tree.path(entries) : tree.root());
+        QCOMPARE(TestCrawlerView::lines(view), lines);
+        auto* label = view.findChild<EmptyListHint*>(find.isNull() ? u"emptyListHint"_s : u"noMatchHint"_s);
+        QTRY_COMPARE(label->isShown() ? label->text() : QString(), hint);
     }
 
     // Ctrl+G opens this window's folder dialog only; the crawl takes the switch as it was at the press.
@@ -352,61 +370,17 @@ private slots:
         QVERIFY(finished.wait());
         QCOMPARE(QSettings().value(u"showQuarCrawler"_s), QVariant(true));
         QCOMPARE(view.filePathText(), m_tree.root());
-        QCOMPARE(view.countText(), u"3 files found"_s); // the quarantine-only file too
-        QVERIFY(view.statusText().startsWith(u"Finished: 3 entries examined · "_s));
+        QCOMPARE(lines(view),
+                 u"3 files found | Finished: 3 entries examined"_s); // the quarantine-only file too
 
+        // What is shown is what is copied; the quarantine-only row leaves its provenance empty.
         auto* row = qobject_cast<FileRow*>(view.list()->itemDelegate());
-        QVERIFY(row);
-        QAbstractItemModel* model = view.list()->model();
-        const QModelIndex quarantined =
-            model->match(model->index(0, 0), NameRole, u"quarantined only"_s).value(0);
-        QCOMPARE(row->pieces(quarantined),
-                 QStringList(
-                     {u"quarantined only"_s, {}, u"🔸 Browser"_s, m_tree.root() + u"/quarantined%20only"_s}));
-        for (int i = 0; i < model->rowCount(); ++i) // what is shown is what is copied
-            QCOMPARE(row->pieces(model->index(i, 0)).join(u" | "_s),
-                     model->index(i, 0).data(ExportTextRole).toString());
-    }
-
-    void sidecarsMenuItem()
-    {
-        // On until turned off; the choice is kept for the next window. (Where the menu goes is
-        // checked with the application's menus.)
-        {
-            CrawlerView view;
-            QVERIFY(view.readSidecars() && view.sidecarsAction()->isCheckable());
-            view.sidecarsAction()->trigger();
-            QVERIFY(!view.readSidecars());
-        }
-        QCOMPARE(QSettings().value(u"readSidecars"_s), QVariant(false));
-        CrawlerView later;
-        QVERIFY(!later.readSidecars());
-        later.sidecarsAction()->trigger();
-        QCOMPARE(QSettings().value(u"readSidecars"_s), QVariant(true));
-    }
-
-    void findWhileTheCrawlStreamsIn()
-    {
-        CrawlerView view;
-        auto* hint = view.findChild<EmptyListHint*>(u"emptyListHint"_s);
-        QVERIFY(hint->isShown() && hint->text() == u"Choose a folder with Load Folder"_s);
-        auto* bar = view.findChild<FindBar*>();
-        bar->open();
-        bar->field()->setText(u"FILE 1"_s);
-        QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
-        view.crawler()->startCrawl(m_many.root(), false);
-        QVERIFY(!hint->isShown()); // the hint goes with the first crawl
-        QVERIFY(finished.wait(20000));
-        QTRY_VERIFY(!bar->filter()->isFiltering());
-        // Shown: exactly the crawled rows whose texts hold the text; the count line counts them all.
-        QStringList expected;
-        for (const Crawled& record : view.crawler()->crawlList())
-            if (record.name().contains(u"file 1"_s))
-                expected << record.name();
-        QCOMPARE(expected.size(), 111); // 1, 10-19, 100-199
-        QCOMPARE(rows(view, NameRole), expected);
-        QCOMPARE(bar->countText(), u"111 of 400"_s);
-        QCOMPARE(view.countText(), u"400 files found"_s);
+        QStringList pieces;
+        for (int i = 0; i < view.list()->model()->rowCount(); ++i)
+            pieces << row->pieces(view.list()->model()->index(i, 0)).join(u" | "_s);
+        QCOMPARE(pieces, rows(view, ExportTextRole));
+        QVERIFY(pieces.contains(u"quarantined only |  | 🔸 Browser | "_s + m_tree.root() +
+                                u"/quarantined%20only"_s));
     }
 };
 

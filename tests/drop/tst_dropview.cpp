@@ -1,4 +1,4 @@
-#include "core/SidecarPreference.h"
+#include "crawl/CrawlerView.h"
 #include "drop/DropPlaceholder.h"
 #include "drop/DropView.h"
 #include "drop/FileInfo.h"
@@ -50,12 +50,20 @@ class TestDropView : public QObject
         return enter.isAccepted() && drop.isAccepted() && drop.dropAction() != Qt::MoveAction;
     }
 
-    QStringList names() const
+    // Each row's name and values, then the placeholder, the hint and the status line where they show.
+    QString shown() const
     {
-        QStringList names;
-        for (const FileDetail& detail : m_view->fileInfo()->fileList())
-            names << detail.name;
-        return names;
+        QStringList parts;
+        auto* row = static_cast<DropView::FileRow*>(m_view->list()->itemDelegate());
+        for (int i = 0; i < m_view->list()->model()->rowCount(); ++i)
+            parts << row->pieces(m_view->list()->model()->index(i, 0)).mid(0, 3).join(u' ').simplified();
+        if (m_view->placeholder()->isVisible())
+            parts << u"[placeholder]"_s;
+        if (auto* hint = m_view->findChild<EmptyListHint*>(u"emptyListHint"_s); hint->isVisible())
+            parts << u"["_s + hint->text() + u"]"_s;
+        if (!m_view->unreadableText().isEmpty())
+            parts << m_view->unreadableText();
+        return parts.join(u", "_s);
     }
 
 private slots:
@@ -80,69 +88,60 @@ private slots:
     {
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<Qt::DropActions>("actions");
-        QTest::addColumn<QStringList>("expected"); // the names listed after it; none: refused
-        QTest::addColumn<QString>("unreadable");   // the status line then
+        QTest::addColumn<QString>("expected"); // shown() after it; empty: refused
 
         const auto any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
         const QStringList ab{u"b"_s, u"a c"_s};
-        QTest::newRow("files") << ab << any << ab << QString();
-        QTest::newRow("folder") << QStringList{u"F/"_s} << any << QStringList{u"F"_s} << QString();
-        QTest::newRow("text, no file URL") << QStringList() << any << QStringList() << QString();
+        QTest::newRow("files") << ab << any << u"b, a c"_s;
+        QTest::newRow("folder") << QStringList{u"F/"_s} << any << u"F"_s;
+        QTest::newRow("text, no file URL") << QStringList() << any << QString();
         QTest::newRow("mix") << QStringList{u"https://example.org/x"_s, ab.at(0), u"mailto:a@b.org"_s,
                                             ab.at(1)}
-                             << any << ab << QString();
-        QTest::newRow("move only") << ab << Qt::DropActions(Qt::MoveAction) << QStringList() << QString();
+                             << any << u"b, a c"_s;
+        QTest::newRow("move only") << ab << Qt::DropActions(Qt::MoveAction) << QString();
+        // A file that could not be examined says so in its row, and the window counts it.
         QTest::newRow("a file that vanished") << QStringList{u"file:///nonexistent/gone"_s, ab.at(0)} << any
-                                              << QStringList{u"gone"_s, ab.at(0)} << u"1 could not be read"_s;
+                                              << u"gone ⚠️ not found, b, 1 could not be read"_s;
     }
 
     void drops()
     {
         QFETCH(QStringList, entries);
         QFETCH(Qt::DropActions, actions);
-        QFETCH(QStringList, expected);
-        QFETCH(QString, unreadable);
-        // The placeholder, 150 x 150 and centred, shows while the list is empty.
-        QVERIFY(m_view->placeholder()->isVisible());
-        auto* hint = m_view->findChild<EmptyListHint*>(u"emptyListHint"_s);
-        QVERIFY(hint->isVisible() && hint->text() == u"Drop files here"_s);
-        QVERIFY(hint->geometry().top() > m_view->placeholder()->geometry().bottom()); // under the symbol
+        QFETCH(QString, expected);
+        // The placeholder, 150 x 150 and centred, shows while the list is empty, the hint under it.
+        const QString empty = u"[placeholder], [Drop files here]"_s;
+        QCOMPARE(shown(), empty);
+        QVERIFY(m_view->findChild<EmptyListHint*>(u"emptyListHint"_s)->geometry().top() >
+                m_view->placeholder()->geometry().bottom());
         QCOMPARE(m_view->placeholder()->size(), QSize(150, 150));
         QTRY_COMPARE(m_view->placeholder()->geometry().center(), m_view->list()->viewport()->rect().center());
         QVERIFY(drop({u"earlier"_s}));
-        QTRY_COMPARE(names(), QStringList{u"earlier"_s});
-        QVERIFY(!m_view->placeholder()->isVisible() && !hint->isVisible());
+        QTRY_COMPARE(shown(), u"earlier"_s);
 
         QPointer<FileInfo> previous = m_view->fileInfo();
         QCOMPARE(drop(entries, actions), !expected.isEmpty());
         if (expected.isEmpty()) {
-            QCOMPARE(names(), QStringList{u"earlier"_s});
+            QCOMPARE(shown(), u"earlier"_s);
             return;
         }
         // A new, empty list at once; the files follow from the event loop, and the old list goes.
-        QVERIFY(m_view->fileInfo() != previous && m_view->fileInfo()->rowCount() == 0);
-        QVERIFY(m_view->placeholder()->isVisible());
-        QTRY_COMPARE(names(), expected);
-        QVERIFY(!m_view->placeholder()->isVisible());
+        QCOMPARE(shown(), empty);
+        QTRY_COMPARE(shown(), expected);
         QTRY_VERIFY(previous.isNull());
-        // A file that could not be examined says so in its row, and the window counts it.
-        QCOMPARE(m_view->unreadableText(), unreadable);
-        const QModelIndex first = m_view->list()->model()->index(0, 0);
-        const QStringList pieces =
-            static_cast<DropView::FileRow*>(m_view->list()->itemDelegate())->pieces(first);
-        QCOMPARE(pieces.at(1), unreadable.isEmpty() ? QString() : u"⚠️ not found"_s);
     }
 
     void sidecarPreference()
     {
-        // Each drop reads the preference the crawl window's menu sets.
+        // Each drop reads the preference that the crawl window's menu item turns over and keeps.
         m_tree.file(u"._invoice.pdf"_s,
                     AppleDoubleFile().add("com.apple.quarantine", "0083;65a1b2c3;Safari;1F2E").bytes());
         for (const bool enabled : {true, false, true}) {
-            SidecarPreference::setEnabled(enabled);
             QVERIFY(drop({u"invoice.pdf"_s}));
-            QTRY_COMPARE(m_view->fileInfo()->rowCount(), 1);
-            QCOMPARE(m_view->fileInfo()->fileList().at(0).quarantineApp, enabled ? u"🔸 Safari"_s : QString());
+            QTRY_COMPARE(shown(), enabled ? u"invoice.pdf 🔸 Safari"_s : u"invoice.pdf"_s);
+            CrawlerView crawl;
+            QCOMPARE(crawl.readSidecars(), enabled);
+            crawl.sidecarsAction()->trigger();
         }
         QSettings().clear();
     }
@@ -186,8 +185,7 @@ private slots:
         bar->open();
         bar->field()->setText(u"keep"_s);
         QVERIFY(drop({u"keep 1"_s, u"drop"_s, u"keep 2"_s}));
-        QTRY_COMPARE(bar->countText(), u"2 of 3"_s);
-        QCOMPARE(m_view->list()->model()->index(1, 0).data(NameRole).toString(), u"keep 2"_s);
+        QTRY_COMPARE(bar->countText() + u": "_s + shown(), u"2 of 3: keep 1, keep 2"_s);
         bar->dismiss();
         QCOMPARE(m_view->list()->model(), m_view->fileInfo());
     }
@@ -197,7 +195,7 @@ private slots:
         // Both drops before the event loop runs: the first drop's files are still queued and go to
         // the newer list.
         QVERIFY(drop({u"a2"_s, u"a1"_s}) && drop({u"b"_s}));
-        QTRY_COMPARE(names(), (QStringList{u"a2"_s, u"a1"_s, u"b"_s}));
+        QTRY_COMPARE(shown(), u"a2, a1, b"_s);
         // The window goes, with its list and queue, before the queued files' turn.
         QVERIFY(drop({u"late"_s, u"later"_s}));
         QPointer<QuellmarkDropDelegate> delegate = m_view->dropDelegate();
