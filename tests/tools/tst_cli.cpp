@@ -142,16 +142,13 @@ private slots:
             ". | ./ |  | \n", "quellmark-cli: cannot examine .: Permission denied\n" + one);
         row("files, the working folder removed", "GONE", {"files", "."}, 3, ". | ./ |  | \n",
             "quellmark-cli: cannot examine .: No such file or directory\n" + one);
-        const QByteArray tooLong(5000, 'n');
+        const QByteArray tooLong(5000, 'n'), cannot = "quellmark-cli: cannot examine ";
         row("files, paths that lead nowhere", {}, {"files", "folder/f/x", "dangling", tooLong}, 3,
             "x | ROOT/folder/f/x |  | \ndangling | ROOT/dangling |  | \n" + tooLong + " | ROOT/" + tooLong +
                 " |  | \n",
-            "quellmark-cli: cannot examine folder/f/x: Not a directory\n"
-            "quellmark-cli: cannot examine dangling: No such file or directory\n"
-            "quellmark-cli: cannot examine " +
-                tooLong +
-                ": File name too long\n"
-                "quellmark-cli: 3 of 3 path(s) could not be examined\n");
+            cannot + "folder/f/x: Not a directory\n" + cannot + "dangling: No such file or directory\n" +
+                cannot + tooLong +
+                ": File name too long\nquellmark-cli: 3 of 3 path(s) could not be examined\n");
         row("crawl ., deep working folder", "DEEP", {"crawl", "--threads=2", "."}, 0,
             kHeader + "f29,? 0x29,,ROOT/DEEP/f29\n");
         row("crawl, empty folder argument", {}, {"crawl", ""}, 2, {},
