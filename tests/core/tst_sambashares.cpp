@@ -67,9 +67,9 @@ QByteArray attributeNames(const QString& path)
 
 } // namespace
 
-// A real smbd on 127.0.0.1 serving a temporary folder, written to with smbclient as a Mac
-// client stores extended attributes (named streams), and what Quellmark shows for the files
-// the share keeps on disk.
+// What Quellmark shows for a Mac's attributes under each name Linux keeps them by: set
+// directly, and written by a real smbd on 127.0.0.1 serving a temporary folder, with
+// smbclient storing them as a Mac client does (named streams).
 class TestSambaShares : public QObject
 {
     Q_OBJECT
@@ -160,6 +160,72 @@ private slots:
     void cleanup() { stop(); }
 
     void cleanupTestCase() { stop(); }
+
+    void attributes_data()
+    {
+        QTest::addColumn<QByteArrayList>("attributes"); // name, value, name, value...
+        QTest::addColumn<QByteArray>("shown");          // provenance | quarantine; "? " for "❓ "
+        const QByteArray P = "user.com.apple.provenance", Q = "user.com.apple.quarantine";
+        const QByteArray TP = "user.DosStream.com.apple.provenance",
+                         TQ = "user.DosStream.com.apple.quarantine";
+        const QByteArray SP = TP + ":$DATA", SQ = TQ + ":$DATA"; // Samba's forms, with and without the type
+        QByteArray longValue; // every byte value, upper-case hex digits included
+        for (int i = 0; i < 3000; ++i)
+            longValue += char(i * 7 + 3);
+        QByteArrayList many; // more names than the first listing buffer holds
+        for (int i = 0; i < 40; ++i)
+            many << "user.filler." + QByteArray(48, 'f') + QByteArray::number(i) << "v";
+        // Bytes as Samba 4.17 and netatalk store what a Mac writes: the value and one NUL.
+        const QByteArray provenance00 = QByteArray::fromHex("010200aabbccddeeff1100"); // the key ends in 00
+        QTest::newRow("11 bytes, empty fields")
+            << QByteArrayList{P, QByteArray::fromHex("00112233445566778899ff"), Q,
+                              ";0083;;65a1b2c3;;Browser;1F"}
+            << QByteArray("? 0x00112233445566778899ff | 🔸 Browser");
+        QTest::newRow("3000 bytes, two fields") << QByteArrayList{P, longValue, Q, "0083;65a1b2c3;"}
+                                                << "? 0x" + longValue.toHex() + " | 🔸 unknown";
+        // A 12-byte provenance loses its last byte only where that is a NUL after the 11-byte form.
+        QTest::newRow("12 bytes of another kind, multi-byte agent")
+            << QByteArrayList{P, QByteArray::fromHex("010300aabbccddeeff110000"), Q,
+                              "0083;1;Navigateur \xc3\xa9\xf0\x9f\xa6\x8a"}
+            << QByteArray("? 0x010300aabbccddeeff110000 | 🔸 Navigateur é🦊");
+        QTest::newRow("13 bytes ending in 00 00, invalid UTF-8")
+            << QByteArrayList{P, provenance00 + QByteArray(2, '\0'), Q, "0083;1;Browser;\xff"}
+            << QByteArray("? 0x010200aabbccddeeff11000000 | 🔸 unknown");
+        QTest::newRow("12 bytes not ending in 00, quarantine ends at its first NUL")
+            << QByteArrayList{P, provenance00 + '\x01', Q, QByteArray("0083;1;Saf\0ari;x", 17)}
+            << QByteArray("? 0x010200aabbccddeeff110001 | 🔸 Saf");
+        QTest::newRow("look-alike names")
+            << QByteArrayList{P + "x", "1", Q.chopped(1), "1", SP.chopped(7), "1", TQ + ":$DAT", "1"}
+            << QByteArray(" | ");
+        QTest::newRow("many names") << many + QByteArrayList{Q, "late"} << QByteArray(" | 🔸 unknown");
+        QTest::newRow("Samba, NUL removed")
+            << QByteArrayList{SP, QByteArray("\1\2\0", 3), SQ, "a;b;c"} << QByteArray("? 0x0102 | 🔸 c");
+        // A value that is only the NUL Samba adds is empty, and the user form is read before Samba's.
+        QTest::newRow("user form first, NUL alone")
+            << QByteArrayList{SP, QByteArray("\3\0", 2), P, QByteArray(1, '\0'), SQ, QByteArray(1, '\0')}
+            << QByteArray(" | ");
+        QTest::newRow("with type before without, an empty value")
+            << QByteArrayList{TP, "\x05", SP, QByteArray("\x04\0", 2), Q, ""} << QByteArray("? 0x04 | ");
+    }
+
+    void attributes()
+    {
+        // Each item read directly and through a link to a link to it.
+        QFETCH(QByteArrayList, attributes);
+        QFETCH(QByteArray, shown);
+        TestTree tree;
+        const QByteArray item = tree.rawFile("f");
+        for (qsizetype i = 0; i + 1 < attributes.size(); i += 2)
+            tree.setRawAttribute(item, attributes.at(i), attributes.at(i + 1));
+        tree.symlink(tree.symlink(QFile::decodeName(item), u"l1"_s), u"l2"_s);
+        const ToolRun::Outcome outcome =
+            ToolRun{ToolRun::built("quellmark-cli"), {"files", "f", "l2"}, QFile::encodeName(tree.root())}
+                .run();
+        shown.replace("? ", "\xe2\x9d\x93 ");
+        QCOMPARE(outcome.out,
+                 "f | " + item + " | " + shown + "\nl2 | " + tree.rawPath("l2") + " | " + shown + '\n');
+        QCOMPARE(outcome.status, 0);
+    }
 
     void share_data()
     {

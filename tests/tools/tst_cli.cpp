@@ -72,6 +72,11 @@ private slots:
         qputenv("QUELLMARK_APP_ROOTS", at("apps"));
         // A working folder deeper than PATH_MAX.
         m_deep = m_tree.deepFile("deep", 22, kLevel, "f29", "\x29").chopped(4);
+        // Deep down, a folder others may search but not list, and one to remove while in it.
+        QCOMPARE(ToolRun({"/bin/sh", {"-c", "mkdir -m 711 m && mkdir m/n"}, at(m_deep)}).run().status, 0);
+        m_tree.symlink(m_tree.path(QStringLiteral("folder/inner")), QStringLiteral("link"));
+        m_tree.folder(QStringLiteral("gone"));
+        m_tree.symlink(m_tree.path(QStringLiteral("nothing")), QStringLiteral("dangling"));
         m_crawled = ToolRun{m_cli, {"crawl", at("folder")}}.run().out;
         QCOMPARE(m_crawled, kHeader + "f,\xe2\x9d\x93 0x01,," + at("folder/f") + "\ng,\xe2\x9d\x93 0x02,," +
                                 at("folder/inner/g") + '\n');
@@ -114,11 +119,36 @@ private slots:
             kHeader + "g,? 0x02,,ROOT/folder/inner/g\n");
         row("crawl .., its own path", "folder/inner", {"crawl", "../inner/.."}, 0,
             kHeader + "f,? 0x01,,ROOT/folder/f\ng,? 0x02,,ROOT/folder/inner/g\n");
-        row("files, folders end in /", "folder", {"files", ".", "inner", "../folder/inner/"}, 0,
+        row("files, folders end in /", "folder", {"files", ".", ".//inner/./", "../folder/inner/"}, 0,
             "folder | ROOT/folder/ |  | \ninner | ROOT/folder/inner/ |  | \ninner | ROOT/folder/inner/ |  | "
             "\n");
         row("files, deep working folder", "DEEP", {"files", "f29", "../" + kLevel + "/./f29"}, 0,
             "f29 | ROOT/DEEP/f29 | ? 0x29 | \nf29 | ROOT/DEEP/f29 | ? 0x29 | \n");
+        const QByteArray one = "quellmark-cli: 1 of 1 path(s) could not be examined\n";
+        // Up through a link as the kernel goes; after the last "..", links kept as given.
+        row("files, links and dots", {},
+            {"files", "link/..", "folder/../link/g", "//ROOT/./folder/inner/../", "/..//."}, 0,
+            "folder | ROOT/folder/ |  | \ng | ROOT/link/g | ? 0x02 | \nfolder | ROOT/folder/ |  | "
+            "\n/ | / |  | \n");
+        row("files, a name that need not exist, up from one", "folder",
+            {"files", "missing", "missing/../inner"}, 3,
+            "missing | ROOT/folder/missing |  | \ninner | missing/../inner |  | \n",
+            "quellmark-cli: cannot examine missing: No such file or directory\n"
+            "quellmark-cli: cannot examine missing/../inner: No such file or directory\n"
+            "quellmark-cli: 2 of 2 path(s) could not be examined\n");
+        row("files, deep below a folder others may not list", "DEEP/m/n", {"files", "."}, 0,
+            "n | ROOT/DEEP/m/n/ |  | \n");
+        row("files as nobody, deep below a folder it may not list", "NOBODY:DEEP/m/n", {"files", "."}, 3,
+            ". | ./ |  | \n", "quellmark-cli: cannot examine .: Permission denied\n" + one);
+        row("files, the working folder removed", "GONE", {"files", "."}, 3, ". | ./ |  | \n",
+            "quellmark-cli: cannot examine .: No such file or directory\n" + one);
+        const QByteArray tooLong(5000, 'n'), cannot = "quellmark-cli: cannot examine ";
+        row("files, paths that lead nowhere", {}, {"files", "folder/f/x", "dangling", tooLong}, 3,
+            "x | ROOT/folder/f/x |  | \ndangling | ROOT/dangling |  | \n" + tooLong + " | ROOT/" + tooLong +
+                " |  | \n",
+            cannot + "folder/f/x: Not a directory\n" + cannot + "dangling: No such file or directory\n" +
+                cannot + tooLong +
+                ": File name too long\nquellmark-cli: 3 of 3 path(s) could not be examined\n");
         row("crawl ., deep working folder", "DEEP", {"crawl", "--threads=2", "."}, 0,
             kHeader + "f29,? 0x29,,ROOT/DEEP/f29\n");
         row("crawl, empty folder argument", {}, {"crawl", ""}, 2, {},
@@ -227,8 +257,15 @@ private slots:
             text->replace("DEEP", m_deep).replace("ROOT", m_root).replace("? ", "\xe2\x9d\x93 ");
         for (QByteArray& argument : arguments)
             argument.replace("ROOT", m_root);
-        ToolRun call{m_cli, arguments, folder == "NOBODY" || folder.isEmpty() ? m_root : at(folder)};
-        call.unprivileged = folder == "NOBODY";
+        // NOBODY[:FOLDER] runs as nobody; GONE in a folder removed before the run.
+        const bool nobody = folder.startsWith("NOBODY");
+        ToolRun call{m_cli, arguments, folder == "GONE" ? QByteArray() : at(folder.mid(nobody ? 7 : 0))};
+        call.unprivileged = nobody;
+        const QByteArray gone = at("gone");
+        if (folder == "GONE")
+            call.inChild = [&gone] {
+                return ::chdir(gone.constData()) == 0 && ::rmdir(gone.constData()) == 0;
+            };
         ToolRun::Outcome outcome = call.run();
         if (arguments.contains("--format=jsonl")) {
             QByteArray shown;

@@ -4,65 +4,41 @@
 #include <QFile>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 
-// Opens the folder `path` below `base`, making what is missing, one name at a time so
-// that a fixture may be deeper than PATH_MAX.
-int openFolders(int base, const QByteArray& path)
+// A word the shell takes as it is, whatever its bytes.
+QByteArray quoted(QByteArray word)
 {
-    int fd = ::dup(base);
-    for (const QByteArray& name : path.split('/')) {
-        if (name.isEmpty() || fd < 0)
-            continue;
-        ::mkdirat(fd, name.constData(), 0755);
-        const int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(fd);
-        fd = next;
-    }
-    return fd;
+    return '\'' + word.replace('\'', "'\\''") + '\'';
 }
 
 // Items apart by ';': "folder/", "file", "program*" (executable), "file = content",
 // "link -> target", "folder !" (closed to everyone). '@' stands for the tree and "[app]"
-// for the head of an application's desktop entry.
+// for the head of an application's desktop entry. Made by the shell, whose mkdir -p reaches
+// past PATH_MAX.
 bool build(const QByteArray& root, const QByteArray& layout)
 {
-    const int rootFd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    bool ok = rootFd >= 0;
+    QByteArray script =
+        "set -e; umask 022; PATH=/usr/bin:/bin\n"
+        "d() { mkdir -p \"$(dirname \"$1\")\"; }; f() { d \"$1\"; printf %s \"$2\" > \"$1\"; }\n";
     for (QByteArray item : layout.split(';')) {
         item.replace('@', root).replace("[app]", "[Desktop Entry]\nType=Application");
         const qsizetype arrow = item.indexOf(" -> "), equals = item.indexOf(" = ");
-        QByteArray path = item.left(arrow >= 0 ? arrow : equals >= 0 ? equals : item.size());
-        const bool closed = path.endsWith(" !"), program = path.endsWith('*');
-        path.chop(closed ? 2 : program ? 1 : 0);
-        if (path.endsWith('/')) {
-            const int fd = openFolders(rootFd, path);
-            ok = fd >= 0 && ok;
-            ::close(fd);
-            continue;
-        }
-        const qsizetype slash = path.lastIndexOf('/');
-        const int parent = openFolders(rootFd, path.left(slash + 1));
-        const QByteArray name = path.mid(slash + 1);
-        if (closed) {
-            ok = ::fchmodat(parent, name.constData(), 0, 0) == 0 && ok;
-        } else if (arrow >= 0) {
-            ok = ::symlinkat(item.mid(arrow + 4).constData(), parent, name.constData()) == 0 && ok;
-        } else {
-            const QByteArray content = equals >= 0 ? item.mid(equals + 3) : QByteArray();
-            const int fd = ::openat(parent, name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                                    program ? 0755 : 0644);
-            ok = fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size() && ok;
-            ::close(fd);
-        }
-        ::close(parent);
+        const QByteArray path = item.left(arrow >= 0 ? arrow : equals >= 0 ? equals : item.size());
+        if (path.endsWith(" !"))
+            script += "chmod 0 " + quoted(path.chopped(2)) + '\n';
+        else if (path.endsWith('/'))
+            script += "mkdir -p " + quoted(path) + '\n';
+        else if (arrow >= 0)
+            script +=
+                "d " + quoted(path) + "; ln -s " + quoted(item.mid(arrow + 4)) + ' ' + quoted(path) + '\n';
+        else if (path.endsWith('*'))
+            script += "f " + quoted(path.chopped(1)) + "; chmod 755 " + quoted(path.chopped(1)) + '\n';
+        else
+            script +=
+                "f " + quoted(path) + ' ' + quoted(item.mid(equals >= 0 ? equals + 3 : item.size())) + '\n';
     }
-    ::close(rootFd);
-    return ok;
+    return ToolRun{"/bin/bash", {"-c", script}, root}.run().status == 0;
 }
 
 } // namespace
@@ -157,7 +133,6 @@ void TestFindApps::find()
     TestTree tree;
     QVERIFY2(tree.isValid(), tree.problem());
     const QByteArray root = QFile::encodeName(tree.root());
-    ::umask(022);
     // An empty mount table keeps the machine's own volumes out.
     QVERIFY(build(root, "mountinfo;" + layout));
     tree.openToOthers();
