@@ -27,17 +27,12 @@ QByteArray MacVolumeFixture::whereFromsPlist(const QStringList& strings)
     plist_t array = plist_new_array();
     for (const QString& text : strings)
         plist_array_append_item(array, plist_new_string(text.toUtf8().constData()));
-    return binaryPlist(array);
-}
-
-QByteArray MacVolumeFixture::binaryPlist(void* plist)
-{
     char* bytes = nullptr;
     uint32_t length = 0;
-    plist_to_bin(plist, &bytes, &length);
+    plist_to_bin(array, &bytes, &length);
     const QByteArray result(bytes, qsizetype(length));
     plist_to_bin_free(bytes);
-    plist_free(plist);
+    plist_free(array);
     return result;
 }
 
