@@ -124,8 +124,13 @@ void TestImageCrawl::initTestCase()
     // one "._" file that is no AppleDouble file, some in an archive's __MACOSX folder (one
     // lending, one that gives way to the file's own "._" file). Copied one by one: the walk
     // keeps their order.
-    const QByteArray provenance =
-        AppleDoubleFile().add("com.apple.provenance", QByteArray::fromHex("0102008877665544332211")).bytes();
+    const auto sidecar = [](const char* provenance, const QByteArray& quarantine = {}) {
+        AppleDoubleFile file;
+        if (*provenance)
+            file.add("com.apple.provenance", QByteArray::fromHex(provenance));
+        return (quarantine.isEmpty() ? file : file.add("com.apple.quarantine", quarantine)).bytes();
+    };
+    const QByteArray provenance = sidecar("0102008877665544332211");
     make("/sbin/mkfs.vfat", {"-C", path("fat.img"), "1024"});
     const std::pair<const char*, QByteArray> files[] = {
         {".hidden", ""},
@@ -135,13 +140,10 @@ void TestImageCrawl::initTestCase()
         {"Documents/report.txt", "report"},
         {"Downloads/", ""},
         {"Downloads/empty.txt", ""},
-        {"Downloads/._empty.txt", AppleDoubleFile().add("com.apple.quarantine", "0081;65a1b2c3;;").bytes()},
+        {"Downloads/._empty.txt", sidecar("", "0081;65a1b2c3;;")},
         {"Downloads/installer.dmg", "hello\n"},
         {"Downloads/._installer.dmg",
-         AppleDoubleFile()
-             .add("com.apple.provenance", QByteArray::fromHex("0102008877665544332211"))
-             .add("com.apple.quarantine", "0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666")
-             .bytes()},
+         sidecar("0102008877665544332211", "0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666")},
         {"._Downloads", provenance},
         {"notes.txt", "notes"},
         {"._notes.txt", "notes"},
@@ -150,10 +152,7 @@ void TestImageCrawl::initTestCase()
         {"__MACOSX/Documents/", ""},
         {"__MACOSX/Documents/._report.txt", provenance},
         {"__MACOSX/Downloads/", ""},
-        {"__MACOSX/Downloads/._installer.dmg",
-         AppleDoubleFile()
-             .add("com.apple.provenance", QByteArray::fromHex("0102000102030405060708"))
-             .bytes()}};
+        {"__MACOSX/Downloads/._installer.dmg", sidecar("0102000102030405060708")}};
     for (const auto& [name, content] : files) {
         const QByteArray target = "::/" + QByteArray(name);
         if (target.endsWith('/')) {
@@ -219,38 +218,13 @@ void TestImageCrawl::crawl_data()
         R"("image":"DIR/fat.img","volume":"Volume 1"})"
         "\n";
     add("FAT files, JSON Lines",
-        {"files", "--image", "DIR/fat.img", "--format", "jsonl", "/Documents/report.txt",
-         "/Downloads/installer.dmg"},
-        report +
-            R"({"name":"installer.dmg","path":"/Downloads/installer.dmg","provenanceID":"❓ 0x0102008877665544332211",)"
-            R"("quarantineApp":"🔸 Safari","fileName":"installer.dmg","filePath":"/Downloads/installer.dmg",)"
-            R"("provenance":"0102008877665544332211","provenanceApp":null,"quarantineAgent":"Safari","source":)"
-            R"({"com.apple.provenance":"._name","com.apple.quarantine":"._name"},"size":6,"inode":905,"quarantine":)"
-            R"({"flags":"0083","flagNames":["0x0001","0x0002","0x0080"],"time":"2024-01-12T21:44:35Z","agent":"Safari",)"
-            R"("eventID":"8C7D5E1F-1111-2222-3333-444455556666"},"attributes":[{"name":"com.apple.provenance","size":11,)"
-            R"("value":"0102008877665544332211","encoding":"hex","source":"AppleDouble"},{"name":"com.apple.quarantine",)"
-            R"("size":57,"value":"0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666","encoding":"utf-8",)"
-            R"("source":"AppleDouble"}],"image":"DIR/fat.img","volume":"Volume 1"})"
-            "\n");
+        {"files", "--image", "DIR/fat.img", "--format", "jsonl", "/Documents/report.txt"}, report);
     add("FAT crawl, JSON Lines", {"crawl", "--image", "DIR/fat.img", "--format", "jsonl", "/Documents"},
         report);
     add("a folder inside, by number",
         {"crawl", "--volume", "1", "--quarantine", "--image", "DIR/gpt.img", "/Downloads"},
         kHeader + row("empty.txt", "", "🔸 unknown", "/Downloads/empty.txt") +
             row("installer.dmg", kProvenance, "🔸 Safari", "/Downloads/installer.dmg"));
-    // The file's own times as the volume keeps them (born, modified, changed and accessed a
-    // second apart) and every attribute it carries.
-    const QByteArray toolTimes =
-        R"("size":0,"inode":17,"modified":"2023-11-14T22:13:21Z","changed":"2023-11-14T22:13:22Z",)"
-        R"("accessed":"2023-11-14T22:13:23Z","born":"2023-11-14T22:13:20Z",)";
-    add("JSON Lines", {"crawl", "--volume", "System", "--format", "jsonl", "DIR/raw.img"},
-        R"({"name":"Tool.app","path":"/Applications/Tool.app/","provenanceID":"❓ 0x0102000102030405060708",)"
-        R"("quarantineApp":"","fileName":"Tool.app","filePath":"/Applications/Tool.app","provenance":"0102000102030405060708",)"
-        R"("provenanceApp":null,"source":{"com.apple.provenance":"com.apple.provenance"},)" +
-            toolTimes +
-            R"("attributes":[{"name":"com.apple.provenance","size":11,"value":"0102000102030405060708","encoding":"hex"}],)"
-            R"("image":"DIR/raw.img","volume":"System"})"
-            "\n");
     add("a body file of the volume's times",
         {"crawl", "--volume", "System", "--format", "bodyfile", "DIR/raw.img"},
         "0|/Applications/Tool.app|17|drwxr-xr-x|99|20|0|1700000003|1700000001|1700000002|1700000000\n");
@@ -355,9 +329,10 @@ void TestImageCrawl::crawl()
                          std::any_of(images.keyBegin(), images.keyEnd(), [](const QByteArray& image) {
                              return image.endsWith(".E01") || image.endsWith(".vmdk");
                          });
-    const QByteArray libraryWarning("quellmark-cli: access times of the evidence may have changed: E01 and VMDK "
-                                    "images are read by libraries that open the image's files themselves, "
-                                    "without O_NOATIME\n");
+    const QByteArray libraryWarning(
+        "quellmark-cli: access times of the evidence may have changed: E01 and VMDK "
+        "images are read by libraries that open the image's files themselves, "
+        "without O_NOATIME\n");
     QCOMPARE(outcome.err.contains(libraryWarning), library);
     outcome.err.replace(libraryWarning, "");
     for (const QByteArray& part : err.split('|'))

@@ -1,10 +1,13 @@
+// The readers of image formats' own structures, on bytes the test writes: the UDIF (.dmg)
+// reader, whole and damaged, and the APFS volume superblock as `volumes` shows it.
+#include "image/ApfsVolumeSuperblock.h"
 #include "image/udif/UdifImage.h"
 #include "tests/image/UdifFile.h"
 
-#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <functional>
@@ -62,7 +65,7 @@ UdifFile::Chunk& volumeChunk(UdifFile& file, int index)
 
 QByteArray withTrailer64(QByteArray bytes, qsizetype field, quint64 value)
 {
-    UdifFile::put64(bytes, bytes.size() - 512 + field, value);
+    qToBigEndian(value, bytes.data() + bytes.size() - 512 + field);
     return bytes;
 }
 
@@ -88,27 +91,25 @@ QByteArray readAll(const UdifImage& image, QString* error)
     return got == bytes.size() ? bytes : QByteArray();
 }
 
+QByteArray superblock(const QByteArray& name, quint16 role, quint64 flags, qsizetype size = 4096,
+                      const QByteArray& magic = "APSB")
+{
+    QByteArray bytes(size, '\0');
+    bytes.replace(32, 4, magic);
+    qToLittleEndian(flags, bytes.data() + 264);
+    bytes.replace(704, name.size(), name);
+    if (size >= 966)
+        qToLittleEndian(role, bytes.data() + 964);
+    return bytes.left(size);
+}
+
 } // namespace
 
-// The UDIF reader on images written by the test from known bytes, whole and damaged.
-class TestUdifImage : public QObject
+class TestImageFormats : public QObject
 {
     Q_OBJECT
 
 private slots:
-    // QUELLMARK_UDIF_SEEDS=fuzz/corpus/fuzz_udif build/bin/tst_udifimage writes the fuzz seeds.
-    void initTestCase()
-    {
-        const QString seeds = qEnvironmentVariable("QUELLMARK_UDIF_SEEDS");
-        for (const auto& [name, edit] : std::initializer_list<std::pair<const char*, void (*)(UdifFile&)>>{
-                 {"every-chunk-type.dmg", [](UdifFile&) {}},
-                 {"lzfse.dmg", [](UdifFile& f) { f.partition("lzfse", 3).chunk(kLzfse, sectors(0, 1)); }},
-                 {"corrupt-zlib.dmg", [](UdifFile& f) { volumeChunk(f, 0).stored[8] = char(0xff); }}}) {
-            QFile file(seeds + u'/' + QLatin1StringView(name));
-            QVERIFY(seeds.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(edited(edit)) > 0));
-        }
-    }
-
     void readBack_data()
     {
         QTest::addColumn<qint64>("offset");
@@ -238,6 +239,41 @@ private slots:
         QVERIFY2(opened.error.contains(error), qPrintable(opened.error));
     }
 
+    // Bytes that are no volume superblock give none.
+    void parse_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("expected"); // "role|name|encrypted" in UTF-8, or "none"
+        const QByteArray full(256, 'n');
+        QTest::newRow("data") << superblock("Data", 0x40, 1) << QByteArray("Data|Data|no");
+        QTest::newRow("system, encrypted")
+            << superblock("Macintosh HD", 0x01, 0) << QByteArray("System|Macintosh HD|yes");
+        QTest::newRow("other flags, unencrypted") << superblock("VM", 0x08, 0x41) << QByteArray("VM|VM|no");
+        QTest::newRow("other flags, encrypted") << superblock("VM", 0x08, 0x40) << QByteArray("VM|VM|yes");
+        QTest::newRow("no role") << superblock("Untitled", 0, 1) << QByteArray("|Untitled|no");
+        QTest::newRow("numbered role")
+            << superblock("Prelogin", 0x280, 1) << QByteArray("Prelogin|Prelogin|no");
+        QTest::newRow("unknown role") << superblock("X", 0x1234, 1) << QByteArray("0x1234|X|no");
+        QTest::newRow("name fills its field") << superblock(full + "role", 0x40, 1) << "Data|" + full + "|no";
+        QTest::newRow("name not UTF-8")
+            << superblock("caf\xe9", 0x40, 1) << QByteArray("Data|caf\xEF\xBF\xBD|no");
+        QTest::newRow("just long enough") << superblock("D", 0x40, 1, 966) << QByteArray("Data|D|no");
+        QTest::newRow("one byte short") << superblock("D", 0x40, 1, 965) << QByteArray("none");
+        QTest::newRow("container, not volume")
+            << superblock("D", 0x40, 1, 4096, "NXSB") << QByteArray("none");
+        QTest::newRow("empty") << QByteArray() << QByteArray("none");
+    }
+
+    void parse()
+    {
+        QFETCH(QByteArray, bytes);
+        const auto parsed = ApfsVolumeSuperblock::parse(bytes);
+        QTEST(parsed
+                  ? parsed->role.toUtf8() + '|' + parsed->name.toUtf8() + (parsed->encrypted ? "|yes" : "|no")
+                  : QByteArray("none"),
+              "expected");
+    }
+
     // dmg2img, a converter that is not ours, reads the writer's image as the disk it holds.
     void otherReaderAgrees()
     {
@@ -252,5 +288,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestUdifImage)
-#include "tst_udifimage.moc"
+QTEST_GUILESS_MAIN(TestImageFormats)
+#include "tst_imageformats.moc"
