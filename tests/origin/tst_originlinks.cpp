@@ -114,6 +114,7 @@ private slots:
             "LSQuarantineEvent; "
             "ALTER TABLE copy RENAME TO LSQuarantineEvent",
             "", true);
+        row("events in WAL mode", "PRAGMA journal_mode=WAL", "", true);
         row("events index damaged", "index", "is damaged (database disk image is malformed)", true);
         row("events mid-transaction", "-journal", "transaction that never finished", true);
         row("events with an unread log", "-wal",
