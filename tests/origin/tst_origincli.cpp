@@ -84,12 +84,19 @@ private slots:
         QCOMPARE(MacVolumeFixture::copyReport(m_tree, u"mac/Library/copy.pdf"_s), QString());
         QCOMPARE(MacVolumeFixture::copyReport(m_tree, u"elsewhere/copy.pdf"_s), QString());
         m_tree.file(u"elsewhere/empty"_s);
+        // Without ExecPolicy: a volume of users' databases, and a home folder alone.
+        const QByteArray events = ToolRun::contents(
+            QFile::encodeName(MacVolumeFixture::eventsPath(m_tree.path(u"mac/Users/alice"_s))));
+        for (const QString& home : {u"lone/Users/alice"_s, u"home/alice"_s})
+            m_tree.file(MacVolumeFixture::eventsPath(home), events);
+        QCOMPARE(MacVolumeFixture::copyReport(m_tree, u"lone/copy.pdf"_s), QString());
+        QCOMPARE(MacVolumeFixture::copyReport(m_tree, u"home/alice/copy.pdf"_s), QString());
         const QString tool = m_tree.folder(u"mac/Applications/Tool.app"_s);
         m_tree.setProvenance(tool, MacVolumeFixture::provenanceValue(4242));
         qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_tree.path(u"mac/Applications"_s)));
         // Copies with report.pdf's own two attributes and known times.
         for (const QByteArray name :
-             {"report.pdf", "odd\xff.pdf", "say \"hi\" back\\slash caf\xc3\xa9.pdf", "a|b.pdf"}) {
+             {"report.pdf", "odd\xff.pdf", "say \"hi\" caf\xc3\xa9.pdf", "back\\slash.pdf", "a|b.pdf"}) {
             const QByteArray file = m_tree.rawFile("timeline/" + name, "%PDF");
             m_tree.setRawAttribute(file, "user.com.apple.provenance",
                                    MacVolumeFixture::provenanceValue(4242));
@@ -132,6 +139,15 @@ private slots:
         QTest::newRow("found upward")
             << files + QByteArrayList{"@/mac/Library/copy.pdf"} << 0
             << head(u"copy.pdf"_s, u"mac/Library/copy.pdf"_s) + kReport + u'\n' << QString();
+        const auto found = [&noRecord](const QString& path, const QString& home) {
+            return head(u"copy.pdf"_s, path) +
+                   QString(noRecord).replace(u"@alice"_s, MacVolumeFixture::eventsPath(home)) + u'\n';
+        };
+        QTest::newRow("found upward, no ExecPolicy")
+            << files + QByteArrayList{"@/lone/copy.pdf", "@/home/alice/copy.pdf"} << 0
+            << found(u"lone/copy.pdf"_s, u"@/lone/Users/alice"_s) +
+                   found(u"home/alice/copy.pdf"_s, u"@/home/alice"_s)
+            << QString();
         QTest::newRow("outside, no root") << files + QByteArrayList{"@/elsewhere/copy.pdf"} << 0
                                           << elsewhere + quarantineOnly + u'\n' << QString();
         QTest::newRow("outside, root given")
@@ -157,13 +173,16 @@ private slots:
                    u"odd\ufffd.pdf"_s, u"timeline/odd%FF.pdf"_s,
                    u"\"fileNameBase64\":\"b2Rk/y5wZGY=\",\"filePath\":\"@/timeline/odd\ufffd.pdf\",\"filePathBase64\":\"*\","_s)
             << QString();
-        // A quote and a backslash each escaped on their own: either left alone would break the line.
-        QTest::newRow("jsonl, a name in UTF-8 to escape")
-            << files + QByteArrayList{"@/timeline/say \"hi\" back\\slash caf\xc3\xa9.pdf"} << 0
-            << plain(u"say \\\"hi\\\" back\\\\slash caf\u00e9.pdf"_s,
-                     u"timeline/say%20%22hi%22%20back%5Cslash%20caf%C3%A9.pdf"_s,
-                     u"\"filePath\":\"@/timeline/say \\\"hi\\\" back\\\\slash caf\u00e9.pdf\","_s)
+        // Each must be escaped on its own: either alone would break the line.
+        QTest::newRow("jsonl, a quote in a UTF-8 name")
+            << files + QByteArrayList{"@/timeline/say \"hi\" caf\xc3\xa9.pdf"} << 0
+            << plain(u"say \\\"hi\\\" caf\u00e9.pdf"_s, u"timeline/say%20%22hi%22%20caf%C3%A9.pdf"_s,
+                     u"\"filePath\":\"@/timeline/say \\\"hi\\\" caf\u00e9.pdf\","_s)
             << QString();
+        QTest::newRow("jsonl, a backslash") << files + QByteArrayList{"@/timeline/back\\slash.pdf"} << 0
+                                            << plain(u"back\\\\slash.pdf"_s, u"timeline/back%5Cslash.pdf"_s,
+                                                     u"\"filePath\":\"@/timeline/back\\\\slash.pdf\","_s)
+                                            << QString();
         QTest::newRow("timeline, linked times")
             << QByteArrayList{"files", "--format", "timeline", "--mac-root", "@/mac", "@/timeline/report.pdf"}
             << 0
