@@ -4,6 +4,7 @@
 #include "image/ImageVolumes.h"
 #include "tests/image/UdifFile.h"
 #include "tests/support/AppleDoubleFile.h"
+#include "tests/support/TestTree.h"
 #include "tests/support/ToolRun.h"
 
 #include <QCryptographicHash>
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -60,34 +60,26 @@ class TestImageCrawl : public QObject
 {
     Q_OBJECT
 
+    TestTree m_tree; // the images, their parts and the password files
+
+    QByteArray path(const char* name) const { return m_tree.rawPath(name); }
+    void write(const char* name, const QByteArray& bytes) { m_tree.rawFile(name, bytes); }
+    // Runs a program that makes an image: it must succeed.
+    static void make(const QByteArray& program, const QByteArrayList& arguments)
+    {
+        const ToolRun::Outcome outcome = ToolRun(program, arguments).run();
+        QVERIFY2(outcome.status == 0, (program + ": " + outcome.err).constData());
+    }
+
 private slots:
     void initTestCase();
     void crawl_data();
     void crawl();
-
-private:
-    QByteArray path(const char* name) const { return QFile::encodeName(m_dir.filePath(QLatin1String(name))); }
-    void make(const QByteArray& program, const QByteArrayList& arguments);
-    void write(const char* name, const QByteArray& bytes);
-
-    QTemporaryDir m_dir;
 };
-
-void TestImageCrawl::make(const QByteArray& program, const QByteArrayList& arguments)
-{
-    const ToolRun::Outcome outcome = ToolRun(program, arguments).run();
-    QVERIFY2(outcome.status == 0, (program + ": " + outcome.err).constData());
-}
-
-void TestImageCrawl::write(const char* name, const QByteArray& bytes)
-{
-    QFile file(QFile::decodeName(path(name)));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
-}
 
 void TestImageCrawl::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
+    QVERIFY2(m_tree.isValid(), m_tree.problem());
     write("wrong-password", "correct horse battery\n");
     write("right-password", "correct horse\n");
     make("/usr/bin/python3", {APFS_WRITER, path("raw.img")});
@@ -116,10 +108,10 @@ void TestImageCrawl::initTestCase()
     write("bad-cut.img", ToolRun::contents(path("raw.img")).left(5 * 4096));
     write("bad-empty.img", {});
     write("bad-lzfse.dmg", dmg(ToolRun::contents(path("raw.img")), 0x80000007));
-    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("split")));
+    m_tree.folder(QStringLiteral("split"));
     make("/usr/bin/ewfacquire",
          {"-u", "-q", "-c", "none", "-S", "1MiB", "-t", path("split/bad"), path("raw.img")});
-    QVERIFY(QFile::remove(m_dir.filePath(QStringLiteral("split/bad.E03"))));
+    QVERIFY(QFile::remove(m_tree.path(QStringLiteral("split/bad.E03"))));
     // A Mac's FAT stick: attributes in "._" files, one of them left behind by a deleted file,
     // one "._" file that is no AppleDouble file, some in an archive's __MACOSX folder (one
     // lending, one that gives way to the file's own "._" file). Copied one by one: the walk
@@ -162,7 +154,7 @@ void TestImageCrawl::initTestCase()
             make("/usr/bin/mcopy", {"-i", path("fat.img"), path("fat-file"), target});
         }
     }
-    QVERIFY(QFile::remove(m_dir.filePath(QStringLiteral("fat-file"))));
+    QVERIFY(QFile::remove(m_tree.path(QStringLiteral("fat-file"))));
 }
 
 void TestImageCrawl::crawl_data()
@@ -310,8 +302,8 @@ void TestImageCrawl::crawl()
     QFETCH(QByteArray, err);
     // The images are evidence: their bytes, times and folder stay as they were. An access time
     // long past would be moved by any read, even on relatime mounts.
-    const QByteArray dir = QFile::encodeName(m_dir.path()) + '/';
-    const QStringList entries = QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+    const QByteArray dir = QFile::encodeName(m_tree.root()) + '/';
+    const QStringList entries = QDir(m_tree.root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
     const timeval old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
     QHash<QByteArray, QByteArray> images; // path, digest
     for (QByteArray& argument : arguments) {
@@ -346,7 +338,7 @@ void TestImageCrawl::crawl()
                  QByteArrayList({image, "1000000000", "1000000000"}));
         QCOMPARE(QCryptographicHash::hash(ToolRun::contents(image), QCryptographicHash::Md5), digest);
     }
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), entries);
+    QCOMPARE(QDir(m_tree.root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), entries);
     // The times mcopy gives are those of the run: left out where a row expects none.
     QString out = QString::fromUtf8(outcome.out);
     if (!expected.contains("\"modified\""))
