@@ -1,6 +1,6 @@
-// Reading a Mac volume's damaged databases as far as they go, leaving the
-// evidence untouched. Where the databases are found and what the links give is
-// checked at the command line (tst_origincli, tst_hostileorigin).
+// Reading a Mac volume's damaged databases as far as they go, leaving the evidence untouched.
+// Where the databases are found and what the links give is checked at the command line
+// (tst_origincli, tst_hostileorigin).
 #include "origin/MacSources.h"
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
@@ -26,19 +26,27 @@ const QString kExecPolicy = u"private/var/db/SystemPolicyConfiguration/ExecPolic
 const QString kEvents = u"Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2"_s;
 const QByteArray kJournal = QByteArray::fromHex("d9d505f920a163d7"); // a rollback journal's header
 
-// Every file below `folder` with its bytes' hash, modification and access
-// times.
-QStringList snapshot(const QString& folder)
+// Every entry below `folder`, in order. Listing a folder moves its access time.
+QStringList entries(const QString& folder)
+{
+    QStringList paths;
+    for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        paths << it.next();
+    paths.sort();
+    return paths;
+}
+
+// Each of `paths` with its bytes' hash, modification and access times, read without moving them.
+QStringList snapshot(const QStringList& paths)
 {
     QStringList listing;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QByteArray path = QFile::encodeName(it.next());
+    for (const QString& name : paths) {
+        const QByteArray path = QFile::encodeName(name);
         struct stat st;
         ::stat(path.constData(), &st);
         QFile file;
-        // O_NOATIME: the access time is part of what is compared.
         if (const int fd = ::open(path.constData(), O_RDONLY | O_NOATIME); fd >= 0)
             file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle);
         const QByteArray bytes = S_ISREG(st.st_mode) ? file.readAll() : QByteArray();
@@ -47,7 +55,6 @@ QStringList snapshot(const QString& folder)
                                      st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_atim.tv_sec,
                                      st.st_atim.tv_nsec);
     }
-    listing.sort();
     return listing;
 }
 
@@ -76,14 +83,12 @@ private slots:
         m_report = m_tree.path(u"mac/Users/alice/Downloads/report.pdf"_s);
     }
 
-    // Databases planted or left damaged: each is used as far as it can be, never
-    // trusted, and what could not be used is noted; read from disk and, as from
-    // inside an image, from memory.
+    // Databases planted or left damaged: each is used as far as it can be, never trusted, and
+    // what could not be used is noted; read from disk and, as from inside an image, from memory.
     void damaged_data()
     {
-        // "ExecPolicy=B" puts the bytes B in place of ExecPolicy, "index"
-        // overwrites the key's index of alice's events, "-journal" and "-wal" put a
-        // file beside them; else SQL run on them.
+        // "ExecPolicy=B" puts the bytes B in place of ExecPolicy, "index" overwrites the key's
+        // index of alice's events, "-journal" and "-wal" put a file beside them; else SQL run on them.
         QTest::addColumn<QByteArray>("damage");
         QTest::addColumn<QString>("note"); // the one note, on that database
         QTest::addColumn<bool>("linked");  // whether alice's event is still found
@@ -155,15 +160,13 @@ private slots:
         const QHash<QByteArray, QByteArray> contents{
             {QFile::encodeName(events), ToolRun::contents(QFile::encodeName(events))},
             {QFile::encodeName(policy), ToolRun::contents(QFile::encodeName(policy))}};
-        // The evidence stays as it was: access times older than the modification
-        // times, which any plain read (a folder's listing, a journal's header)
-        // would move.
+        // The evidence stays as it was: access times older than the modification times, which
+        // any plain read (a folder's listing, a journal's header) would move.
+        const QStringList paths = entries(m_tree.path(volume));
         const timespec old[2] = {{1000, 0}, {0, UTIME_OMIT}};
-        for (QDirIterator it(m_tree.path(volume), QDir::AllEntries | QDir::NoDotAndDotDot,
-                             QDirIterator::Subdirectories);
-             it.hasNext();)
-            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(it.next()).constData(), old, 0), 0);
-        const QStringList before = snapshot(m_tree.path(volume));
+        for (const QString& path : paths)
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), old, 0), 0);
+        const QStringList before = snapshot(paths);
         const MacSources sources = MacSources::at(QFile::encodeName(m_tree.path(volume)));
         for (const bool inMemory : {false, true}) {
             const auto databases =
@@ -181,7 +184,8 @@ private slots:
                              databases->notes().first().contains(expected),
                          qPrintable(databases->notes().first()));
             if (!inMemory) {
-                QCOMPARE(snapshot(m_tree.path(volume)), before);
+                QCOMPARE(snapshot(paths), before);
+                QCOMPARE(entries(m_tree.path(volume)), paths);           // nothing left beside
                 QVERIFY(QFile::remove(events) && QFile::remove(policy)); // memory alone is left
             }
         }
