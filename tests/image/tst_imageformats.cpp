@@ -3,10 +3,10 @@
 #include "image/ApfsVolumeSuperblock.h"
 #include "image/udif/UdifImage.h"
 #include "tests/image/UdifFile.h"
+#include "tests/support/TestTree.h"
 
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 
@@ -69,20 +69,6 @@ QByteArray withTrailer64(QByteArray bytes, qsizetype field, quint64 value)
     return bytes;
 }
 
-// `bytes` written to a folder of their own as image.dmg, and opened; `error` says why not.
-struct Opened
-{
-    explicit Opened(const QByteArray& bytes) : path(dir.filePath(u"image.dmg"_s))
-    {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush())
-            image = UdifImage::open(path, &error);
-    }
-    QTemporaryDir dir;
-    QString path, error;
-    std::unique_ptr<UdifImage> image;
-};
-
 // The whole image read in one call; empty when the read fails (the reason in `error`).
 QByteArray readAll(const UdifImage& image, QString* error)
 {
@@ -109,6 +95,17 @@ class TestImageFormats : public QObject
 {
     Q_OBJECT
 
+    TestTree m_tree;
+    QString m_error;
+
+    // `bytes` as a file of the row's name, opened; m_error says why not.
+    std::unique_ptr<UdifImage> open(const QByteArray& bytes)
+    {
+        m_error.clear();
+        return UdifImage::open(m_tree.file(QString::fromLatin1(QTest::currentDataTag()) + u".dmg"_s, bytes),
+                               &m_error);
+    }
+
 private slots:
     void readBack_data()
     {
@@ -133,27 +130,25 @@ private slots:
         QFETCH(qint64, offset);
         QFETCH(qint64, length);
         QFETCH(QByteArray, expected);
-        Opened opened(sample().bytes());
-        QVERIFY2(opened.image, qPrintable(opened.error));
-        QCOMPARE(opened.image->size(), quint64(kSource.size()));
-        QVERIFY(opened.image->unsupportedChunkTypes().isEmpty());
+        const auto image = open(sample().bytes());
+        QVERIFY2(image, qPrintable(m_error));
+        QCOMPARE(image->size(), quint64(kSource.size()));
+        QVERIFY(image->unsupportedChunkTypes().isEmpty());
         QStringList listed; // name, ID, first sector + count, attributes
-        for (const UdifImage::Partition& p : opened.image->partitions())
-            listed << u"%1 %2 %3+%4 %5"_s.arg(p.name)
-                          .arg(p.id)
-                          .arg(p.firstSector)
-                          .arg(p.sectorCount)
-                          .arg(p.attributes, 0, 16);
+        for (const UdifImage::Partition& p : image->partitions())
+            listed << u"%1 %2 %3+%4 %5"_s.arg(p.name, QString::number(p.id), QString::number(p.firstSector),
+                                              QString::number(p.sectorCount),
+                                              QString::number(p.attributes, 16));
         QCOMPARE(listed.join(u'|'),
                  u"Protective Master Boot Record (MBR : 0) -1 0+1 50|"
                  u"GPT Header (Primary GPT Header : 1) 0 1+1 50|disk image (Apple_HFS : 2) 1 2+19 50"_s);
         // Twice: from the file, then after every chunk has passed through the cache.
         for (int pass = 0; pass < 2; ++pass) {
             QByteArray bytes(length, '\x55');
-            QCOMPARE(opened.image->read(quint64(offset), bytes.data(), size_t(length), &opened.error),
+            QCOMPARE(image->read(quint64(offset), bytes.data(), size_t(length), &m_error),
                      qint64(expected.size()));
             QCOMPARE(bytes.left(expected.size()), expected);
-            QVERIFY2(!readAll(*opened.image, &opened.error).isEmpty(), qPrintable(opened.error));
+            QVERIFY2(!readAll(*image, &m_error).isEmpty(), qPrintable(m_error));
         }
     }
 
@@ -229,13 +224,13 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(bool, opens);
         QFETCH(QString, error);
-        Opened opened(bytes);
-        QCOMPARE(bool(opened.image), opens);
-        if (opened.image) {
-            QTEST(opened.image->unsupportedChunkTypes().join(u','), "unsupported");
-            QVERIFY(readAll(*opened.image, &opened.error).isEmpty());
+        const auto image = open(bytes);
+        QCOMPARE(bool(image), opens);
+        if (image) {
+            QTEST(image->unsupportedChunkTypes().join(u','), "unsupported");
+            QVERIFY(readAll(*image, &m_error).isEmpty());
         }
-        QVERIFY2(opened.error.contains(error), qPrintable(opened.error));
+        QVERIFY2(m_error.contains(error), qPrintable(m_error));
     }
 
     // Bytes that are no volume superblock give none.
@@ -278,9 +273,9 @@ private slots:
     {
         const QString dmg2img = QStandardPaths::findExecutable(u"dmg2img"_s);
         QVERIFY2(!dmg2img.isEmpty(), "dmg2img is not installed (scripts/install-deps.sh installs it)");
-        const Opened written(sample().bytes());
-        const QString out = written.dir.filePath(u"disk.img"_s);
-        QCOMPARE(QProcess::execute(dmg2img, {u"-s"_s, written.path, out}), 0);
+        const QString out = m_tree.path(u"disk.img"_s);
+        QCOMPARE(QProcess::execute(dmg2img, {u"-s"_s, m_tree.file(u"written.dmg"_s, sample().bytes()), out}),
+                 0);
         QFile converted(out);
         QVERIFY(converted.open(QIODevice::ReadOnly));
         QCOMPARE(converted.readAll(), kSource);
