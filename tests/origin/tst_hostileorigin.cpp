@@ -7,7 +7,6 @@
 #include "tests/support/TestTree.h"
 #include "tests/support/ToolRun.h"
 
-#include <QProcess>
 #include <QTest>
 #include <QtEndian>
 
@@ -83,15 +82,14 @@ class TestHostileOrigin : public QObject
 {
     Q_OBJECT
 
-    TestTree m_tree;
-    QByteArray m_cli;
+    TestTree m_tree; // removes even what lies deeper than PATH_MAX
 
     // quellmark-cli with `arguments`, in at most 2 GiB of address space where the sanitizers,
     // which reserve far more, are not built in.
     ToolRun::Outcome cli(const QByteArrayList& arguments, bool unprivileged = false,
                          const QByteArray& folder = {})
     {
-        ToolRun call{m_cli, arguments, folder};
+        ToolRun call{ToolRun::built("quellmark-cli"), arguments, folder};
         call.unprivileged = unprivileged;
 #if !defined(__SANITIZE_ADDRESS__)
         call.inChild = [] {
@@ -116,13 +114,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_tree.isValid(), m_tree.problem());
-        m_cli = ToolRun::built("quellmark-cli");
-    }
-
-    void cleanupTestCase()
-    {
-        // Deeper than PATH_MAX: more than the temporary folder's own removal reaches.
-        QProcess::execute(u"rm"_s, {u"-rf"_s, m_tree.root()});
     }
 
     // Where-froms lists in AppleDouble files (which may be far larger than attributes), and the
