@@ -210,7 +210,19 @@ void TestImageCrawl::crawl_data()
         R"("image":"DIR/fat.img","volume":"Volume 1"})"
         "\n";
     add("FAT files, JSON Lines",
-        {"files", "--image", "DIR/fat.img", "--format", "jsonl", "/Documents/report.txt"}, report);
+        {"files", "--image", "DIR/fat.img", "--format", "jsonl", "/Documents/report.txt",
+         "/Downloads/installer.dmg"},
+        report +
+            R"({"name":"installer.dmg","path":"/Downloads/installer.dmg","provenanceID":"❓ 0x0102008877665544332211",)"
+            R"("quarantineApp":"🔸 Safari","fileName":"installer.dmg","filePath":"/Downloads/installer.dmg",)"
+            R"("provenance":"0102008877665544332211","provenanceApp":null,"quarantineAgent":"Safari","source":)"
+            R"({"com.apple.provenance":"._name","com.apple.quarantine":"._name"},"size":6,"inode":905,"quarantine":)"
+            R"({"flags":"0083","flagNames":["0x0001","0x0002","0x0080"],"time":"2024-01-12T21:44:35Z","agent":"Safari",)"
+            R"("eventID":"8C7D5E1F-1111-2222-3333-444455556666"},"attributes":[{"name":"com.apple.provenance","size":11,)"
+            R"("value":"0102008877665544332211","encoding":"hex","source":"AppleDouble"},{"name":"com.apple.quarantine",)"
+            R"("size":57,"value":"0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666","encoding":"utf-8",)"
+            R"("source":"AppleDouble"}],"image":"DIR/fat.img","volume":"Volume 1"})"
+            "\n");
     add("FAT crawl, JSON Lines", {"crawl", "--image", "DIR/fat.img", "--format", "jsonl", "/Documents"},
         report);
     add("a folder inside, by number",
