@@ -67,7 +67,8 @@ QByteArray ReadOnlyDatabase::uriFor(const QByteArray& rawPath)
 ReadOnlyDatabase::ReadOnlyDatabase(const QByteArray& rawPath)
 {
     installOpen();
-    openedWith(sqlite3_open_v2(uriFor(rawPath).constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr));
+    openedWith(
+        sqlite3_open_v2(uriFor(rawPath).constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr));
 }
 
 ReadOnlyDatabase::ReadOnlyDatabase(Bytes content) : m_bytes(std::move(content.bytes))
@@ -76,6 +77,12 @@ ReadOnlyDatabase::ReadOnlyDatabase(Bytes content) : m_bytes(std::move(content.by
     if (result == SQLITE_OK) {
         // Not freed, not resized by SQLite: the pages stay ours and are only read.
         m_bytes.detach();
+        // A database in WAL mode (read and write versions 2 in its header) cannot be opened
+        // in memory: our copy says rollback journal (1), which reads the file as it stands.
+        for (const qsizetype version : {18, 19}) {
+            if (m_bytes.size() > version && m_bytes.at(version) == 2)
+                m_bytes[version] = 1;
+        }
         auto* pages = reinterpret_cast<unsigned char*>(m_bytes.data());
         result = sqlite3_deserialize(m_db, "main", pages, m_bytes.size(), m_bytes.size(),
                                      SQLITE_DESERIALIZE_READONLY);
@@ -114,7 +121,7 @@ void ReadOnlyDatabase::noteFailure(int result)
 {
     const int primary = result & 0xff;
     const bool damaged = primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_IOERR;
-    m_failure = damaged                        ? Failure::Damaged
+    m_failure = damaged                       ? Failure::Damaged
                 : primary == SQLITE_INTERRUPT ? Failure::OverBudget
                 : primary == SQLITE_TOOBIG    ? Failure::TooBig
                                               : Failure::Other;
@@ -168,7 +175,8 @@ QString ReadOnlyDatabase::checkTable(const char* table, const QList<const char*>
     }
     for (auto column = hidden.cbegin(); column != hidden.cend(); ++column) {
         if (column.value() != 0)
-            return QStringLiteral("column %1 of %2 is computed, not stored: not read").arg(column.key(), tableName);
+            return QStringLiteral("column %1 of %2 is computed, not stored: not read")
+                .arg(column.key(), tableName);
     }
     for (const char* column : columns) {
         if (!hidden.contains(QString::fromLatin1(column).toLower()))

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QtEndian>
 
 #include <optional>
 #include <vector>
@@ -42,8 +41,4 @@ public:
 
     // Offsets into the trailer, from its start (the file's size minus 512).
     static constexpr qsizetype kXmlOffset = 216, kXmlLength = 224, kSectorCount = 492;
-    static void put64(QByteArray& bytes, qsizetype at, quint64 value)
-    {
-        qToBigEndian(value, bytes.data() + at);
-    }
 };

@@ -3,13 +3,15 @@
 #include "tests/support/TestTree.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <plist/plist.h>
 #include <sqlite3.h>
+
+using namespace Qt::StringLiterals;
 
 QByteArray MacVolumeFixture::provenanceValue(qint64 key, bool littleEndian)
 {
@@ -27,37 +29,32 @@ QByteArray MacVolumeFixture::whereFromsPlist(const QStringList& strings)
     plist_t array = plist_new_array();
     for (const QString& text : strings)
         plist_array_append_item(array, plist_new_string(text.toUtf8().constData()));
-    return binaryPlist(array);
-}
-
-QByteArray MacVolumeFixture::binaryPlist(void* plist)
-{
     char* bytes = nullptr;
     uint32_t length = 0;
-    plist_to_bin(plist, &bytes, &length);
+    plist_to_bin(array, &bytes, &length);
     const QByteArray result(bytes, qsizetype(length));
     plist_to_bin_free(bytes);
-    plist_free(plist);
+    plist_free(array);
     return result;
 }
 
 QString MacVolumeFixture::copyReport(TestTree& tree, const QString& relative)
 {
     const QString copy = tree.file(relative);
-    const int status = QProcess::execute(
-        QStringLiteral("cp"), {QStringLiteral("-a"), QStringLiteral("--attributes-only"),
-                               tree.path(QStringLiteral("mac/Users/alice/Downloads/report.pdf")), copy});
-    return status == 0 ? QString() : QStringLiteral("cp --attributes-only failed for %1").arg(copy);
+    const int status =
+        QProcess::execute(u"cp"_s, {u"-a"_s, u"--attributes-only"_s,
+                                    tree.path(u"mac/Users/alice/Downloads/report.pdf"_s), copy});
+    return status == 0 ? QString() : u"cp --attributes-only failed for %1"_s.arg(copy);
 }
 
 QString MacVolumeFixture::brokenVolume(TestTree& tree, const QString& folder)
 {
-    const QString volume = tree.folder(folder), events = eventsPath(volume + QStringLiteral("/Users/alice"));
-    tree.file(folder + QStringLiteral("/private/var/db/SystemPolicyConfiguration/ExecPolicy"), QByteArray(2048, 'Z'));
+    const QString volume = tree.folder(folder), events = eventsPath(volume + u"/Users/alice"_s);
+    tree.file(folder + u"/private/var/db/SystemPolicyConfiguration/ExecPolicy"_s, QByteArray(2048, 'Z'));
     QDir().mkpath(QFileInfo(events).path());
-    if (!QFile::copy(eventsPath(tree.path(QStringLiteral("mac/Users/alice"))), events))
-        return QStringLiteral("cannot copy %1").arg(events);
-    return copyReport(tree, folder + QStringLiteral("/Users/alice/Downloads/report.pdf"));
+    if (!QFile::copy(eventsPath(tree.path(u"mac/Users/alice"_s)), events))
+        return u"cannot copy %1"_s.arg(events);
+    return copyReport(tree, folder + u"/Users/alice/Downloads/report.pdf"_s);
 }
 
 QString MacVolumeFixture::execute(const QString& path, const QString& sql)
@@ -80,49 +77,52 @@ QString MacVolumeFixture::createTable(const QString& path, const QString& table,
         QStringList literals;
         for (const QVariant& value : row) {
             if (value.isNull())
-                literals << QStringLiteral("NULL");
+                literals << u"NULL"_s;
             else if (value.typeId() == QMetaType::QByteArray)
-                literals << QStringLiteral("X'%1'").arg(QString::fromLatin1(value.toByteArray().toHex()));
+                literals << u"X'%1'"_s.arg(QString::fromLatin1(value.toByteArray().toHex()));
             else if (value.typeId() == QMetaType::QString)
-                literals << QLatin1Char('\'') + value.toString().replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+                literals << u"'%1'"_s.arg(value.toString().replace(u'\'', u"''"_s));
             else
                 literals << QString::number(value.toDouble(), 'g', 17);
         }
         values << QLatin1Char('(') + literals.join(QLatin1Char(',')) + QLatin1Char(')');
     }
-    return execute(path, QStringLiteral("CREATE TABLE %1 (%2);").arg(table, columns) +
-                             (values.isEmpty() ? QString() : QStringLiteral("INSERT INTO %1 VALUES %2").arg(table, values.join(QLatin1Char(',')))));
+    const QString insert = u"INSERT INTO %1 VALUES %2"_s.arg(table, values.join(u','));
+    return execute(path,
+                   u"CREATE TABLE %1 (%2);"_s.arg(table, columns) + (values.isEmpty() ? QString() : insert));
 }
 
 QString MacVolumeFixture::writeQuarantineEvents(const QString& path, const QList<QVariantList>& rows)
 {
-    return createTable(path, QStringLiteral("LSQuarantineEvent"),
-                       QStringLiteral("LSQuarantineEventIdentifier TEXT PRIMARY KEY NOT NULL, LSQuarantineTimeStamp REAL, "
-                                      "LSQuarantineAgentBundleIdentifier TEXT, LSQuarantineAgentName TEXT, "
-                                      "LSQuarantineDataURLString TEXT, LSQuarantineSenderName TEXT, "
-                                      "LSQuarantineSenderAddress TEXT, LSQuarantineTypeNumber INTEGER, "
-                                      "LSQuarantineOriginTitle TEXT, LSQuarantineOriginURLString TEXT, "
-                                      "LSQuarantineOriginAlias BLOB"),
-                       rows);
+    return createTable(
+        path, u"LSQuarantineEvent"_s,
+        QStringLiteral("LSQuarantineEventIdentifier TEXT PRIMARY KEY NOT NULL, LSQuarantineTimeStamp REAL, "
+                       "LSQuarantineAgentBundleIdentifier TEXT, LSQuarantineAgentName TEXT, "
+                       "LSQuarantineDataURLString TEXT, LSQuarantineSenderName TEXT, "
+                       "LSQuarantineSenderAddress TEXT, LSQuarantineTypeNumber INTEGER, "
+                       "LSQuarantineOriginTitle TEXT, LSQuarantineOriginURLString TEXT, "
+                       "LSQuarantineOriginAlias BLOB"),
+        rows);
 }
 
 QString MacVolumeFixture::writeExecPolicy(const QString& path, const QList<QVariantList>& rows)
 {
-    return createTable(path, QStringLiteral("provenance_tracking"),
-                       QStringLiteral("pk INTEGER PRIMARY KEY, url TEXT NOT NULL, bundle_id TEXT, cdhash TEXT, "
-                                      "team_identifier TEXT, signing_identifier TEXT, flags INTEGER, "
-                                      "timestamp INTEGER NOT NULL, link_pk INTEGER"),
-                       rows);
+    return createTable(
+        path, u"provenance_tracking"_s,
+        QStringLiteral("pk INTEGER PRIMARY KEY, url TEXT NOT NULL, bundle_id TEXT, cdhash TEXT, "
+                       "team_identifier TEXT, signing_identifier TEXT, flags INTEGER, "
+                       "timestamp INTEGER NOT NULL, link_pk INTEGER"),
+        rows);
 }
 
 QString MacVolumeFixture::execPolicyPath(const QString& volume)
 {
-    return volume + QStringLiteral("/private/var/db/SystemPolicyConfiguration/ExecPolicy");
+    return volume + u"/private/var/db/SystemPolicyConfiguration/ExecPolicy"_s;
 }
 
 QString MacVolumeFixture::eventsPath(const QString& home)
 {
-    return home + QStringLiteral("/Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2");
+    return home + u"/Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2"_s;
 }
 
 QString MacVolumeFixture::populate(TestTree& tree, const QString& folder)
@@ -130,34 +130,31 @@ QString MacVolumeFixture::populate(TestTree& tree, const QString& folder)
     const QString volume = tree.folder(folder);
     const QByteArray cdhash = QByteArray::fromHex("5f3e0d1c2b3a49586776859403a2b1c0d9e8f7a6");
     QString error = writeExecPolicy(
-        execPolicyPath(volume),
-        {{4242, QStringLiteral("file:///Applications/Tool.app/"), QStringLiteral("com.example.tool"), cdhash,
-          QStringLiteral("ABCDE12345"), QStringLiteral("com.example.tool"), 2, 1699999999, QVariant()},
-         {77, QStringLiteral("file:///Applications/Other.app/"), QVariant(), QStringLiteral("text-hash"),
-          QVariant(), QVariant(), QVariant(), 1700000000, 4242}});
+        execPolicyPath(volume), {{4242, u"file:///Applications/Tool.app/"_s, u"com.example.tool"_s, cdhash,
+                                  u"ABCDE12345"_s, u"com.example.tool"_s, 2, 1699999999, QVariant()},
+                                 {77, u"file:///Applications/Other.app/"_s, QVariant(), u"text-hash"_s,
+                                  QVariant(), QVariant(), QVariant(), 1700000000, 4242}});
     if (error.isEmpty())
         error = writeQuarantineEvents(
-            eventsPath(volume + QStringLiteral("/Users/alice")),
-            {{QString::fromLatin1(kAliceEvent), 726842767.25, QStringLiteral("com.apple.Safari"),
-              QStringLiteral("Safari"), QStringLiteral("https://example.org/files/report.pdf"), QVariant(),
-              QVariant(), 0, QStringLiteral("Downloads"), QStringLiteral("https://example.org/downloads"),
-              QVariant()}});
+            eventsPath(volume + u"/Users/alice"_s),
+            {{QString::fromLatin1(kAliceEvent), 726842767.25, u"com.apple.Safari"_s, u"Safari"_s,
+              u"https://example.org/files/report.pdf"_s, QVariant(), QVariant(), 0, u"Downloads"_s,
+              u"https://example.org/downloads"_s, QVariant()}});
     if (error.isEmpty())
         error = writeQuarantineEvents(
-            eventsPath(volume + QStringLiteral("/Users/bob")),
-            {{QString::fromLatin1(kBobEvent), 700000000.0, QStringLiteral("com.apple.mail"),
-              QStringLiteral("Mail"), QVariant(), QStringLiteral("Carol"),
-              QStringLiteral("carol@example.org"), 2, QVariant(), QVariant(), QByteArray("alias")}});
+            eventsPath(volume + u"/Users/bob"_s),
+            {{QString::fromLatin1(kBobEvent), 700000000.0, u"com.apple.mail"_s, u"Mail"_s, QVariant(),
+              u"Carol"_s, u"carol@example.org"_s, 2, QVariant(), QVariant(), QByteArray("alias")}});
     if (!error.isEmpty())
         return error;
 
-    const QString report = tree.file(folder + QStringLiteral("/Users/alice/Downloads/report.pdf"), "%PDF");
+    const QString report = tree.file(folder + u"/Users/alice/Downloads/report.pdf"_s, "%PDF");
     tree.setProvenance(report, provenanceValue(4242));
     tree.setQuarantine(report, QByteArray("00c1;65a1b2c3;Safari;") + kAliceEvent);
-    tree.setRawAttribute(QFile::encodeName(report), "user.com.apple.metadata:kMDItemWhereFroms",
-                         whereFromsPlist({QStringLiteral("https://example.org/files/report.pdf"),
-                                          QStringLiteral("https://example.org/downloads")}));
-    const QString mail = tree.file(folder + QStringLiteral("/Users/bob/mail.txt"));
+    tree.setRawAttribute(
+        QFile::encodeName(report), "user.com.apple.metadata:kMDItemWhereFroms",
+        whereFromsPlist({u"https://example.org/files/report.pdf"_s, u"https://example.org/downloads"_s}));
+    const QString mail = tree.file(folder + u"/Users/bob/mail.txt"_s);
     // As a Samba share stores them: another name, one NUL more.
     tree.setRawAttribute(QFile::encodeName(mail), "user.DosStream.com.apple.provenance:$DATA",
                          provenanceValue(77, false) + '\0');

@@ -28,8 +28,6 @@ public:
     // A volume at `folder` whose ExecPolicy is not a database, with alice's events database
     // and Users/alice/Downloads/report.pdf copied from "mac".
     static QString brokenVolume(TestTree& tree, const QString& folder);
-    // A binary property list of `plist`, which is freed.
-    static QByteArray binaryPlist(void* plist);
 
     // An 11-byte provenance value whose last 8 bytes are `key`, little- or big-endian.
     static QByteArray provenanceValue(qint64 key, bool littleEndian = true);

@@ -81,15 +81,21 @@ private slots:
     {
         QVERIFY2(m_tree.isValid(), m_tree.problem());
         QCOMPARE(MacVolumeFixture::populate(m_tree, u"mac"_s), QString());
-        QCOMPARE(MacVolumeFixture::copyReport(m_tree, u"mac/Library/copy.pdf"_s), QString());
-        QCOMPARE(MacVolumeFixture::copyReport(m_tree, u"elsewhere/copy.pdf"_s), QString());
         m_tree.file(u"elsewhere/empty"_s);
+        // Without ExecPolicy: "lone" a volume of users' databases, "home/alice" a home alone.
+        const QByteArray events = ToolRun::contents(
+            QFile::encodeName(MacVolumeFixture::eventsPath(m_tree.path(u"mac/Users/alice"_s))));
+        for (const QString& home : {u"lone/Users/alice"_s, u"home/alice"_s})
+            m_tree.file(MacVolumeFixture::eventsPath(home), events);
+        for (const QString& copy : {u"mac/Library/copy.pdf"_s, u"elsewhere/copy.pdf"_s, u"lone/copy.pdf"_s,
+                                    u"home/alice/copy.pdf"_s})
+            QCOMPARE(MacVolumeFixture::copyReport(m_tree, copy), QString());
         const QString tool = m_tree.folder(u"mac/Applications/Tool.app"_s);
         m_tree.setProvenance(tool, MacVolumeFixture::provenanceValue(4242));
         qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_tree.path(u"mac/Applications"_s)));
         // Copies with report.pdf's own two attributes and known times.
         for (const QByteArray name :
-             {"report.pdf", "odd\xff.pdf", "say \"hi\".pdf", "back\\slash.pdf", "a|b.pdf", "caf\xc3\xa9.pdf"}) {
+             {"report.pdf", "odd\xff.pdf", "say \"hi\" caf\xc3\xa9.pdf", "back\\slash.pdf", "a|b.pdf"}) {
             const QByteArray file = m_tree.rawFile("timeline/" + name, "%PDF");
             m_tree.setRawAttribute(file, "user.com.apple.provenance",
                                    MacVolumeFixture::provenanceValue(4242));
@@ -124,12 +130,23 @@ private slots:
                    kReport + u'\n'
             << QString();
         QTest::newRow("crawl, each folder its own Mac")
-            << QByteArrayList{"crawl", "--quarantine", "--format", "jsonl", "@/elsewhere", "@/mac/Library"} << 0
-            << elsewhere + quarantineOnly + u'\n' + head(u"copy.pdf"_s, u"mac/Library/copy.pdf"_s) + kReport + u'\n'
+            << QByteArrayList{"crawl", "--quarantine", "--format", "jsonl", "@/elsewhere", "@/mac/Library"}
+            << 0
+            << elsewhere + quarantineOnly + u'\n' + head(u"copy.pdf"_s, u"mac/Library/copy.pdf"_s) + kReport +
+                   u'\n'
             << QString();
         QTest::newRow("found upward")
             << files + QByteArrayList{"@/mac/Library/copy.pdf"} << 0
             << head(u"copy.pdf"_s, u"mac/Library/copy.pdf"_s) + kReport + u'\n' << QString();
+        const auto found = [&noRecord](const QString& path, const QString& home) {
+            return head(u"copy.pdf"_s, path) +
+                   QString(noRecord).replace(u"@alice"_s, MacVolumeFixture::eventsPath(home)) + u'\n';
+        };
+        QTest::newRow("found upward, no ExecPolicy")
+            << files + QByteArrayList{"@/lone/copy.pdf", "@/home/alice/copy.pdf"} << 0
+            << found(u"lone/copy.pdf"_s, u"@/lone/Users/alice"_s) +
+                   found(u"home/alice/copy.pdf"_s, u"@/home/alice"_s)
+            << QString();
         QTest::newRow("outside, no root") << files + QByteArrayList{"@/elsewhere/copy.pdf"} << 0
                                           << elsewhere + quarantineOnly + u'\n' << QString();
         QTest::newRow("outside, root given")
@@ -149,25 +166,18 @@ private slots:
                    kReport.mid(kReport.indexOf(u"\"provenanceRecord\""_s)) + u'\n'
             << QString();
 
-        QTest::newRow("jsonl") << files + QByteArrayList{"@/timeline/report.pdf"} << 0
-                               << plain(u"report.pdf"_s, u"timeline/report.pdf"_s,
-                                        uR"("filePath":"@/timeline/report.pdf",)"_s)
-                               << QString();
         QTest::newRow("jsonl, a name not UTF-8")
             << files + QByteArrayList{"@/timeline/odd\xff.pdf"} << 0
             << plain(
                    u"odd\ufffd.pdf"_s, u"timeline/odd%FF.pdf"_s,
                    u"\"fileNameBase64\":\"b2Rk/y5wZGY=\",\"filePath\":\"@/timeline/odd\ufffd.pdf\",\"filePathBase64\":\"*\","_s)
             << QString();
-        QTest::newRow("jsonl, a name in UTF-8") << files + QByteArrayList{"@/timeline/caf\xc3\xa9.pdf"} << 0
-                                                << plain(u"caf\u00e9.pdf"_s, u"timeline/caf%C3%A9.pdf"_s,
-                                                         u"\"filePath\":\"@/timeline/caf\u00e9.pdf\","_s)
-                                                << QString();
         // Each must be escaped on its own: either alone would break the line.
-        QTest::newRow("jsonl, a quote") << files + QByteArrayList{"@/timeline/say \"hi\".pdf"} << 0
-                                        << plain(u"say \\\"hi\\\".pdf"_s, u"timeline/say%20%22hi%22.pdf"_s,
-                                                 u"\"filePath\":\"@/timeline/say \\\"hi\\\".pdf\","_s)
-                                        << QString();
+        QTest::newRow("jsonl, a quote in a UTF-8 name")
+            << files + QByteArrayList{"@/timeline/say \"hi\" caf\xc3\xa9.pdf"} << 0
+            << plain(u"say \\\"hi\\\" caf\u00e9.pdf"_s, u"timeline/say%20%22hi%22%20caf%C3%A9.pdf"_s,
+                     u"\"filePath\":\"@/timeline/say \\\"hi\\\" caf\u00e9.pdf\","_s)
+            << QString();
         QTest::newRow("jsonl, a backslash") << files + QByteArrayList{"@/timeline/back\\slash.pdf"} << 0
                                             << plain(u"back\\\\slash.pdf"_s, u"timeline/back%5Cslash.pdf"_s,
                                                      u"\"filePath\":\"@/timeline/back\\\\slash.pdf\","_s)
@@ -184,11 +194,6 @@ private slots:
                    timelineEvent(u"Changed"_s, u"*"_s, u"Metadata Modification Time"_s) +
                    timelineEvent(u"Accessed"_s, u"2020-09-13T12:26:40Z"_s, u"Last Access Time"_s)
             << QString();
-        QTest::newRow("bodyfile") << QByteArrayList{"files", "--format", "bodyfile", "@/timeline/report.pdf"}
-                                  << 0
-                                  << u"0|@/timeline/report.pdf|{ino}|-rw-r--r--|{uid}|{gid}|4|1600000000|"
-                                     "1700000000|{ctime}|*\n"_s
-                                  << QString();
         QTest::newRow("bodyfile, a bar in the name")
             << QByteArrayList{"files", "--format", "bodyfile", "@/timeline/a|b.pdf"} << 0
             << u"0|@/timeline/a%7Cb.pdf|{ino}|-rw-r--r--|{uid}|{gid}|4|1600000000|1700000000|{ctime}|*\n"_s

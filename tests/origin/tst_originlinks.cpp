@@ -1,5 +1,6 @@
-// Finding a Mac volume's databases, reading damaged ones as far as they go, and leaving the
-// evidence untouched. What the links give is checked at the command line (tst_origincli).
+// Reading a Mac volume's damaged databases as far as they go, leaving the evidence untouched.
+// Where the databases are found and what the links give is checked at the command line
+// (tst_origincli, tst_hostileorigin).
 #include "origin/MacSources.h"
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
@@ -25,25 +26,35 @@ const QString kExecPolicy = u"private/var/db/SystemPolicyConfiguration/ExecPolic
 const QString kEvents = u"Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2"_s;
 const QByteArray kJournal = QByteArray::fromHex("d9d505f920a163d7"); // a rollback journal's header
 
-// Every file below `folder` with its bytes' hash, modification and access times.
-QStringList snapshot(const QString& folder)
+// Every entry below `folder`, in order. Listing a folder moves its access time.
+QStringList entries(const QString& folder)
+{
+    QStringList paths;
+    for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        paths << it.next();
+    paths.sort();
+    return paths;
+}
+
+// Each of `paths` with its bytes' hash, modification and access times, read without moving them.
+QStringList snapshot(const QStringList& paths)
 {
     QStringList listing;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QByteArray path = QFile::encodeName(it.next());
+    for (const QString& name : paths) {
+        const QByteArray path = QFile::encodeName(name);
         struct stat st;
         ::stat(path.constData(), &st);
         QFile file;
-        // O_NOATIME: the access time is part of what is compared.
         if (const int fd = ::open(path.constData(), O_RDONLY | O_NOATIME); fd >= 0)
             file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle);
         const QByteArray bytes = S_ISREG(st.st_mode) ? file.readAll() : QByteArray();
-        listing << u"%1 %2 %3.%4 %5.%6"_s.arg(QFile::decodeName(path),
-                                              QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()))
-                       .arg(st.st_mtim.tv_sec).arg(st.st_mtim.tv_nsec).arg(st.st_atim.tv_sec).arg(st.st_atim.tv_nsec);
+        const QByteArray hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+        listing << QString::asprintf("%s %s %ld.%09ld %ld.%09ld", path.constData(), hash.constData(),
+                                     st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_atim.tv_sec,
+                                     st.st_atim.tv_nsec);
     }
-    listing.sort();
     return listing;
 }
 
@@ -70,93 +81,66 @@ private slots:
         QCOMPARE(MacVolumeFixture::populate(m_tree, u"mac"_s), QString());
         m_mac = m_tree.path(u"mac"_s);
         m_report = m_tree.path(u"mac/Users/alice/Downloads/report.pdf"_s);
-        m_tree.folder(u"elsewhere"_s);
-    }
-
-    void sources_data()
-    {
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<bool>("named"); // given as the Mac root, not searched from
-        QTest::addColumn<bool>("execPolicy");
-        QTest::addColumn<QStringList>("users");
-        const QStringList both{u"alice"_s, u"bob"_s};
-        QTest::newRow("from a file deep inside") << u"mac/Users/alice/Downloads/report.pdf"_s << false << true << both;
-        QTest::newRow("from a home folder") << u"mac/Users/bob"_s << false << true << QStringList{u"bob"_s, u"alice"_s};
-        QTest::newRow("volume named") << u"mac/"_s << true << true << both;
-        QTest::newRow("home named") << u"mac/Users/bob"_s << true << false << QStringList{u"bob"_s};
-        QTest::newRow("outside") << u"elsewhere"_s << false << false << QStringList{};
-        QTest::newRow("named, nothing there") << u"mac/Users"_s << true << false << QStringList{};
-    }
-
-    void sources()
-    {
-        QFETCH(QString, start);
-        QFETCH(bool, named);
-        QFETCH(bool, execPolicy);
-        QFETCH(QStringList, users);
-        const QByteArray path = QFile::encodeName(m_tree.path(start));
-        const MacSources found = named ? MacSources::at(path) : MacSources::above(path);
-        QCOMPARE(found.execPolicy, execPolicy ? QFile::encodeName(database(kExecPolicy)) : QByteArray());
-        QList<QByteArray> expected;
-        for (const QString& user : users)
-            expected << QFile::encodeName(database(u"Users/"_s + user + u'/' + kEvents));
-        QCOMPARE(found.quarantineEvents, expected);
     }
 
     // Databases planted or left damaged: each is used as far as it can be, never trusted, and
     // what could not be used is noted; read from disk and, as from inside an image, from memory.
     void damaged_data()
     {
-        QTest::addColumn<QString>("sql");           // run on the copy of alice's events database
-        QTest::addColumn<QByteArray>("execPolicy"); // these bytes in place of ExecPolicy; null: a copy
-        QTest::addColumn<QString>("harm");          // "index" overwrites the key's index; else a file beside
-        QTest::addColumn<QString>("note");          // the one note, on that database
-        QTest::addColumn<bool>("linked");           // whether alice's event is still found
-        QTest::newRow("ExecPolicy not SQLite") << QString() << QByteArray(4096, 'x') << QString()
-                                               << u"file is not a database"_s << true;
-        QTest::newRow("ExecPolicy empty") << QString() << ""_ba << QString() << u"no table provenance_tracking"_s << true;
-        QTest::newRow("events table missing") << u"DROP TABLE LSQuarantineEvent"_s << QByteArray() << QString()
-                                              << u"no table LSQuarantineEvent"_s << false;
-        QTest::newRow("events column missing")
-            << u"ALTER TABLE LSQuarantineEvent DROP COLUMN LSQuarantineSenderName"_s << QByteArray() << QString()
-            << u"no column LSQuarantineSenderName in LSQuarantineEvent"_s << false;
-        QTest::newRow("events an endless view")
-            << u"ALTER TABLE LSQuarantineEvent RENAME TO stored; CREATE VIEW LSQuarantineEvent AS WITH RECURSIVE "
-               "c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT s.* FROM c, stored s"_s
-            << QByteArray() << QString() << u"LSQuarantineEvent is a view, not a table"_s << false;
-        QTest::newRow("events column computed")
-            << u"ALTER TABLE LSQuarantineEvent RENAME COLUMN LSQuarantineAgentName TO stored; ALTER TABLE "
-               "LSQuarantineEvent ADD COLUMN LSQuarantineAgentName GENERATED ALWAYS AS (zeroblob(900000000)) VIRTUAL"_s
-            << QByteArray() << QString() << u"column lsquarantineagentname of LSQuarantineEvent is computed"_s << false;
-        QTest::newRow("events without their key: read once")
-            << u"CREATE TABLE copy AS SELECT * FROM LSQuarantineEvent; DROP TABLE LSQuarantineEvent; "
-               "ALTER TABLE copy RENAME TO LSQuarantineEvent"_s
-            << QByteArray() << QString() << QString() << true;
-        QTest::newRow("events index damaged") << QString() << QByteArray() << u"index"_s
-                                              << u"is damaged (database disk image is malformed)"_s << true;
-        QTest::newRow("events mid-transaction") << QString() << QByteArray() << u"-journal"_s
-                                                << u"transaction that never finished"_s << true;
-        QTest::newRow("events with an unread log")
-            << QString() << QByteArray() << u"-wal"_s
-            << u" has a write-ahead log (32 bytes) that was not read: its latest rows may be missing"_s << true;
+        // "ExecPolicy=B" puts the bytes B in place of ExecPolicy, "index" overwrites the key's
+        // index of alice's events, "-journal" and "-wal" put a file beside them; else SQL run on them.
+        QTest::addColumn<QByteArray>("damage");
+        QTest::addColumn<QString>("note"); // the one note, on that database
+        QTest::addColumn<bool>("linked");  // whether alice's event is still found
+        const auto row = [](const char* tag, const QByteArray& damage, const char* note, bool linked) {
+            QTest::newRow(tag) << damage << QString::fromUtf8(note) << linked;
+        };
+        row("ExecPolicy not SQLite", "ExecPolicy=" + QByteArray(4096, 'x'), "file is not a database", true);
+        row("ExecPolicy empty", "ExecPolicy=", "no table provenance_tracking", true);
+        row("events table missing", "DROP TABLE LSQuarantineEvent", "no table LSQuarantineEvent", false);
+        row("events column missing", "ALTER TABLE LSQuarantineEvent DROP COLUMN LSQuarantineSenderName",
+            "no column LSQuarantineSenderName in LSQuarantineEvent", false);
+        row("events an endless view",
+            "ALTER TABLE LSQuarantineEvent RENAME TO stored; CREATE VIEW "
+            "LSQuarantineEvent AS WITH RECURSIVE "
+            "c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT s.* FROM c, "
+            "stored s",
+            "LSQuarantineEvent is a view, not a table", false);
+        // A value of 900 MB, were it computed.
+        row("events column computed",
+            "ALTER TABLE LSQuarantineEvent RENAME COLUMN LSQuarantineAgentName TO "
+            "stored; ALTER TABLE "
+            "LSQuarantineEvent ADD COLUMN LSQuarantineAgentName GENERATED ALWAYS "
+            "AS (zeroblob(900000000)) "
+            "VIRTUAL",
+            "column lsquarantineagentname of LSQuarantineEvent is computed", false);
+        row("events without their key: read once",
+            "CREATE TABLE copy AS SELECT * FROM LSQuarantineEvent; DROP TABLE "
+            "LSQuarantineEvent; "
+            "ALTER TABLE copy RENAME TO LSQuarantineEvent",
+            "", true);
+        row("events in WAL mode", "PRAGMA journal_mode=WAL", "", true);
+        row("events index damaged", "index", "is damaged (database disk image is malformed)", true);
+        row("events mid-transaction", "-journal", "transaction that never finished", true);
+        row("events with an unread log", "-wal",
+            " has a write-ahead log (32 bytes) that was not read: its latest rows "
+            "may be missing",
+            true);
     }
 
     void damaged()
     {
-        QFETCH(QString, sql);
-        QFETCH(QByteArray, execPolicy);
-        QFETCH(QString, harm);
+        QFETCH(QByteArray, damage);
         QFETCH(QString, note);
         QFETCH(bool, linked);
         const QString volume =
             u"broken-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
         const QString events =
             m_tree.file(volume + u"/Users/alice/"_s + kEvents, read(u"Users/alice/"_s + kEvents));
+        const bool policyReplaced = damage.startsWith("ExecPolicy=");
         const QString policy =
-            m_tree.file(volume + u'/' + kExecPolicy, execPolicy.isNull() ? read(kExecPolicy) : execPolicy);
-        if (!sql.isEmpty())
-            QCOMPARE(MacVolumeFixture::execute(events, sql), QString());
-        if (harm == u"index"_s) {
+            m_tree.file(volume + u'/' + kExecPolicy, policyReplaced ? damage.mid(11) : read(kExecPolicy));
+        if (damage == "index") {
             qint64 page = 0;
             ReadOnlyDatabase(QFile::encodeName(events))
                 .forEachRow("SELECT rootpage FROM sqlite_schema WHERE type = 'index'",
@@ -167,30 +151,43 @@ private slots:
             QFile file(events);
             QVERIFY(page > 1 && file.open(QIODevice::ReadWrite) && file.seek((page - 1) * 4096));
             file.write(QByteArray(4096, '\xff'));
-        } else if (!harm.isEmpty()) {
-            m_tree.file(events.mid(m_tree.root().size() + 1) + harm,
-                        harm == u"-wal"_s ? QByteArray(32, '\1') : kJournal + QByteArray(504, '\0'));
+        } else if (damage.startsWith('-')) {
+            m_tree.file(events.mid(m_tree.root().size() + 1) + QString::fromLatin1(damage),
+                        damage == "-wal" ? QByteArray(32, '\1') : kJournal + QByteArray(504, '\0'));
+        } else if (!policyReplaced && !damage.isEmpty()) {
+            QCOMPARE(MacVolumeFixture::execute(events, QString::fromUtf8(damage)), QString());
         }
         const QHash<QByteArray, QByteArray> contents{
             {QFile::encodeName(events), ToolRun::contents(QFile::encodeName(events))},
             {QFile::encodeName(policy), ToolRun::contents(QFile::encodeName(policy))}};
+        // The evidence stays as it was: access times older than the modification times, which
+        // any plain read (a folder's listing, a journal's header) would move.
+        const QStringList paths = entries(m_tree.path(volume));
+        const timespec old[2] = {{1000, 0}, {0, UTIME_OMIT}};
+        for (const QString& path : paths)
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), old, 0), 0);
+        const QStringList before = snapshot(paths);
         const MacSources sources = MacSources::at(QFile::encodeName(m_tree.path(volume)));
         for (const bool inMemory : {false, true}) {
             const auto databases =
                 inMemory ? OriginDatabases::load(sources, contents) : OriginDatabases::load(sources);
             // A file beside a database is not there in memory.
-            const QString expected = inMemory && harm.startsWith(u'-') ? QString() : note;
+            const QString expected = inMemory && damage.startsWith('-') ? QString() : note;
             const OriginDetails report = OriginDetails::inspect(QFile::encodeName(m_report), databases.get());
             QCOMPARE(report.quarantine->agent, u"Safari"_s);
-            QCOMPARE(bool(report.provenanceRecord), execPolicy.isNull());
+            QCOMPARE(bool(report.provenanceRecord), !policyReplaced);
             QCOMPARE(report.quarantineEvent ? report.quarantineEvent->agentName : QString(),
                      linked ? u"Safari"_s : QString());
             QCOMPARE(databases->notes().size(), expected.isEmpty() ? 0 : 1);
             if (!expected.isEmpty())
-                QVERIFY2(databases->notes().first().startsWith(execPolicy.isNull() ? events : policy) &&
+                QVERIFY2(databases->notes().first().startsWith(policyReplaced ? policy : events) &&
                              databases->notes().first().contains(expected),
                          qPrintable(databases->notes().first()));
-            QVERIFY(inMemory || (QFile::remove(events) && QFile::remove(policy))); // memory alone is left
+            if (!inMemory) {
+                QCOMPARE(snapshot(paths), before);
+                QCOMPARE(entries(m_tree.path(volume)), paths);           // nothing left beside
+                QVERIFY(QFile::remove(events) && QFile::remove(policy)); // memory alone is left
+            }
         }
     }
 
@@ -199,32 +196,11 @@ private slots:
     {
         ReadOnlyDatabase execPolicy(QFile::encodeName(database(kExecPolicy)));
         qint64 rows = 0;
-        QVERIFY(!execPolicy.forEachRow("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n FROM c",
+        QVERIFY(!execPolicy.forEachRow("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL "
+                                       "SELECT n + 1 FROM c) SELECT n FROM c",
                                        [&rows](sqlite3_stmt*) { return ++rows > 0; }));
         QCOMPARE(execPolicy.failure(), ReadOnlyDatabase::Failure::OverBudget);
         QVERIFY(rows > 1000);
-    }
-
-    void evidenceUnchanged()
-    {
-        // A journal left in WAL mode, one of an unfinished transaction (whose header is read),
-        // and access times older than the modification times, which a plain read would move.
-        QCOMPARE(MacVolumeFixture::execute(database(u"Users/bob/"_s + kEvents), u"PRAGMA journal_mode=WAL"_s), QString());
-        const QString journal = database(u"Users/alice/"_s + kEvents) + u"-journal"_s;
-        m_tree.file(journal.mid(m_tree.root().size() + 1), kJournal + QByteArray(504, '\0'));
-        for (const QString& file : {database(kExecPolicy), database(u"Users/alice/"_s + kEvents),
-                                    database(u"Users/bob/"_s + kEvents), journal, m_mac + u"/Users"_s}) {
-            const timespec times[2] = {{1000, 0}, {0, UTIME_OMIT}};
-            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
-        }
-        const QStringList before = snapshot(m_mac);
-        for (int crawl = 0; crawl < 2; ++crawl) {
-            const auto databases = OriginDatabases::load(MacSources::above(QFile::encodeName(m_report)));
-            QVERIFY(OriginDetails::inspect(QFile::encodeName(m_tree.path(u"mac/Users/bob/mail.txt"_s)), databases.get())
-                        .quarantineEvent);
-        }
-        QCOMPARE(snapshot(m_mac), before);
-        QFile::remove(journal);
     }
 };
 

@@ -1,10 +1,13 @@
+// The readers of image formats' own structures, on bytes the test writes: the UDIF (.dmg)
+// reader, whole and damaged, and the APFS volume superblock as `volumes` shows it.
+#include "image/ApfsVolumeSuperblock.h"
 #include "image/udif/UdifImage.h"
 #include "tests/image/UdifFile.h"
+#include "tests/support/TestTree.h"
 
-#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <functional>
@@ -62,23 +65,9 @@ UdifFile::Chunk& volumeChunk(UdifFile& file, int index)
 
 QByteArray withTrailer64(QByteArray bytes, qsizetype field, quint64 value)
 {
-    UdifFile::put64(bytes, bytes.size() - 512 + field, value);
+    qToBigEndian(value, bytes.data() + bytes.size() - 512 + field);
     return bytes;
 }
-
-// `bytes` written to a folder of their own as image.dmg, and opened; `error` says why not.
-struct Opened
-{
-    explicit Opened(const QByteArray& bytes) : path(dir.filePath(u"image.dmg"_s))
-    {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush())
-            image = UdifImage::open(path, &error);
-    }
-    QTemporaryDir dir;
-    QString path, error;
-    std::unique_ptr<UdifImage> image;
-};
 
 // The whole image read in one call; empty when the read fails (the reason in `error`).
 QByteArray readAll(const UdifImage& image, QString* error)
@@ -88,27 +77,36 @@ QByteArray readAll(const UdifImage& image, QString* error)
     return got == bytes.size() ? bytes : QByteArray();
 }
 
+QByteArray superblock(const QByteArray& name, quint16 role, quint64 flags, qsizetype size = 4096,
+                      const QByteArray& magic = "APSB")
+{
+    QByteArray bytes(size, '\0');
+    bytes.replace(32, 4, magic);
+    qToLittleEndian(flags, bytes.data() + 264);
+    bytes.replace(704, name.size(), name);
+    if (size >= 966)
+        qToLittleEndian(role, bytes.data() + 964);
+    return bytes.left(size);
+}
+
 } // namespace
 
-// The UDIF reader on images written by the test from known bytes, whole and damaged.
-class TestUdifImage : public QObject
+class TestImageFormats : public QObject
 {
     Q_OBJECT
 
-private slots:
-    // QUELLMARK_UDIF_SEEDS=fuzz/corpus/fuzz_udif build/bin/tst_udifimage writes the fuzz seeds.
-    void initTestCase()
+    TestTree m_tree;
+    QString m_error;
+
+    // `bytes` as a file of the row's name, opened; m_error says why not.
+    std::unique_ptr<UdifImage> open(const QByteArray& bytes)
     {
-        const QString seeds = qEnvironmentVariable("QUELLMARK_UDIF_SEEDS");
-        for (const auto& [name, edit] : std::initializer_list<std::pair<const char*, void (*)(UdifFile&)>>{
-                 {"every-chunk-type.dmg", [](UdifFile&) {}},
-                 {"lzfse.dmg", [](UdifFile& f) { f.partition("lzfse", 3).chunk(kLzfse, sectors(0, 1)); }},
-                 {"corrupt-zlib.dmg", [](UdifFile& f) { volumeChunk(f, 0).stored[8] = char(0xff); }}}) {
-            QFile file(seeds + u'/' + QLatin1StringView(name));
-            QVERIFY(seeds.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(edited(edit)) > 0));
-        }
+        m_error.clear();
+        return UdifImage::open(m_tree.file(QString::fromLatin1(QTest::currentDataTag()) + u".dmg"_s, bytes),
+                               &m_error);
     }
 
+private slots:
     void readBack_data()
     {
         QTest::addColumn<qint64>("offset");
@@ -132,27 +130,25 @@ private slots:
         QFETCH(qint64, offset);
         QFETCH(qint64, length);
         QFETCH(QByteArray, expected);
-        Opened opened(sample().bytes());
-        QVERIFY2(opened.image, qPrintable(opened.error));
-        QCOMPARE(opened.image->size(), quint64(kSource.size()));
-        QVERIFY(opened.image->unsupportedChunkTypes().isEmpty());
+        const auto image = open(sample().bytes());
+        QVERIFY2(image, qPrintable(m_error));
+        QCOMPARE(image->size(), quint64(kSource.size()));
+        QVERIFY(image->unsupportedChunkTypes().isEmpty());
         QStringList listed; // name, ID, first sector + count, attributes
-        for (const UdifImage::Partition& p : opened.image->partitions())
-            listed << u"%1 %2 %3+%4 %5"_s.arg(p.name)
-                          .arg(p.id)
-                          .arg(p.firstSector)
-                          .arg(p.sectorCount)
-                          .arg(p.attributes, 0, 16);
+        for (const UdifImage::Partition& p : image->partitions())
+            listed << u"%1 %2 %3+%4 %5"_s.arg(p.name, QString::number(p.id), QString::number(p.firstSector),
+                                              QString::number(p.sectorCount),
+                                              QString::number(p.attributes, 16));
         QCOMPARE(listed.join(u'|'),
                  u"Protective Master Boot Record (MBR : 0) -1 0+1 50|"
                  u"GPT Header (Primary GPT Header : 1) 0 1+1 50|disk image (Apple_HFS : 2) 1 2+19 50"_s);
         // Twice: from the file, then after every chunk has passed through the cache.
         for (int pass = 0; pass < 2; ++pass) {
             QByteArray bytes(length, '\x55');
-            QCOMPARE(opened.image->read(quint64(offset), bytes.data(), size_t(length), &opened.error),
+            QCOMPARE(image->read(quint64(offset), bytes.data(), size_t(length), &m_error),
                      qint64(expected.size()));
             QCOMPARE(bytes.left(expected.size()), expected);
-            QVERIFY2(!readAll(*opened.image, &opened.error).isEmpty(), qPrintable(opened.error));
+            QVERIFY2(!readAll(*image, &m_error).isEmpty(), qPrintable(m_error));
         }
     }
 
@@ -176,7 +172,6 @@ private slots:
         };
         using F = UdifFile&;
         row("shorter than a trailer", whole.right(511), Refused, "too short for a UDIF trailer");
-        row("trailer cut short", whole.chopped(1), Refused, "no UDIF trailer");
         row("bad magic", QByteArray(whole).replace(trailer, 4, "kolx"), Refused, "no UDIF trailer");
         row("property list past the end",
             withTrailer64(whole, UdifFile::kXmlOffset, plistEnd - plistLength + 1), Refused, "runs past the");
@@ -229,13 +224,48 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(bool, opens);
         QFETCH(QString, error);
-        Opened opened(bytes);
-        QCOMPARE(bool(opened.image), opens);
-        if (opened.image) {
-            QTEST(opened.image->unsupportedChunkTypes().join(u','), "unsupported");
-            QVERIFY(readAll(*opened.image, &opened.error).isEmpty());
+        const auto image = open(bytes);
+        QCOMPARE(bool(image), opens);
+        if (image) {
+            QTEST(image->unsupportedChunkTypes().join(u','), "unsupported");
+            QVERIFY(readAll(*image, &m_error).isEmpty());
         }
-        QVERIFY2(opened.error.contains(error), qPrintable(opened.error));
+        QVERIFY2(m_error.contains(error), qPrintable(m_error));
+    }
+
+    // Bytes that are no volume superblock give none.
+    void parse_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("expected"); // "role|name|encrypted" in UTF-8, or "none"
+        const QByteArray full(256, 'n');
+        QTest::newRow("data") << superblock("Data", 0x40, 1) << QByteArray("Data|Data|no");
+        QTest::newRow("system, encrypted")
+            << superblock("Macintosh HD", 0x01, 0) << QByteArray("System|Macintosh HD|yes");
+        QTest::newRow("other flags, unencrypted") << superblock("VM", 0x08, 0x41) << QByteArray("VM|VM|no");
+        QTest::newRow("other flags, encrypted") << superblock("VM", 0x08, 0x40) << QByteArray("VM|VM|yes");
+        QTest::newRow("no role") << superblock("Untitled", 0, 1) << QByteArray("|Untitled|no");
+        QTest::newRow("numbered role")
+            << superblock("Prelogin", 0x280, 1) << QByteArray("Prelogin|Prelogin|no");
+        QTest::newRow("unknown role") << superblock("X", 0x1234, 1) << QByteArray("0x1234|X|no");
+        QTest::newRow("name fills its field") << superblock(full + "role", 0x40, 1) << "Data|" + full + "|no";
+        QTest::newRow("name not UTF-8")
+            << superblock("caf\xe9", 0x40, 1) << QByteArray("Data|caf\xEF\xBF\xBD|no");
+        QTest::newRow("just long enough") << superblock("D", 0x40, 1, 966) << QByteArray("Data|D|no");
+        QTest::newRow("one byte short") << superblock("D", 0x40, 1, 965) << QByteArray("none");
+        QTest::newRow("container, not volume")
+            << superblock("D", 0x40, 1, 4096, "NXSB") << QByteArray("none");
+        QTest::newRow("empty") << QByteArray() << QByteArray("none");
+    }
+
+    void parse()
+    {
+        QFETCH(QByteArray, bytes);
+        const auto parsed = ApfsVolumeSuperblock::parse(bytes);
+        QTEST(parsed
+                  ? parsed->role.toUtf8() + '|' + parsed->name.toUtf8() + (parsed->encrypted ? "|yes" : "|no")
+                  : QByteArray("none"),
+              "expected");
     }
 
     // dmg2img, a converter that is not ours, reads the writer's image as the disk it holds.
@@ -243,14 +273,14 @@ private slots:
     {
         const QString dmg2img = QStandardPaths::findExecutable(u"dmg2img"_s);
         QVERIFY2(!dmg2img.isEmpty(), "dmg2img is not installed (scripts/install-deps.sh installs it)");
-        const Opened written(sample().bytes());
-        const QString out = written.dir.filePath(u"disk.img"_s);
-        QCOMPARE(QProcess::execute(dmg2img, {u"-s"_s, written.path, out}), 0);
+        const QString out = m_tree.path(u"disk.img"_s);
+        QCOMPARE(QProcess::execute(dmg2img, {u"-s"_s, m_tree.file(u"written.dmg"_s, sample().bytes()), out}),
+                 0);
         QFile converted(out);
         QVERIFY(converted.open(QIODevice::ReadOnly));
         QCOMPARE(converted.readAll(), kSource);
     }
 };
 
-QTEST_GUILESS_MAIN(TestUdifImage)
-#include "tst_udifimage.moc"
+QTEST_GUILESS_MAIN(TestImageFormats)
+#include "tst_imageformats.moc"
