@@ -97,22 +97,25 @@ void TestImageCrawl::initTestCase()
     make("/usr/bin/python3", {APFS_WRITER, path("users.img"), "--users"});
     make("/usr/bin/python3", {APFS_WRITER, path("huge.img"), "--users", "--huge-policy"});
     make("/usr/bin/python3", {HFS_WRITER, path("hfs.img")});
-    // The APFS container and the HFS+ volume, each in the one partition of a GPT disk.
-    for (const auto& [disk, volume, sectors, type] :
-         {std::tuple("gpt.img", "raw.img", 65536, "7C3457EF-0000-11AA-AA11-00306543ECAC"),
-          std::tuple("hfs-gpt.img", "hfs.img", 2048, "48465300-0000-11AA-AA11-00306543ECAC")}) {
+    // The APFS container and the HFS+ volume, each in the one partition of a GPT disk; the HFS+
+    // volume once more from 2 MiB on, where the second segment of a 2 MiB E01 set holds it.
+    for (const auto& [disk, volume, sectors, type, start, end] :
+         {std::tuple("gpt.img", "raw.img", 65536, "7C3457EF-0000-11AA-AA11-00306543ECAC", 2048, 2048),
+          std::tuple("hfs-gpt.img", "hfs.img", 2048, "48465300-0000-11AA-AA11-00306543ECAC", 2048, 2048),
+          std::tuple("hfs-late.img", "hfs.img", 2048, "48465300-0000-11AA-AA11-00306543ECAC", 4096, 40)}) {
         write(disk, {});
-        QVERIFY(QFile::resize(QFile::decodeName(path(disk)), (sectors + 4096) * 512));
+        QVERIFY(QFile::resize(QFile::decodeName(path(disk)), (start + sectors + end) * 512));
         make("/bin/sh", {"-c",
-                         "printf 'label: gpt\\nstart=2048, size=%s, type=%s\\n' \"$2\" \"$3\" | /sbin/sfdisk "
+                         "printf 'label: gpt\\nstart=%s, size=%s, type=%s\\n' \"$4\" \"$2\" \"$3\" | /sbin/sfdisk "
                          "-q \"$0\" && "
-                         "dd if=\"$1\" of=\"$0\" bs=512 seek=2048 conv=notrunc status=none",
-                         path(disk), path(volume), QByteArray::number(sectors), type});
+                         "dd if=\"$1\" of=\"$0\" bs=512 seek=\"$4\" conv=notrunc status=none",
+                         path(disk), path(volume), QByteArray::number(sectors), type, QByteArray::number(start)});
     }
     make("/usr/bin/ewfacquire", {"-u", "-q", "-c", "none", "-t", path("ewf"), path("raw.img")});
-    // Sets of 2 and of 34 segments (more than are kept open at once), one locked from nobody.
-    make("/usr/bin/ewfacquire", {"-u", "-q", "-c", "none", "-S", "20MiB", "-t", path("parts"), path("raw.img")});
-    make("/usr/bin/ewfacquire", {"-u", "-q", "-c", "none", "-S", "20MiB", "-t", path("sealed"), path("raw.img")});
+    // Sets of 2 segments, one of them locked from nobody, and of 34 (more than are kept open).
+    for (const char* set : {"hfs-parts", "sealed"})
+        make("/usr/bin/ewfacquire", {"-u", "-q", "-c", "none", "-S", "2MiB", "-t", path(set), path("hfs-late.img")});
+    QVERIFY(QFile::exists(QFile::decodeName(path("hfs-parts.E02"))) && !QFile::exists(QFile::decodeName(path("hfs-parts.E03"))));
     QVERIFY(QFile::setPermissions(QFile::decodeName(path("sealed.E02")), QFile::ReadOwner));
     QVERIFY(QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFile::ExeOther));
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("split")));
@@ -122,7 +125,7 @@ void TestImageCrawl::initTestCase()
     // A descriptor and its extent file; a descriptor naming an extent outside its folder.
     make("/usr/bin/qemu-img", {"convert", "-f", "raw", "-O", "vmdk", "-o", "subformat=monolithicFlat",
                                path("raw.img"), path("flat.vmdk")});
-    write("bad-extent.vmdk", ToolRun::contents(path("flat.vmdk")).replace("\"flat-flat.vmdk\"", "\"/etc/passwd\""));
+    write("bad-extent.vmdk", ToolRun::contents(path("flat.vmdk")).replace("\"flat-flat.vmdk\"", "\"../../../../../../../../etc/passwd\""));
     make("/usr/bin/qemu-img", {"convert", "-f", "raw", "-O", "vpc", path("raw.img"), path("disk.vhd")});
     write("disk.dmg", dmg(ToolRun::contents(path("raw.img")), 0x80000005));
     // Bad images: text, the superblocks and checkpoint without the trees, nothing, a .dmg of
@@ -199,7 +202,7 @@ void TestImageCrawl::crawl_data()
         row("installer.dmg", kProvenance, "🔸 Safari", "/Data/Downloads/installer.dmg") +
         row("Tool.app", "❓ 0x0102000102030405060708", "", "/System/Applications/Tool.app/");
     for (const char* image :
-         {"raw.img", "gpt.img", "ewf.E01", "parts.E01", "split/whole.E01", "disk.vmdk", "flat.vmdk", "disk.vhd",
+         {"raw.img", "gpt.img", "ewf.E01", "split/whole.E01", "disk.vmdk", "flat.vmdk", "disk.vhd",
           "disk.dmg"})
         add(image, {"crawl", "--quarantine", "DIR/" + QByteArray(image)}, everyVolume);
     const QByteArray apfsCafe =
@@ -210,6 +213,7 @@ void TestImageCrawl::crawl_data()
     const QByteArray hfsCafe = row("caf%E9 list.txt", kProvenance, "", "/Documents/caf%25E9%20list.txt");
     add("HFS+", {"crawl", "DIR/hfs.img"}, dataVolume(hfsCafe, false));
     add("HFS+ in GPT", {"crawl", "--quarantine", "DIR/hfs-gpt.img"}, dataVolume(hfsCafe, true));
+    add("HFS+ in GPT, two E01 segments", {"crawl", "--quarantine", "DIR/hfs-parts.E01"}, dataVolume(hfsCafe, true));
     const QByteArray gone = row("._gone.txt", kProvenance, "", "/._gone.txt") +
                             row("report.txt", kProvenance, "", "/Documents/report.txt");
     add("FAT with AppleDouble files", {"crawl", "--quarantine", "DIR/fat.img"}, dataVolume(gone, true));
