@@ -63,34 +63,64 @@ void statRaw(TSK_IMG_INFO*, FILE* out)
     std::fputs("Image Type: raw\n", out);
 }
 
-// A .dmg: Sleuth Kit reads the disk's bytes as UdifImage inflates them.
-struct UdifExternal
+const char* typeName(const UdifImage&)
+{
+    return "UDIF";
+}
+
+const char* typeName(const LibraryImage& image)
+{
+    return image.format() == LibraryImage::Format::Ewf ? "ewf" : "vmdk";
+}
+
+// A .dmg (UdifImage inflates it) or an E01 or VMDK image (LibraryImage) that Sleuth Kit reads
+// through our read(); Sleuth Kit's header first, as tsk_img_open_external asks.
+template<typename Image> struct External
 {
     TSK_IMG_INFO info;
-    UdifImage* udif;
+    Image* image;
+
+    static ssize_t read(TSK_IMG_INFO* info, TSK_OFF_T offset, char* buffer, size_t length)
+    {
+        QString error;
+        const qint64 got =
+            reinterpret_cast<External*>(info)->image->read(quint64(offset), buffer, length, &error);
+        if (got < 0) {
+            tsk_error_reset();
+            tsk_error_set_errno(TSK_ERR_IMG_READ);
+            tsk_error_set_errstr("%s", error.toUtf8().constData());
+        }
+        return ssize_t(got);
+    }
+
+    static void close(TSK_IMG_INFO* info)
+    {
+        delete reinterpret_cast<External*>(info)->image;
+        tsk_img_free(info);
+    }
+
+    static void stat(TSK_IMG_INFO* info, FILE* out)
+    {
+        std::fprintf(out, "Image Type: %s\n", typeName(*reinterpret_cast<External*>(info)->image));
+    }
 };
 
-ssize_t readUdif(TSK_IMG_INFO* info, TSK_OFF_T offset, char* buffer, size_t length)
+// Hands `image` to Sleuth Kit; null with the reason in `error`.
+template<typename Image>
+TSK_IMG_INFO* openExternal(std::unique_ptr<Image> image, qint64 size, unsigned int sectorSize, QString* error)
 {
-    QString error;
-    const qint64 got = reinterpret_cast<UdifExternal*>(info)->udif->read(quint64(offset), buffer, length, &error);
-    if (got < 0) {
-        tsk_error_reset();
-        tsk_error_set_errno(TSK_ERR_IMG_READ);
-        tsk_error_set_errstr("%s", error.toUtf8().constData());
+    using Info = External<Image>;
+    if (auto* external = static_cast<Info*>(tsk_img_malloc(sizeof(Info)))) {
+        external->image = image.get();
+        if (TSK_IMG_INFO* info =
+                tsk_img_open_external(external, size, sectorSize, Info::read, Info::close, Info::stat)) {
+            image.release(); // Info::close deletes it
+            return info;
+        }
+        tsk_img_free(external);
     }
-    return ssize_t(got);
-}
-
-void closeUdif(TSK_IMG_INFO* info)
-{
-    delete reinterpret_cast<UdifExternal*>(info)->udif;
-    tsk_img_free(info);
-}
-
-void statUdif(TSK_IMG_INFO*, FILE* out)
-{
-    std::fputs("Image Type: UDIF\n", out);
+    *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
+    return nullptr;
 }
 
 bool startsWith(const char* bytes, ssize_t size, const char* magic, ssize_t magicSize)
@@ -99,7 +129,13 @@ bool startsWith(const char* bytes, ssize_t size, const char* magic, ssize_t magi
 }
 
 // What the first bytes (and the last sector) say the image is.
-enum class Container { Raw, Ewf, Vmdk, OpenedBySleuthKit };
+enum class Container
+{
+    Raw,
+    Ewf,
+    Vmdk,
+    OpenedBySleuthKit
+};
 
 Container containerFormat(int fd, qint64 size)
 {
@@ -115,37 +151,6 @@ Container containerFormat(int fd, qint64 size)
     if (vhd || startsWith(head, got, "vhdxfile", 8) || startsWith(head, got, "AFF10", 5))
         return Container::OpenedBySleuthKit;
     return Container::Raw;
-}
-
-// An E01 or VMDK image: Sleuth Kit reads the media as libewf or libvmdk gives it.
-struct LibraryExternal
-{
-    TSK_IMG_INFO info;
-    LibraryImage* library;
-};
-
-ssize_t readLibrary(TSK_IMG_INFO* info, TSK_OFF_T offset, char* buffer, size_t length)
-{
-    QString error;
-    const qint64 got = reinterpret_cast<LibraryExternal*>(info)->library->read(offset, buffer, length, &error);
-    if (got < 0) {
-        tsk_error_reset();
-        tsk_error_set_errno(TSK_ERR_IMG_READ);
-        tsk_error_set_errstr("%s", error.toUtf8().constData());
-    }
-    return ssize_t(got);
-}
-
-void closeLibrary(TSK_IMG_INFO* info)
-{
-    delete reinterpret_cast<LibraryExternal*>(info)->library;
-    tsk_img_free(info);
-}
-
-void statLibrary(TSK_IMG_INFO* info, FILE* out)
-{
-    const bool ewf = reinterpret_cast<LibraryExternal*>(info)->library->format() == LibraryImage::Format::Ewf;
-    std::fputs(ewf ? "Image Type: ewf\n" : "Image Type: vmdk\n", out);
 }
 
 } // namespace
@@ -198,19 +203,8 @@ TSK_IMG_INFO* DiskImage::openUdif(const QByteArray& path, std::vector<KnownParti
     for (const UdifImage::Partition& partition : udif->partitions())
         known->push_back({partition.name, qint64(partition.firstSector * UdifImage::kSectorSize),
                           qint64(partition.sectorCount * UdifImage::kSectorSize)});
-    auto* external = static_cast<UdifExternal*>(tsk_img_malloc(sizeof(UdifExternal)));
-    if (!external) {
-        *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
-        return nullptr;
-    }
     const qint64 size = qint64(udif->size());
-    external->udif = udif.release();
-    if (TSK_IMG_INFO* image = tsk_img_open_external(external, size, 512, readUdif, closeUdif, statUdif))
-        return image;
-    delete external->udif;
-    tsk_img_free(external);
-    *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
-    return nullptr;
+    return openExternal(std::move(udif), size, 512, error);
 }
 
 TSK_IMG_INFO* DiskImage::openLibrary(LibraryImage::Format format, const QByteArray& path, QString* error)
@@ -218,21 +212,9 @@ TSK_IMG_INFO* DiskImage::openLibrary(LibraryImage::Format format, const QByteArr
     std::unique_ptr<LibraryImage> library = LibraryImage::open(format, path, error);
     if (!library)
         return nullptr;
-    auto* external = static_cast<LibraryExternal*>(tsk_img_malloc(sizeof(LibraryExternal)));
-    if (!external) {
-        *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
-        return nullptr;
-    }
     const qint64 size = library->size();
     const unsigned int sectorSize = library->sectorSize();
-    external->library = library.release();
-    if (TSK_IMG_INFO* image = tsk_img_open_external(external, size, sectorSize, readLibrary, closeLibrary,
-                                                    statLibrary))
-        return image;
-    delete external->library;
-    tsk_img_free(external);
-    *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
-    return nullptr;
+    return openExternal(std::move(library), size, sectorSize, error);
 }
 
 // Null with an empty error when the file is in a format Sleuth Kit opens itself.

@@ -107,7 +107,7 @@ off64_t seekFile(intptr_t* io, off64_t offset, int whence, libbfio_error_t**)
     if (!io)
         return -1;
     Descriptor* file = descriptor(io);
-    const off64_t base = whence == SEEK_SET ? 0
+    const off64_t base = whence == SEEK_SET   ? 0
                          : whence == SEEK_CUR ? file->offset
                          : whence == SEEK_END ? off64_t(file->size)
                                               : -1;
@@ -166,10 +166,10 @@ bool BfioPool::add(const QByteArray& path, QString* error)
     libbfio_handle_t* handle = nullptr;
     int entry = 0;
     if (!m_pool ||
-        m_calls.libbfio_handle_initialize(&handle, reinterpret_cast<intptr_t*>(file), freeFile, cloneFile, openFile,
-                                  closeFile, readFile, writeFile, seekFile, fileExists, fileIsOpen, fileSize,
-                                  LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
-                                  nullptr) != 1) {
+        m_calls.libbfio_handle_initialize(
+            &handle, reinterpret_cast<intptr_t*>(file), freeFile, cloneFile, openFile, closeFile, readFile,
+            writeFile, seekFile, fileExists, fileIsOpen, fileSize,
+            LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION, nullptr) != 1) {
         delete file;
         *error = name + QStringLiteral(": cannot be handed to the image library");
         return false;

@@ -10,7 +10,7 @@
 namespace {
 
 // A library's error as one line (its last message), then freed.
-template <typename Error, typename Sprint, typename Free>
+template<typename Error, typename Sprint, typename Free>
 QString take(Error* error, Sprint sprint, Free release, const QString& fallback)
 {
     if (!error)
@@ -42,6 +42,17 @@ libvmdk_handle_t* vmdk(void* handle)
     return static_cast<libvmdk_handle_t*>(handle);
 }
 
+// The name of the segment file `index` (from 1) of the set whose first segment ends in `first`
+// and "01": E01…E99, EAA…ZZZ (s01…, saa… for SMART sets), in the case `first` has.
+QByteArray segmentName(const QByteArray& stem, int index, char first)
+{
+    if (index <= 99)
+        return stem + first + QByteArray::number(index).rightJustified(2, '0');
+    const char a = first >= 'a' ? 'a' : 'A';
+    const int past = index - 100;
+    return stem + char(first + past / 676) + char(a + past / 26 % 26) + char(a + past % 26);
+}
+
 bool exists(const QByteArray& path)
 {
     struct stat status;
@@ -62,9 +73,9 @@ int lastSegment(const QByteArray& path, QByteArray* missing)
     int gap = 0;
     // Past 50 names missing in a row, the set has ended.
     for (int index = 2; index <= 99 + 14 * 676 && index - last <= 50; ++index) {
-        if (exists(LibraryImage::segmentName(stem, index, first))) {
+        if (exists(segmentName(stem, index, first))) {
             if (gap != 0) {
-                *missing = LibraryImage::segmentName(stem, gap, first);
+                *missing = segmentName(stem, gap, first);
                 return 0;
             }
             last = index;
@@ -93,15 +104,6 @@ LibraryImage::~LibraryImage()
     // The pools go after the handles that read through them.
 }
 
-QByteArray LibraryImage::segmentName(const QByteArray& stem, int index, char first)
-{
-    if (index <= 99)
-        return stem + first + QByteArray::number(index).rightJustified(2, '0');
-    const char a = first >= 'a' ? 'a' : 'A';
-    const int past = index - 100;
-    return stem + char(first + past / 676) + char(a + past / 26 % 26) + char(a + past % 26);
-}
-
 std::unique_ptr<LibraryImage> LibraryImage::open(Format format, const QByteArray& path, QString* error)
 {
     const LibyalCalls* calls = LibyalCalls::get();
@@ -123,7 +125,8 @@ bool LibraryImage::openEwf(const QByteArray& path, QString* error)
     QByteArray missing;
     const int last = lastSegment(path, &missing);
     if (last == 0) {
-        *error = QStringLiteral("the segment file %1 of the image is missing").arg(QFile::decodeName(missing));
+        *error =
+            QStringLiteral("the segment file %1 of the image is missing").arg(QFile::decodeName(missing));
         return false;
     }
     const QByteArray stem = path.chopped(3);
@@ -165,24 +168,34 @@ bool LibraryImage::openVmdk(const QByteArray& path, QString* error)
     }
     m_handle = handle;
     int extents = 0;
-    if (m_calls->libvmdk_handle_open_file_io_handle(handle, m_descriptor->handle(0), LIBVMDK_OPEN_READ, &failure) != 1 ||
+    if (m_calls->libvmdk_handle_open_file_io_handle(handle, m_descriptor->handle(0), LIBVMDK_OPEN_READ,
+                                                    &failure) != 1 ||
         m_calls->libvmdk_handle_get_number_of_extents(handle, &extents, &failure) != 1) {
         *error = vmdkError(*m_calls, failure, QStringLiteral("cannot read the VMDK image"));
         return false;
     }
+    // A sparse or stream-optimized disk is one file, its descriptor inside: read under whatever
+    // name the file has now, not the one its descriptor was written with.
+    int type = LIBVMDK_DISK_TYPE_UNDEFINED;
+    const bool oneFile =
+        extents == 1 && m_calls->libvmdk_handle_get_disk_type(handle, &type, nullptr) == 1 &&
+        (type == LIBVMDK_DISK_TYPE_MONOLITHIC_SPARSE || type == LIBVMDK_DISK_TYPE_STREAM_OPTIMIZED);
+    if (oneFile && !m_files->add(path, error))
+        return false;
     // Extents are looked for beside the descriptor, by their base name alone: a descriptor
     // is evidence too, and may name any path on this machine.
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray() : path.left(slash + 1);
-    for (int index = 0; index < extents; ++index) {
+    for (int index = 0; !oneFile && index < extents; ++index) {
         libvmdk_extent_descriptor_t* extent = nullptr;
         size_t nameSize = 0;
         QByteArray name;
         if (m_calls->libvmdk_handle_get_extent_descriptor(handle, index, &extent, &failure) == 1 &&
-            m_calls->libvmdk_extent_descriptor_get_utf8_filename_size(extent, &nameSize, &failure) == 1 && nameSize > 1) {
+            m_calls->libvmdk_extent_descriptor_get_utf8_filename_size(extent, &nameSize, &failure) == 1 &&
+            nameSize > 1) {
             name.resize(qsizetype(nameSize));
-            if (m_calls->libvmdk_extent_descriptor_get_utf8_filename(extent, reinterpret_cast<uint8_t*>(name.data()),
-                                                            nameSize, &failure) != 1)
+            if (m_calls->libvmdk_extent_descriptor_get_utf8_filename(
+                    extent, reinterpret_cast<uint8_t*>(name.data()), nameSize, &failure) != 1)
                 name.clear();
         }
         if (extent)
@@ -190,8 +203,9 @@ bool LibraryImage::openVmdk(const QByteArray& path, QString* error)
         name = name.left(name.indexOf('\0'));
         name = name.mid(std::max(name.lastIndexOf('/'), name.lastIndexOf('\\')) + 1);
         if (name.isEmpty() || name == "." || name == "..") {
-            *error = vmdkError(*m_calls, failure, QStringLiteral("the VMDK descriptor names no file for extent %1")
-                                            .arg(index + 1));
+            *error =
+                vmdkError(*m_calls, failure,
+                          QStringLiteral("the VMDK descriptor names no file for extent %1").arg(index + 1));
             return false;
         }
         if (!m_files->add(folder + name, error))
@@ -207,17 +221,19 @@ bool LibraryImage::openVmdk(const QByteArray& path, QString* error)
     return true;
 }
 
-qint64 LibraryImage::read(qint64 offset, char* buffer, size_t length, QString* error) const
+qint64 LibraryImage::read(quint64 offset, char* buffer, size_t length, QString* error) const
 {
     if (m_format == Format::Ewf) {
         libewf_error_t* failure = nullptr;
-        const ssize_t got = m_calls->libewf_handle_read_random(ewf(m_handle), buffer, length, offset, &failure);
+        const ssize_t got =
+            m_calls->libewf_handle_read_random(ewf(m_handle), buffer, length, off64_t(offset), &failure);
         if (got < 0)
             *error = ewfError(*m_calls, failure, QStringLiteral("cannot read the E01 image"));
         return got;
     }
     libvmdk_error_t* failure = nullptr;
-    const ssize_t got = m_calls->libvmdk_handle_read_buffer_at_offset(vmdk(m_handle), buffer, length, offset, &failure);
+    const ssize_t got = m_calls->libvmdk_handle_read_buffer_at_offset(vmdk(m_handle), buffer, length,
+                                                                      off64_t(offset), &failure);
     if (got < 0)
         *error = vmdkError(*m_calls, failure, QStringLiteral("cannot read the VMDK image"));
     return got;

@@ -14,7 +14,11 @@ struct LibyalCalls;
 class LibraryImage
 {
 public:
-    enum class Format { Ewf, Vmdk };
+    enum class Format
+    {
+        Ewf,
+        Vmdk
+    };
 
     ~LibraryImage();
     LibraryImage(const LibraryImage&) = delete;
@@ -24,15 +28,11 @@ public:
     // extent); null with the reason in `error`.
     static std::unique_ptr<LibraryImage> open(Format format, const QByteArray& path, QString* error);
 
-    // The name of the segment file `index` (from 1) of the set whose first segment ends in
-    // `first` and "01": E01…E99, EAA…ZZZ (s01…, saa… for SMART sets).
-    static QByteArray segmentName(const QByteArray& stem, int index, char first);
-
     Format format() const { return m_format; }
     qint64 size() const { return m_size; }
     unsigned int sectorSize() const { return m_sectorSize; }
     // Reads up to `length` bytes at `offset`; the count read, or -1 with the reason in `error`.
-    qint64 read(qint64 offset, char* buffer, size_t length, QString* error) const;
+    qint64 read(quint64 offset, char* buffer, size_t length, QString* error) const;
 
 private:
     LibraryImage(Format format, const LibyalCalls* calls);
@@ -43,7 +43,7 @@ private:
     const LibyalCalls* m_calls;
     qint64 m_size = 0;
     unsigned int m_sectorSize = 512;
-    void* m_handle = nullptr; // libewf_handle_t or libvmdk_handle_t, as m_format says
+    void* m_handle = nullptr;               // libewf_handle_t or libvmdk_handle_t, as m_format says
     std::unique_ptr<BfioPool> m_descriptor; // a VMDK's descriptor file
     std::unique_ptr<BfioPool> m_files;      // the segments or extents
 };

@@ -13,6 +13,7 @@
 // copy of libbfio (libvmdk one of libcdata, and so on), the first loaded serves every caller,
 // and the copies mix only in the order Sleuth Kit loads them: libewf's pools crash or fail
 // when another order serves them. Looked up once; each member is the function of its name.
+// clang-format off
 #define QUELLMARK_LIBYAL_CALLS(X)                                                                   \
     X(libbfio_handle_initialize) X(libbfio_handle_free) X(libbfio_pool_initialize)                \
     X(libbfio_pool_free) X(libbfio_pool_append_handle) X(libbfio_pool_get_handle)                 \
@@ -21,11 +22,13 @@
     X(libewf_handle_read_random) X(libewf_error_sprint) X(libewf_error_free)                      \
     X(libvmdk_handle_initialize) X(libvmdk_handle_free) X(libvmdk_handle_open_file_io_handle)     \
     X(libvmdk_handle_get_number_of_extents) X(libvmdk_handle_get_extent_descriptor)               \
+    X(libvmdk_handle_get_disk_type)                                                               \
     X(libvmdk_extent_descriptor_free) X(libvmdk_extent_descriptor_get_utf8_filename_size)         \
     X(libvmdk_extent_descriptor_get_utf8_filename)                                                \
     X(libvmdk_handle_open_extent_data_files_file_io_pool) X(libvmdk_handle_get_media_size)        \
     X(libvmdk_handle_read_buffer_at_offset) X(libvmdk_handle_close) X(libvmdk_error_sprint)       \
     X(libvmdk_error_free)
+// clang-format on
 
 struct LibyalCalls
 {

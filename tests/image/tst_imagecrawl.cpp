@@ -105,27 +105,33 @@ void TestImageCrawl::initTestCase()
           std::tuple("hfs-late.img", "hfs.img", 2048, "48465300-0000-11AA-AA11-00306543ECAC", 4096, 40)}) {
         write(disk, {});
         QVERIFY(QFile::resize(QFile::decodeName(path(disk)), (start + sectors + end) * 512));
-        make("/bin/sh", {"-c",
-                         "printf 'label: gpt\\nstart=%s, size=%s, type=%s\\n' \"$4\" \"$2\" \"$3\" | /sbin/sfdisk "
-                         "-q \"$0\" && "
-                         "dd if=\"$1\" of=\"$0\" bs=512 seek=\"$4\" conv=notrunc status=none",
-                         path(disk), path(volume), QByteArray::number(sectors), type, QByteArray::number(start)});
+        make("/bin/sh",
+             {"-c",
+              "printf 'label: gpt\\nstart=%s, size=%s, type=%s\\n' \"$4\" \"$2\" \"$3\" | /sbin/sfdisk "
+              "-q \"$0\" && "
+              "dd if=\"$1\" of=\"$0\" bs=512 seek=\"$4\" conv=notrunc status=none",
+              path(disk), path(volume), QByteArray::number(sectors), type, QByteArray::number(start)});
     }
     make("/usr/bin/ewfacquire", {"-u", "-q", "-c", "none", "-t", path("ewf"), path("raw.img")});
     // Sets of 2 segments, one of them locked from nobody, and of 34 (more than are kept open).
     for (const char* set : {"hfs-parts", "sealed"})
-        make("/usr/bin/ewfacquire", {"-u", "-q", "-c", "none", "-S", "2MiB", "-t", path(set), path("hfs-late.img")});
-    QVERIFY(QFile::exists(QFile::decodeName(path("hfs-parts.E02"))) && !QFile::exists(QFile::decodeName(path("hfs-parts.E03"))));
+        make("/usr/bin/ewfacquire",
+             {"-u", "-q", "-c", "none", "-S", "2MiB", "-t", path(set), path("hfs-late.img")});
+    QVERIFY(QFile::exists(QFile::decodeName(path("hfs-parts.E02"))) &&
+            !QFile::exists(QFile::decodeName(path("hfs-parts.E03"))));
     QVERIFY(QFile::setPermissions(QFile::decodeName(path("sealed.E02")), QFile::ReadOwner));
     QVERIFY(QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFile::ExeOther));
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("split")));
     make("/usr/bin/ewfacquire",
          {"-u", "-q", "-c", "none", "-S", "1MiB", "-t", path("split/whole"), path("raw.img")});
     make("/usr/bin/qemu-img", {"convert", "-f", "raw", "-O", "vmdk", path("raw.img"), path("disk.vmdk")});
+    // Renamed away from the extent its descriptor names: a sparse disk is read as the file it is.
+    QVERIFY(QFile::copy(QFile::decodeName(path("disk.vmdk")), QFile::decodeName(path("split/renamed.vmdk"))));
     // A descriptor and its extent file; a descriptor naming an extent outside its folder.
     make("/usr/bin/qemu-img", {"convert", "-f", "raw", "-O", "vmdk", "-o", "subformat=monolithicFlat",
                                path("raw.img"), path("flat.vmdk")});
-    write("bad-extent.vmdk", ToolRun::contents(path("flat.vmdk")).replace("\"flat-flat.vmdk\"", "\"../../../../../../../../etc/passwd\""));
+    write("bad-extent.vmdk", ToolRun::contents(path("flat.vmdk"))
+                                 .replace("\"flat-flat.vmdk\"", "\"../../../../../../../../etc/passwd\""));
     make("/usr/bin/qemu-img", {"convert", "-f", "raw", "-O", "vpc", path("raw.img"), path("disk.vhd")});
     write("disk.dmg", dmg(ToolRun::contents(path("raw.img")), 0x80000005));
     // Bad images: text, the superblocks and checkpoint without the trees, nothing, a .dmg of
@@ -201,9 +207,8 @@ void TestImageCrawl::crawl_data()
         row("empty.txt", "", "🔸 unknown", "/Data/Downloads/empty.txt") +
         row("installer.dmg", kProvenance, "🔸 Safari", "/Data/Downloads/installer.dmg") +
         row("Tool.app", "❓ 0x0102000102030405060708", "", "/System/Applications/Tool.app/");
-    for (const char* image :
-         {"raw.img", "gpt.img", "ewf.E01", "split/whole.E01", "disk.vmdk", "flat.vmdk", "disk.vhd",
-          "disk.dmg"})
+    for (const char* image : {"raw.img", "gpt.img", "ewf.E01", "split/whole.E01", "disk.vmdk",
+                              "split/renamed.vmdk", "flat.vmdk", "disk.vhd", "disk.dmg"})
         add(image, {"crawl", "--quarantine", "DIR/" + QByteArray(image)}, everyVolume);
     const QByteArray apfsCafe =
         row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Documents/caf%E9%20list.txt");
@@ -213,7 +218,8 @@ void TestImageCrawl::crawl_data()
     const QByteArray hfsCafe = row("caf%E9 list.txt", kProvenance, "", "/Documents/caf%25E9%20list.txt");
     add("HFS+", {"crawl", "DIR/hfs.img"}, dataVolume(hfsCafe, false));
     add("HFS+ in GPT", {"crawl", "--quarantine", "DIR/hfs-gpt.img"}, dataVolume(hfsCafe, true));
-    add("HFS+ in GPT, two E01 segments", {"crawl", "--quarantine", "DIR/hfs-parts.E01"}, dataVolume(hfsCafe, true));
+    add("HFS+ in GPT, two E01 segments", {"crawl", "--quarantine", "DIR/hfs-parts.E01"},
+        dataVolume(hfsCafe, true));
     const QByteArray gone = row("._gone.txt", kProvenance, "", "/._gone.txt") +
                             row("report.txt", kProvenance, "", "/Documents/report.txt");
     add("FAT with AppleDouble files", {"crawl", "--quarantine", "DIR/fat.img"}, dataVolume(gone, true));
@@ -371,11 +377,13 @@ void TestImageCrawl::crawl()
         if (argument.startsWith("DIR/") && !argument.endsWith("password")) {
             argument.replace("DIR/", dir);
             const QFileInfo image(QFile::decodeName(argument));
-            for (QDirIterator it(image.path(), {image.fileName().section(QLatin1Char('.'), 0, 0) + QLatin1Char('*')},
+            for (QDirIterator it(image.path(),
+                                 {image.fileName().section(QLatin1Char('.'), 0, 0) + QLatin1Char('*')},
                                  QDir::Files);
                  it.hasNext();) {
                 const QByteArray file = QFile::encodeName(it.next());
-                images.insert(file, QCryptographicHash::hash(ToolRun::contents(file), QCryptographicHash::Md5));
+                images.insert(file,
+                              QCryptographicHash::hash(ToolRun::contents(file), QCryptographicHash::Md5));
                 QCOMPARE(::utimes(file.constData(), old), 0);
             }
         }
@@ -386,10 +394,12 @@ void TestImageCrawl::crawl()
     ToolRun::Outcome outcome = run.run();
     // Sleuth Kit's VHD reader opens the image itself, and nobody cannot keep root's access
     // times: either way the user is told.
-    const bool warned = nobody || (outcome.status != 1 && // 1: not opened at all
-                                   std::any_of(arguments.cbegin(), arguments.cend(),
-                                               [](const QByteArray& image) { return image.endsWith(".vhd"); }));
-    const QRegularExpression warning(QStringLiteral("quellmark-cli: access times of the evidence may have changed: [^\n]*\n"));
+    const bool warned =
+        nobody || (outcome.status != 1 && // 1: not opened at all
+                   std::any_of(arguments.cbegin(), arguments.cend(),
+                               [](const QByteArray& image) { return image.endsWith(".vhd"); }));
+    const QRegularExpression warning(
+        QStringLiteral("quellmark-cli: access times of the evidence may have changed: [^\n]*\n"));
     QCOMPARE(QString::fromUtf8(outcome.err).contains(warning), warned);
     outcome.err = QString::fromUtf8(outcome.err).remove(warning).toUtf8();
     for (const QByteArray& part : err.split('|'))
