@@ -51,8 +51,8 @@ QStringList causes(bool sentences)
                                                "without updating them (O_NOATIME is refused)")
                               : QStringLiteral("not the owner: O_NOATIME refused"));
     if (g_openedByLibrary.load(std::memory_order_relaxed))
-        said.append(sentences ? QStringLiteral("E01 and VMDK images are read by libraries that open the "
-                                               "image's files themselves, without O_NOATIME")
+        said.append(sentences ? QStringLiteral("VHD, VHDX and AFF images are read by libraries that open "
+                                               "the image's files themselves, without O_NOATIME")
                               : QStringLiteral("an image read by a library that opens it without O_NOATIME"));
     return said;
 }

@@ -14,8 +14,8 @@ public:
     // openat(2) with O_NOATIME added where it can be; `flags` must open for reading.
     static int openat(int folderFd, const char* name, int flags, mode_t mode = 0);
 
-    // A file is read through a library that opens it itself, without O_NOATIME (the E01 and
-    // VMDK readers): its access time may move, and that is remembered too.
+    // A file is read through a library that opens it itself, without O_NOATIME (Sleuth Kit's
+    // VHD, VHDX and AFF readers): its access time may move, and that is remembered too.
     static void openedByLibrary();
 
     // Whether an open had to go without O_NOATIME in this process.

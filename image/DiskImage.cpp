@@ -4,6 +4,7 @@
 #include "core/PosixError.h"
 #include "core/UniqueFd.h"
 #include "image/SleuthKitError.h"
+#include "image/libyal/LibraryImage.h"
 #include "image/udif/UdifImage.h"
 
 #include <QFile>
@@ -62,34 +63,64 @@ void statRaw(TSK_IMG_INFO*, FILE* out)
     std::fputs("Image Type: raw\n", out);
 }
 
-// A .dmg: Sleuth Kit reads the disk's bytes as UdifImage inflates them.
-struct UdifExternal
+const char* typeName(const UdifImage&)
+{
+    return "UDIF";
+}
+
+const char* typeName(const LibraryImage& image)
+{
+    return image.format() == LibraryImage::Format::Ewf ? "ewf" : "vmdk";
+}
+
+// A .dmg (UdifImage inflates it) or an E01 or VMDK image (LibraryImage) that Sleuth Kit reads
+// through our read(); Sleuth Kit's header first, as tsk_img_open_external asks.
+template<typename Image> struct External
 {
     TSK_IMG_INFO info;
-    UdifImage* udif;
+    Image* image;
+
+    static ssize_t read(TSK_IMG_INFO* info, TSK_OFF_T offset, char* buffer, size_t length)
+    {
+        QString error;
+        const qint64 got =
+            reinterpret_cast<External*>(info)->image->read(quint64(offset), buffer, length, &error);
+        if (got < 0) {
+            tsk_error_reset();
+            tsk_error_set_errno(TSK_ERR_IMG_READ);
+            tsk_error_set_errstr("%s", error.toUtf8().constData());
+        }
+        return ssize_t(got);
+    }
+
+    static void close(TSK_IMG_INFO* info)
+    {
+        delete reinterpret_cast<External*>(info)->image;
+        tsk_img_free(info);
+    }
+
+    static void stat(TSK_IMG_INFO* info, FILE* out)
+    {
+        std::fprintf(out, "Image Type: %s\n", typeName(*reinterpret_cast<External*>(info)->image));
+    }
 };
 
-ssize_t readUdif(TSK_IMG_INFO* info, TSK_OFF_T offset, char* buffer, size_t length)
+// Hands `image` to Sleuth Kit; null with the reason in `error`.
+template<typename Image>
+TSK_IMG_INFO* openExternal(std::unique_ptr<Image> image, qint64 size, unsigned int sectorSize, QString* error)
 {
-    QString error;
-    const qint64 got = reinterpret_cast<UdifExternal*>(info)->udif->read(quint64(offset), buffer, length, &error);
-    if (got < 0) {
-        tsk_error_reset();
-        tsk_error_set_errno(TSK_ERR_IMG_READ);
-        tsk_error_set_errstr("%s", error.toUtf8().constData());
+    using Info = External<Image>;
+    if (auto* external = static_cast<Info*>(tsk_img_malloc(sizeof(Info)))) {
+        external->image = image.get();
+        if (TSK_IMG_INFO* info =
+                tsk_img_open_external(external, size, sectorSize, Info::read, Info::close, Info::stat)) {
+            image.release(); // Info::close deletes it
+            return info;
+        }
+        tsk_img_free(external);
     }
-    return ssize_t(got);
-}
-
-void closeUdif(TSK_IMG_INFO* info)
-{
-    delete reinterpret_cast<UdifExternal*>(info)->udif;
-    tsk_img_free(info);
-}
-
-void statUdif(TSK_IMG_INFO*, FILE* out)
-{
-    std::fputs("Image Type: UDIF\n", out);
+    *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
+    return nullptr;
 }
 
 bool startsWith(const char* bytes, ssize_t size, const char* magic, ssize_t magicSize)
@@ -97,55 +128,29 @@ bool startsWith(const char* bytes, ssize_t size, const char* magic, ssize_t magi
     return size >= magicSize && std::memcmp(bytes, magic, size_t(magicSize)) == 0;
 }
 
-// Whether the first bytes (and the last sector) name a format Sleuth Kit reads itself.
-bool isContainerFormat(int fd, qint64 size)
+// What the first bytes (and the last sector) say the image is.
+enum class Container
+{
+    Raw,
+    Ewf,
+    Vmdk,
+    OpenedBySleuthKit
+};
+
+Container containerFormat(int fd, qint64 size)
 {
     char head[32] = {};
     const ssize_t got = ::pread(fd, head, sizeof head, 0);
     char tail[8] = {};
     const bool vhd = size >= 512 && ::pread(fd, tail, sizeof tail, size - 512) == ssize_t(sizeof tail) &&
                      std::memcmp(tail, "conectix", 8) == 0;
-    return vhd || startsWith(head, got, "EVF\x09\x0d\x0a\xff\x00", 8) || // EWF (E01)
-           startsWith(head, got, "KDMV", 4) ||                          // VMDK sparse extent
-           startsWith(head, got, "# Disk DescriptorFile", 21) ||        // VMDK descriptor
-           startsWith(head, got, "vhdxfile", 8) || startsWith(head, got, "AFF10", 5);
-}
-
-
-// The name of the E01, E02, …, EAA, … segment file is `index` (from 1) gives, its first letter
-// in the case `e` has.
-QByteArray segmentName(const QByteArray& stem, int index, char e)
-{
-    const int shift = e - 'E'; // 0, or the distance to lowercase
-    if (index <= 99)
-        return stem + char('E' + shift) + QByteArray::number(index).rightJustified(2, '0');
-    const int past = index - 100;
-    return stem + char('E' + past / 676 + shift) + char('A' + past / 26 % 26 + shift) + char('A' + past % 26 + shift);
-}
-
-// The first segment missing from the set NAME.E01, NAME.E02, … that `path` opens, where a
-// later one is there: libewf opens the segments up to the gap and reads zeros past it, which
-// would pass for an image without volumes. Empty when none is missing.
-QByteArray missingSegment(const QByteArray& path)
-{
-    if (!path.endsWith(".E01") && !path.endsWith(".e01"))
-        return {};
-    const QByteArray stem = path.chopped(3);
-    const char e = path.at(path.size() - 3);
-    int last = 1;
-    int gap = 0;
-    struct stat status;
-    // Past 50 names missing in a row, the set has ended.
-    for (int index = 2; index <= 99 + 14 * 676 && index - last <= 50; ++index) {
-        if (::stat(segmentName(stem, index, e).constData(), &status) == 0) {
-            if (gap != 0)
-                return segmentName(stem, gap, e);
-            last = index;
-        } else if (gap == 0) {
-            gap = index;
-        }
-    }
-    return {};
+    if (startsWith(head, got, "EVF\x09\x0d\x0a\xff\x00", 8))
+        return Container::Ewf;
+    if (startsWith(head, got, "KDMV", 4) || startsWith(head, got, "# Disk DescriptorFile", 21))
+        return Container::Vmdk; // a sparse extent, or a descriptor naming the extents
+    if (vhd || startsWith(head, got, "vhdxfile", 8) || startsWith(head, got, "AFF10", 5))
+        return Container::OpenedBySleuthKit;
+    return Container::Raw;
 }
 
 } // namespace
@@ -170,10 +175,6 @@ std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* erro
                                                                           : openRaw(path, error);
     if (!image && error->isEmpty()) {
         tsk_error_reset();
-        if (const QByteArray missing = missingSegment(path); !missing.isEmpty()) {
-            *error = QStringLiteral("the segment file %1 of the image is missing").arg(QFile::decodeName(missing));
-            return nullptr;
-        }
         image = tsk_img_open_utf8_sing(path.constData(), TSK_IMG_TYPE_DETECT, 0);
         if (image)
             EvidenceAccess::openedByLibrary();
@@ -202,19 +203,18 @@ TSK_IMG_INFO* DiskImage::openUdif(const QByteArray& path, std::vector<KnownParti
     for (const UdifImage::Partition& partition : udif->partitions())
         known->push_back({partition.name, qint64(partition.firstSector * UdifImage::kSectorSize),
                           qint64(partition.sectorCount * UdifImage::kSectorSize)});
-    auto* external = static_cast<UdifExternal*>(tsk_img_malloc(sizeof(UdifExternal)));
-    if (!external) {
-        *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
-        return nullptr;
-    }
     const qint64 size = qint64(udif->size());
-    external->udif = udif.release();
-    if (TSK_IMG_INFO* image = tsk_img_open_external(external, size, 512, readUdif, closeUdif, statUdif))
-        return image;
-    delete external->udif;
-    tsk_img_free(external);
-    *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
-    return nullptr;
+    return openExternal(std::move(udif), size, 512, error);
+}
+
+TSK_IMG_INFO* DiskImage::openLibrary(LibraryImage::Format format, const QByteArray& path, QString* error)
+{
+    std::unique_ptr<LibraryImage> library = LibraryImage::open(format, path, error);
+    if (!library)
+        return nullptr;
+    const qint64 size = library->size();
+    const unsigned int sectorSize = library->sectorSize();
+    return openExternal(std::move(library), size, sectorSize, error);
 }
 
 // Null with an empty error when the file is in a format Sleuth Kit opens itself.
@@ -232,7 +232,11 @@ TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, QString* error)
         *error = QStringLiteral("not a file or a block device");
     } else if (size <= 0) {
         *error = QStringLiteral("the image is empty");
-    } else if (!isContainerFormat(fd, size)) {
+    } else if (const Container format = containerFormat(fd, size); format == Container::Ewf) {
+        return openLibrary(LibraryImage::Format::Ewf, path, error);
+    } else if (format == Container::Vmdk) {
+        return openLibrary(LibraryImage::Format::Vmdk, path, error);
+    } else if (format == Container::Raw) {
         auto* raw = static_cast<RawImage*>(tsk_img_malloc(sizeof(RawImage)));
         if (raw) {
             raw->fd = fd;

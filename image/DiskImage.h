@@ -1,5 +1,7 @@
 #pragma once
 
+#include "image/libyal/LibraryImage.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,7 +12,8 @@ struct TSK_IMG_INFO;
 
 // A disk image opened read-only for The Sleuth Kit. A raw image (a dd file, a block device)
 // is read through our own descriptor, opened without updating its access time where the
-// kernel allows; E01, VMDK, VHD and AFF go through Sleuth Kit's own readers. A UDIF image
+// kernel allows; so are the files of E01 and VMDK images, read by libewf and libvmdk
+// (LibraryImage). VHD, VHDX and AFF go through Sleuth Kit's own readers. A UDIF image
 // (.dmg) is read by UdifImage and handed to Sleuth Kit as an external image, with the
 // partitions its block table names.
 class DiskImage
@@ -45,6 +48,7 @@ public:
 
 private:
     static TSK_IMG_INFO* openRaw(const QByteArray& path, QString* error);
+    static TSK_IMG_INFO* openLibrary(LibraryImage::Format format, const QByteArray& path, QString* error);
     static TSK_IMG_INFO* openUdif(const QByteArray& path, std::vector<KnownPartition>* known, QString* error);
 
     TSK_IMG_INFO* m_image;

@@ -25,6 +25,7 @@ int listInImage(const QByteArray& image, const QString& volume, const std::optio
     const std::unique_ptr<ImageFileLookup> lookup = ImageFileLookup::open(image, volume, password, &error);
     if (!lookup) {
         CliOutput::note(QStringLiteral("cannot read %1: %2").arg(CliOutput::shown(image), error));
+        CliOutput::noteAccessTimes(); // what was read before the failure
         return CliCommand::kFailed;
     }
     lookup->setSidecars(sidecars);

@@ -79,6 +79,7 @@ int ImageCrawlOutput::run(ImageCrawl::Request request, const QString& destinatio
     if (!outcome.failure.isEmpty()) {
         out.abandon();
         CliOutput::note(QStringLiteral("cannot read %1: %2").arg(CliOutput::shown(request.image), outcome.failure));
+        CliOutput::noteAccessTimes(); // what was read before the failure
         return CliCommand::kFailed;
     }
     flush();

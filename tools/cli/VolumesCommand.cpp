@@ -31,6 +31,7 @@ int VolumesCommand::run(const QStringList& arguments)
     const std::unique_ptr<DiskImage> image = DiskImage::open(path, &error);
     if (!image) {
         CliOutput::note(QStringLiteral("cannot read %1: %2").arg(CliOutput::shown(path), error));
+        CliOutput::noteAccessTimes(); // what was read before the failure
         return kFailed;
     }
     const ImageVolumes volumes(*image);
