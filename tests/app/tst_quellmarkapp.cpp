@@ -43,15 +43,6 @@ int visibleWindows(const std::function<bool(QWidget*)>& matches)
     return count;
 }
 
-// The crawl window, after a crawl of `folder`.
-CrawlerView* crawlWindowOver(const QString& folder)
-{
-    auto* window = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
-    QSignalSpy finished(window->crawler(), &Crawler::crawlFinished);
-    window->crawlFolder(QFile::encodeName(folder));
-    return finished.wait(10000) ? window : nullptr;
-}
-
 } // namespace
 
 class TestQuellmarkApp : public QObject
@@ -258,8 +249,10 @@ private slots:
         QFETCH(bool, selectText);
         TestTree tree;
         tree.setProvenance(tree.file(u"f"_s), "\x01");
-        CrawlerView* window = crawlWindowOver(tree.root());
-        QVERIFY(window);
+        auto* window = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
+        QSignalSpy finished(window->crawler(), &Crawler::crawlFinished);
+        window->crawlFolder(QFile::encodeName(tree.root()));
+        QVERIFY(finished.wait(10000));
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
         auto* field = window->findChild<FindBar*>()->field();
