@@ -58,6 +58,17 @@ bool hasContent(const QImage& image)
     return false;
 }
 
+// Counts a widget's paint events.
+struct Paints : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 // Shows the model's rows in a list of 300 by 200 pixels.
 bool show(RecordListView& view, QAbstractItemModel& model, const QFont& font = {})
 {
@@ -104,7 +115,11 @@ private slots:
         model.longRow = longRow;
         RecordListView view;
         QVERIFY(show(view, model, fixedFont ? TextRowDelegate::fixedFont(12) : QFont()));
+        QTest::qWait(20);
+        Paints paints;
+        view.viewport()->installEventFilter(&paints);
         model.append(rows);
+        QTRY_VERIFY(paints.count > 0); // rows that arrive on screen are drawn
         QVERIFY(rows < 1000 || view.horizontalScrollBar()->maximum() == 0); // measured in turns
         const QModelIndex target = model.index(scrollTo, 0);
         view.scrollTo(target);
