@@ -60,8 +60,6 @@ private slots:
                     coloured += image.pixelColor(x, y).hsvSaturation() > 150;
         }
         QVERIFY(coloured > 200);
-        QCOMPARE(view->pdfView()->pageMode(), QPdfView::PageMode::SinglePage);
-        QCOMPARE(view->pdfView()->zoomMode(), QPdfView::ZoomMode::FitInView);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
