@@ -43,15 +43,6 @@ int visibleWindows(const std::function<bool(QWidget*)>& matches)
     return count;
 }
 
-// The crawl window, after a crawl of `folder`.
-CrawlerView* crawlWindowOver(const QString& folder)
-{
-    auto* window = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
-    QSignalSpy finished(window->crawler(), &Crawler::crawlFinished);
-    window->crawlFolder(QFile::encodeName(folder));
-    return finished.wait(10000) ? window : nullptr;
-}
-
 } // namespace
 
 class TestQuellmarkApp : public QObject
@@ -241,33 +232,6 @@ private slots:
         QCOMPARE(asked, QStringList{u"help"_s});
     }
 
-    void folderRowsCrawlInTheCrawlWindow()
-    {
-        TestTree tree;
-        QVERIFY2(tree.isValid(), tree.problem());
-        const QString app = tree.folder(u"Tool.app"_s);
-        tree.setProvenance(app, "\x02");
-        tree.setProvenance(tree.file(u"Tool.app/inside"_s), "\x01");
-        const QString list = tree.file(u"apps.txt"_s, app.toUtf8());
-        QPointer<ContentView> main = QuellmarkApp::instance()->newMainWindow();
-        main->providerer()->setDiscovery(ApplicationDiscovery(u"/bin/cat"_s, {list}));
-        QSignalSpy loaded(main->providerer(), &Provener::loadFinished);
-        main->providerer()->loadApps();
-        QVERIFY(loaded.wait(10000));
-
-        auto* rows = main->findChild<RowContextMenu*>();
-        std::unique_ptr<QMenu> menu(rows->menuFor(main->list()->model()->index(0, 0))); // aims the command
-        rows->crawlFolderAction()->trigger();
-        auto* crawlWindow = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->window(u"crawler"_s));
-        QVERIFY(crawlWindow);
-        QCOMPARE(crawlWindow->filePathText(), app);
-        QSignalSpy finished(crawlWindow->crawler(), &Crawler::crawlFinished);
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(crawlWindow->crawler()->crawlList().value(0).name(), u"inside"_s);
-        crawlWindow->close();
-        main->close();
-    }
-
     // Copy takes the focused widget's selected text where it has one, else the selected rows.
     void copyTakesTheFocusedSelection_data()
     {
@@ -285,8 +249,10 @@ private slots:
         QFETCH(bool, selectText);
         TestTree tree;
         tree.setProvenance(tree.file(u"f"_s), "\x01");
-        CrawlerView* window = crawlWindowOver(tree.root());
-        QVERIFY(window);
+        auto* window = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
+        QSignalSpy finished(window->crawler(), &Crawler::crawlFinished);
+        window->crawlFolder(QFile::encodeName(tree.root()));
+        QVERIFY(finished.wait(10000));
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
         auto* field = window->findChild<FindBar*>()->field();
@@ -424,6 +390,7 @@ private slots:
 
     // Main windows reopen where the last one was, apart from the crawl window's place; another
     // one (New Window's key too) steps aside rather than hide the first, with a list of its own.
+    // An application's row crawls in the crawl window.
     void mainWindows()
     {
         QuellmarkApp* app = QuellmarkApp::instance();
@@ -443,12 +410,27 @@ private slots:
         QCOMPARE(second->size(), first->size());
         QVERIFY(second->pos() != first->pos() && first->providerer() != second->providerer());
         // A load in one window leaves the other's list alone.
-        first->providerer()->setDiscovery(ApplicationDiscovery(u"/bin/echo"_s, {u"/nowhere"_s}));
+        TestTree tree;
+        QVERIFY2(tree.isValid(), tree.problem());
+        const QString tool = tree.folder(u"Tool.app"_s);
+        tree.setProvenance(tool, "\x02");
+        tree.setProvenance(tree.file(u"Tool.app/inside"_s), "\x01");
+        first->providerer()->setDiscovery(ApplicationDiscovery(u"/bin/echo"_s, {tool}));
         QSignalSpy finished(first->providerer(), &Provener::loadFinished);
         QSignalSpy otherReset(second->providerer(), &QAbstractItemModel::modelReset);
         first->providerer()->loadApps();
         QVERIFY(finished.wait(10000));
         QCOMPARE(otherReset.count(), 0);
+        auto* rows = first->findChild<RowContextMenu*>();
+        delete rows->menuFor(first->list()->model()->index(0, 0)); // aims the command
+        rows->crawlFolderAction()->trigger();
+        auto* crawlWindow = qobject_cast<CrawlerView*>(app->window(u"crawler"_s));
+        QVERIFY(crawlWindow);
+        QSignalSpy crawled(crawlWindow->crawler(), &Crawler::crawlFinished);
+        QVERIFY(crawled.wait(10000));
+        QCOMPARE(crawlWindow->filePathText() + u' ' + crawlWindow->crawler()->crawlList().value(0).name(),
+                 tool + u" inside"_s);
+        crawlWindow->close();
         const auto isMain = [](QWidget* widget) { return qobject_cast<ContentView*>(widget) != nullptr; };
         QCOMPARE(visibleWindows(isMain), 2);
         first->activateWindow();

@@ -13,9 +13,9 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QFileDialog>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
@@ -38,20 +38,18 @@ bool select(QMainWindow& window, const QString& name)
     return list->currentIndex().isValid() && (!shown.isEmpty() || shown.wait(10000));
 }
 
-// Clicks the row named `name`, as a user does.
-bool click(RecordListView& list, const QString& name)
-{
-    const QModelIndex index = rowNamed(list, name);
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(index).center());
-    return index.isValid();
-}
-
 // The path the pane shows, or the pane's whole text when it shows no file.
 QString shownPath(const OriginDetailsController& details)
 {
     const QString text = details.pane()->text();
     const qsizetype at = text.indexOf(u"  Path: "_s);
     return at < 0 ? text : text.mid(at + 8, text.indexOf(u'\n', at) - at - 8);
+}
+
+// The pane's headings: its lines that do not start with a space.
+QString headings(const QString& text)
+{
+    return text.split(u'\n').filter(QRegularExpression(u"^\\S"_s)).join(u'|');
 }
 
 // The path of the list's selected row, or nothing when no row is selected.
@@ -149,11 +147,6 @@ private slots:
                            MacVolumeFixture::eventsPath(m_mac + u"/Users/bob"_s),
                            QString::number(plist.size()), QString::fromLatin1(plist.toHex())));
 
-        // Selectable and copyable as it stands.
-        details->pane()->textView()->selectAll();
-        details->pane()->textView()->copy();
-        QCOMPARE(QApplication::clipboard()->text(), details->pane()->text());
-
         QVERIFY(select(view, u"mail.txt"_s));
         for (const QString& line : {u"  Sender Address: carol@example.org\n"_s, u"  link_pk: 4242\n"_s,
                                     u"  Key Byte Order: big-endian\n"_s})
@@ -192,8 +185,10 @@ private slots:
         // The pane shows the selected row or nothing, at every step.
         for (const QString& step :
              QStringList{u"click:report.pdf"_s} + steps + QStringList{u"click:mail.txt"_s}) {
-            if (step.startsWith(u"click:"_s)) {
-                QTRY_VERIFY(click(list, step.mid(6)));
+            if (step.startsWith(u"click:"_s)) { // as a user does
+                QTRY_VERIFY(rowNamed(list, step.mid(6)).isValid());
+                QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                                  list.visualRect(rowNamed(list, step.mid(6))).center());
                 QTRY_VERIFY(selectedPath(list).endsWith(u'/' + step.mid(6)));
             } else if (step.startsWith(u"find:"_s)) {
                 QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier); // selects the text, typed over
@@ -213,49 +208,49 @@ private slots:
         QCOMPARE(selectedPath(list), m_mac + u"/Users/bob/mail.txt"_s);
     }
 
+    // A copy elsewhere is linked once the user names the Mac volume.
     void dropWindowWithMacVolume()
     {
         QCOMPARE(MacVolumeFixture::copyReport(m_tree, u"elsewhere/copy.pdf"_s), QString());
-        const QString copy = m_tree.path(u"elsewhere/copy.pdf"_s);
         DropView view;
         auto* details = view.findChild<OriginDetailsController*>();
         details->showAction()->trigger();
         auto* files = new FileInfo;
-        files->addFile(QUrl::fromLocalFile(copy));
+        files->addFile(QUrl::fromLocalFile(m_tree.path(u"elsewhere/copy.pdf"_s)));
         view.setFileInfo(files);
         QVERIFY(select(view, u"copy.pdf"_s));
-        QVERIFY(!details->pane()->text().contains(u"Quarantine Event"_s));
-        QVERIFY(details->pane()->text().contains(
+        QVERIFY(details->pane()->text().endsWith(
             u"Mac Databases\n  none found (choose one with Mac Volume…)\n"_s));
-
-        QFileDialog* dialog = details->chooseMacRoot();
+        QCOMPARE(headings(details->pane()->text()), u"File|Quarantine|Where From|Attributes|Mac Databases"_s);
+        std::unique_ptr<QFileDialog> dialog(details->chooseMacRoot());
         QSignalSpy shown(details, &OriginDetailsController::shown);
         emit dialog->fileSelected(m_mac);
         QVERIFY(!shown.isEmpty() || shown.wait(10000));
-        QVERIFY(details->pane()->text().contains(u"  Origin Title: Downloads\n"_s));
-        QVERIFY(details->pane()->text().contains(u"  Key Byte Order: little-endian\n"_s));
-        dialog->close();
+        QCOMPARE(headings(details->pane()->text()),
+                 u"File|Quarantine|Where From|Quarantine Event|Provenance Record|Attributes|Mac Databases"_s);
     }
 
     // Broken or planted databases: the pane says what it is, and the window never runs them.
     void brokenDatabaseGivesNotes_data()
     {
-        QTest::addColumn<QString>("sql");  // run on alice's events database
-        QTest::addColumn<bool>("event");   // whether the Quarantine Event is shown
+        QTest::addColumn<QString>("sql"); // run on alice's events database
+        QTest::addColumn<QString>("headings");
         QTest::addColumn<QString>("note"); // ends the pane; @exec is ExecPolicy, @events alice's events
         QTest::newRow("ExecPolicy not a database")
-            << QString() << true << u"Notes\n  @exec: file is not a database\n"_s;
+            << QString() << u"File|Quarantine|Where From|Quarantine Event|Attributes|Mac Databases|Notes"_s
+            << u"Notes\n  @exec: file is not a database\n"_s;
         QTest::newRow("an endless view")
             << u"ALTER TABLE LSQuarantineEvent RENAME TO stored; CREATE VIEW LSQuarantineEvent AS WITH "
                u"RECURSIVE "
                "c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT s.* FROM c, stored s"_s
-            << false << u"  @events: LSQuarantineEvent is a view, not a table: not read\n"_s;
+            << u"File|Quarantine|Where From|Attributes|Mac Databases|Notes"_s
+            << u"  @events: LSQuarantineEvent is a view, not a table: not read\n"_s;
     }
 
     void brokenDatabaseGivesNotes()
     {
         QFETCH(QString, sql);
-        QFETCH(bool, event);
+        QFETCH(QString, headings);
         QFETCH(QString, note);
         const QString name = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
         QCOMPARE(MacVolumeFixture::brokenVolume(m_tree, name), QString());
@@ -267,8 +262,7 @@ private slots:
         QVERIFY(crawlShown(view, volume));
         QVERIFY(select(view, u"report.pdf"_s));
         const QString text = view.findChild<OriginDetailsController*>()->pane()->text();
-        QCOMPARE(text.contains(u"Quarantine Event\n"_s), event);
-        QVERIFY(!text.contains(u"Provenance Record\n"_s));
+        QCOMPARE(::headings(text), headings);
         QVERIFY2(text.endsWith(note.replace(u"@exec"_s, MacVolumeFixture::execPolicyPath(volume))
                                    .replace(u"@events"_s, events)),
                  qPrintable(text.right(400)));
