@@ -120,29 +120,54 @@ private slots:
         QVERIFY(qAbs(view->zoomFactor() - fitted) < 0.001);
     }
 
+    void textCanBeSelectedAndCopied_data()
+    {
+        QTest::addColumn<int>("steps"); // zoom steps from the fitted page
+        QTest::newRow("fitted page") << 0;
+        // The page's top and left are then above and left of the view.
+        QTest::newRow("zoomed in, scrolled to the end") << 3;
+    }
+
     void textCanBeSelectedAndCopied()
     {
+        QFETCH(int, steps);
         HelpView window;
         window.resize(640, 720);
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         PDFKitView* view = window.pdfKitView();
-        QWidget* viewport = view->pdfView()->viewport();
-        QRect page;
-        QTRY_VERIFY((page = whiteArea(viewport)).width() > 100);
-        // The first line of text (the guide gives one box a character), dragged over from its start to
-        // its end with the mouse.
+        QPdfView* pdf = view->pdfView();
+        QWidget* viewport = pdf->viewport();
+        QTRY_VERIFY(whiteArea(viewport).width() > 100);
+        for (int i = 0; i < steps; ++i)
+            QTest::keySequence(&window, QKeySequence::ZoomIn);
+        if (steps > 0) {
+            QTRY_VERIFY(pdf->verticalScrollBar()->maximum() > 0 && pdf->horizontalScrollBar()->maximum() > 0);
+            pdf->verticalScrollBar()->setValue(pdf->verticalScrollBar()->maximum());
+            pdf->horizontalScrollBar()->setValue(pdf->horizontalScrollBar()->maximum());
+        }
+        QRectF page;
+        QTRY_VERIFY(near(whiteArea(viewport), (page = view->pageRect()).toRect() & viewport->rect()));
+        // A line of text on screen (the guide gives one box a character), dragged over from its
+        // start to its end with the mouse.
         QPdfDocument* guide = view->document();
-        const QList<QPolygonF> boxes = guide->getAllText(0).bounds();
-        QVERIFY(!boxes.isEmpty());
-        QRectF line = boxes.first().boundingRect();
-        for (const QPolygonF& box : boxes)
-            if (std::abs(box.boundingRect().center().y() - line.center().y()) < 2)
-                line |= box.boundingRect();
         const qreal scale = page.width() / guide->pagePointSize(0).width();
         const auto onScreen = [&](const QPointF& point) {
             return (page.topLeft() + point * scale).toPoint();
         };
+        const QList<QPolygonF> boxes = guide->getAllText(0).bounds();
+        const auto shown = std::find_if(boxes.cbegin(), boxes.cend(), [&](const QPolygonF& box) {
+            const QRect onView(onScreen(box.boundingRect().topLeft()),
+                               onScreen(box.boundingRect().bottomRight()));
+            return viewport->rect().adjusted(0, 0, 0, -20).contains(onView) &&
+                   onView.left() < viewport->width() / 2;
+        });
+        QVERIFY(shown != boxes.cend());
+        QRectF line = shown->boundingRect();
+        for (const QPolygonF& box : boxes)
+            if (std::abs(box.boundingRect().center().y() - line.center().y()) < 2 &&
+                viewport->rect().contains(onScreen(box.boundingRect().bottomRight())))
+                line |= box.boundingRect();
         const QPointF from(line.left() + 1, line.center().y());
         const QPointF to(line.right() - 1, line.center().y());
         QTest::mousePress(viewport, Qt::LeftButton, {}, onScreen(from));
