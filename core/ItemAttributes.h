@@ -49,12 +49,16 @@ public:
 
     // The whole value. A value that shrank between the size query and the read
     // keeps only the bytes read; one that grew is read again, a few times at most.
-    PosixResult<QByteArray> read(const std::vector<HostAttributeName>& forms)
+    // `readForm`, when given, is set to the form the value was read from.
+    PosixResult<QByteArray> read(const std::vector<HostAttributeName>& forms,
+                                 const HostAttributeName** readForm = nullptr)
     {
         const auto found = resolve(forms);
         if (!found)
             return found.error();
         const HostAttributeName* form = *found;
+        if (readForm)
+            *readForm = form;
         int error = 0;
         for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
             const ssize_t size = m_calls.get(form->name.c_str(), nullptr, 0);
@@ -79,13 +83,6 @@ public:
     }
 
     static constexpr int kReadAttempts = 4;
-
-    // The host name of the first form the item has (e.g. "user.com.apple.quarantine"), or empty.
-    std::string_view formName(const std::vector<HostAttributeName>& forms)
-    {
-        const auto found = resolve(forms);
-        return found ? std::string_view((*found)->name) : std::string_view();
-    }
 
 private:
     PosixResult<const HostAttributeName*> resolve(const std::vector<HostAttributeName>& forms)

@@ -79,19 +79,6 @@ void JsonMembers::grow(size_t count)
     text.capacity = capacity;
 }
 
-void JsonMembers::key(const char* key)
-{
-    const size_t length = std::strlen(key);
-    const bool comma = !std::exchange(m_first, false);
-    char* out = extend(length + 3 + comma);
-    if (comma)
-        *out++ = ',';
-    *out++ = '"';
-    out = std::copy_n(key, length, out);
-    *out++ = '"';
-    *out = ':';
-}
-
 void JsonMembers::appendText(const QString& text)
 {
     const size_t start = m_text->size;
@@ -122,21 +109,6 @@ bool JsonMembers::addBytes(const char* name, const QByteArray& bytes)
     const QString text = QString::fromUtf8(bytes);
     appendText(text);
     return text.toUtf8() == bytes;
-}
-
-void JsonMembers::addAscii(const char* name, QByteArrayView ascii)
-{
-    key(name);
-    char* out = extend(size_t(ascii.size()) + 2);
-    *out++ = '"';
-    out = std::copy_n(ascii.data(), ascii.size(), out);
-    *out = '"';
-}
-
-void JsonMembers::add(const char* name, const QString& text)
-{
-    key(name);
-    appendText(text);
 }
 
 void JsonMembers::add(const char* name, qint64 number)
@@ -172,12 +144,6 @@ void JsonMembers::add(const char* name, const QStringList& texts)
         appendText(texts.at(i));
     }
     *extend(1) = ']';
-}
-
-void JsonMembers::addPresent(const char* name, const QString& text)
-{
-    if (!text.isEmpty())
-        add(name, text);
 }
 
 void JsonMembers::addPresent(const char* name, const std::optional<qint64>& number)

@@ -5,9 +5,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // A JSON object written in the order its members are added (QJsonObject sorts them), into a
 // buffer of its own that nested objects share, handed over whole at close(): a crawl writes
@@ -27,18 +29,34 @@ public:
     JsonMembers(const JsonMembers&) = delete;
     JsonMembers& operator=(const JsonMembers&) = delete;
 
-    void add(const char* key, const QString& text);
+    // Inline, like key(): a literal key's length is then known where it is written.
+    void add(const char* name, const QString& text)
+    {
+        key(name);
+        appendText(text);
+    }
     void add(const char* key, qint64 number);
     void addBool(const char* key, bool value);
     void addNull(const char* key);
     void add(const char* key, const QStringList& texts); // an array of texts
     // Printable ASCII that needs no escape (times, hex), as a text.
-    void addAscii(const char* key, QByteArrayView ascii);
+    void addAscii(const char* name, QByteArrayView ascii)
+    {
+        key(name);
+        char* out = extend(size_t(ascii.size()) + 2);
+        *out++ = '"';
+        out = std::copy_n(ascii.data(), ascii.size(), out);
+        *out = '"';
+    }
     // Bytes that may not be UTF-8 as a text (lossy); false when it was, so that the caller can
     // give them whole too.
     bool addBytes(const char* key, const QByteArray& bytes);
     // Empty texts stand for fields the source did not have, and are left out.
-    void addPresent(const char* key, const QString& text);
+    void addPresent(const char* name, const QString& text)
+    {
+        if (!text.isEmpty())
+            add(name, text);
+    }
     void addPresent(const char* key, const std::optional<qint64>& number);
     // A nested object, filled by `fill(JsonMembers&)`.
     template<typename Fill> void addObject(const char* name, Fill&& fill)
@@ -108,7 +126,19 @@ private:
         return at;
     }
     void grow(size_t count);
-    void key(const char* key);
+    void key(const char* key)
+    {
+        const size_t length = std::strlen(key);
+        const bool comma = !std::exchange(m_first, false);
+        char* out = extend(length + 3 + comma);
+        if (comma)
+            *out++ = ',';
+        *out++ = '"';
+        std::memcpy(out, key, length);
+        out += length;
+        *out++ = '"';
+        *out = ':';
+    }
     void appendText(const QString& text);
     void appendRaw(const char* bytes, size_t count) { std::memcpy(extend(count), bytes, count); }
 

@@ -27,11 +27,13 @@ QByteArray readValue(ItemAttributes<Calls>& item, const std::vector<HostAttribut
 {
     QStringList& problems = details.problems;
     const char* const attribute = OriginDetails::kSourced[sourced];
-    auto value = item.read(forms);
+    const HostAttributeName* form = nullptr;
+    auto value = item.read(forms, &form);
     if (value) {
         // The forms live as long as the program: their names need no copy.
-        if (const std::string_view form = item.formName(forms); !value->isEmpty())
-            details.sources[sourced] = QByteArray::fromRawData(form.data(), qsizetype(form.size()));
+        if (!value->isEmpty())
+            details.sources[sourced] =
+                QByteArray::fromRawData(form->name.data(), qsizetype(form->name.size()));
         return *value;
     }
     if (value.error().code != ENODATA && value.error().code != ENOTSUP)
