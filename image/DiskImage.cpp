@@ -24,43 +24,37 @@ void tsk_img_free(void* image);
 
 namespace {
 
-// The external image: Sleuth Kit's header first, as tsk_img_open_external asks.
-struct RawImage
+// A raw image or block device, read as it stands.
+class RawFile
 {
-    TSK_IMG_INFO info;
-    int fd;
+public:
+    explicit RawFile(UniqueFd fd) : m_fd(std::move(fd)) {}
+
+    qint64 read(quint64 offset, char* buffer, size_t length, QString* error) const
+    {
+        size_t done = 0;
+        while (done < length) {
+            const ssize_t got = ::pread(m_fd.fd(), buffer + done, length - done, off_t(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                *error = posixError(errno).description;
+                return -1;
+            }
+            if (got == 0)
+                break;
+            done += size_t(got);
+        }
+        return qint64(done);
+    }
+
+private:
+    UniqueFd m_fd;
 };
 
-ssize_t readRaw(TSK_IMG_INFO* info, TSK_OFF_T offset, char* buffer, size_t length)
+const char* typeName(const RawFile&)
 {
-    const int fd = reinterpret_cast<RawImage*>(info)->fd;
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(fd, buffer + done, length - done, offset + TSK_OFF_T(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            tsk_error_reset();
-            tsk_error_set_errno(TSK_ERR_IMG_READ);
-            tsk_error_set_errstr("%s", posixError(errno).description.toUtf8().constData());
-            return -1;
-        }
-        if (got == 0)
-            break;
-        done += size_t(got);
-    }
-    return ssize_t(done);
-}
-
-void closeRaw(TSK_IMG_INFO* info)
-{
-    ::close(reinterpret_cast<RawImage*>(info)->fd);
-    tsk_img_free(info);
-}
-
-void statRaw(TSK_IMG_INFO*, FILE* out)
-{
-    std::fputs("Image Type: raw\n", out);
+    return "raw";
 }
 
 const char* typeName(const UdifImage&)
@@ -73,8 +67,8 @@ const char* typeName(const LibraryImage& image)
     return image.format() == LibraryImage::Format::Ewf ? "ewf" : "vmdk";
 }
 
-// A .dmg (UdifImage inflates it) or an E01 or VMDK image (LibraryImage) that Sleuth Kit reads
-// through our read(); Sleuth Kit's header first, as tsk_img_open_external asks.
+// A raw image, a .dmg (UdifImage inflates it) or an E01 or VMDK image (LibraryImage) that
+// Sleuth Kit reads through our read(); Sleuth Kit's header first, as tsk_img_open_external asks.
 template<typename Image> struct External
 {
     TSK_IMG_INFO info;
@@ -171,8 +165,8 @@ bool DiskImage::mayHoldImage(const QByteArray& path)
 std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* error)
 {
     std::vector<KnownPartition> known;
-    TSK_IMG_INFO* image = UdifImage::hasTrailer(QFile::decodeName(path)) ? openUdif(path, &known, error)
-                                                                          : openRaw(path, error);
+    TSK_IMG_INFO* image =
+        UdifImage::hasTrailer(QFile::decodeName(path)) ? openUdif(path, &known, error) : openRaw(path, error);
     if (!image && error->isEmpty()) {
         tsk_error_reset();
         image = tsk_img_open_utf8_sing(path.constData(), TSK_IMG_TYPE_DETECT, 0);
@@ -237,16 +231,7 @@ TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, QString* error)
     } else if (format == Container::Vmdk) {
         return openLibrary(LibraryImage::Format::Vmdk, path, error);
     } else if (format == Container::Raw) {
-        auto* raw = static_cast<RawImage*>(tsk_img_malloc(sizeof(RawImage)));
-        if (raw) {
-            raw->fd = fd;
-            if (TSK_IMG_INFO* image = tsk_img_open_external(raw, size, 512, readRaw, closeRaw, statRaw)) {
-                owned.release(); // closeRaw closes it
-                return image;
-            }
-            tsk_img_free(raw);
-        }
-        *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
+        return openExternal(std::make_unique<RawFile>(std::move(owned)), size, 512, error);
     }
     return nullptr;
 }
