@@ -1,3 +1,4 @@
+#include "core/AppleDouble.h"
 #include "core/SidecarReader.h"
 #include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
@@ -5,6 +6,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +15,32 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+const QByteArray kProvenance = QByteArray::fromHex("010200aabbccddeeff1100");
+const QByteArray kQuarantine = "0083;65a1b2c3;Safari;1F2E3D4C";
+const AppleDoubleFile kFinderFile =
+    AppleDoubleFile().add("com.apple.provenance", kProvenance).add("com.apple.quarantine", kQuarantine);
+const QByteArray kFinder = kFinderFile.bytes();
+
+// "name=hex value;..." in stored order, or "damaged".
+QByteArray listing(const std::optional<AppleDouble>& sidecar)
+{
+    if (!sidecar)
+        return "damaged";
+    QByteArrayList parts;
+    for (const auto& [name, value] : sidecar->attributes())
+        parts << QByteArray(name.data(), qsizetype(name.size())) + '=' + value.toByteArray().toHex();
+    return parts.join(';');
+}
+
+// `bytes` with big-endian numbers written over it: {offset, value, width in bytes}.
+QByteArray patched(std::initializer_list<std::array<qint64, 3>> patches, QByteArray bytes = kFinder)
+{
+    for (const auto& [at, value, width] : patches)
+        for (qint64 i = 0; i < width; ++i)
+            bytes[at + i] = char(value >> 8 * (width - 1 - i));
+    return bytes;
+}
 
 // A sidecar whose quarantine agent names it.
 QByteArray sidecarFrom(const QByteArray& agent)
@@ -39,13 +67,80 @@ QList<qint64> stampsOf(const QByteArray& path)
 
 } // namespace
 
-// Finding and reading sidecars on real files.
+// AppleDouble sidecars: the parser on files built from the format, whole and damaged, and
+// finding and reading them on real files.
 class TestSidecarReader : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QVERIFY2(m_tree.isValid(), m_tree.problem()); }
+
+    void parse_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("expected");
+        const qint64 fiLength = AppleDoubleFile::kFinderInfoEntry + 8;
+        const qint64 valueOffset = kFinderFile.attrEntry(1), valueLength = valueOffset + 4;
+        const QByteArray both =
+            "com.apple.provenance=" + kProvenance.toHex() + ";com.apple.quarantine=" + kQuarantine.toHex();
+
+        QTest::newRow("as the Finder writes it") << kFinder << both;
+        AppleDoubleFile padding;
+        for (const QByteArray name : {"a", "ab", "abc", "abcd"})
+            padding.add(name, name.toUpper());
+        QTest::newRow("names of every padding, one twice, an empty value")
+            << padding.add("ab", "2").add("abcde", {}).bytes()
+            << QByteArray("a=41;ab=4142;abc=414243;abcd=41424344;ab=32;abcde=");
+        QTest::newRow("Finder Info only") << patched({{fiLength, 32, 4}}) << QByteArray();
+        QByteArray noAttr = kFinder;
+        QTest::newRow("no attribute block")
+            << noAttr.replace(AppleDoubleFile::kAttrHeader, 4, "ATTX") << QByteArray();
+        QTest::newRow("no Finder Info entry")
+            << patched({{AppleDoubleFile::kFinderInfoEntry, 7, 4}}) << QByteArray();
+        QByteArray swapped = kFinder;
+        swapped.replace(AppleDoubleFile::kFinderInfoEntry, 24,
+                        kFinder.mid(AppleDoubleFile::kFinderInfoEntry + 12, 12) +
+                            kFinder.mid(AppleDoubleFile::kFinderInfoEntry, 12));
+        QTest::newRow("Finder Info listed second") << swapped << both;
+
+        const QByteArray damaged("damaged");
+        QTest::newRow("header cut short") << kFinder.left(25) << damaged;
+        QTest::newRow("cut inside the resource fork") << kFinder.chopped(1) << damaged;
+        QTest::newRow("AppleSingle magic") << patched({{0, 0x00051600, 4}}) << damaged;
+        QTest::newRow("version 1") << patched({{4, 0x00010000, 4}}) << damaged;
+        QTest::newRow("entry count runs off the end")
+            << patched({{AppleDoubleFile::kEntryCount, 400, 2}}) << damaged;
+        QTest::newRow("attribute count runs off the end")
+            << patched({{AppleDoubleFile::kAttrCount, 0xffff, 2}}) << damaged;
+        // Offset plus length wraps round to a small number in 32 bits.
+        QTest::newRow("value end past 32 bits")
+            << patched({{valueLength, 0x10, 4}, {valueOffset, 0xffffffff, 4}}) << damaged;
+        QTest::newRow("value runs past the Finder Info") << patched({{valueLength, 3760, 4}}) << damaged;
+        QTest::newRow("value before the Finder Info") << patched({{valueOffset, 49, 4}}) << damaged;
+        QTest::newRow("name without its NUL") << patched({{valueOffset + 11 + 20, 'x', 1}}) << damaged;
+        QTest::newRow("NUL inside the name")
+            << patched({{kFinderFile.attrEntry(0) + 11 + 3, 0, 1}}) << damaged;
+        QTest::newRow("name length zero") << patched({{valueOffset + 10, 0, 1}}) << damaged;
+        // No resource fork, and the file ends five bytes into the last name.
+        const qint64 end = valueOffset + 11 + 5;
+        QTest::newRow("name past the end")
+            << patched({{AppleDoubleFile::kEntryCount, 1, 2}, {fiLength, end - 50, 4}}).left(end) << damaged;
+    }
+
+    void parse()
+    {
+        QFETCH(QByteArray, bytes);
+        // A copy of exactly the bytes' size, so the sanitizer sees a read past their end.
+        const QByteArray exact(bytes.constData(), bytes.size());
+        const auto sidecar = AppleDouble::parse(exact, quint64(exact.size()));
+        QTEST(listing(sidecar), "expected");
+        // Of a name stored twice the first is its value; a name matches whole.
+        if (sidecar && sidecar->value("abcde"))
+            QCOMPARE(QByteArrayList({sidecar->value("ab")->toByteArray(), sidecar->value("ab ") ? "+" : "",
+                                     sidecar->value("") ? "+" : ""}),
+                     QByteArrayList({"AB", "", ""}));
+    }
 
     void readAt_data()
     {
