@@ -13,6 +13,34 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// Creates `table` with `columns` in the database at `path`, with `rows` (null values: NULL).
+QString createTable(const QString& path, const QString& table, const QString& columns,
+                    const QList<QVariantList>& rows)
+{
+    QStringList values;
+    for (const QVariantList& row : rows) {
+        QStringList literals;
+        for (const QVariant& value : row) {
+            if (value.isNull())
+                literals << u"NULL"_s;
+            else if (value.typeId() == QMetaType::QByteArray)
+                literals << u"X'%1'"_s.arg(QString::fromLatin1(value.toByteArray().toHex()));
+            else if (value.typeId() == QMetaType::QString)
+                literals << u"'%1'"_s.arg(value.toString().replace(u'\'', u"''"_s));
+            else
+                literals << QString::number(value.toDouble(), 'g', 17);
+        }
+        values << QLatin1Char('(') + literals.join(QLatin1Char(',')) + QLatin1Char(')');
+    }
+    const QString insert = u"INSERT INTO %1 VALUES %2"_s.arg(table, values.join(u','));
+    return MacVolumeFixture::execute(path, u"CREATE TABLE %1 (%2);"_s.arg(table, columns) +
+                                               (values.isEmpty() ? QString() : insert));
+}
+
+} // namespace
+
 QByteArray MacVolumeFixture::provenanceValue(qint64 key, bool littleEndian)
 {
     QByteArray value("\x01\x02\x00", 3);
@@ -69,29 +97,6 @@ QString MacVolumeFixture::execute(const QString& path, const QString& sql)
     return error;
 }
 
-QString MacVolumeFixture::createTable(const QString& path, const QString& table, const QString& columns,
-                                      const QList<QVariantList>& rows)
-{
-    QStringList values;
-    for (const QVariantList& row : rows) {
-        QStringList literals;
-        for (const QVariant& value : row) {
-            if (value.isNull())
-                literals << u"NULL"_s;
-            else if (value.typeId() == QMetaType::QByteArray)
-                literals << u"X'%1'"_s.arg(QString::fromLatin1(value.toByteArray().toHex()));
-            else if (value.typeId() == QMetaType::QString)
-                literals << u"'%1'"_s.arg(value.toString().replace(u'\'', u"''"_s));
-            else
-                literals << QString::number(value.toDouble(), 'g', 17);
-        }
-        values << QLatin1Char('(') + literals.join(QLatin1Char(',')) + QLatin1Char(')');
-    }
-    const QString insert = u"INSERT INTO %1 VALUES %2"_s.arg(table, values.join(u','));
-    return execute(path,
-                   u"CREATE TABLE %1 (%2);"_s.arg(table, columns) + (values.isEmpty() ? QString() : insert));
-}
-
 QString MacVolumeFixture::writeQuarantineEvents(const QString& path, const QList<QVariantList>& rows)
 {
     return createTable(
@@ -102,16 +107,6 @@ QString MacVolumeFixture::writeQuarantineEvents(const QString& path, const QList
                        "LSQuarantineSenderAddress TEXT, LSQuarantineTypeNumber INTEGER, "
                        "LSQuarantineOriginTitle TEXT, LSQuarantineOriginURLString TEXT, "
                        "LSQuarantineOriginAlias BLOB"),
-        rows);
-}
-
-QString MacVolumeFixture::writeExecPolicy(const QString& path, const QList<QVariantList>& rows)
-{
-    return createTable(
-        path, u"provenance_tracking"_s,
-        QStringLiteral("pk INTEGER PRIMARY KEY, url TEXT NOT NULL, bundle_id TEXT, cdhash TEXT, "
-                       "team_identifier TEXT, signing_identifier TEXT, flags INTEGER, "
-                       "timestamp INTEGER NOT NULL, link_pk INTEGER"),
         rows);
 }
 
@@ -129,11 +124,14 @@ QString MacVolumeFixture::populate(TestTree& tree, const QString& folder)
 {
     const QString volume = tree.folder(folder);
     const QByteArray cdhash = QByteArray::fromHex("5f3e0d1c2b3a49586776859403a2b1c0d9e8f7a6");
-    QString error = writeExecPolicy(
-        execPolicyPath(volume), {{4242, u"file:///Applications/Tool.app/"_s, u"com.example.tool"_s, cdhash,
-                                  u"ABCDE12345"_s, u"com.example.tool"_s, 2, 1699999999, QVariant()},
-                                 {77, u"file:///Applications/Other.app/"_s, QVariant(), u"text-hash"_s,
-                                  QVariant(), QVariant(), QVariant(), 1700000000, 4242}});
+    QString error = createTable(
+        execPolicyPath(volume), u"provenance_tracking"_s,
+        u"pk INTEGER PRIMARY KEY, url TEXT NOT NULL, bundle_id TEXT, cdhash TEXT, team_identifier TEXT, "
+        "signing_identifier TEXT, flags INTEGER, timestamp INTEGER NOT NULL, link_pk INTEGER"_s,
+        {{4242, u"file:///Applications/Tool.app/"_s, u"com.example.tool"_s, cdhash, u"ABCDE12345"_s,
+          u"com.example.tool"_s, 2, 1699999999, QVariant()},
+         {77, u"file:///Applications/Other.app/"_s, QVariant(), u"text-hash"_s, QVariant(), QVariant(),
+          QVariant(), 1700000000, 4242}});
     if (error.isEmpty())
         error = writeQuarantineEvents(
             eventsPath(volume + u"/Users/alice"_s),

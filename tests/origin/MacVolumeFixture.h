@@ -37,16 +37,9 @@ public:
     // Creates `path` with table LSQuarantineEvent and one row per entry of `rows`, each the
     // eleven columns in schema order (null QVariants become NULL). Empty text on success.
     static QString writeQuarantineEvents(const QString& path, const QList<QVariantList>& rows);
-    // Creates `path` with table provenance_tracking, rows in schema order
-    // (pk, url, bundle_id, cdhash, team_identifier, signing_identifier, flags, timestamp, link_pk).
-    static QString writeExecPolicy(const QString& path, const QList<QVariantList>& rows);
     // A JSON line without the file's plain values, times, sources and attribute list: what is
     // left is the origin.
     static QString withoutPlainFields(const QString& line);
-
     // Runs `sql` (statements separated by ";") on a new or existing database at `path`.
     static QString execute(const QString& path, const QString& sql);
-    // Creates `table` with `columns` in the database at `path`, with `rows` (null values: NULL).
-    static QString createTable(const QString& path, const QString& table, const QString& columns,
-                               const QList<QVariantList>& rows);
 };
