@@ -35,47 +35,33 @@ private slots:
     void encodings_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("texts"); // encoded path | strict UTF-8 text, "-" when not UTF-8
-        QTest::newRow("ASCII")
-            << QByteArray("/a-b_c.d~e/!$&'()*+,;=:@?#[]\"<>\\^`{|}\t\x7f %")
-            << "/a-b_c.d~e/!$&'()*+,;=:@%3F%23%5B%5D%22%3C%3E%5C%5E%60%7B%7C%7D%09%7F%20%25 | "
-               "/a-b_c.d~e/!$&'()*+,;=:@?#[]\"<>\\^`{|}\t\x7f %";
+        // Encoded path | strict UTF-8 text ("-" when not UTF-8) | shown in a message, each byte kept
+        // through a text-based parser.
+        QTest::addColumn<QString>("texts");
+        QTest::newRow("ASCII, controls as pictures")
+            << QByteArray("/a-b_c.d~e/!$&'()*+,;=:@?#[]\"<>\\^`{|}\t\x7f %\r\n\x1b")
+            << u"/a-b_c.d~e/!$&'()*+,;=:@%3F%23%5B%5D%22%3C%3E%5C%5E%60%7B%7C%7D%09%7F%20%25%0D%0A%1B | "
+               "/a-b_c.d~e/!$&'()*+,;=:@?#[]\"<>\\^`{|}\t\x7f %\r\n\x1b | "
+               "/a-b_c.d~e/!$&'()*+,;=:@?#[]\"<>\\^`{|}␉␡ %␍␊␛"_qs;
         QTest::newRow("multi-byte, byte order mark kept")
             << QByteArray("\xef\xbb\xbf/\xc3\xa9\xf0\x9f\xa6\x8a\xf4\x8f\xbf\xbf")
-            << "%EF%BB%BF/%C3%A9%F0%9F%A6%8A%F4%8F%BF%BF | \uFEFF/é🦊\U0010FFFF";
-        QTest::newRow("Latin-1, cut at the end") << QByteArray("/caf\xe9/\xe2\x82") << "/caf%E9/%E2%82 | -";
+            << u"%EF%BB%BF/%C3%A9%F0%9F%A6%8A%F4%8F%BF%BF | \uFEFF/é🦊\U0010FFFF | \uFEFF/é🦊\U0010FFFF"_qs;
+        QTest::newRow("Latin-1, overlong, surrogate, past U+10FFFF, cut at the end")
+            << QByteArray("/caf\xe9/\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82")
+            << u"/caf%E9/%C0%AF%E0%80%AF%ED%A0%80%F4%90%80%80%E2%82 | - | /caf\uFFFD/"_qs +
+                   QString(14, QChar(0xFFFD));
     }
 
     void encodings()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, texts);
-        QCOMPARE(encodePath(bytes) + QLatin1String(" | ") +
-                     decodeUtf8Strictly(bytes).value_or(QStringLiteral("-")),
-                 texts);
-    }
-
-    void rawText_data()
-    {
-        QTest::addColumn<QByteArray>("bytes"); // an argument as the system hands it over
-        QTest::addColumn<QString>("shown");    // in a message
-        QTest::newRow("controls as pictures") << QByteArray("a\tb\r\n\x1b[0m\x7f") << u"a␉b␍␊␛[0m␡"_qs;
-        QTest::newRow("UTF-8 kept") << QByteArray("/\xc3\xa9\xf0\x9f\xa6\x8a\xf4\x8f\xbf\xbf")
-                                    << u"/é🦊\U0010FFFF"_qs;
-        QTest::newRow("bytes that are not UTF-8")
-            << QByteArray("d\xff/\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82")
-            << u"d\uFFFD/\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"_qs;
-    }
-
-    void rawText()
-    {
-        // Through a text-based parser and back, every byte as it was.
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, shown);
         const QString text = RawText::fromBytes(bytes);
-        QCOMPARE(RawText::toBytes(text), bytes);
         QCOMPARE(RawText::toBytes(text + u'=' + text), bytes + '=' + bytes);
-        QCOMPARE(RawText::display(text), shown);
+        QCOMPARE(encodePath(bytes) + QLatin1String(" | ") +
+                     decodeUtf8Strictly(bytes).value_or(QStringLiteral("-")) + QLatin1String(" | ") +
+                     RawText::display(text),
+                 texts);
         // A lone surrogate that stands for no byte is written as U+FFFD.
         QCOMPARE(RawText::toBytes(QString(QChar(0xDC10)) + QChar(0xD800)),
                  QByteArray("\xef\xbf\xbd\xef\xbf\xbd"));
@@ -83,28 +69,24 @@ private slots:
 
     void bytes_data()
     {
-        QTest::addColumn<int>("form"); // 0: QStrings; 1: UTF-8 bytes; 2: UTF-8, the last field in two pieces
-        QTest::newRow("QString rows") << 0;
-        QTest::newRow("UTF-8 rows") << 1;
-        QTest::newRow("UTF-8 rows, last field in two") << 2;
+        // Rows as a walk adds them (fields as QStrings: fuzz_csvwriter): the last field whole or in two
+        // pieces.
+        QTest::addColumn<bool>("split");
+        QTest::newRow("last field whole") << false;
+        QTest::newRow("last field in two") << true;
     }
 
     void bytes()
     {
-        QFETCH(int, form);
-        const QList<QStringList> rows = {
-            {QStringLiteral("/Café.app"), QStringLiteral("❓ 0xab"), QStringLiteral("a;b\t'c' ")},
-            {QStringLiteral("/x,y.app"), QString(), QStringLiteral("say \"hi\"")},
-            {QStringLiteral("line\nfeed"), QStringLiteral("cr\r"), QStringLiteral("\"")},
-            {QStringLiteral("/plain"), QString(), QStringLiteral("say \"hi\"")}};
+        QFETCH(bool, split);
+        const QList<QByteArrayList> rows = {{"/Caf\xc3\xa9.app", "\xe2\x9d\x93 0xab", "a;b\t'c' "},
+                                            {"/x,y.app", "", "say \"hi\""},
+                                            {"line\nfeed", "cr\r", "\""},
+                                            {"/plain", "", "say \"hi\""}};
         CsvWriter writer({QStringLiteral("Path"), QStringLiteral("ID"), QStringLiteral("App")});
-        for (const QStringList& row : rows) {
-            const QByteArray last = row[2].toUtf8();
-            const qsizetype half = form == 2 ? last.size() / 2 : last.size(); // `say "hi"`: the quotes after
-            if (form == 0)
-                writer.addRow(row);
-            else
-                writer.addUtf8Row({row[0].toUtf8(), row[1].toUtf8(), last.first(half)}, last.sliced(half));
+        for (const QByteArrayList& row : rows) {
+            const qsizetype half = split ? row[2].size() / 2 : row[2].size(); // `say "hi"`: the quotes after
+            writer.addUtf8Row({row[0], row[1], row[2].first(half)}, row[2].sliced(half));
         }
         QCOMPARE(writer.rowCount(), 4);
         // UTF-8 without a byte order mark, a line feed after every line, quoted only when needed.
