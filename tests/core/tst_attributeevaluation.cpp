@@ -40,20 +40,21 @@ struct ChangingValue
     }
 };
 
-// Every host form of the provenance from the `from`th on, listed in reverse order of
+// Every host form of the provenance from the `from`th on, listed in or against the order of
 // preference, as no real file system can hold them (ext4 refuses "osx." and bare names).
 // Each form's value is its number; the stream forms carry Samba's trailing NUL. The reader
 // asks with a buffer large enough for either.
 struct AllForms
 {
     size_t from;
+    bool preferredFirst;
 
     ssize_t list(char* buffer, size_t size)
     {
         std::string names;
         const auto& forms = provenanceForms();
-        for (size_t i = forms.size(); i-- > from;)
-            names += forms[i].name + '\0';
+        for (size_t i = from; i < forms.size(); ++i)
+            names.insert(preferredFirst ? names.size() : 0, forms[i].name + '\0');
         std::memcpy(buffer, names.data(), std::min(size, names.size()));
         return ssize_t(names.size());
     }
@@ -118,11 +119,14 @@ private slots:
         for (const HostAttributeName& form : provenanceForms())
             forms << QByteArray::fromStdString(form.name);
         QCOMPARE(forms, names);
-        // The first form that exists is read, whatever the order of the listing.
-        for (size_t from = 0; from < provenanceForms().size(); ++from) {
-            ItemAttributes attributes{AllForms{from}};
-            QCOMPARE(attributes.hasValue(provenanceForms()).value(), true);
-            QCOMPARE(attributes.read(provenanceForms()).value(), QByteArray::number(qulonglong(from + 1)));
+        // The most preferred form there is read, whatever the order of the listing.
+        for (const bool preferredFirst : {true, false}) {
+            for (size_t from = 0; from < provenanceForms().size(); ++from) {
+                ItemAttributes attributes{AllForms{from, preferredFirst}};
+                QCOMPARE(attributes.hasValue(provenanceForms()).value(), true);
+                QCOMPARE(attributes.read(provenanceForms()).value(),
+                         QByteArray::number(qulonglong(from + 1)));
+            }
         }
     }
 
