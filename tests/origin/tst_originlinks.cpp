@@ -212,7 +212,8 @@ private slots:
         QTest::newRow("trailing NUL of a share")
             << QByteArray("0040;00000000;;\0", 16) << u"0040|1970-01-01T00:00:00Z|||userApproved"_s;
         QTest::newRow("not hex") << "zz;later;Mail"_ba << u"zz||Mail||"_s;
-        QTest::newRow("too many digits") << "000000001;1000000000000000"_ba << u"000000001||||"_s;
+        QTest::newRow("not hex, upper case") << "0000;LATER"_ba << u"0000||||"_s;
+        QTest::newRow("too many digits") << "000000001;0000000065a1b2c3"_ba << u"000000001||||"_s;
         QTest::newRow("flags only") << "0000"_ba << u"0000||||"_s;
         QTest::newRow("empty: nothing") << QByteArray() << u"none"_s;
         QTest::newRow("NUL first: nothing") << QByteArray("\0;x;y", 5) << u"none"_s;
@@ -239,6 +240,7 @@ private slots:
         QCOMPARE(ProvenanceRecord::keysOf(little + '\0'), keys);
         QVERIFY(ProvenanceRecord::keysOf(little.left(10)).isEmpty());
         QVERIFY(ProvenanceRecord::keysOf(little + 'x').isEmpty());
+        QVERIFY(ProvenanceRecord::keysOf(QByteArray::fromHex("010300") + little.mid(3) + '\0').isEmpty());
     }
 
     void times()
