@@ -151,7 +151,7 @@ private slots:
         const QByteArray TP = "user.DosStream.com.apple.provenance",
                          TQ = "user.DosStream.com.apple.quarantine";
         const QByteArray SP = TP + ":$DATA"; // Samba's forms, with and without the type
-        QByteArray longValue; // every byte value, upper-case hex digits included
+        QByteArray longValue;                // every byte value, upper-case hex digits included
         for (int i = 0; i < 3000; ++i)
             longValue += char(i * 7 + 3);
         // Bytes as Samba 4.17 and netatalk store what a Mac writes: the value and one NUL.

@@ -43,13 +43,8 @@ QString createTable(const QString& path, const QString& table, const QString& co
 
 QByteArray MacVolumeFixture::provenanceValue(qint64 key, bool littleEndian)
 {
-    QByteArray value("\x01\x02\x00", 3);
-    char bytes[8];
-    if (littleEndian)
-        qToLittleEndian(key, bytes);
-    else
-        qToBigEndian(key, bytes);
-    return value + QByteArray(bytes, 8);
+    const qint64 stored = littleEndian ? qToLittleEndian(key) : qToBigEndian(key);
+    return QByteArray("\x01\x02\x00", 3) + QByteArray(reinterpret_cast<const char*>(&stored), 8);
 }
 
 QByteArray MacVolumeFixture::whereFromsPlist(const QStringList& strings)

@@ -141,11 +141,9 @@ private slots:
         lying[lying.size() - 1] = char(0x70); // the offset table moved past the end
         QByteArray lyingCount = MacVolumeFixture::whereFromsPlist({u"https://example.org/"_s});
         lyingCount[lyingCount.size() - 17] = char(0x7f); // far more objects than there are
+        // Read one level deep: arrays nested or shared any number of times end at this branch.
         plist("nested 60,000 deep",
               chain(60000, [](quint32 i) { return i < 59999 ? array({i + 1}) : text("end"); }),
-              "element 0 is not a text", {});
-        plist("arrays shared 16^8 times",
-              chain(9, [](quint32 i) { return i < 8 ? array(QList<quint32>(16, i + 1)) : text("lol"); }),
               "element 0 is not a text", {});
         plist("one text shared past the cap",
               bplist({array(QList<quint32>(2000, 1)), text(QByteArray(1000, 'x'))}),

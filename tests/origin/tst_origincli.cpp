@@ -135,9 +135,11 @@ private slots:
             << elsewhere + quarantineOnly + u'\n' + head(u"copy.pdf"_s, u"mac/Library/copy.pdf"_s) + kReport +
                    u'\n'
             << QString();
-        QTest::newRow("found upward")
-            << files + QByteArrayList{"@/mac/Library/copy.pdf"} << 0
-            << head(u"copy.pdf"_s, u"mac/Library/copy.pdf"_s) + kReport + u'\n' << QString();
+        QTest::newRow("found upward, or none")
+            << files + QByteArrayList{"@/mac/Library/copy.pdf", "@/elsewhere/copy.pdf"} << 0
+            << head(u"copy.pdf"_s, u"mac/Library/copy.pdf"_s) + kReport + u'\n' + elsewhere + quarantineOnly +
+                   u'\n'
+            << QString();
         const auto found = [&noRecord](const QString& path, const QString& home) {
             return head(u"copy.pdf"_s, path) +
                    QString(noRecord).replace(u"@alice"_s, MacVolumeFixture::eventsPath(home)) + u'\n';
@@ -147,8 +149,6 @@ private slots:
             << found(u"lone/copy.pdf"_s, u"@/lone/Users/alice"_s) +
                    found(u"home/alice/copy.pdf"_s, u"@/home/alice"_s)
             << QString();
-        QTest::newRow("outside, no root") << files + QByteArrayList{"@/elsewhere/copy.pdf"} << 0
-                                          << elsewhere + quarantineOnly + u'\n' << QString();
         QTest::newRow("outside, root given")
             << files + QByteArrayList{"--mac-root", "@/mac/", "@/elsewhere/copy.pdf"} << 0
             << elsewhere + kReport + u'\n' << QString();
