@@ -56,7 +56,6 @@ private slots:
         QTest::addColumn<QString>("sidecar"); // an AppleDouble file with both values, lent to the item
 
         row("both, unregistered", "a", "%05", "0083;65f0a1b2;Safari;3A4B", "a | ROOT/a | ❓ 0x05 | 🔸 Safari");
-        row("quarantine third field empty", "a", "-", "0081;65f0a1b2;;Chrome", "a | ROOT/a |  | 🔸 Chrome");
         row("non-ASCII", "café ü", "-", "-", "café ü | ROOT/caf%C3%A9%20%C3%BC |  | ");
         row("percent and hash", "50%25#1?", "%0A", "-", "50%#1? | ROOT/50%25%231%3F | ❓ 0x0a | ");
         row("not UTF-8", "bad%FF", "%0A", "-", "bad\uFFFD | ROOT/bad%FF | ❓ 0x0a | ");

@@ -134,9 +134,9 @@ private slots:
                            u"Empty.app"_s, u"Down, loaded.app"_s, u"A.app"_s,    u"B.app"_s}
             << QByteArray()
             << u"5 apps found\n\n"_s + a +
-                   u"\nROOT/B.app|⭕️|🔸|Mail\nROOT/C.app|✅|0x0c|🔸|Browser\nROOT/Down, "
-                   u"loaded.app|⭕️|🔸|"
-                   u"Navigateur Web é\nROOT/Twin.app|✅|0x0a0b|⭕️\nROOT/A.app | 0x0a0b | no app"_s
+                   u"\nROOT/B.app|⭕️|🔸|Mail\nROOT/C.app|✅|0x0c|🔸|Browser\n"
+                   u"ROOT/Down, loaded.app|⭕️|🔸|Navigateur Web é\nROOT/Twin.app|✅|0x0a0b|⭕️\n"
+                   u"ROOT/A.app | 0x0a0b | no app"_s
             << u"2 Twin.app C.app"_s
             << u"Filepath,Provenance ID,Quarantine App\nROOT/A.app,0x0a0b,no app\nROOT/B.app,no ID,Mail\n"
                u"ROOT/C.app,0x0c,Browser\n\"ROOT/Down, loaded.app\",no ID,Navigateur Web é\n"
