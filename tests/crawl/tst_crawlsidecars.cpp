@@ -1,5 +1,3 @@
-#include "crawl/CrawlQueue.h"
-#include "crawl/Crawler.h"
 #include "origin/OriginDetails.h"
 #include "tests/support/AppleDoubleFile.h"
 #include "tests/support/TestTree.h"
@@ -27,23 +25,13 @@ QByteArray sidecar(bool provenance, bool quarantine)
 
 } // namespace
 
-// What a crawl lists where files came with AppleDouble sidecars, from the window's model and
-// from `quellmark-cli crawl`, with and without --no-sidecars.
+// What a crawl lists where files came with AppleDouble sidecars, from `quellmark-cli crawl` (which lists what
+// the window's model does), with and without --no-sidecars.
 class TestCrawlSidecars : public QObject
 {
     Q_OBJECT
 
     TestTree m_tree;
-
-    // What `quellmark-cli crawl` prints, run in the folder `folder` below the tree, once it exited with 0.
-    QByteArray crawlOutput(const QByteArrayList& arguments, const QString& folder = {})
-    {
-        const ToolRun::Outcome outcome =
-            ToolRun{ToolRun::built("quellmark-cli"), QByteArrayList{"crawl"} + arguments,
-                    QFile::encodeName(m_tree.path(folder))}
-                .run();
-        return outcome.status == 0 ? outcome.out : "failed: " + outcome.err;
-    }
 
 private slots:
     void initTestCase()
@@ -71,15 +59,9 @@ private slots:
         m_tree.file(u"._gone.zip"_s, sidecar(true, true));
     }
 
-    void cleanup()
-    {
-        crawlQueue()->waitForDone();
-        QCoreApplication::sendPostedEvents();
-    }
-
     void listing_data()
     {
-        QTest::addColumn<QString>("folder"); // the working folder; "window": the crawl window's list
+        QTest::addColumn<QString>("folder"); // the working folder
         QTest::addColumn<QByteArrayList>("arguments");
         QTest::addColumn<QStringList>("rows"); // sorted, below the header; ROOT: the tree
         const QString a = u"a.pdf,,🔸 Safari,ROOT/Archive/Docs/a.pdf"_s;
@@ -88,7 +70,6 @@ private slots:
             own + QStringList{u"invoice.pdf,❓ 0x010200aabbccddeeff1100,🔸 Safari,ROOT/invoice.pdf"_s,
                               u"own.txt,❓ 0x0a,🔸 Safari,ROOT/own.txt"_s, a,
                               u"._gone.zip,❓ 0x010200aabbccddeeff1100,🔸 Safari,ROOT/._gone.zip"_s};
-        QTest::newRow("window") << u"window"_s << QByteArrayList{"ROOT"} << all;
         QTest::newRow("tool") << QString() << QByteArrayList{"--quarantine", "ROOT"} << all;
         QTest::newRow("tool, --no-sidecars")
             << QString() << QByteArrayList{"--quarantine", "--no-sidecars", "ROOT"}
@@ -129,20 +110,15 @@ private slots:
         for (QString& row : rows)
             row.replace(u"ROOT"_s, m_tree.root());
         rows.sort();
-        QByteArray csv;
-        if (folder == u"window"_s) {
-            Crawler model;
-            QSignalSpy finished(&model, &Crawler::crawlFinished);
-            model.startCrawl(m_tree.root(), true);
-            QVERIFY(finished.wait(30000));
-            QTemporaryDir out;
-            QCOMPARE(model.writeCSV(out.filePath(u"window.csv"_s)).status, CsvWriteResult::Written);
-            csv = ToolRun::contents(QFile::encodeName(out.filePath(u"window.csv"_s)));
-        } else {
-            for (QByteArray& argument : arguments)
-                argument.replace("ROOT", root);
-            csv = crawlOutput(arguments, folder);
-        }
+        for (QByteArray& argument : arguments)
+            argument.replace("ROOT", root);
+        // Run in `folder` below the tree.
+        const ToolRun::Outcome crawl =
+            ToolRun{ToolRun::built("quellmark-cli"), QByteArrayList{"crawl"} + arguments,
+                    QFile::encodeName(m_tree.path(folder))}
+                .run();
+        QVERIFY2(crawl.status == 0, crawl.err.constData());
+        const QByteArray& csv = crawl.out;
         const bool jsonl = arguments.contains("--format=jsonl");
         QStringList shown = QString::fromUtf8(csv).split(u'\n', Qt::SkipEmptyParts).mid(jsonl ? 0 : 1);
         if (jsonl) {

@@ -10,9 +10,7 @@
 #include "ui/RecordListView.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QDrag>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QPointer>
 #include <QSettings>
@@ -177,17 +175,6 @@ private slots:
         // A new drop starts with nothing selected. (Copying the selection is the list view's own.)
         QVERIFY(drop({u"d1"_s}));
         QVERIFY(!list->selectionModel()->hasSelection());
-    }
-
-    void findAcrossDrops()
-    {
-        auto* bar = m_view->findChild<FindBar*>();
-        bar->open();
-        bar->field()->setText(u"keep"_s);
-        QVERIFY(drop({u"keep 1"_s, u"drop"_s, u"keep 2"_s}));
-        QTRY_COMPARE(bar->countText() + u": "_s + shown(), u"2 of 3: keep 1, keep 2"_s);
-        bar->dismiss();
-        QCOMPARE(m_view->list()->model(), m_view->fileInfo());
     }
 
     void queuedFiles()

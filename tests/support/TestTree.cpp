@@ -143,6 +143,17 @@ void TestTree::setQuarantine(const QString& path, const QByteArray& value)
     setRawAttribute(QFile::encodeName(path), "user.com.apple.quarantine", value);
 }
 
+QList<QByteArray> TestTree::walkOrder(const QString& root)
+{
+    QList<QByteArray> order = ToolRun{"/usr/bin/find",
+                                      {QFile::encodeName(root), "-mindepth", "1", "-type", "d", "-printf",
+                                       "%P/\\0", "-o", "!", "-type", "l", "-printf", "%P\\0"}}
+                                  .run()
+                                  .out.split('\0');
+    order.removeLast();
+    return order;
+}
+
 void TestTree::openToOthers()
 {
     // The temporary folder itself and every folder on the way to it must be searchable.

@@ -32,14 +32,18 @@ public:
     // Makes `levels` nested folders named `level` below `relative`, one step at a time (the
     // whole may reach past PATH_MAX), and in the deepest a file `name` with the provenance
     // `value`. Returns the file's path relative to the root.
-    QByteArray deepFile(const QByteArray& relative, int levels, const QByteArray& level, const QByteArray& name,
-                        const QByteArray& value);
+    QByteArray deepFile(const QByteArray& relative, int levels, const QByteArray& level,
+                        const QByteArray& name, const QByteArray& value);
 
     // Sets `name` exactly as given (for example "user.com.apple.provenance").
     void setRawAttribute(const QByteArray& rawPathOfItem, const QByteArray& name, const QByteArray& value);
     // Sets user.com.apple.provenance or user.com.apple.quarantine on a path.
     void setProvenance(const QString& path, const QByteArray& value);
     void setQuarantine(const QString& path, const QByteArray& value);
+
+    // The entries below `root` as a walk meets them (find's order, an oracle independent of the
+    // walker): pre-order in directory order, links left out, folders ending in "/".
+    static QList<QByteArray> walkOrder(const QString& root);
 
     // Lets other users read and search the whole tree (for unprivileged runs).
     void openToOthers();
