@@ -18,10 +18,13 @@ const QByteArray
     kAccessTimes("quellmark-cli: access times of the evidence may have changed: files and folders "
                  "this user does not own cannot be read without updating them (O_NOATIME is refused)\n");
 
-// Standard error as expected: all of it when `err` is empty or ends in a line feed, else its start.
-bool errorAsExpected(const QByteArray& shown, const QByteArray& err)
+// Output as expected: all of it when `expected` is empty or ends in a line feed, else a part of it.
+void compareText(const QByteArray& shown, const QByteArray& expected)
 {
-    return err.isEmpty() || err.endsWith('\n') ? shown == err : shown.startsWith(err);
+    if (expected.isEmpty() || expected.endsWith('\n'))
+        QCOMPARE(shown, expected);
+    else
+        QVERIFY2(shown.contains(expected), shown.constData());
 }
 
 } // namespace
@@ -34,8 +37,7 @@ class TestCli : public QObject
 
     TestTree m_tree;
     QByteArray m_root, m_cli, m_deep;
-    QByteArray m_crawled; // the CSV of crawling ROOT/folder
-    QProcess m_fuse;      // another file system at ROOT/fs/d/mnt
+    QProcess m_fuse; // another file system at ROOT/fs/d/mnt
 
     QByteArray at(const QByteArray& relative) const { return m_root + '/' + relative; }
 
@@ -77,9 +79,6 @@ private slots:
         m_tree.symlink(m_tree.path(QStringLiteral("folder/inner")), QStringLiteral("link"));
         m_tree.folder(QStringLiteral("gone"));
         m_tree.symlink(m_tree.path(QStringLiteral("nothing")), QStringLiteral("dangling"));
-        m_crawled = ToolRun{m_cli, {"crawl", at("folder")}}.run().out;
-        QCOMPARE(m_crawled, kHeader + "f,\xe2\x9d\x93 0x01,," + at("folder/f") + "\ng,\xe2\x9d\x93 0x02,," +
-                                at("folder/inner/g") + '\n');
         m_tree.openToOthers();
         m_tree.setProvenance(m_tree.folder(QStringLiteral("fs/d")), "\x01");
         const QString mount = m_tree.folder(QStringLiteral("fs/d/mnt"));
@@ -167,6 +166,12 @@ private slots:
             "Usage: quellmark-cli files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] "
             "[--password-file FILE]] [--format text|jsonl|timeline|bodyfile] [--mac-root DIR] PATH...\n"
             "Try 'quellmark-cli files --help'.\n");
+        const QByteArray full = "quellmark-cli: cannot write to standard output: No space left on device\n";
+        row("help onto a full device", "FULL", {"--help"}, 1, {}, full);
+        row("a command's help onto a full device", "FULL", {"crawl", "--help"}, 1, {}, full);
+        row("help to a pipe, names the commands' help", {}, {"--help"}, 0, "COMMAND --help");
+        row("a command's help to a pipe, with the exit statuses", {}, {"files", "--help"}, 0,
+            "  3  written, but some items");
         row("crawl, filters: none", {}, {"crawl", "filter"}, 0, kHeader + "s,? 0x07,,ROOT/filter/skip/s\n");
         row("crawl, filters: excluded folder not entered", {},
             {"crawl", "--exclude=x", "--exclude", "sk*", "filter"}, 0, kHeader);
@@ -212,7 +217,8 @@ private slots:
             kHeader + "g,? 0x02,,ROOT/folder/inner/g\n",
             "quellmark-cli: cannot read missing: No such file or directory\n");
         row("crawl, output named in bytes that are not UTF-8", {},
-            {"crawl", "-o", "odd\xff/out\xfe.csv", "folder"}, 0, {});
+            {"crawl", "-o", "odd\xff/out\xfe.csv", "folder"}, 0,
+            kHeader + "f,? 0x01,,ROOT/folder/f\ng,? 0x02,,ROOT/folder/inner/g\n");
         // As nobody: for root, permission bits stop nothing.
         row("files as nobody, all examined", "NOBODY", {"files", "ROOT/part/open"}, 0,
             "open | ROOT/part/open | ? 0x03 | \n");
@@ -257,16 +263,25 @@ private slots:
             text->replace("DEEP", m_deep).replace("ROOT", m_root).replace("? ", "\xe2\x9d\x93 ");
         for (QByteArray& argument : arguments)
             argument.replace("ROOT", m_root);
-        // NOBODY[:FOLDER] runs as nobody; GONE in a folder removed before the run.
-        const bool nobody = folder.startsWith("NOBODY");
-        ToolRun call{m_cli, arguments, folder == "GONE" ? QByteArray() : at(folder.mid(nobody ? 7 : 0))};
+        // NOBODY[:FOLDER] runs as nobody; GONE in a folder removed before the run; FULL onto /dev/full.
+        const bool nobody = folder.startsWith("NOBODY"), full = folder == "FULL";
+        ToolRun call{m_cli, arguments,
+                     folder == "GONE" ? QByteArray() : at(full ? "" : folder.mid(nobody ? 7 : 0))};
         call.unprivileged = nobody;
+        if (full)
+            call.output = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
         const QByteArray gone = at("gone");
         if (folder == "GONE")
             call.inChild = [&gone] {
                 return ::chdir(gone.constData()) == 0 && ::rmdir(gone.constData()) == 0;
             };
         ToolRun::Outcome outcome = call.run();
+        if (arguments.contains("-o")) { // written under exactly that name
+            outcome.out += ToolRun::contents(at("odd\xff/out\xfe.csv"));
+            QCOMPARE(::unlink(at("odd\xff/out\xfe.csv").constData()), 0);
+        }
+        if (full)
+            ::close(call.output);
         if (arguments.contains("--format=jsonl")) {
             QByteArray shown;
             for (const QByteArray& line : outcome.out.split('\n')) {
@@ -279,13 +294,9 @@ private slots:
             }
             outcome.out = shown;
         }
-        QCOMPARE(outcome.out, out);
-        QVERIFY2(errorAsExpected(outcome.err, err), outcome.err.constData());
+        compareText(outcome.out, out);
+        compareText(outcome.err, err);
         QCOMPARE(outcome.status, status);
-        if (arguments.contains("-o")) { // written under exactly that name
-            QCOMPARE(ToolRun::contents(at("odd\xff/out\xfe.csv")), m_crawled);
-            QCOMPARE(::unlink(at("odd\xff/out\xfe.csv").constData()), 0);
-        }
     }
 
     void mountPointAboveDeepFolder()
@@ -372,7 +383,7 @@ private slots:
         err.replace("FINDER", finderPath);
         const ToolRun::Outcome outcome = ToolRun{QFile::encodeName(tool), arguments}.run();
         QCOMPARE(outcome.out, out);
-        QVERIFY2(errorAsExpected(outcome.err, err), outcome.err.constData());
+        compareText(outcome.err, err);
         QCOMPARE(outcome.status, status);
     }
 };
