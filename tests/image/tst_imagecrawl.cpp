@@ -204,7 +204,6 @@ void TestImageCrawl::crawl_data()
     // HFS+ keeps names in Unicode: the Mac stores a byte that is no UTF-8 as "%E9".
     const QByteArray hfsCafe = row("caf%E9 list.txt", kProvenance, "", "/Documents/caf%25E9%20list.txt");
     add("HFS+", {"crawl", "DIR/hfs.img"}, dataVolume(hfsCafe, false));
-    add("HFS+ in GPT", {"crawl", "--quarantine", "DIR/hfs-gpt.img"}, dataVolume(hfsCafe, true));
     add("HFS+ in GPT, two E01 segments", {"crawl", "--quarantine", "DIR/hfs-parts.E01"},
         dataVolume(hfsCafe, true));
     const QByteArray gone = row("._gone.txt", kProvenance, "", "/._gone.txt") +
