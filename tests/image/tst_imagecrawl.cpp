@@ -104,27 +104,34 @@ void TestImageCrawl::initTestCase()
               "dd if=\"$1\" of=\"$0\" bs=512 seek=\"$4\" conv=notrunc status=none",
               path(disk), path(volume), QByteArray::number(sectors), type, QByteArray::number(start)});
     }
-    make("/usr/bin/ewfacquire", {"-u", "-q", "-c", "none", "-t", path("ewf"), path("raw.img")});
-    // Sets of 2 segments, one of them locked from nobody, and of 34 (more than are kept open).
-    for (const char* set : {"hfs-parts", "sealed"})
+    // An E01 set of the default segment size, or of `segment`.
+    const auto ewf = [this](const char* set, const char* disk, const QByteArray& segment = {}) {
         make("/usr/bin/ewfacquire",
-             {"-u", "-q", "-c", "none", "-S", "2MiB", "-t", path(set), path("hfs-late.img")});
+             QByteArrayList{"-u", "-q", "-c", "none", "-t", path(set), path(disk)}
+                 << (segment.isEmpty() ? QByteArrayList() : QByteArrayList{"-S", segment}));
+    };
+    ewf("ewf", "raw.img");
+    // Sets of 2 segments, one of them locked from nobody, and of 34 (more than are kept open).
+    ewf("hfs-parts", "hfs-late.img", "2MiB");
+    ewf("sealed", "hfs-late.img", "2MiB");
     QVERIFY(QFile::exists(QFile::decodeName(path("hfs-parts.E02"))) &&
             !QFile::exists(QFile::decodeName(path("hfs-parts.E03"))));
     QVERIFY(QFile::setPermissions(QFile::decodeName(path("sealed.E02")), QFile::ReadOwner));
     QVERIFY(QFile::setPermissions(m_tree.root(), QFile::permissions(m_tree.root()) | QFile::ExeOther));
     m_tree.folder(QStringLiteral("split"));
-    make("/usr/bin/ewfacquire",
-         {"-u", "-q", "-c", "none", "-S", "1MiB", "-t", path("split/whole"), path("raw.img")});
-    make("/usr/bin/qemu-img", {"convert", "-f", "raw", "-O", "vmdk", path("raw.img"), path("disk.vmdk")});
+    ewf("split/whole", "raw.img", "1MiB");
+    const auto qemu = [this](const char* format, const char* image, const QByteArrayList& options = {}) {
+        make("/usr/bin/qemu-img", QByteArrayList{"convert", "-f", "raw", "-O", format}
+                                      << options << path("raw.img") << path(image));
+    };
+    qemu("vmdk", "disk.vmdk");
     // Renamed away from the extent its descriptor names: a sparse disk is read as the file it is.
     QVERIFY(QFile::copy(QFile::decodeName(path("disk.vmdk")), QFile::decodeName(path("split/renamed.vmdk"))));
     // A descriptor and its extent file; a descriptor naming an extent outside its folder.
-    make("/usr/bin/qemu-img", {"convert", "-f", "raw", "-O", "vmdk", "-o", "subformat=monolithicFlat",
-                               path("raw.img"), path("flat.vmdk")});
+    qemu("vmdk", "flat.vmdk", {"-o", "subformat=monolithicFlat"});
     write("bad-extent.vmdk", ToolRun::contents(path("flat.vmdk"))
                                  .replace("\"flat-flat.vmdk\"", "\"../../../../../../../../etc/passwd\""));
-    make("/usr/bin/qemu-img", {"convert", "-f", "raw", "-O", "vpc", path("raw.img"), path("disk.vhd")});
+    qemu("vpc", "disk.vhd");
     write("disk.dmg", dmg(ToolRun::contents(path("raw.img")), 0x80000005));
     // Bad images: text, the superblocks and checkpoint without the trees, nothing, a .dmg of
     // LZFSE chunks (stored as they are: never inflated), an E01 set of 1 MiB segments, one gone.
@@ -132,48 +139,37 @@ void TestImageCrawl::initTestCase()
     write("bad-cut.img", ToolRun::contents(path("raw.img")).left(5 * 4096));
     write("bad-empty.img", {});
     write("bad-lzfse.dmg", dmg(ToolRun::contents(path("raw.img")), 0x80000007));
-    make("/usr/bin/ewfacquire",
-         {"-u", "-q", "-c", "none", "-S", "1MiB", "-t", path("split/bad"), path("raw.img")});
+    ewf("split/bad", "raw.img", "1MiB");
     QVERIFY(QFile::remove(m_tree.path(QStringLiteral("split/bad.E03"))));
-    // A Mac's FAT stick: attributes in "._" files, one of them left behind by a deleted file,
-    // one "._" file that is no AppleDouble file, some in an archive's __MACOSX folder (one
-    // lending, one that gives way to the file's own "._" file). Copied one by one: the walk
-    // keeps their order.
+    // A Mac's FAT stick: attributes in "._" files (P, Q, S, M below), one of them left behind
+    // by a deleted file, one "._" file that is no AppleDouble file, some in an archive's __MACOSX
+    // folder (one lending, one that gives way to the file's own "._" file). Copied one by one:
+    // the walk keeps their order.
     const auto sidecar = [](const char* provenance, const QByteArray& quarantine = {}) {
         AppleDoubleFile file;
         if (*provenance)
             file.add("com.apple.provenance", QByteArray::fromHex(provenance));
         return (quarantine.isEmpty() ? file : file.add("com.apple.quarantine", quarantine)).bytes();
     };
-    const QByteArray provenance = sidecar("0102008877665544332211");
+    const QHash<QByteArray, QByteArray> sidecars{
+        {"P", sidecar("0102008877665544332211")},
+        {"Q", sidecar("", "0081;65a1b2c3;;")},
+        {"S", sidecar("0102008877665544332211", "0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666")},
+        {"M", sidecar("0102000102030405060708")}};
     make("/sbin/mkfs.vfat", {"-C", path("fat.img"), "1024"});
-    const std::pair<const char*, QByteArray> files[] = {
-        {".hidden", ""},
-        {"._.hidden", provenance},
-        {"._gone.txt", provenance},
-        {"Documents/", ""},
-        {"Documents/report.txt", "report"},
-        {"Downloads/", ""},
-        {"Downloads/empty.txt", ""},
-        {"Downloads/._empty.txt", sidecar("", "0081;65a1b2c3;;")},
-        {"Downloads/installer.dmg", "hello\n"},
-        {"Downloads/._installer.dmg",
-         sidecar("0102008877665544332211", "0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666")},
-        {"._Downloads", provenance},
-        {"notes.txt", "notes"},
-        {"._notes.txt", "notes"},
-        {"__MACOSX/", ""},
-        {"__MACOSX/._gone.txt", provenance},
-        {"__MACOSX/Documents/", ""},
-        {"__MACOSX/Documents/._report.txt", provenance},
-        {"__MACOSX/Downloads/", ""},
-        {"__MACOSX/Downloads/._installer.dmg", sidecar("0102000102030405060708")}};
-    for (const auto& [name, content] : files) {
-        const QByteArray target = "::/" + QByteArray(name);
+    for (const QByteArray& entry :
+         QByteArray(".hidden;._.hidden=P;._gone.txt=P;Documents/;Documents/report.txt=report;Downloads/;"
+                    "Downloads/empty.txt;Downloads/._empty.txt=Q;Downloads/installer.dmg=hello\n;"
+                    "Downloads/._installer.dmg=S;._Downloads=P;notes.txt=notes;._notes.txt=notes;__MACOSX/;"
+                    "__MACOSX/._gone.txt=P;__MACOSX/Documents/;__MACOSX/Documents/._report.txt=P;"
+                    "__MACOSX/Downloads/;__MACOSX/Downloads/._installer.dmg=M")
+             .split(';')) {
+        const qsizetype equals = entry.contains('=') ? entry.indexOf('=') : entry.size();
+        const QByteArray target = "::/" + entry.left(equals), content = entry.mid(equals + 1);
         if (target.endsWith('/')) {
             make("/usr/bin/mmd", {"-i", path("fat.img"), target.chopped(1)});
         } else {
-            write("fat-file", content);
+            write("fat-file", sidecars.value(content, content));
             make("/usr/bin/mcopy", {"-i", path("fat.img"), path("fat-file"), target});
         }
     }
@@ -203,21 +199,15 @@ void TestImageCrawl::crawl_data()
         add(image, {"crawl", "--quarantine", "DIR/" + QByteArray(image)}, everyVolume);
     const QByteArray apfsCafe =
         row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Documents/caf%E9%20list.txt");
-    add("one volume, no quarantine", {"crawl", "--volume", "Data", "DIR/raw.img"},
-        dataVolume(apfsCafe, false));
     // HFS+ keeps names in Unicode: the Mac stores a byte that is no UTF-8 as "%E9".
     const QByteArray hfsCafe = row("caf%E9 list.txt", kProvenance, "", "/Documents/caf%25E9%20list.txt");
     add("HFS+", {"crawl", "DIR/hfs.img"}, dataVolume(hfsCafe, false));
-    add("HFS+ in GPT", {"crawl", "--quarantine", "DIR/hfs-gpt.img"}, dataVolume(hfsCafe, true));
     add("HFS+ in GPT, two E01 segments", {"crawl", "--quarantine", "DIR/hfs-parts.E01"},
         dataVolume(hfsCafe, true));
     const QByteArray gone = row("._gone.txt", kProvenance, "", "/._gone.txt") +
                             row("report.txt", kProvenance, "", "/Documents/report.txt");
     add("FAT with AppleDouble files", {"crawl", "--quarantine", "DIR/fat.img"}, dataVolume(gone, true));
     add("FAT, sidecars off", {"crawl", "--no-sidecars", "DIR/fat.img"}, kHeader);
-    add("FAT, a folder an archive's folder serves from above",
-        {"crawl", "--image", "DIR/fat.img", "/Documents"},
-        kHeader + row("report.txt", kProvenance, "", "/Documents/report.txt"));
     add("FAT files, as dropped",
         {"files", "--image", "DIR/fat.img", "/Documents/report.txt", "/Downloads/installer.dmg",
          "/._gone.txt"},
@@ -249,6 +239,7 @@ void TestImageCrawl::crawl_data()
             R"("size":57,"value":"0083;65a1b2c3;Safari;8C7D5E1F-1111-2222-3333-444455556666","encoding":"utf-8",)"
             R"("source":"AppleDouble"}],"image":"DIR/fat.img","volume":"Volume 1"})"
             "\n");
+    // A folder that an archive folder above it serves.
     add("FAT crawl, JSON Lines", {"crawl", "--image", "DIR/fat.img", "--format", "jsonl", "/Documents"},
         report);
     add("a folder inside, by number",

@@ -18,10 +18,13 @@ const QByteArray
     kAccessTimes("quellmark-cli: access times of the evidence may have changed: files and folders "
                  "this user does not own cannot be read without updating them (O_NOATIME is refused)\n");
 
-// Standard error as expected: all of it when `err` is empty or ends in a line feed, else its start.
-bool errorAsExpected(const QByteArray& shown, const QByteArray& err)
+// Output as expected: all of it when `expected` is empty or ends in a line feed, else a part of it.
+void compareText(const QByteArray& shown, const QByteArray& expected)
 {
-    return err.isEmpty() || err.endsWith('\n') ? shown == err : shown.startsWith(err);
+    if (expected.isEmpty() || expected.endsWith('\n'))
+        QCOMPARE(shown, expected);
+    else
+        QVERIFY2(shown.contains(expected), shown.constData());
 }
 
 } // namespace
@@ -34,8 +37,7 @@ class TestCli : public QObject
 
     TestTree m_tree;
     QByteArray m_root, m_cli, m_deep;
-    QByteArray m_crawled; // the CSV of crawling ROOT/folder
-    QProcess m_fuse;      // another file system at ROOT/fs/d/mnt
+    QProcess m_fuse; // another file system at ROOT/fs/d/mnt
 
     QByteArray at(const QByteArray& relative) const { return m_root + '/' + relative; }
 
@@ -77,9 +79,6 @@ private slots:
         m_tree.symlink(m_tree.path(QStringLiteral("folder/inner")), QStringLiteral("link"));
         m_tree.folder(QStringLiteral("gone"));
         m_tree.symlink(m_tree.path(QStringLiteral("nothing")), QStringLiteral("dangling"));
-        m_crawled = ToolRun{m_cli, {"crawl", at("folder")}}.run().out;
-        QCOMPARE(m_crawled, kHeader + "f,\xe2\x9d\x93 0x01,," + at("folder/f") + "\ng,\xe2\x9d\x93 0x02,," +
-                                at("folder/inner/g") + '\n');
         m_tree.openToOthers();
         m_tree.setProvenance(m_tree.folder(QStringLiteral("fs/d")), "\x01");
         const QString mount = m_tree.folder(QStringLiteral("fs/d/mnt"));
@@ -102,11 +101,12 @@ private slots:
 
     void arguments_data()
     {
-        QTest::addColumn<QByteArray>("folder"); // working folder below ROOT; DEEP: deeper than PATH_MAX
+        // The working folder below ROOT (DEEP: deeper than PATH_MAX), or how the tool runs (see below).
+        QTest::addColumn<QByteArray>("folder");
         QTest::addColumn<QByteArrayList>("arguments");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("out"); // ROOT and DEEP as above; "❓ " written as "? "
-        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<QByteArray>("out"); // ROOT and DEEP as above; APP: ROOT/apps/Tool.app; "? ": "❓ "
+        QTest::addColumn<QByteArray>("err"); // FINDER: the path of the finder beside the tool
         const auto row = [](const char* tag, const QByteArray& folder, const QByteArrayList& arguments,
                             int status, const QByteArray& out, const QByteArray& err = {}) {
             QTest::newRow(tag) << folder << arguments << status << out << err;
@@ -115,8 +115,6 @@ private slots:
             "f | ROOT/odd%FF/f | ? 0x0a | \n");
         row("crawl, a name that is not UTF-8", {}, {"crawl", "odd\xff"}, 0,
             kHeader + "f,? 0x0a,,ROOT/odd%FF/f\n");
-        row("crawl ., its own path", "folder/inner", {"crawl", "."}, 0,
-            kHeader + "g,? 0x02,,ROOT/folder/inner/g\n");
         row("crawl .., its own path", "folder/inner", {"crawl", "../inner/.."}, 0,
             kHeader + "f,? 0x01,,ROOT/folder/f\ng,? 0x02,,ROOT/folder/inner/g\n");
         row("files, folders end in /", "folder", {"files", ".", ".//inner/./", "../folder/inner/"}, 0,
@@ -153,8 +151,6 @@ private slots:
             kHeader + "f29,? 0x29,,ROOT/DEEP/f29\n");
         row("crawl, empty folder argument", {}, {"crawl", ""}, 2, {},
             "quellmark-cli: an empty argument is not a path\nTry 'quellmark-cli crawl --help'.\n");
-        row("files, empty path", {}, {"files", "folder/f", ""}, 2, {},
-            "quellmark-cli: an empty argument is not a path\nTry 'quellmark-cli files --help'.\n");
         row("apps, empty output", {}, {"apps", "--output="}, 2, {},
             "quellmark-cli: an empty argument is not a path\nTry 'quellmark-cli apps --help'.\n");
         row("crawl, a usage error points to its help", {}, {"crawl", "--threads=0", "folder"}, 2, {},
@@ -167,6 +163,12 @@ private slots:
             "Usage: quellmark-cli files [--apps] [--no-sidecars] [--image IMAGE [--volume NAME|NUMBER] "
             "[--password-file FILE]] [--format text|jsonl|timeline|bodyfile] [--mac-root DIR] PATH...\n"
             "Try 'quellmark-cli files --help'.\n");
+        const QByteArray full = "quellmark-cli: cannot write to standard output: No space left on device\n";
+        row("help onto a full device", "FULL", {"--help"}, 1, {}, full);
+        row("a command's help onto a full device", "FULL", {"crawl", "--help"}, 1, {}, full);
+        row("help to a pipe, names the commands' help", {}, {"--help"}, 0, "COMMAND --help");
+        row("a command's help to a pipe, with the exit statuses", {}, {"files", "--help"}, 0,
+            "  3  written, but some items");
         row("crawl, filters: none", {}, {"crawl", "filter"}, 0, kHeader + "s,? 0x07,,ROOT/filter/skip/s\n");
         row("crawl, filters: excluded folder not entered", {},
             {"crawl", "--exclude=x", "--exclude", "sk*", "filter"}, 0, kHeader);
@@ -212,7 +214,8 @@ private slots:
             kHeader + "g,? 0x02,,ROOT/folder/inner/g\n",
             "quellmark-cli: cannot read missing: No such file or directory\n");
         row("crawl, output named in bytes that are not UTF-8", {},
-            {"crawl", "-o", "odd\xff/out\xfe.csv", "folder"}, 0, {});
+            {"crawl", "-o", "odd\xff/out\xfe.csv", "folder"}, 0,
+            kHeader + "f,? 0x01,,ROOT/folder/f\ng,? 0x02,,ROOT/folder/inner/g\n");
         // As nobody: for root, permission bits stop nothing.
         row("files as nobody, all examined", "NOBODY", {"files", "ROOT/part/open"}, 0,
             "open | ROOT/part/open | ? 0x03 | \n");
@@ -243,6 +246,32 @@ private slots:
             failed + kAccessTimes);
         row("crawl as nobody, all examined", "NOBODY", {"crawl", "ROOT/folder/inner"}, 0,
             kHeader + "g,? 0x02,,ROOT/folder/inner/g\n", kAccessTimes);
+
+        // The application search: the tool runs the finder beside it, a script given as FINDER:SCRIPT.
+        // With the list loaded, a provenance value of an application shows the application.
+        const QByteArray lists = "FINDER:echo \"$QUELLMARK_APP_ROOTS/Tool.app\"\n";
+        const QByteArray searchFailed = "quellmark-cli: the application search failed: FINDER ";
+        const QList<std::pair<QByteArrayList, QByteArray>> commands{
+            {{"apps"}, "Filepath,Provenance ID,Quarantine App\nAPP,0x01,no app\n"},
+            {{"crawl", "--apps", "ROOT/folder"},
+             kHeader + "f,✅ APP,,ROOT/folder/f\ng,? 0x02,,ROOT/folder/inner/g\n"},
+            {{"files", "--apps", "ROOT/folder/f"}, "f | ROOT/folder/f | ✅ APP | \n"}};
+        for (const auto& [arguments, listed] : commands) {
+            const auto search = [&](const char* what, const QByteArray& finder, int status,
+                                    const QByteArray& out, const QByteArray& err) {
+                QTest::addRow("%s, %s", arguments.first().constData(), what)
+                    << finder << arguments << status << out << err;
+            };
+            search("no finder", "FINDER", 1, {},
+                   "quellmark-cli: the application search failed: cannot run FINDER: ");
+            search("finder fails", lists + "exit 4", 1, {}, searchFailed + "exited with status 4\n");
+            search("finder killed", lists + "kill -9 $$", 1, {}, searchFailed + "was ended by a signal\n");
+            search(
+                "a result not UTF-8", lists + "printf '/Applications/\\377.app\\n'", 3, listed,
+                "quellmark-cli: 1 result(s) of the application search could not be read (not UTF-8) and were "
+                "left out\n");
+            search("finder works", lists, 0, listed, {});
+        }
     }
 
     void arguments()
@@ -252,21 +281,46 @@ private slots:
         QFETCH(int, status);
         QFETCH(QByteArray, out);
         QFETCH(QByteArray, err);
+        // FINDER[:SCRIPT] runs a copy of the tool beside the finder SCRIPT, or beside none.
+        TestTree bin;
+        QByteArray tool = m_cli;
+        if (folder.startsWith("FINDER")) {
+            tool = bin.rawPath("quellmark-cli");
+            const QByteArray finder = bin.rawPath("quellmark-find-apps");
+            QVERIFY(QFile::copy(QFile::decodeName(m_cli), QFile::decodeName(tool)));
+            if (folder.size() > 6)
+                QVERIFY(!bin.rawFile("quellmark-find-apps", "#!/bin/sh\n" + folder.mid(7) + '\n').isEmpty() &&
+                        ::chmod(finder.constData(), 0755) == 0);
+            err.replace("FINDER", finder);
+            folder.clear();
+        }
         folder.replace("DEEP", m_deep);
         for (QByteArray* text : {&out, &err})
-            text->replace("DEEP", m_deep).replace("ROOT", m_root).replace("? ", "\xe2\x9d\x93 ");
+            text->replace("DEEP", m_deep)
+                .replace("APP", at("apps/Tool.app"))
+                .replace("ROOT", m_root)
+                .replace("? ", "\xe2\x9d\x93 ");
         for (QByteArray& argument : arguments)
             argument.replace("ROOT", m_root);
-        // NOBODY[:FOLDER] runs as nobody; GONE in a folder removed before the run.
-        const bool nobody = folder.startsWith("NOBODY");
-        ToolRun call{m_cli, arguments, folder == "GONE" ? QByteArray() : at(folder.mid(nobody ? 7 : 0))};
+        // NOBODY[:FOLDER] runs as nobody; GONE in a folder removed before the run; FULL onto /dev/full.
+        const bool nobody = folder.startsWith("NOBODY"), full = folder == "FULL";
+        ToolRun call{tool, arguments,
+                     folder == "GONE" ? QByteArray() : at(full ? "" : folder.mid(nobody ? 7 : 0))};
         call.unprivileged = nobody;
+        if (full)
+            call.output = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
         const QByteArray gone = at("gone");
         if (folder == "GONE")
             call.inChild = [&gone] {
                 return ::chdir(gone.constData()) == 0 && ::rmdir(gone.constData()) == 0;
             };
         ToolRun::Outcome outcome = call.run();
+        if (arguments.contains("-o")) { // written under exactly that name
+            outcome.out += ToolRun::contents(at("odd\xff/out\xfe.csv"));
+            QCOMPARE(::unlink(at("odd\xff/out\xfe.csv").constData()), 0);
+        }
+        if (full)
+            ::close(call.output);
         if (arguments.contains("--format=jsonl")) {
             QByteArray shown;
             for (const QByteArray& line : outcome.out.split('\n')) {
@@ -279,13 +333,9 @@ private slots:
             }
             outcome.out = shown;
         }
-        QCOMPARE(outcome.out, out);
-        QVERIFY2(errorAsExpected(outcome.err, err), outcome.err.constData());
+        compareText(outcome.out, out);
+        compareText(outcome.err, err);
         QCOMPARE(outcome.status, status);
-        if (arguments.contains("-o")) { // written under exactly that name
-            QCOMPARE(ToolRun::contents(at("odd\xff/out\xfe.csv")), m_crawled);
-            QCOMPARE(::unlink(at("odd\xff/out\xfe.csv").constData()), 0);
-        }
     }
 
     void mountPointAboveDeepFolder()
@@ -317,63 +367,6 @@ private slots:
         QCOMPARE(outcome.err, QByteArray());
         QCOMPARE(outcome.out, "f | " + at(mountPoint) + "/x/f |  | \n");
         QCOMPARE(outcome.status, 0);
-    }
-
-    void failedSearch_data()
-    {
-        QTest::addColumn<QByteArray>("finder"); // the script beside the tool; empty: none
-        QTest::addColumn<QByteArrayList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("out"); // APP: the application's path
-        QTest::addColumn<QByteArray>("err"); // FINDER: the finder's path
-        const QByteArray lists = "echo \"$QUELLMARK_APP_ROOTS/Tool.app\"\n";
-        const QByteArray failed = "quellmark-cli: the application search failed: FINDER ";
-        // With the list loaded, a provenance value of an application shows the application.
-        const QList<std::pair<QByteArrayList, QByteArray>> commands{
-            {{"apps"}, "Filepath,Provenance ID,Quarantine App\nAPP,0x01,no app\n"},
-            {{"crawl", "--apps", "ROOT/folder"},
-             kHeader + "f,✅ APP,,ROOT/folder/f\ng,? 0x02,,ROOT/folder/inner/g\n"},
-            {{"files", "--apps", "ROOT/folder/f"}, "f | ROOT/folder/f | ✅ APP | \n"}};
-        for (const auto& [arguments, listed] : commands) {
-            const auto row = [&](const char* what, const QByteArray& finder, int status,
-                                 const QByteArray& out, const QByteArray& err) {
-                QTest::addRow("%s, %s", arguments.first().constData(), what)
-                    << finder << arguments << status << out << err;
-            };
-            row("no finder", {}, 1, {}, "quellmark-cli: the application search failed: cannot run FINDER: ");
-            row("finder fails", lists + "exit 4", 1, {}, failed + "exited with status 4\n");
-            row("finder killed", lists + "kill -9 $$", 1, {}, failed + "was ended by a signal\n");
-            row("a result not UTF-8", lists + "printf '/Applications/\\377.app\\n'", 3, listed,
-                "quellmark-cli: 1 result(s) of the application search could not be read (not UTF-8) and were "
-                "left out\n");
-            row("finder works", lists, 0, listed, {});
-        }
-    }
-
-    void failedSearch()
-    {
-        QFETCH(QByteArray, finder);
-        QFETCH(QByteArrayList, arguments);
-        QFETCH(int, status);
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, err);
-        // A copy of the tool, which runs the finder beside it.
-        TestTree bin;
-        const QString tool = bin.path(QStringLiteral("quellmark-cli"));
-        QVERIFY(QFile::copy(QFile::decodeName(m_cli), tool));
-        const QByteArray finderPath = QFile::encodeName(bin.path(QStringLiteral("quellmark-find-apps")));
-        if (!finder.isEmpty()) {
-            bin.rawFile("quellmark-find-apps", "#!/bin/sh\n" + finder + '\n');
-            QCOMPARE(::chmod(finderPath.constData(), 0755), 0);
-        }
-        for (QByteArray& argument : arguments)
-            argument.replace("ROOT", m_root);
-        out.replace("APP", at("apps/Tool.app")).replace("ROOT", m_root).replace("? ", "\xe2\x9d\x93 ");
-        err.replace("FINDER", finderPath);
-        const ToolRun::Outcome outcome = ToolRun{QFile::encodeName(tool), arguments}.run();
-        QCOMPARE(outcome.out, out);
-        QVERIFY2(errorAsExpected(outcome.err, err), outcome.err.constData());
-        QCOMPARE(outcome.status, status);
     }
 };
 

@@ -6,39 +6,18 @@
 
 namespace {
 
-// A word the shell takes as it is, whatever its bytes.
-QByteArray quoted(QByteArray word)
+// Makes the tree from `layout`, a shell script run in it (whose mkdir -p reaches past PATH_MAX),
+// with d FOLDER..., f FILE [CONTENT], x PROGRAM... (executable), l TARGET LINK. '@' stands for the
+// tree and "[app]" for the head of an application's desktop entry.
+bool build(const QByteArray& root, QByteArray layout)
 {
-    return '\'' + word.replace('\'', "'\\''") + '\'';
-}
-
-// Items apart by ';': "folder/", "file", "program*" (executable), "file = content",
-// "link -> target", "folder !" (closed to everyone). '@' stands for the tree and "[app]"
-// for the head of an application's desktop entry. Made by the shell, whose mkdir -p reaches
-// past PATH_MAX.
-bool build(const QByteArray& root, const QByteArray& layout)
-{
-    QByteArray script =
-        "set -e; umask 022; PATH=/usr/bin:/bin\n"
-        "d() { mkdir -p \"$(dirname \"$1\")\"; }; f() { d \"$1\"; printf %s \"$2\" > \"$1\"; }\n";
-    for (QByteArray item : layout.split(';')) {
-        item.replace('@', root).replace("[app]", "[Desktop Entry]\nType=Application");
-        const qsizetype arrow = item.indexOf(" -> "), equals = item.indexOf(" = ");
-        const QByteArray path = item.left(arrow >= 0 ? arrow : equals >= 0 ? equals : item.size());
-        if (path.endsWith(" !"))
-            script += "chmod 0 " + quoted(path.chopped(2)) + '\n';
-        else if (path.endsWith('/'))
-            script += "mkdir -p " + quoted(path) + '\n';
-        else if (arrow >= 0)
-            script +=
-                "d " + quoted(path) + "; ln -s " + quoted(item.mid(arrow + 4)) + ' ' + quoted(path) + '\n';
-        else if (path.endsWith('*'))
-            script += "f " + quoted(path.chopped(1)) + "; chmod 755 " + quoted(path.chopped(1)) + '\n';
-        else
-            script +=
-                "f " + quoted(path) + ' ' + quoted(item.mid(equals >= 0 ? equals + 3 : item.size())) + '\n';
-    }
-    return ToolRun{"/bin/bash", {"-c", script}, root}.run().status == 0;
+    const QByteArray script =
+        "set -e; umask 022; export LC_ALL=C PATH=/usr/bin:/bin\n"
+        "d() { mkdir -p \"$@\"; }; f() { d \"$(dirname \"$1\")\"; printf %s \"${2-}\" > \"$1\"; }\n"
+        "x() { for p; do f \"$p\"; chmod 755 \"$p\"; done; }; l() { d \"$(dirname \"$2\")\"; ln -s \"$1\" "
+        "\"$2\"; }\n";
+    layout.replace('@', root).replace("[app]", "[Desktop Entry]\nType=Application");
+    return ToolRun{"/bin/bash", {"-c", script + layout}, root}.run().status == 0;
 }
 
 } // namespace
@@ -59,60 +38,58 @@ void TestFindApps::find_data()
     QTest::addColumn<QByteArray>("expected");
     const QByteArray deep = "r/Applications/" + QByteArray(QByteArray(200, 'd') + '/').repeated(22);
     // HOME is @/home, XDG_DATA_HOME @/dh, XDG_DATA_DIRS @/d1:@/d2, PATH @/b1:@/b2; each
-    // desktop entry names a program of its own, so an entry wrongly taken shows up.
+    // desktop entry names a program of its own, so that an entry wrongly taken shows up.
     const QByteArray defaults =
-        "home/Applications/Bundle.app/Contents/Nested.app/;home/Applications/Tool.AppImage;"
-        "home/Applications/lower.appimage;home/Applications/sub/Deep.AppImage;home/Loose.AppImage;"
-        "home/Applications/Dir.AppImage/;home/Desktop/X.app/;"
-        "vol 1/Users/u/Applications/V.app/;pv/Applications/P.app/;"
-        "mountinfo = 36 1 8:1 / @/vol\\0401 rw shared:1 - ext4 /dev/sda1 rw\n"
-        "37 1 8:1 / @/vol\\0401 rw - ext4 /dev/sda1 rw\n"
-        "38 1 0:4 / @/pv rw shared:2 master:1 - proc proc rw\n;"
-        "b1/linked*;b1/tried*;b1/exec*;b1/beta*;b2/beta*;b1/delta;b2/delta*;b1/hidden*;b1/shadowed*;"
-        "b1/first*;b1/second*;b1/vendor*;b1/vendor2*;b1/action*;b1/main*;b1/open*;opt/My Program*;"
-        "d1/applications/link.desktop = [Desktop Entry]\nType=Link\nExec=linked;"
-        "d1/applications/try.desktop = [app]\nTryExec=tried\nExec=exec;"
-        "d1/applications/quoted.desktop = [app]\nExec=\"@/opt/My Program\" --name=%c %U;"
-        "d1/applications/beta.desktop = [app]\nExec=beta %f;"
-        "d2/applications/again.desktop = [app]\nTryExec=beta;"
-        "d2/applications/delta.desktop = [app]\nExec=delta;"
-        "d2/applications/absent.desktop = [app]\nExec=absent;"
-        "d2/applications/gone.desktop = [app]\nExec=@/opt/gone;"
-        "d2/applications/open.desktop = [app]\nExec=\"open;"
-        "dh/applications/h.desktop = [app]\nHidden=true\nExec=hidden;"
-        "d1/applications/h.desktop = [app]\nExec=shadowed;"
-        "dh/applications/w.desktop = [app]\nExec=first;"
-        "d2/applications/w.desktop = [app]\nExec=second;"
-        "d1/applications/vendor/z.desktop = [app]\nExec=vendor;"
-        "d2/applications/vendor-z.desktop = [app]\nExec=vendor2;"
-        "d2/applications/act.desktop = [Desktop Action a]\nExec=action\n[app]\nExec=main";
+        "d home/Applications/Bundle.app/Contents/Nested.app home/Applications/Dir.AppImage "
+        "home/Desktop/X.app "
+        "'vol 1/Users/u/Applications/V.app' pv/Applications/P.app\n"
+        "f home/Applications/Tool.AppImage; f home/Applications/lower.appimage; f home/Loose.AppImage\n"
+        "f home/Applications/sub/Deep.AppImage; f b1/delta\n"
+        "f mountinfo '36 1 8:1 / @/vol\\0401 rw shared:1 - ext4 /dev/sda1 rw\n"
+        "37 1 8:1 / @/vol\\0401 rw - ext4 /dev/sda1 rw\n38 1 0:4 / @/pv rw shared:2 master:1 - proc proc "
+        "rw\n'\n"
+        "x b1/{linked,tried,exec,beta,hidden,shadowed,first,second,vendor,vendor2,action,main,open} "
+        "b2/{beta,delta} 'opt/My Program'\n"
+        "f d1/applications/link.desktop '[Desktop Entry]\nType=Link\nExec=linked'\n"
+        "f d1/applications/try.desktop '[app]\nTryExec=tried\nExec=exec'\n"
+        "f d1/applications/quoted.desktop '[app]\nExec=\"@/opt/My Program\" --name=%c %U'\n"
+        "f d1/applications/beta.desktop '[app]\nExec=beta %f'\n"
+        "f d2/applications/again.desktop '[app]\nTryExec=beta'\n"
+        "f d2/applications/delta.desktop '[app]\nExec=delta'\n"
+        "f d2/applications/absent.desktop '[app]\nExec=absent'\n"
+        "f d2/applications/gone.desktop '[app]\nExec=@/opt/gone'\n"
+        "f d2/applications/open.desktop '[app]\nExec=\"open'\n"
+        "f dh/applications/h.desktop '[app]\nHidden=true\nExec=hidden'\n"
+        "f d1/applications/h.desktop '[app]\nExec=shadowed'\n"
+        "f dh/applications/w.desktop '[app]\nExec=first'\n"
+        "f d2/applications/w.desktop '[app]\nExec=second'\n"
+        "f d1/applications/vendor/z.desktop '[app]\nExec=vendor'\n"
+        "f d2/applications/vendor-z.desktop '[app]\nExec=vendor2'\n"
+        "f d2/applications/act.desktop '[Desktop Action a]\nExec=action\n[app]\nExec=main'\n";
 
     QTest::newRow("bundles below a volume's Applications folders")
         << QStringLiteral("@/r")
-        << QByteArray(
-               "r/Applications/A.app/Contents/Helpers/H.app/;r/Applications/Utilities/B.app/;"
-               "r/Applications/File.app;r/Applications/x.app.d/;r/Applications/.app/;"
-               "r/System/Applications/C.app/;r/System/Library/N.app/;r/Users/u/Applications/Games/D.app/;"
-               "r/Users/v/Documents/N.app/;r/Library/N.app/")
+        << QByteArray("d r/Applications/{A.app/Contents/Helpers/H.app,Utilities/B.app,x.app.d,.app} "
+                      "r/System/{Applications/C.app,Library/N.app} r/Users/u/Applications/Games/D.app "
+                      "r/Users/v/Documents/N.app r/Library/N.app; f r/Applications/File.app")
         << QByteArray("r/Applications/A.app;r/Applications/A.app/Contents/Helpers/H.app;"
                       "r/Applications/Utilities/B.app;r/System/Applications/C.app;"
                       "r/Users/u/Applications/Games/D.app");
     QTest::newRow("links, raw names, closed folders, paths past PATH_MAX")
         << QStringLiteral("@/r")
-        << deep + "Deep.app/Deeper.app/;store/S.app/;r/Applications/Link.app -> ../../store/S.app;"
-                  "r/Applications/LinkDir -> ../../store;r/Applications/Caf\xe9.app/\xff.app/;"
-                  "r/Applications/Two\nLines.app/;r/Applications/Open.app/;"
-                  "r/Applications/Closed.app/Inner.app/;r/Applications/Closed.app !;"
-                  "r/Applications/Locked/Hidden.app/;r/Applications/Locked !"
+        << "d " + deep +
+               "Deep.app/Deeper.app store/S.app 'r/Applications/Caf\xe9.app/\xff.app' 'r/Applications/Two\n"
+               "Lines.app' r/Applications/{Open.app,Closed.app/Inner.app,Locked/Hidden.app}\n"
+               "l ../../store/S.app r/Applications/Link.app; l ../../store r/Applications/LinkDir\n"
+               "chmod 0 r/Applications/Closed.app r/Applications/Locked"
         << QByteArray("r/Applications/Caf\xe9.app;r/Applications/Caf\xe9.app/\xff.app;"
                       "r/Applications/Closed.app;r/Applications/Open.app;")
                .append(deep + "Deep.app;" + deep + "Deep.app/Deeper.app");
     QTest::newRow("plain folders as roots, each path once")
         << QStringLiteral("::@/glink:./plain:@/none:@/r:@/rlink:@/r/:@/r2")
         << QByteArray(
-               "plain/One.app/;plain/group/Two.app/Contents/Three.app/;plain/Link.app -> ../store/S.app;"
-               "store/S.app/;r/Applications/A.app/;rlink -> r;r2/Applications -> ../store;"
-               "glink -> plain/group")
+               "d plain/One.app plain/group/Two.app/Contents/Three.app store/S.app r/Applications/A.app\n"
+               "l ../store/S.app plain/Link.app; l r rlink; l ../store r2/Applications; l plain/group glink")
         << QByteArray("glink/Two.app;glink/Two.app/Contents/Three.app;plain/One.app;r/Applications/A.app");
     QTest::newRow("default sources: volumes, home, desktop entries")
         << QString() << defaults
@@ -121,7 +98,7 @@ void TestFindApps::find_data()
                       "vol 1/Users/u/Applications/V.app;b1/tried;opt/My Program;b1/beta;b2/delta;b1/first;"
                       "b1/vendor;b1/main");
     QTest::newRow("given roots replace all sources")
-        << QStringLiteral("@/given") << defaults + ";given/Applications/G.app/"
+        << QStringLiteral("@/given") << defaults + "d given/Applications/G.app"
         << QByteArray("given/Applications/G.app");
 }
 
@@ -134,7 +111,7 @@ void TestFindApps::find()
     QVERIFY2(tree.isValid(), tree.problem());
     const QByteArray root = QFile::encodeName(tree.root());
     // An empty mount table keeps the machine's own volumes out.
-    QVERIFY(build(root, "mountinfo;" + layout));
+    QVERIFY(build(root, "f mountinfo\n" + layout));
     tree.openToOthers();
 
     const auto inTree = [&](QByteArray value) { return value.replace('@', root); };
