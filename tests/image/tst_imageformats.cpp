@@ -1,6 +1,7 @@
 // The readers of image formats' own structures, on bytes the test writes: the UDIF (.dmg)
 // reader, whole and damaged, and the APFS volume superblock as `volumes` shows it.
 #include "image/ApfsVolumeSuperblock.h"
+#include "image/libyal/BfioPool.h"
 #include "image/udif/UdifImage.h"
 #include "tests/image/UdifFile.h"
 #include "tests/support/TestTree.h"
@@ -10,6 +11,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <dlfcn.h>
 #include <functional>
 
 using namespace Qt::StringLiterals;
@@ -243,6 +245,56 @@ private slots:
                   ? parsed->role.toUtf8() + '|' + parsed->name.toUtf8() + (parsed->encrypted ? "|yes" : "|no")
                   : QByteArray("none"),
               "expected");
+    }
+
+    // Our file handles as libbfio drives them for libewf and libvmdk: a pool reopens a file it
+    // closed and seeks back; a clone is opened on its own; the end is found by seeking from it.
+    void bfioHandles()
+    {
+        const LibyalCalls* calls = LibyalCalls::get();
+        QVERIFY(calls);
+        const auto call = [](const char* name) { return ::dlsym(RTLD_DEFAULT, name); };
+        const auto open = reinterpret_cast<decltype(&::libbfio_handle_open)>(call("libbfio_handle_open"));
+        const auto close = reinterpret_cast<decltype(&::libbfio_handle_close)>(call("libbfio_handle_close"));
+        const auto clone = reinterpret_cast<decltype(&::libbfio_handle_clone)>(call("libbfio_handle_clone"));
+        const auto free = reinterpret_cast<decltype(&::libbfio_handle_free)>(call("libbfio_handle_free"));
+        const auto seek =
+            reinterpret_cast<decltype(&::libbfio_handle_seek_offset)>(call("libbfio_handle_seek_offset"));
+        const auto read =
+            reinterpret_cast<decltype(&::libbfio_handle_read_buffer)>(call("libbfio_handle_read_buffer"));
+        const auto size =
+            reinterpret_cast<decltype(&::libbfio_handle_get_size)>(call("libbfio_handle_get_size"));
+        QVERIFY(open && close && clone && free && seek && read && size);
+        BfioPool pool(*calls);
+        QString error;
+        QVERIFY(pool.add(m_tree.rawFile("segment", kSource), &error));
+        QVERIFY(!pool.add(m_tree.rawPath("missing"), &error));
+        QCOMPARE(error, m_tree.path(u"missing"_s) + u": No such file or directory"_s);
+        const auto readAt = [&](libbfio_handle_t* handle, off64_t offset, int whence, size_t length) {
+            QByteArray bytes(qsizetype(length), '\0');
+            if (seek(handle, offset, whence, nullptr) < 0)
+                return QByteArray("seek failed");
+            bytes.resize(read(handle, reinterpret_cast<uint8_t*>(bytes.data()), length, nullptr));
+            return bytes;
+        };
+        libbfio_handle_t* handle = pool.handle(0);
+        QVERIFY(handle && open(handle, LIBBFIO_OPEN_READ, nullptr) == 1);
+        QCOMPARE(readAt(handle, 1000, SEEK_SET, 24), kSource.mid(1000, 24));
+        QCOMPARE(readAt(handle, 8, SEEK_CUR, 16), kSource.mid(1032, 16));
+        QCOMPARE(readAt(handle, -100, SEEK_END, 512), kSource.right(100));
+        QCOMPARE(readAt(handle, -1, SEEK_SET, 1), QByteArray("seek failed"));
+        QVERIFY(close(handle, nullptr) == 0 && open(handle, LIBBFIO_OPEN_READ, nullptr) == 1);
+        QByteArray start(8, '\0');
+        QCOMPARE(read(handle, reinterpret_cast<uint8_t*>(start.data()), 8, nullptr), 8);
+        QCOMPARE(start, kSource.left(8));
+        QCOMPARE(open(handle, LIBBFIO_OPEN_WRITE, nullptr), -1); // evidence is never written
+        libbfio_handle_t* copy = nullptr;
+        size64_t copySize = 0;
+        QVERIFY(clone(&copy, handle, nullptr) == 1 && open(copy, LIBBFIO_OPEN_READ, nullptr) == 1);
+        QVERIFY(size(copy, &copySize, nullptr) == 1);
+        QCOMPARE(copySize, size64_t(kSource.size()));
+        QCOMPARE(readAt(copy, -3, SEEK_END, 3), kSource.right(3));
+        free(&copy, nullptr);
     }
 
     // dmg2img, a converter that is not ours, reads the writer's image as the disk it holds.
