@@ -329,10 +329,8 @@ private slots:
         bar->field()->setFocus();
         QTest::keyClick(bar->field(), Qt::Key_Escape);
         QCOMPARE(state(), u"closed / export 30, export 32 / 32"_s);
-        // Opened again, it starts from the text it had.
+        // A window that swaps its list's model keeps the open filter in between.
         bar->findAction()->trigger();
-        QCOMPARE(bar->field()->selectedText(), u"FILE3"_s);
-        // A window that swaps its list's model keeps the filter in between.
         GrowingModel other;
         other.first = 3;
         other.append(1);
