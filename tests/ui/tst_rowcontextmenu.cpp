@@ -157,13 +157,16 @@ private slots:
         odd->setData(u"not a path"_s, NameRole);
         apps.appendRow({app});
         apps.appendRow({odd});
-        QCOMPARE(RowContextMenu::rawPath(apps.index(0, 0)), u"/Applications/Tööl.app"_s.toUtf8());
         RecordListView list;
         list.setModel(&apps);
         RowContextMenu menu(&list);
+        list.selectAll();
         std::unique_ptr<QMenu> shown(menu.menuFor(apps.index(0, 0)));
         QVERIFY(menu.copyPathAction()->isEnabled() && menu.openFolderAction()->isEnabled());
         QVERIFY(!shown->actions().contains(menu.crawlFolderAction())); // nobody crawls here
+        menu.copyPathAction()->trigger();                              // the row without a path adds nothing
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->data(u"text/plain"_s),
+                 u"/Applications/Tööl.app"_s.toUtf8());
         shown.reset(menu.menuFor(apps.index(1, 0)));
         QVERIFY(!menu.copyPathAction()->isEnabled() && !menu.openFolderAction()->isEnabled());
     }
