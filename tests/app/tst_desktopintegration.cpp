@@ -113,32 +113,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(root.filePath(u"bin/quellmark-helpdoc"_s)));
     }
 
-    // Help and version are answered where there is no display at all.
-    void helpAndVersionWithoutDisplay_data()
-    {
-        QTest::addColumn<QByteArray>("program");
-        QTest::addColumn<QByteArray>("argument");
-        QTest::addColumn<QByteArray>("answer"); // how standard output starts
-        for (const QByteArray program : {"quellmark", "quellmark-cli", "quellmark-find-apps"})
-            QTest::addRow("%s --version", program.constData())
-                << program << QByteArray("--version") << program + " " QUELLMARK_VERSION "\n";
-        QTest::newRow("quellmark --help")
-            << QByteArray("quellmark") << QByteArray("--help") << QByteArray("Usage: quellmark [--crawl");
-    }
-
-    void helpAndVersionWithoutDisplay()
-    {
-        QFETCH(QByteArray, program);
-        QFETCH(QByteArray, argument);
-        QFETCH(QByteArray, answer);
-        const ToolRun::Outcome result =
-            run({"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
-                 ToolRun::built(program.constData()), argument});
-        QCOMPARE(QByteArray::number(result.status) + ' ' + result.out.left(answer.size()), "0 " + answer);
-    }
-
-    // The manual pages render without warnings and name every option the programs' help names,
-    // as the shell completions do.
+    // The manual pages render without warnings and name every option the programs' help names, as
+    // the shell completions do. Help and version are answered where there is no display at all.
     void manualPages_data()
     {
         QTest::addColumn<QByteArray>("page");
@@ -165,10 +141,20 @@ private slots:
                  render.err.constData());
         const QByteArray roff = ToolRun::contents(path);
         static const QRegularExpression option(u"--[a-z][a-z-]+"_s);
+        const QByteArrayList noDisplay{"-u",
+                                       "DISPLAY",
+                                       "-u",
+                                       "WAYLAND_DISPLAY",
+                                       "-u",
+                                       "QT_QPA_PLATFORM",
+                                       ToolRun::built(page.constData())};
+        const ToolRun::Outcome version = run(noDisplay + QByteArrayList{"--version"});
+        QCOMPARE(QByteArray::number(version.status) + ' ' + version.out,
+                 "0 " + page + " " QUELLMARK_VERSION "\n");
         for (const QByteArray& command : commands) {
-            const QByteArrayList arguments =
-                command.isEmpty() ? QByteArrayList{"--help"} : QByteArrayList{command, "--help"};
-            const ToolRun::Outcome help = ToolRun(ToolRun::built(page.constData()), arguments).run();
+            const ToolRun::Outcome help =
+                run(noDisplay +
+                    (command.isEmpty() ? QByteArrayList{"--help"} : QByteArrayList{command, "--help"}));
             QCOMPARE(help.status, 0);
             for (const QRegularExpressionMatch& match : option.globalMatch(QString::fromUtf8(help.out))) {
                 const QByteArray name = match.captured().toUtf8();

@@ -1,4 +1,3 @@
-#include "app/HelpCommands.h"
 #include "app/LaunchArguments.h"
 #include "app/QuellmarkApp.h"
 #include "crawl/Crawler.h"
@@ -27,7 +26,6 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
-#include <QWhatsThis>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -50,6 +48,7 @@ class TestQuellmarkApp : public QObject
     Q_OBJECT
 
     QTemporaryDir m_noApps;
+    QRect m_placed; // where the last window was left
 
 private slots:
     void initTestCase()
@@ -113,7 +112,6 @@ private slots:
         QTest::newRow("main window") << QByteArrayList() << QByteArray("Quellmark");
         const QByteArray empty = QFile::encodeName(m_noApps.path());
         QTest::newRow("crawl window") << QByteArrayList{"--crawl", empty} << QByteArray("Crawl Folder");
-        QTest::newRow("drop window") << QByteArrayList{empty} << QByteArray("Drop Files");
     }
 
     void titlesOnTheDisplay()
@@ -209,78 +207,6 @@ private slots:
         QTRY_VERIFY(!app->window(u"crawler"_s) && !app->window(u"dropview"_s)); // gone before the next start
     }
 
-    // The guide's item takes the place of a menu's standard help items, once however often installed.
-    void helpItemReplacesStandardItems()
-    {
-        QMenuBar bar;
-        QMenu* help = bar.addMenu(u"&Help"_s);
-        help->addAction(u"Report"_s);
-        help->addAction(u"Help Contents"_s)->setShortcut(QKeySequence::HelpContents);
-        help->addAction(QWhatsThis::createAction(help));
-        help->addAction(u"About"_s);
-        QStringList asked;
-        HelpCommands commands([&asked](const QString& identifier) { asked << identifier; });
-        commands.install(&bar);
-        QAction* item = commands.install(&bar);
-        QStringList titles;
-        for (const QAction* action : help->actions())
-            titles << action->text() + u' ' + action->shortcut().toString();
-        QCOMPARE(titles.join(u'|') + QString::number(bar.actions().size()),
-                 u"Report |Quellmark Help "_s + QKeySequence(QKeySequence::HelpContents).toString() +
-                     u"|About 1"_s);
-        item->trigger();
-        QCOMPARE(asked, QStringList{u"help"_s});
-    }
-
-    // Copy takes the focused widget's selected text where it has one, else the selected rows.
-    void copyTakesTheFocusedSelection_data()
-    {
-        QTest::addColumn<QString>("focus"); // "pane", "find field" or "list"
-        QTest::addColumn<bool>("selectText");
-        QTest::newRow("details pane") << u"pane"_s << true;
-        QTest::newRow("find field") << u"find field"_s << true;
-        QTest::newRow("pane without a selection") << u"pane"_s << false;
-        QTest::newRow("list") << u"list"_s << false;
-    }
-
-    void copyTakesTheFocusedSelection()
-    {
-        QFETCH(QString, focus);
-        QFETCH(bool, selectText);
-        TestTree tree;
-        tree.setProvenance(tree.file(u"f"_s), "\x01");
-        auto* window = qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
-        QSignalSpy finished(window->crawler(), &Crawler::crawlFinished);
-        window->crawlFolder(QFile::encodeName(tree.root()));
-        QVERIFY(finished.wait(10000));
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
-        auto* field = window->findChild<FindBar*>()->field();
-        QTest::keyClicks(field, u"f"_s);
-        QTRY_COMPARE(window->list()->model()->rowCount(), 1);
-        window->list()->setCurrentIndex(window->list()->model()->index(0, 0));
-        const QString row = window->list()->model()->index(0, 0).data(ExportTextRole).toString();
-        QTest::keyClick(window, Qt::Key_I, Qt::ControlModifier);
-        auto* pane = window->findChild<OriginDetailsPane*>();
-        QTRY_VERIFY(pane->text().contains(u"Provenance: 0x01"_s));
-        QWidget* focused = focus == u"pane"_s         ? static_cast<QWidget*>(pane->textView())
-                           : focus == u"find field"_s ? static_cast<QWidget*>(field)
-                                                      : static_cast<QWidget*>(window->list());
-        focused->setFocus();
-        QTRY_VERIFY(focused->hasFocus());
-        pane->textView()->selectAll();
-        field->selectAll();
-        if (!selectText) {
-            pane->textView()->moveCursor(QTextCursor::End);
-            field->deselect();
-        }
-        QGuiApplication::clipboard()->clear();
-        QTest::keySequence(window, QKeySequence::Copy);
-        const QString expected = !selectText ? row : focus == u"pane"_s ? pane->text() : u"f"_s;
-        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
-        window->close();
-    }
-
     // Each window opens on the test screen (800 x 600) with its list taking keys; a single window
     // comes to the front when asked for again and goes with its key; with every button hidden each
     // toolbar command is still in a menu and answers its key; F1 opens the guide from any window.
@@ -318,30 +244,33 @@ private slots:
             large.setGeometry(remembered);
             QSettings().setValue(geometryKey, large.saveGeometry());
         }
-        QPointer<QMainWindow> window =
-            identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
+        const auto open = [&]() -> QMainWindow* {
+            return identifier.isEmpty() ? app->newMainWindow() : app->openWindow(identifier);
+        };
+        QPointer<QMainWindow> window = open();
         QVERIFY(QTest::qWaitForWindowActive(window));
         const QRect screen = window->screen()->availableGeometry();
         QVERIFY2(
             screen.contains(window->frameGeometry()),
             qPrintable(QDebug::toString(window->frameGeometry()) + u" on "_s + QDebug::toString(screen)));
+        QVERIFY(!remembered.isNull() || window->geometry() != m_placed); // not the last row's window's place
         if (identifier != u"help"_s)
             QTRY_VERIFY(window->findChild<RecordListView*>()->hasFocus());
         if (!identifier.isEmpty()) {
             QCOMPARE(app->openWindow(identifier), window.data());
             const QString title = window->windowTitle();
             QCOMPARE(visibleWindows([&](QWidget* widget) { return widget->windowTitle() == title; }), 1);
-            // Closing (its key) discards the window and its model; asking again makes a new one, where
-            // the last one was.
-            window->setGeometry(QRect(140, 120, 610, 430));
-            const QRect placed = window->geometry();
-            QTest::keySequence(window, QKeySequence::Close);
-            QTRY_VERIFY(window.isNull());
-            QVERIFY(!app->window(identifier));
-            window = app->openWindow(identifier);
-            QVERIFY(QTest::qWaitForWindowActive(window));
-            QCOMPARE(window->geometry(), placed);
         }
+        // Closing (its key) discards the window and its model; asking again makes a new one, where
+        // the last one was.
+        window->setGeometry(QRect(140, 120, 610, 430));
+        m_placed = window->geometry();
+        QTest::keySequence(window, QKeySequence::Close);
+        QTRY_VERIFY(window.isNull());
+        QVERIFY(identifier.isEmpty() || !app->window(identifier));
+        window = open();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(window->geometry(), m_placed);
         QList<QAction*> inMenus;
         const std::function<void(QMenu*)> collect = [&](QMenu* menu) {
             for (QAction* action : menu->actions())
@@ -388,24 +317,12 @@ private slots:
         QTRY_VERIFY(window.isNull());
     }
 
-    // Main windows reopen where the last one was, apart from the crawl window's place; another
-    // one (New Window's key too) steps aside rather than hide the first, with a list of its own.
-    // An application's row crawls in the crawl window.
+    // Another main window (New Window's key too) steps aside rather than hide the first, with a list
+    // of its own. An application's row crawls in the crawl window.
     void mainWindows()
     {
         QuellmarkApp* app = QuellmarkApp::instance();
-        QPointer<QMainWindow> crawler = app->openWindow(u"crawler"_s);
-        crawler->setGeometry(QRect(140, 120, 610, 430));
-        const QRect crawlerPlace = crawler->geometry();
-        crawler->close();
-        QTRY_VERIFY(crawler.isNull());
         QPointer<ContentView> first = app->newMainWindow();
-        QVERIFY(first->geometry() != crawlerPlace);
-        first->setGeometry(QRect(60, 50, 700, 400));
-        first->close();
-        QTRY_VERIFY(first.isNull());
-        first = app->newMainWindow();
-        QCOMPARE(first->geometry(), QRect(60, 50, 700, 400));
         QPointer<ContentView> second = app->newMainWindow();
         QCOMPARE(second->size(), first->size());
         QVERIFY(second->pos() != first->pos() && first->providerer() != second->providerer());

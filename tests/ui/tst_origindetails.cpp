@@ -1,5 +1,6 @@
 // The details pane in the crawl and drop windows: hidden until asked for, filled from the
 // selected row's file and the Mac's databases, copyable, and plain where a database is broken.
+#include "app/QuellmarkApp.h"
 #include "core/RecordRoles.h"
 #include "crawl/Crawler.h"
 #include "crawl/CrawlerView.h"
@@ -7,16 +8,23 @@
 #include "drop/FileInfo.h"
 #include "tests/origin/MacVolumeFixture.h"
 #include "tests/support/TestTree.h"
+#include "ui/FindBar.h"
 #include "ui/OriginDetailsController.h"
 #include "ui/OriginDetailsPane.h"
 #include "ui/RecordListView.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 
@@ -86,6 +94,8 @@ private:
 private slots:
     void initTestCase()
     {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings().clear();
         QVERIFY2(m_tree.isValid(), m_tree.problem());
         QCOMPARE(MacVolumeFixture::populate(m_tree, u"mac"_s), QString());
         m_mac = m_tree.path(u"mac"_s);
@@ -147,42 +157,40 @@ private slots:
                            MacVolumeFixture::eventsPath(m_mac + u"/Users/bob"_s),
                            QString::number(plist.size()), QString::fromLatin1(plist.toHex())));
 
-        QVERIFY(select(view, u"mail.txt"_s));
-        for (const QString& line : {u"  Sender Address: carol@example.org\n"_s, u"  link_pk: 4242\n"_s,
-                                    u"  Key Byte Order: big-endian\n"_s})
-            QVERIFY2(details->pane()->text().contains(line), qPrintable(details->pane()->text()));
-        // Nothing selected: nothing shown.
-        view.list()->clearSelection();
-        QCOMPARE(details->pane()->text(), QString());
         // Hidden again with the same key.
         QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
         QVERIFY(details->pane()->isHidden());
     }
 
+    // In the application's crawl window, the pane shows the selected row or nothing at every step,
+    // and Copy takes the focused widget's selected text where it has one, else the selected rows.
     void paneFollowsTheSelectedRow_data()
     {
         // Done with report.pdf shown; then mail.txt is clicked. "find:T" opens the find bar and
         // types T over its text, "esc" closes it, "click:N" clicks a row, "details" hides and
-        // shows the pane, "crawl" crawls again.
+        // shows the pane, "crawl" crawls again, "copy:W" copies with W focused: the pane, the
+        // find field or the list ("pane-": nothing selected in the pane).
         QTest::addColumn<QStringList>("steps");
         QTest::newRow("find bar opened and closed") << QStringList{u"find:"_s, u"esc"_s};
-        QTest::newRow("find bar open") << QStringList{u"find:"_s};
-        QTest::newRow("filtered to the other row") << QStringList{u"find:mail"_s};
+        QTest::newRow("find bar open") << QStringList{u"copy:list"_s, u"find:"_s};
+        QTest::newRow("filtered to the other row") << QStringList{u"find:mail"_s, u"copy:field"_s};
         QTest::newRow("refiltered away from the row")
             << QStringList{u"find:pdf"_s, u"click:report.pdf"_s, u"find:mail"_s};
-        QTest::newRow("new crawl") << QStringList{u"crawl"_s};
+        QTest::newRow("new crawl") << QStringList{u"copy:pane"_s, u"crawl"_s};
         QTest::newRow("new crawl under the find bar") << QStringList{u"find:"_s, u"crawl"_s};
-        QTest::newRow("find bar, then details off and on") << QStringList{u"find:"_s, u"esc"_s, u"details"_s};
+        QTest::newRow("find bar, then details off and on")
+            << QStringList{u"copy:pane-"_s, u"find:"_s, u"esc"_s, u"details"_s};
     }
 
     void paneFollowsTheSelectedRow()
     {
         QFETCH(QStringList, steps);
-        CrawlerView view;
-        QVERIFY(crawlShown(view, m_mac));
-        auto* details = view.findChild<OriginDetailsController*>();
-        RecordListView& list = *view.list();
-        // The pane shows the selected row or nothing, at every step.
+        QPointer<CrawlerView> view =
+            qobject_cast<CrawlerView*>(QuellmarkApp::instance()->openWindow(u"crawler"_s));
+        const auto closeIt = qScopeGuard([&] { delete view.data(); });
+        QVERIFY(crawlShown(*view, m_mac));
+        auto* details = view->findChild<OriginDetailsController*>();
+        RecordListView& list = *view->list();
         for (const QString& step :
              QStringList{u"click:report.pdf"_s} + steps + QStringList{u"click:mail.txt"_s}) {
             if (step.startsWith(u"click:"_s)) { // as a user does
@@ -191,17 +199,36 @@ private slots:
                                   list.visualRect(rowNamed(list, step.mid(6))).center());
                 QTRY_VERIFY(selectedPath(list).endsWith(u'/' + step.mid(6)));
             } else if (step.startsWith(u"find:"_s)) {
-                QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier); // selects the text, typed over
+                QTest::keyClick(view, Qt::Key_F, Qt::ControlModifier); // selects the text, typed over
                 QTest::keyClicks(QApplication::focusWidget(), step.mid(5));
             } else if (step == u"esc"_s) {
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
             } else if (step == u"crawl"_s) {
-                QSignalSpy finished(view.crawler(), &Crawler::crawlFinished);
-                view.crawlFolder(QFile::encodeName(m_mac));
+                QSignalSpy finished(view->crawler(), &Crawler::crawlFinished);
+                view->crawlFolder(QFile::encodeName(m_mac));
                 QVERIFY(finished.wait(10000));
+            } else if (step.startsWith(u"copy:"_s)) {
+                QPlainTextEdit* pane = details->pane()->textView();
+                QLineEdit* field = view->findChild<FindBar*>()->field();
+                QWidget* focused = step.startsWith(u"copy:pane"_s) ? pane
+                                   : step == u"copy:field"_s       ? static_cast<QWidget*>(field)
+                                                                   : &list;
+                focused->setFocus();
+                QTRY_VERIFY(focused->hasFocus());
+                pane->selectAll();
+                field->selectAll();
+                if (step == u"copy:pane-"_s)
+                    pane->moveCursor(QTextCursor::End);
+                QGuiApplication::clipboard()->clear();
+                QTest::keySequence(view, QKeySequence::Copy);
+                const QString expected = step == u"copy:pane"_s    ? details->pane()->text()
+                                         : step == u"copy:field"_s ? field->text()
+                                                                   : list.selectedExportTexts().join(u'\n');
+                QVERIFY(!expected.isEmpty());
+                QCOMPARE(QGuiApplication::clipboard()->text(), expected);
             } else {
-                QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
-                QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
+                QTest::keyClick(view, Qt::Key_I, Qt::ControlModifier);
+                QTest::keyClick(view, Qt::Key_I, Qt::ControlModifier);
             }
             QTRY_COMPARE_WITH_TIMEOUT(shownPath(*details), selectedPath(list), 10000);
         }
@@ -269,5 +296,12 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestOriginDetails)
+int main(int argc, char* argv[])
+{
+    QuellmarkApp app(argc, argv); // its windows carry the menus, Copy among them
+    app.setApplicationName(QStringLiteral("tst_origindetails"));
+    TestOriginDetails test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_origindetails.moc"

@@ -1,8 +1,13 @@
 #include "core/RecordRoles.h"
+#include "ui/FindBar.h"
 #include "ui/RecordListView.h"
+#include "ui/RowFilterModel.h"
 #include "ui/TextRowDelegate.h"
 
+#include <QAbstractItemModelTester>
 #include <QClipboard>
+#include <QLineEdit>
+#include <QMainWindow>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QtTest>
@@ -20,24 +25,41 @@ public:
     QStringList pieces(const QModelIndex& index) const override { return {index.data().toString()}; }
 };
 
-// Rows "row 0", "row 1", ... appended in batches, as a crawl appends them.
+// Rows "row 0", "row 1", ... appended in batches, as a crawl appends them. Each is also a record
+// named "file" and its number, of four kinds by the number modulo 4.
 class GrowingModel : public QAbstractListModel
 {
 public:
+    int first = 0; // the number of the first row
     int count = 0;
     int longRow = -1; // a row far wider than the others
     int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : count; }
     QVariant data(const QModelIndex& index, int role) const override
     {
+        static const char* const provenance[] = {"✅ /Applications/Xcode.app", "", "❓ 0x0102", ""};
+        static const char* const quarantine[] = {"🔸 Safari", "🔸 Firefox", "", ""};
+        const int i = first + index.row();
         if (role == Qt::DisplayRole)
-            return index.row() == longRow ? kLongText : u"row %1"_s.arg(index.row());
-        return role == ExportTextRole ? QVariant(u"export %1"_s.arg(index.row())) : QVariant();
+            return i == longRow ? kLongText : u"row %1"_s.arg(i);
+        const QHash<int, QString> record{{ExportTextRole, u"export %1"_s.arg(i)},
+                                         {NameRole, u"file%1"_s.arg(i)},
+                                         {PathRole, u"/Volumes/Mac/Downloads/file%1"_s.arg(i)},
+                                         {ProvenanceIDRole, QString::fromUtf8(provenance[i % 4])},
+                                         {QuarantineAppRole, QString::fromUtf8(quarantine[i % 4])}};
+        return record.contains(role) ? QVariant(record.value(role)) : QVariant();
     }
     void append(int rows)
     {
         beginInsertRows({}, count, count + rows - 1);
         count += rows;
         endInsertRows();
+    }
+    void removeFirst(int rows)
+    {
+        beginRemoveRows({}, 0, rows - 1);
+        first += rows;
+        count -= rows;
+        endRemoveRows();
     }
     void reset(int rows)
     {
@@ -81,6 +103,8 @@ bool show(RecordListView& view, QAbstractItemModel& model, const QFont& font = {
     view.show();
     return QTest::qWaitForWindowExposed(&view);
 }
+
+constexpr int kRows = 50000;
 
 } // namespace
 
@@ -144,7 +168,7 @@ private slots:
         QTRY_COMPARE(view.horizontalScrollBar()->maximum(), 0);
     }
 
-    void keysAndClicksSelectAndCopy()
+    void keysClicksAndAppendsKeepTheSelection()
     {
         GrowingModel model;
         model.append(500);
@@ -172,43 +196,25 @@ private slots:
         }
         QCOMPARE(rows.join(u' '), u"%1 499 499 0 0"_s.arg(view.viewport()->height() / view.rowHeight()));
         QCOMPARE(view.selectedExportTexts(), QStringList{u"export 0"_s});
-    }
-
-    void appendingKeepsViewAndSelection()
-    {
-        GrowingModel model;
-        model.append(100);
-        RecordListView view;
-        QVERIFY(show(view, model));
+        // Rows streaming in, as a crawl's do, leave the view and the selection where they were.
         view.scrollTo(model.index(50, 0), QAbstractItemView::PositionAtTop);
-        view.selectionModel()->select(model.index(51, 0), QItemSelectionModel::Select);
         const int maximum = view.verticalScrollBar()->maximum();
-        for (int batch = 0; batch < 20; ++batch) // as a crawl streams rows in
+        for (int batch = 0; batch < 20; ++batch)
             model.append(1000);
         QCOMPARE(view.indexAt(QPoint(1, 1)).row(), 50);
-        QCOMPARE(view.selectedExportTexts(), QStringList{u"export 51"_s});
+        QCOMPARE(view.selectedExportTexts(), QStringList{u"export 0"_s});
         QCOMPARE(view.verticalScrollBar()->maximum(), maximum + 20000);
         QTest::keyClick(&view, Qt::Key_End);
-        QCOMPARE(view.indexAt(QPoint(1, view.viewport()->height() - view.rowHeight())).row(), 20099);
+        QCOMPARE(view.indexAt(QPoint(1, view.viewport()->height() - view.rowHeight())).row(), 20499);
     }
 
-    void controlCharactersAreDrawnAsPictures_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("drawnAs");
-        QTest::newRow("line feed") << u"two\nlines"_s << u"two␊lines"_s;
-        QTest::newRow("tab, carriage return") << u"a\tb\rc"_s << u"a␉b␍c"_s;
-        QTest::newRow("escape sequence") << u"\x1b[31mred"_s << u"␛[31mred"_s;
-    }
-
+    // A row stays one line, drawn as the row of the control pictures is; what it holds stays exact.
     void controlCharactersAreDrawnAsPictures()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, drawnAs);
-        // A row stays one line, drawn as the row of the pictures is; what it holds stays exact.
+        const QString text = u"a\tb\r\x1b[31mtwo\nlines"_s;
         QStandardItemModel model;
         model.appendRow(new QStandardItem(text));
-        model.appendRow(new QStandardItem(drawnAs));
+        model.appendRow(new QStandardItem(u"a␉b␍␛[31mtwo␊lines"_s));
         RecordListView view;
         QVERIFY(show(view, model));
         view.selectionModel()->clearCurrentIndex(); // no focus frame on either
@@ -216,6 +222,122 @@ private slots:
         QVERIFY(hasContent(row));
         QCOMPARE(row, view.viewport()->grab(view.visualRect(model.index(1, 0))).toImage());
         QCOMPARE(model.index(0, 0).data().toString(), text);
+    }
+
+    void filtersAListThatGrows_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<int>("firstShown"); // source row of the first shown row
+        QTest::newRow("any case") << u"SAFARI"_s << kRows / 4 << 0;
+        QTest::newRow("a mark") << u"❓"_s << kRows / 4 << 2;
+        QTest::newRow("second field") << u"xcode"_s << kRows / 4 << 0;
+        QTest::newRow("path only") << u"downloads/file4999"_s << 11 << 4999;
+        QTest::newRow("names") << u"file123"_s << 111 << 123; // file123, file1230-9, file12300-99
+        QTest::newRow("empty") << QString() << kRows << 0;
+        QTest::newRow("nowhere") << u"nowhere"_s << 0 << -1;
+        QTest::newRow("across fields") << u"file1 | "_s << 0 << -1;
+    }
+
+    void filtersAListThatGrows()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, shown);
+        QFETCH(int, firstShown);
+        GrowingModel source;
+        RowFilterModel filter;
+        QAbstractItemModelTester tester(&filter, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        source.append(1000);
+        filter.setSourceModel(&source);
+        filter.setFilterText(text);
+        // More rows arrive while the earlier ones are still being examined.
+        QSignalSpy counts(&filter, &RowFilterModel::countsChanged);
+        connect(&filter, &RowFilterModel::countsChanged, &source, [&] {
+            if (source.count < kRows)
+                source.append(std::min(7000, kRows - source.count));
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(source.count == kRows && !filter.isFiltering(), 30000);
+        QVERIFY(counts.count() > 3); // examined over several passes
+
+        QCOMPARE(filter.rowCount(), shown);
+        QCOMPARE(counts.last(), (QVariantList{shown, kRows}));
+        if (shown > 0)
+            QCOMPARE(filter.mapToSource(filter.index(0, 0)).row(), firstShown);
+        int previous = -1;
+        for (int row = 0; row < filter.rowCount(); ++row) {
+            const QModelIndex index = filter.mapToSource(filter.index(row, 0));
+            QVERIFY(index.row() > previous); // in list order
+            previous = index.row();
+            QCOMPARE(filter.mapFromSource(index).row(), row);
+        }
+    }
+
+    void startsOverWhenEarlierRowsChange()
+    {
+        GrowingModel source;
+        source.append(400);
+        RowFilterModel filter;
+        QAbstractItemModelTester tester(&filter, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        filter.setSourceModel(&source);
+        filter.setFilterText(u"firefox"_s);
+        const auto shown = [&] {
+            return u"%1 of %2, first %3"_s.arg(filter.rowCount())
+                .arg(filter.totalCount())
+                .arg(filter.index(0, 0).data(NameRole).toString());
+        };
+        QSignalSpy filtered(&filter, &RowFilterModel::filtered);
+        QVERIFY(filtered.wait());
+        QCOMPARE(shown(), u"100 of 400, first file1"_s);
+        source.removeFirst(2); // rows 0 and 1 (one of them Firefox's) go
+        QVERIFY(filtered.wait());
+        QCOMPARE(shown(), u"99 of 398, first file5"_s);
+        source.reset(0); // a new crawl
+        QCOMPARE(shown(), u"0 of 0, first "_s);
+    }
+
+    void findBarInAWindow()
+    {
+        GrowingModel source;
+        source.append(40);
+        QMainWindow window;
+        auto* list = new RecordListView;
+        list->setModel(&source);
+        window.setCentralWidget(list);
+        auto* bar = new FindBar(list, &window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        // The bar's count, or "closed" over the bare list; the selected rows; the current row.
+        const auto state = [&] {
+            const QString shown = bar->isVisible()                             ? bar->countText()
+                                  : list->model() == &source && !bar->isOpen() ? u"closed"_s
+                                                                               : u"?"_s;
+            return shown + u" / "_s + list->selectedExportTexts().join(u", "_s) + u" / "_s +
+                   QString::number(list->currentIndex().row());
+        };
+        QCOMPARE(state(), u"closed /  / 0"_s); // costs nothing until asked for
+        list->setFocus();
+        QTest::keySequence(&window, QKeySequence::Find);
+        QVERIFY(bar->field()->hasFocus());
+        QTest::keyClicks(bar->field(), u"FILE3"_s); // file3, file30-39
+        QTRY_COMPARE(state(), u"11 of 40 /  / -1"_s);
+        source.append(10); // file40-49 arrive; none matches
+        list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::Select);
+        list->selectionModel()->select(list->model()->index(3, 0), QItemSelectionModel::Select);
+        list->selectionModel()->setCurrentIndex(list->model()->index(3, 0), QItemSelectionModel::NoUpdate);
+        QTRY_COMPARE(state(), u"11 of 50 / export 30, export 32 / 3"_s);
+        // Escape closes it: every row again, the same two still selected.
+        bar->field()->setFocus();
+        QTest::keyClick(bar->field(), Qt::Key_Escape);
+        QCOMPARE(state(), u"closed / export 30, export 32 / 32"_s);
+        // A window that swaps its list's model keeps the open filter in between.
+        bar->findAction()->trigger();
+        GrowingModel other;
+        other.first = 3;
+        other.append(1);
+        bar->setListModel(&other);
+        QTRY_COMPARE(state(), u"1 of 1 /  / -1"_s);
+        bar->dismiss();
+        QCOMPARE(list->model(), &other);
     }
 };
 

@@ -66,65 +66,51 @@ private slots:
 
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(u"file"_s); }
 
-    // What Copy Path copies, the drag's URL, the folder opened and the folder crawled ("-": not
-    // offered), as the file system has them ("@": the tree).
+    // What Copy Path copies, the drag's URLs, the folder opened and the folder crawled ("-": not
+    // offered), as the file system has them ("@": the tree); Copy and the drag's text agree.
     void pathsAsTheFileSystemHasThem_data()
     {
-        QTest::addColumn<QString>("name"); // as the row shows it
+        QTest::addColumn<QStringList>("names"); // as the rows show them, selected; the first is current
         QTest::addColumn<QByteArray>("paths");
-        QTest::newRow("not UTF-8") << u"caf\uFFFD.txt"_s << QByteArray("@/caf\xe9.txt|@/caf\xe9.txt|@|-");
+        QTest::newRow("not UTF-8") << QStringList{u"caf\uFFFD.txt"_s}
+                                   << QByteArray("@/caf\xe9.txt|@/caf\xe9.txt|@|-");
         QTest::newRow("a percent sign")
-            << u"100%25 done.txt"_s << QByteArray("@/100%25 done.txt|@/100%25 done.txt|@|-");
-        QTest::newRow("folder") << u"sub dir"_s << QByteArray("@/sub dir|@/sub dir|@|@/sub dir");
-        QTest::newRow("in a folder") << u"inner"_s
+            << QStringList{u"100%25 done.txt"_s} << QByteArray("@/100%25 done.txt|@/100%25 done.txt|@|-");
+        QTest::newRow("folder") << QStringList{u"sub dir"_s} << QByteArray("@/sub dir|@/sub dir|@|@/sub dir");
+        QTest::newRow("in a folder") << QStringList{u"inner"_s}
                                      << QByteArray("@/sub dir/inner|@/sub dir/inner|@/sub dir|-");
+        QTest::newRow("two, in list order")
+            << QStringList{u"inner"_s, u"sub dir"_s}
+            << QByteArray("@/sub dir\n@/sub dir/inner|@/sub dir|@/sub dir/inner|@/sub dir|-");
     }
 
     void pathsAsTheFileSystemHasThem()
     {
-        QFETCH(QString, name);
+        QFETCH(QStringList, names);
         QFETCH(QByteArray, paths);
-        const QModelIndex index = row(name);
-        selectOnly({index});
+        QModelIndexList indexes;
+        for (const QString& name : names)
+            indexes << row(name);
+        selectOnly(indexes);
         m_menu->copyPathAction()->trigger();
-        std::unique_ptr<QMimeData> data(RowDrag::mimeData({index}));
-        QCOMPARE(data->text(), index.data(ExportTextRole).toString());
+        QByteArrayList seen{QGuiApplication::clipboard()->mimeData()->data(u"text/plain"_s)};
+        m_menu->copyAction()->trigger();
+        QModelIndexList rows = m_list.selectionModel()->selectedRows();
+        std::sort(rows.begin(), rows.end()); // dragged in list order
+        std::unique_ptr<QMimeData> data(RowDrag::mimeData(rows));
+        QCOMPARE(QGuiApplication::clipboard()->text(), data->text());
         m_opened.clear();
         QByteArray crawled;
         m_menu->setCrawlFolder([&crawled](const QString& folder) { crawled = QFile::encodeName(folder); });
-        std::unique_ptr<QMenu> menu(m_menu->menuFor(index));
+        std::unique_ptr<QMenu> menu(m_menu->menuFor(indexes.first()));
         QVERIFY(menu->actions().contains(m_menu->crawlFolderAction()));
         crawled = m_menu->crawlFolderAction()->isEnabled() ? "offered" : "-";
         m_menu->openFolderAction()->trigger();
         m_menu->crawlFolderAction()->trigger();
         m_menu->setCrawlFolder({});
-        QByteArrayList seen{QGuiApplication::clipboard()->mimeData()->data(u"text/plain"_s)};
         for (const QUrl& url : data->urls() + m_opened)
             seen << (url.isLocalFile() ? rawOf(url) : url.toEncoded());
         QCOMPARE(seen.join('|') + '|' + crawled, paths.replace('@', QFile::encodeName(m_tree.root())));
-    }
-
-    void rowsInListOrder()
-    {
-        const QModelIndex first = m_crawler.index(0);
-        const QModelIndex last = m_crawler.index(3);
-        selectOnly({last, first});
-        m_menu->copyPathAction()->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->mimeData()->data(u"text/plain"_s),
-                 RowContextMenu::rawPath(first) + '\n' + RowContextMenu::rawPath(last));
-        m_menu->copyAction()->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(),
-                 first.data(ExportTextRole).toString() + u'\n' + last.data(ExportTextRole).toString());
-        // A desktop that cannot open the folder (no xdg-open) says so.
-        QDesktopServices::unsetUrlHandler(u"file"_s);
-        const QByteArray searchPath = qgetenv("PATH");
-        qputenv("PATH", "/nonexistent");
-        m_menu->openFolderAction()->trigger();
-        qputenv("PATH", searchPath);
-        QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
-        std::unique_ptr<QMessageBox> box(m_list.findChild<QMessageBox*>());
-        QVERIFY(box && box->isVisible());
-        QVERIFY(box->text().startsWith(u"The desktop could not open "_s));
     }
 
     void menuOpensOnTheRow()
@@ -149,6 +135,16 @@ private slots:
         QCOMPARE(m_list.selectionModel()->selectedRows().size(), 2);
         QCOMPARE(m_list.currentIndex(), m_crawler.index(1));
         m_list.findChild<QMenu*>()->close();
+        // A desktop that cannot open the folder (no xdg-open) says so.
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        const QByteArray searchPath = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        m_menu->openFolderAction()->trigger();
+        qputenv("PATH", searchPath);
+        QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
+        std::unique_ptr<QMessageBox> box(m_list.findChild<QMessageBox*>());
+        QVERIFY(box && box->isVisible());
+        QVERIFY(box->text().startsWith(u"The desktop could not open "_s));
     }
 
     void applicationRows()
@@ -161,13 +157,16 @@ private slots:
         odd->setData(u"not a path"_s, NameRole);
         apps.appendRow({app});
         apps.appendRow({odd});
-        QCOMPARE(RowContextMenu::rawPath(apps.index(0, 0)), u"/Applications/Tööl.app"_s.toUtf8());
         RecordListView list;
         list.setModel(&apps);
         RowContextMenu menu(&list);
+        list.selectAll();
         std::unique_ptr<QMenu> shown(menu.menuFor(apps.index(0, 0)));
         QVERIFY(menu.copyPathAction()->isEnabled() && menu.openFolderAction()->isEnabled());
         QVERIFY(!shown->actions().contains(menu.crawlFolderAction())); // nobody crawls here
+        menu.copyPathAction()->trigger();                              // the row without a path adds nothing
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->data(u"text/plain"_s),
+                 u"/Applications/Tööl.app"_s.toUtf8());
         shown.reset(menu.menuFor(apps.index(1, 0)));
         QVERIFY(!menu.copyPathAction()->isEnabled() && !menu.openFolderAction()->isEnabled());
     }
