@@ -131,6 +131,9 @@ void TestImageCrawl::initTestCase()
     qemu("vmdk", "flat.vmdk", {"-o", "subformat=monolithicFlat"});
     write("bad-extent.vmdk", ToolRun::contents(path("flat.vmdk"))
                                  .replace("\"flat-flat.vmdk\"", "\"../../../../../../../../etc/passwd\""));
+    // Written on Windows: the extent by a path of that system, read beside the descriptor.
+    write("windows.vmdk",
+          ToolRun::contents(path("flat.vmdk")).replace("\"flat-flat.vmdk\"", "\"C:\\VMs\\flat-flat.vmdk\""));
     qemu("vpc", "disk.vhd");
     write("disk.dmg", dmg(ToolRun::contents(path("raw.img")), 0x80000005));
     // Bad images: text, the superblocks and checkpoint without the trees, nothing, a .dmg of
@@ -195,7 +198,7 @@ void TestImageCrawl::crawl_data()
         row("installer.dmg", kProvenance, "🔸 Safari", "/Data/Downloads/installer.dmg") +
         row("Tool.app", "❓ 0x0102000102030405060708", "", "/System/Applications/Tool.app/");
     for (const char* image : {"raw.img", "gpt.img", "ewf.E01", "split/whole.E01", "disk.vmdk",
-                              "split/renamed.vmdk", "flat.vmdk", "disk.vhd", "disk.dmg"})
+                              "split/renamed.vmdk", "flat.vmdk", "windows.vmdk", "disk.vhd", "disk.dmg"})
         add(image, {"crawl", "--quarantine", "DIR/" + QByteArray(image)}, everyVolume);
     const QByteArray apfsCafe =
         row("caf\xef\xbf\xbd list.txt", kProvenance, "", "/Documents/caf%E9%20list.txt");
