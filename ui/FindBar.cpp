@@ -86,7 +86,19 @@ void FindBar::open()
         connect(m_filter, &RowFilterModel::filtered, this, &FindBar::updateCount);
         m_noMatch->setModel(m_filter);
         m_filter->setSourceModel(m_list->model());
+        const Rows chosen = chosenRows([](const QModelIndex& row) { return row; });
         m_list->setModel(m_filter);
+        // The filter shows rows as it examines them. Once it has, the rows that were selected
+        // are selected again where shown, unless others were chosen meanwhile: the details
+        // pane follows the selection, and opening the bar must not blank it.
+        RowFilterModel* filter = m_filter;
+        connect(
+            m_filter, &RowFilterModel::filtered, this,
+            [this, filter, chosen] {
+                if (m_filter == filter && !m_list->selectionModel()->hasSelection())
+                    select(chosen, [filter](const QModelIndex& row) { return filter->mapFromSource(row); });
+            },
+            Qt::SingleShotConnection);
         show();
     }
     updateCount();
@@ -98,38 +110,50 @@ void FindBar::dismiss()
 {
     if (!m_filter)
         return;
-    RowFilterModel* filter = m_filter;
-    QList<int> selected;
-    if (QItemSelectionModel* selection = m_list->selectionModel()) {
-        for (const QModelIndex& index : selection->selectedRows())
-            selected.append(filter->mapToSource(index).row());
-    }
-    const QModelIndex current = filter->mapToSource(m_list->currentIndex());
-
-    m_filter = nullptr;
+    RowFilterModel* filter = std::exchange(m_filter, nullptr);
+    const Rows chosen = chosenRows([filter](const QModelIndex& row) { return filter->mapToSource(row); });
     m_noMatch->setHint({});
     m_noMatch->setModel(nullptr);
-    QAbstractItemModel* source = filter->sourceModel();
-    m_list->setModel(source);
+    m_list->setModel(filter->sourceModel());
     filter->deleteLater();
     hide();
+    select(chosen, [](const QModelIndex& row) { return row; });
+    m_list->setFocus(Qt::OtherFocusReason);
+}
 
+FindBar::Rows FindBar::chosenRows(const Map& toSource) const
+{
+    Rows rows{{}, toSource(m_list->currentIndex())};
+    if (QItemSelectionModel* selection = m_list->selectionModel()) {
+        for (const QModelIndex& index : selection->selectedRows())
+            rows.selected.append(toSource(index));
+    }
+    return rows;
+}
+
+void FindBar::select(const Rows& rows, const Map& fromSource)
+{
+    QList<int> selected;
+    for (const QPersistentModelIndex& row : rows.selected) {
+        if (const QModelIndex shown = fromSource(row); shown.isValid())
+            selected.append(shown.row());
+    }
     // Runs of neighbouring rows become one range each.
     std::sort(selected.begin(), selected.end());
-    QItemSelection rows;
+    QItemSelection ranges;
+    const QAbstractItemModel* model = m_list->model();
     for (qsizetype i = 0; i < selected.size();) {
         qsizetype end = i;
         while (end + 1 < selected.size() && selected.at(end + 1) == selected.at(end) + 1)
             ++end;
-        rows.select(source->index(selected.at(i), 0), source->index(selected.at(end), 0));
+        ranges.select(model->index(selected.at(i), 0), model->index(selected.at(end), 0));
         i = end + 1;
     }
-    m_list->selectionModel()->select(rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    if (current.isValid()) {
+    m_list->selectionModel()->select(ranges, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (const QModelIndex current = fromSource(rows.current); current.isValid()) {
         m_list->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
         m_list->scrollTo(current, QAbstractItemView::PositionAtCenter);
     }
-    m_list->setFocus(Qt::OtherFocusReason);
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event)

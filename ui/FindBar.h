@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QToolBar>
+
+#include <functional>
 
 class EmptyListHint;
 class QAbstractItemModel;
@@ -12,7 +15,8 @@ class RowFilterModel;
 
 // The find bar under a window's list, hidden until Find (Ctrl+F) is given: it shows only
 // the rows that contain the typed text in any of their shown texts, as it is typed, and
-// "N of M". Escape closes it, and the rows then selected stay selected in the whole list.
+// "N of M". Rows selected stay selected, as far as they are shown, when it opens and when
+// Escape closes it.
 // While it is closed the list shows its model directly, so it costs nothing.
 class FindBar : public QToolBar
 {
@@ -45,6 +49,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The list's selected rows and current row, as rows of the model behind the filter.
+    struct Rows
+    {
+        QList<QPersistentModelIndex> selected;
+        QPersistentModelIndex current;
+    };
+    using Map = std::function<QModelIndex(const QModelIndex&)>;
+    Rows chosenRows(const Map& toSource) const;
+    // Selects `rows` as far as the list shows them; `fromSource` finds each in its model.
+    void select(const Rows& rows, const Map& fromSource);
     void updateCount();
     void focusList();
 

@@ -316,8 +316,10 @@ private slots:
         };
         QCOMPARE(state(), u"closed /  / 0"_s); // costs nothing until asked for
         list->setFocus();
+        list->setCurrentIndex(source.index(31, 0));
         QTest::keySequence(&window, QKeySequence::Find);
         QVERIFY(bar->field()->hasFocus());
+        QTRY_COMPARE(state(), u"40 of 40 / export 31 / 31"_s); // the row chosen stays chosen
         QTest::keyClicks(bar->field(), u"FILE3"_s); // file3, file30-39
         QTRY_COMPARE(state(), u"11 of 40 /  / -1"_s);
         source.append(10); // file40-49 arrive; none matches
@@ -329,8 +331,10 @@ private slots:
         bar->field()->setFocus();
         QTest::keyClick(bar->field(), Qt::Key_Escape);
         QCOMPARE(state(), u"closed / export 30, export 32 / 32"_s);
-        // A window that swaps its list's model keeps the open filter in between.
+        // Opened again on the same text: the rows found and selected are selected again.
         bar->findAction()->trigger();
+        QTRY_COMPARE(state(), u"11 of 50 / export 30, export 32 / 3"_s);
+        // A window that swaps its list's model keeps the open filter in between.
         GrowingModel other;
         other.first = 3;
         other.append(1);
