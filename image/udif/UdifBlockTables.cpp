@@ -93,24 +93,6 @@ plist_t stringItem(plist_t node, const char* key)
     return item && plist_get_node_type(item) == PLIST_STRING ? item : nullptr;
 }
 
-QByteArray stringValue(plist_t item);
-
-// The number under `key` in the dict `node`, written as a string (as hdiutil writes it: "-1",
-// "0x0050") or as an integer; 0 when there is none.
-qint64 integerValue(plist_t node, const char* key)
-{
-    plist_t item = plist_dict_get_item(node, key);
-    if (item && plist_get_node_type(item) == PLIST_STRING) {
-        const QByteArray text = stringValue(item).trimmed();
-        const bool hex = text.startsWith("0x") || text.startsWith("0X");
-        return hex ? text.sliced(2).toLongLong(nullptr, 16) : text.toLongLong();
-    }
-    uint64_t value = 0;
-    if (item && plist_get_node_type(item) == PLIST_UINT)
-        plist_get_uint_val(item, &value);
-    return qint64(value);
-}
-
 QByteArray stringValue(plist_t item)
 {
     uint64_t length = 0;
@@ -165,8 +147,6 @@ bool UdifBlockTables::load(const QByteArray& xml, quint64 dataEnd, QString* erro
         if (name)
             partition.name =
                 QString::fromUtf8(stringValue(name).left(kMaxNameLength * 4)).left(kMaxNameLength);
-        partition.id = integerValue(entry, "ID");
-        partition.attributes = quint32(integerValue(entry, "Attributes"));
         plist_t data = plist_dict_get_item(entry, "Data");
         if (!data || plist_get_node_type(data) != PLIST_DATA) {
             *error = QStringLiteral("blkx entry %1 (\"%2\") has no Data").arg(number(i), partition.name);

@@ -16,9 +16,7 @@ public:
     // One entry of the blkx array: a run of sectors of the image.
     struct Partition
     {
-        QString name;  // "Name", else "CFName", as the image names it
-        qint64 id = 0; // "ID"
-        quint32 attributes = 0;
+        QString name; // "Name", else "CFName", as the image names it
         quint64 firstSector = 0;
         quint64 sectorCount = 0;
     };
