@@ -86,19 +86,10 @@ void FindBar::open()
         connect(m_filter, &RowFilterModel::filtered, this, &FindBar::updateCount);
         m_noMatch->setModel(m_filter);
         m_filter->setSourceModel(m_list->model());
-        const Rows chosen = chosenRows([](const QModelIndex& row) { return row; });
+        m_held = chosenRows([](const QModelIndex& row) { return row; });
         m_list->setModel(m_filter);
-        // The filter shows rows as it examines them. Once it has, the rows that were selected
-        // are selected again where shown, unless others were chosen meanwhile: the details
-        // pane follows the selection, and opening the bar must not blank it.
-        RowFilterModel* filter = m_filter;
-        connect(
-            m_filter, &RowFilterModel::filtered, this,
-            [this, filter, chosen] {
-                if (m_filter == filter && !m_list->selectionModel()->hasSelection())
-                    select(chosen, [filter](const QModelIndex& row) { return filter->mapFromSource(row); });
-            },
-            Qt::SingleShotConnection);
+        connect(m_filter, &QAbstractItemModel::modelAboutToBeReset, this, &FindBar::holdSelection);
+        connect(m_filter, &RowFilterModel::filtered, this, &FindBar::restoreSelection);
         show();
     }
     updateCount();
@@ -111,6 +102,8 @@ void FindBar::dismiss()
     if (!m_filter)
         return;
     RowFilterModel* filter = std::exchange(m_filter, nullptr);
+    disconnect(filter, nullptr, this, nullptr); // it lives on until deleted, and may still report
+    m_held = {};
     const Rows chosen = chosenRows([filter](const QModelIndex& row) { return filter->mapToSource(row); });
     m_noMatch->setHint({});
     m_noMatch->setModel(nullptr);
@@ -119,6 +112,22 @@ void FindBar::dismiss()
     hide();
     select(chosen, [](const QModelIndex& row) { return row; });
     m_list->setFocus(Qt::OtherFocusReason);
+}
+
+void FindBar::holdSelection()
+{
+    // The filter shows its rows anew as it examines them, after the bar opens and whenever the
+    // text changes. The details pane follows the selection: finding must not blank it.
+    if (m_list->model() == m_filter && m_list->selectionModel()->hasSelection())
+        m_held = chosenRows([this](const QModelIndex& row) { return m_filter->mapToSource(row); });
+}
+
+void FindBar::restoreSelection()
+{
+    // Rows chosen while the filter worked are the user's choice and stay.
+    const Rows held = std::exchange(m_held, {});
+    if (m_filter && !m_list->selectionModel()->hasSelection())
+        select(held, [this](const QModelIndex& row) { return m_filter->mapFromSource(row); });
 }
 
 FindBar::Rows FindBar::chosenRows(const Map& toSource) const

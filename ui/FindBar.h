@@ -15,8 +15,8 @@ class RowFilterModel;
 
 // The find bar under a window's list, hidden until Find (Ctrl+F) is given: it shows only
 // the rows that contain the typed text in any of their shown texts, as it is typed, and
-// "N of M". Rows selected stay selected, as far as they are shown, when it opens and when
-// Escape closes it.
+// "N of M". Rows selected stay selected, as far as they are shown, when it opens, as the text
+// changes and when Escape closes it.
 // While it is closed the list shows its model directly, so it costs nothing.
 class FindBar : public QToolBar
 {
@@ -57,6 +57,8 @@ private:
     };
     using Map = std::function<QModelIndex(const QModelIndex&)>;
     Rows chosenRows(const Map& toSource) const;
+    void holdSelection();
+    void restoreSelection();
     // Selects `rows` as far as the list shows them; `fromSource` finds each in its model.
     void select(const Rows& rows, const Map& fromSource);
     void updateCount();
@@ -67,5 +69,6 @@ private:
     QLineEdit* m_field;
     QLabel* m_count;
     RowFilterModel* m_filter = nullptr;
+    Rows m_held;              // selected when the filter has examined every row, unless others are by then
     EmptyListHint* m_noMatch; // in the list while nothing holds the find text
 };
