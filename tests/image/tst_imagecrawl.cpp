@@ -131,6 +131,7 @@ void TestImageCrawl::initTestCase()
     qemu("vmdk", "flat.vmdk", {"-o", "subformat=monolithicFlat"});
     write("bad-extent.vmdk", ToolRun::contents(path("flat.vmdk"))
                                  .replace("\"flat-flat.vmdk\"", "\"../../../../../../../../etc/passwd\""));
+    write("dots.vmdk", ToolRun::contents(path("flat.vmdk")).replace("\"flat-flat.vmdk\"", "\"/x/..\""));
     // Written on Windows: the extent by a path of that system, read beside the descriptor.
     write("windows.vmdk",
           ToolRun::contents(path("flat.vmdk")).replace("\"flat-flat.vmdk\"", "\"C:\\VMs\\flat-flat.vmdk\""));
@@ -314,7 +315,9 @@ void TestImageCrawl::crawl_data()
           std::tuple("empty", "bad-empty.img", "the image is empty"),
           std::tuple(".dmg in LZFSE", "bad-lzfse.dmg", "compressed with LZFSE, which cannot be read"),
           std::tuple("an E01 segment missing", "split/bad.E01", "split/bad.E03 of the image is missing"),
-          std::tuple("a VMDK extent missing", "bad-extent.vmdk", "/passwd: No such file or directory")}) {
+          std::tuple("a VMDK extent missing", "bad-extent.vmdk", "/passwd: No such file or directory"),
+          std::tuple("a VMDK extent named ..", "dots.vmdk",
+                     "the VMDK descriptor names no file for extent 1")}) {
         for (const QByteArray command : {"crawl", "volumes"})
             QTest::addRow("%s, %s", tag, command.constData())
                 << QByteArrayList{command, "DIR/" + QByteArray(image)} << QByteArray() << 1

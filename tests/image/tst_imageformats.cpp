@@ -13,6 +13,7 @@
 
 #include <dlfcn.h>
 #include <functional>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -270,6 +271,9 @@ private slots:
         QVERIFY(pool.add(m_tree.rawFile("segment", kSource), &error));
         QVERIFY(!pool.add(m_tree.rawPath("missing"), &error));
         QCOMPARE(error, m_tree.path(u"missing"_s) + u": No such file or directory"_s);
+        QCOMPARE(::mkfifo(m_tree.rawPath("fifo").constData(), 0600), 0); // read, it would never end
+        QVERIFY(!pool.add(m_tree.rawPath("fifo"), &error));
+        QCOMPARE(error, m_tree.path(u"fifo"_s) + u": not a regular file"_s);
         const auto readAt = [&](libbfio_handle_t* handle, off64_t offset, int whence, size_t length) {
             QByteArray bytes(qsizetype(length), '\0');
             if (seek(handle, offset, whence, nullptr) < 0)

@@ -320,7 +320,7 @@ private slots:
         QTest::keySequence(&window, QKeySequence::Find);
         QVERIFY(bar->field()->hasFocus());
         QTRY_COMPARE(state(), u"40 of 40 / export 31 / 31"_s); // the row chosen stays chosen
-        QTest::keyClicks(bar->field(), u"FILE3"_s); // file3, file30-39
+        QTest::keyClicks(bar->field(), u"FILE3"_s);            // file3, file30-39
         QTRY_COMPARE(state(), u"11 of 40 / export 31 / 2"_s);
         source.append(10); // file40-49 arrive; none matches
         list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
@@ -334,6 +334,15 @@ private slots:
         // Opened again on the same text: the rows found and selected are selected again.
         bar->findAction()->trigger();
         QTRY_COMPARE(state(), u"11 of 50 / export 30, export 32 / 3"_s);
+        // A row chosen while the filter still works (more rows than one pass) is the user's
+        // choice: the rows held for the filter give way.
+        source.append(5000);
+        QTest::keyClick(bar->field(), Qt::Key_Backspace); // "FILE": starts over
+        QObject::connect(
+            bar->filter(), &QAbstractItemModel::rowsInserted, list,
+            [&] { list->selectionModel()->select(list->model()->index(5, 0), QItemSelectionModel::Select); },
+            Qt::SingleShotConnection);
+        QTRY_COMPARE(state(), u"5050 of 5050 / export 5 / -1"_s);
         // A window that swaps its list's model keeps the open filter in between.
         GrowingModel other;
         other.first = 3;
