@@ -95,7 +95,7 @@ private slots:
         qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_tree.path(u"mac/Applications"_s)));
         // Copies with report.pdf's own two attributes and known times.
         for (const QByteArray name :
-             {"report.pdf", "odd\xff.pdf", "say \"hi\" caf\xc3\xa9\\.pdf", "a|b.pdf"}) {
+             {"report.pdf", "odd\xff.pdf", "say \"hi\"\x1f caf\xc3\xa9\\.pdf", "a|b.pdf"}) {
             const QByteArray file = m_tree.rawFile("timeline/" + name, "%PDF");
             m_tree.setRawAttribute(file, "user.com.apple.provenance",
                                    MacVolumeFixture::provenanceValue(4242));
@@ -173,10 +173,11 @@ private slots:
                    u"\"fileNameBase64\":\"b2Rk/y5wZGY=\",\"filePath\":\"@/timeline/odd\ufffd.pdf\",\"filePathBase64\":\"*\","_s)
             << QString();
         // Each must be escaped on its own: any one alone would break the line.
-        QTest::newRow("jsonl, a quote and a backslash in a UTF-8 name")
-            << files + QByteArrayList{"@/timeline/say \"hi\" caf\xc3\xa9\\.pdf"} << 0
-            << plain(u"say \\\"hi\\\" caf\u00e9\\\\.pdf"_s, u"timeline/say%20%22hi%22%20caf%C3%A9%5C.pdf"_s,
-                     u"\"filePath\":\"@/timeline/say \\\"hi\\\" caf\u00e9\\\\.pdf\","_s)
+        QTest::newRow("jsonl, a quote, a control and a backslash in a UTF-8 name")
+            << files + QByteArrayList{"@/timeline/say \"hi\"\x1f caf\xc3\xa9\\.pdf"} << 0
+            << plain(u"say \\\"hi\\\"\\u001f caf\u00e9\\\\.pdf"_s,
+                     u"timeline/say%20%22hi%22%1F%20caf%C3%A9%5C.pdf"_s,
+                     u"\"filePath\":\"@/timeline/say \\\"hi\\\"\\u001f caf\u00e9\\\\.pdf\","_s)
             << QString();
         QTest::newRow("timeline, linked times")
             << QByteArrayList{"files", "--format", "timeline", "--mac-root", "@/mac", "@/timeline/report.pdf"}
