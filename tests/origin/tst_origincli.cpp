@@ -95,7 +95,7 @@ private slots:
         qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_tree.path(u"mac/Applications"_s)));
         // Copies with report.pdf's own two attributes and known times.
         for (const QByteArray name :
-             {"report.pdf", "odd\xff.pdf", "say \"hi\"\x1f caf\xc3\xa9\\.pdf", "a|b.pdf"}) {
+             {"report.pdf", "odd\xff\x1f.pdf", "say \"hi\" caf\xc3\xa9.pdf", "back\\slash.pdf", "a|b.pdf"}) {
             const QByteArray file = m_tree.rawFile("timeline/" + name, "%PDF");
             m_tree.setRawAttribute(file, "user.com.apple.provenance",
                                    MacVolumeFixture::provenanceValue(4242));
@@ -166,18 +166,22 @@ private slots:
                    kReport.mid(kReport.indexOf(u"\"provenanceRecord\""_s)) + u'\n'
             << QString();
 
-        QTest::newRow("jsonl, a name not UTF-8")
-            << files + QByteArrayList{"@/timeline/odd\xff.pdf"} << 0
+        QTest::newRow("jsonl, a name not UTF-8, with a control character")
+            << files + QByteArrayList{"@/timeline/odd\xff\x1f.pdf"} << 0
             << plain(
-                   u"odd\ufffd.pdf"_s, u"timeline/odd%FF.pdf"_s,
-                   u"\"fileNameBase64\":\"b2Rk/y5wZGY=\",\"filePath\":\"@/timeline/odd\ufffd.pdf\",\"filePathBase64\":\"*\","_s)
+                   u"odd\ufffd\\u001f.pdf"_s, u"timeline/odd%FF%1F.pdf"_s,
+                   u"\"fileNameBase64\":\"b2Rk/x8ucGRm\",\"filePath\":\"@/timeline/odd\ufffd\\u001f.pdf\",\"filePathBase64\":\"*\","_s)
             << QString();
-        // Each must be escaped on its own: any one alone would break the line.
-        QTest::newRow("jsonl, a quote, a control and a backslash in a UTF-8 name")
-            << files + QByteArrayList{"@/timeline/say \"hi\"\x1f caf\xc3\xa9\\.pdf"} << 0
-            << plain(u"say \\\"hi\\\"\\u001f caf\u00e9\\\\.pdf"_s,
-                     u"timeline/say%20%22hi%22%1F%20caf%C3%A9%5C.pdf"_s,
-                     u"\"filePath\":\"@/timeline/say \\\"hi\\\"\\u001f caf\u00e9\\\\.pdf\","_s)
+        // Each alone in a name: a name with two of them is escaped whole, whichever is missed.
+        QTest::newRow("jsonl, a quote in a UTF-8 name")
+            << files + QByteArrayList{"@/timeline/say \"hi\" caf\xc3\xa9.pdf"} << 0
+            << plain(u"say \\\"hi\\\" caf\u00e9.pdf"_s, u"timeline/say%20%22hi%22%20caf%C3%A9.pdf"_s,
+                     u"\"filePath\":\"@/timeline/say \\\"hi\\\" caf\u00e9.pdf\","_s)
+            << QString();
+        QTest::newRow("jsonl, a backslash in a name")
+            << files + QByteArrayList{"@/timeline/back\\slash.pdf"} << 0
+            << plain(u"back\\\\slash.pdf"_s, u"timeline/back%5Cslash.pdf"_s,
+                     u"\"filePath\":\"@/timeline/back\\\\slash.pdf\","_s)
             << QString();
         QTest::newRow("timeline, linked times")
             << QByteArrayList{"files", "--format", "timeline", "--mac-root", "@/mac", "@/timeline/report.pdf"}
