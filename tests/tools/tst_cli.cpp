@@ -189,6 +189,9 @@ private slots:
             {"crawl", "--quarantine", "--since=2024-01-12T21:44:35Z", "--until=2024-01-12T21:44:35Z",
              "filter"},
             0, kHeader + "safari,,🔸 Safari,ROOT/filter/safari\n");
+        row("crawl, filters: until the millisecond before", {},
+            {"crawl", "--quarantine", "--until=2024-01-12T21:44:34.999Z", "filter"}, 0,
+            kHeader + "chrome,,🔸 Google Chrome,ROOT/filter/chrome\n");
         row("crawl, filters: since an offset time", {},
             {"crawl", "--quarantine", "--since=2024-01-12T22:44:36+01:00", "--agent=a", "filter"}, 0,
             kHeader);
