@@ -94,8 +94,8 @@ private slots:
         m_tree.setProvenance(tool, MacVolumeFixture::provenanceValue(4242));
         qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_tree.path(u"mac/Applications"_s)));
         // Copies with report.pdf's own two attributes and known times.
-        for (const QByteArray name :
-             {"report.pdf", "odd\xff\x1f.pdf", "say \"hi\" caf\xc3\xa9.pdf", "back\\slash.pdf", "a|b.pdf"}) {
+        for (const QByteArray name : {"report.pdf", "odd\xff\x1f.pdf", "say \"hi\" caf\xc3\xa9.pdf",
+                                      "back\\slash.pdf", "a|b\nc.pdf"}) {
             const QByteArray file = m_tree.rawFile("timeline/" + name, "%PDF");
             m_tree.setRawAttribute(file, "user.com.apple.provenance",
                                    MacVolumeFixture::provenanceValue(4242));
@@ -195,10 +195,14 @@ private slots:
                    timelineEvent(u"Changed"_s, u"*"_s, u"Metadata Modification Time"_s) +
                    timelineEvent(u"Accessed"_s, u"2020-09-13T12:26:40Z"_s, u"Last Access Time"_s)
             << QString();
-        QTest::newRow("bodyfile, a bar in the name")
-            << QByteArrayList{"files", "--format", "bodyfile", "@/timeline/a|b.pdf"} << 0
-            << u"0|@/timeline/a%7Cb.pdf|{ino}|-rw-r--r--|{uid}|{gid}|4|1600000000|1700000000|{ctime}|*\n"_s
+        // Fields end at a bar, lines at a line feed.
+        QTest::newRow("bodyfile, a bar and a line feed in the name")
+            << QByteArrayList{"files", "--format", "bodyfile", "@/timeline/a|b\nc.pdf"} << 0
+            << u"0|@/timeline/a%7Cb\u240Ac.pdf|{ino}|-rw-r--r--|{uid}|{gid}|4|1600000000|1700000000|{ctime}|*\n"_s
             << QString();
+        QTest::newRow("bodyfile, a folder named with a slash")
+            << QByteArrayList{"files", "--format", "bodyfile", "@/timeline/"} << 0
+            << u"0|@/timeline|{ino}|drwx*|{uid}|{gid}|*|*|*|{ctime}|*\n"_s << QString();
 
         QTest::newRow("unknown format") << QByteArrayList{"crawl", "--format", "xml", "."} << 2 << QString()
                                         << u"--format takes csv, jsonl, timeline or bodyfile, not 'xml'"_s;
