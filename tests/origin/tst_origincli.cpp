@@ -200,9 +200,6 @@ private slots:
             << QByteArrayList{"files", "--format", "bodyfile", "@/timeline/a|b\nc.pdf"} << 0
             << u"0|@/timeline/a%7Cb\u240Ac.pdf|{ino}|-rw-r--r--|{uid}|{gid}|4|1600000000|1700000000|{ctime}|*\n"_s
             << QString();
-        QTest::newRow("bodyfile, a folder named with a slash")
-            << QByteArrayList{"files", "--format", "bodyfile", "@/timeline/"} << 0
-            << u"0|@/timeline|{ino}|drwx*|{uid}|{gid}|*|*|*|{ctime}|*\n"_s << QString();
 
         QTest::newRow("unknown format") << QByteArrayList{"crawl", "--format", "xml", "."} << 2 << QString()
                                         << u"--format takes csv, jsonl, timeline or bodyfile, not 'xml'"_s;
