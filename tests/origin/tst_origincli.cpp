@@ -90,6 +90,17 @@ private slots:
         for (const QString& copy : {u"mac/Library/copy.pdf"_s, u"elsewhere/copy.pdf"_s, u"lone/copy.pdf"_s,
                                     u"home/alice/copy.pdf"_s})
             QCOMPARE(MacVolumeFixture::copyReport(m_tree, copy), QString());
+        // Bare origins: no agent in the value, an event with only the agent's bundle and no URL,
+        // a provenance row with only its URL (bob's).
+        QCOMPARE(MacVolumeFixture::execute(
+                     MacVolumeFixture::eventsPath(m_tree.path(u"mac/Users/alice"_s)),
+                     u"INSERT INTO LSQuarantineEvent (LSQuarantineEventIdentifier, LSQuarantineTimeStamp, "
+                     "LSQuarantineAgentBundleIdentifier) VALUES ('B4AE0000-0000-4000-8000-000000000000', "
+                     "700000000, 'com.example.getter')"_s),
+                 QString());
+        const QString bare = m_tree.file(u"timeline/bare.pdf"_s);
+        m_tree.setProvenance(bare, MacVolumeFixture::provenanceValue(77, false));
+        m_tree.setQuarantine(bare, "0081;65a1b2c3;;B4AE0000-0000-4000-8000-000000000000");
         const QString tool = m_tree.folder(u"mac/Applications/Tool.app"_s);
         m_tree.setProvenance(tool, MacVolumeFixture::provenanceValue(4242));
         qputenv("QUELLMARK_APP_ROOTS", QFile::encodeName(m_tree.path(u"mac/Applications"_s)));
@@ -194,6 +205,26 @@ private slots:
                    timelineEvent(u"Modified"_s, u"2023-11-14T22:13:20.5Z"_s, u"Content Modification Time"_s) +
                    timelineEvent(u"Changed"_s, u"*"_s, u"Metadata Modification Time"_s) +
                    timelineEvent(u"Accessed"_s, u"2020-09-13T12:26:40Z"_s, u"Last Access Time"_s)
+            << QString();
+        const auto bareEvent = [](const QString& message, const QString& time, const QString& kind) {
+            return uR"({"message":"%1: @/timeline/bare.pdf","datetime":"%2","timestamp_desc":"%3",)"
+                   uR"("filePath":"@/timeline/bare.pdf","provenanceID":"❓ 0x010200000000000000004d",)"
+                   uR"("quarantineApp":"*","provenance":"010200000000000000004d",)"
+                   uR"("eventID":"B4AE0000-0000-4000-8000-000000000000"})"
+                   "\n"_s.arg(message, time, kind);
+        };
+        QTest::newRow("timeline, bare origins")
+            << QByteArrayList{"files", "--format", "timeline", "--mac-root", "@/mac", "@/timeline/bare.pdf"}
+            << 0
+            << bareEvent(u"Quarantined by an unnamed agent"_s, u"2024-01-12T21:44:35Z"_s,
+                         u"Quarantine Time"_s) +
+                   bareEvent(u"Download recorded by com.example.getter"_s, u"2023-03-08T20:26:40Z"_s,
+                             u"Quarantine Event Time"_s) +
+                   bareEvent(u"Provenance recorded for file:///Applications/Other.app/"_s,
+                             u"2023-11-14T22:13:20Z"_s, u"Provenance Record Time"_s) +
+                   bareEvent(u"Modified"_s, u"*"_s, u"Content Modification Time"_s) +
+                   bareEvent(u"Changed"_s, u"*"_s, u"Metadata Modification Time"_s) +
+                   bareEvent(u"Accessed"_s, u"*"_s, u"Last Access Time"_s)
             << QString();
         // Fields end at a bar, lines at a line feed.
         QTest::newRow("bodyfile, a bar and a line feed in the name")
