@@ -200,6 +200,14 @@ private slots:
                                        [&rows](sqlite3_stmt*) { return ++rows > 0; }));
         QCOMPARE(execPolicy.failure(), ReadOnlyDatabase::Failure::OverBudget);
         QVERIFY(rows > 1000);
+        // Views are never run: a planted one can hide any statement behind a table's name.
+        const QString planted = m_tree.path(u"planted.db"_s);
+        QCOMPARE(MacVolumeFixture::execute(planted, u"CREATE TABLE t (x); INSERT INTO t VALUES (1); "
+                                                    "CREATE VIEW v AS SELECT x FROM t"_s),
+                 QString());
+        ReadOnlyDatabase withView(QFile::encodeName(planted));
+        const auto any = [](sqlite3_stmt*) { return true; };
+        QVERIFY(withView.forEachRow("SELECT x FROM t", any) && !withView.forEachRow("SELECT x FROM v", any));
     }
 
     void quarantine_data()
