@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,20 +70,30 @@ const char* typeName(const LibraryImage& image)
 
 // A raw image, a .dmg (UdifImage inflates it) or an E01 or VMDK image (LibraryImage) that
 // Sleuth Kit reads through our read(); Sleuth Kit's header first, as tsk_img_open_external asks.
+std::mutex& failureMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 template<typename Image> struct External
 {
     TSK_IMG_INFO info;
     Image* image;
+    QString* firstFailure; // kept: Sleuth Kit reports a volume it could not read as none at all
 
     static ssize_t read(TSK_IMG_INFO* info, TSK_OFF_T offset, char* buffer, size_t length)
     {
         QString error;
-        const qint64 got =
-            reinterpret_cast<External*>(info)->image->read(quint64(offset), buffer, length, &error);
+        auto* external = reinterpret_cast<External*>(info);
+        const qint64 got = external->image->read(quint64(offset), buffer, length, &error);
         if (got < 0) {
             tsk_error_reset();
             tsk_error_set_errno(TSK_ERR_IMG_READ);
             tsk_error_set_errstr("%s", error.toUtf8().constData());
+            const std::lock_guard lock(failureMutex()); // walking threads read too
+            if (external->firstFailure->isEmpty())
+                *external->firstFailure = error;
         }
         return ssize_t(got);
     }
@@ -90,6 +101,7 @@ template<typename Image> struct External
     static void close(TSK_IMG_INFO* info)
     {
         delete reinterpret_cast<External*>(info)->image;
+        delete reinterpret_cast<External*>(info)->firstFailure;
         tsk_img_free(info);
     }
 
@@ -99,18 +111,23 @@ template<typename Image> struct External
     }
 };
 
-// Hands `image` to Sleuth Kit; null with the reason in `error`.
+// Hands `image` to Sleuth Kit; null with the reason in `error`. `failure` then holds the first
+// read that failed, for as long as the image is open.
 template<typename Image>
-TSK_IMG_INFO* openExternal(std::unique_ptr<Image> image, qint64 size, unsigned int sectorSize, QString* error)
+TSK_IMG_INFO* openExternal(std::unique_ptr<Image> image, qint64 size, unsigned int sectorSize,
+                           const QString** failure, QString* error)
 {
     using Info = External<Image>;
     if (auto* external = static_cast<Info*>(tsk_img_malloc(sizeof(Info)))) {
         external->image = image.get();
+        external->firstFailure = new QString;
         if (TSK_IMG_INFO* info =
                 tsk_img_open_external(external, size, sectorSize, Info::read, Info::close, Info::stat)) {
             image.release(); // Info::close deletes it
+            *failure = external->firstFailure;
             return info;
         }
+        delete external->firstFailure;
         tsk_img_free(external);
     }
     *error = SleuthKitError::take(QStringLiteral("cannot open the image"));
@@ -165,8 +182,10 @@ bool DiskImage::mayHoldImage(const QByteArray& path)
 std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* error)
 {
     std::vector<KnownPartition> known;
-    TSK_IMG_INFO* image =
-        UdifImage::hasTrailer(QFile::decodeName(path)) ? openUdif(path, &known, error) : openRaw(path, error);
+    const QString* failure = nullptr;
+    TSK_IMG_INFO* image = UdifImage::hasTrailer(QFile::decodeName(path))
+                              ? openUdif(path, &known, &failure, error)
+                              : openRaw(path, &failure, error);
     if (!image && error->isEmpty()) {
         tsk_error_reset();
         image = tsk_img_open_utf8_sing(path.constData(), TSK_IMG_TYPE_DETECT, 0);
@@ -179,10 +198,12 @@ std::unique_ptr<DiskImage> DiskImage::open(const QByteArray& path, QString* erro
         return nullptr;
     auto disk = std::make_unique<DiskImage>(image, path);
     disk->m_known = std::move(known);
+    disk->m_readFailure = failure;
     return disk;
 }
 
-TSK_IMG_INFO* DiskImage::openUdif(const QByteArray& path, std::vector<KnownPartition>* known, QString* error)
+TSK_IMG_INFO* DiskImage::openUdif(const QByteArray& path, std::vector<KnownPartition>* known,
+                                  const QString** failure, QString* error)
 {
     std::unique_ptr<UdifImage> udif = UdifImage::open(QFile::decodeName(path), error);
     if (!udif)
@@ -198,21 +219,22 @@ TSK_IMG_INFO* DiskImage::openUdif(const QByteArray& path, std::vector<KnownParti
         known->push_back({partition.name, qint64(partition.firstSector * UdifImage::kSectorSize),
                           qint64(partition.sectorCount * UdifImage::kSectorSize)});
     const qint64 size = qint64(udif->size());
-    return openExternal(std::move(udif), size, 512, error);
+    return openExternal(std::move(udif), size, 512, failure, error);
 }
 
-TSK_IMG_INFO* DiskImage::openLibrary(LibraryImage::Format format, const QByteArray& path, QString* error)
+TSK_IMG_INFO* DiskImage::openLibrary(LibraryImage::Format format, const QByteArray& path,
+                                     const QString** failure, QString* error)
 {
     std::unique_ptr<LibraryImage> library = LibraryImage::open(format, path, error);
     if (!library)
         return nullptr;
     const qint64 size = library->size();
     const unsigned int sectorSize = library->sectorSize();
-    return openExternal(std::move(library), size, sectorSize, error);
+    return openExternal(std::move(library), size, sectorSize, failure, error);
 }
 
 // Null with an empty error when the file is in a format Sleuth Kit opens itself.
-TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, QString* error)
+TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, const QString** failure, QString* error)
 {
     UniqueFd owned(EvidenceAccess::openat(AT_FDCWD, path.constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
     const int fd = owned.fd();
@@ -227,11 +249,11 @@ TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, QString* error)
     } else if (size <= 0) {
         *error = QStringLiteral("the image is empty");
     } else if (const Container format = containerFormat(fd, size); format == Container::Ewf) {
-        return openLibrary(LibraryImage::Format::Ewf, path, error);
+        return openLibrary(LibraryImage::Format::Ewf, path, failure, error);
     } else if (format == Container::Vmdk) {
-        return openLibrary(LibraryImage::Format::Vmdk, path, error);
+        return openLibrary(LibraryImage::Format::Vmdk, path, failure, error);
     } else if (format == Container::Raw) {
-        return openExternal(std::make_unique<RawFile>(std::move(owned)), size, 512, error);
+        return openExternal(std::make_unique<RawFile>(std::move(owned)), size, 512, failure, error);
     }
     return nullptr;
 }
@@ -239,6 +261,12 @@ TSK_IMG_INFO* DiskImage::openRaw(const QByteArray& path, QString* error)
 qint64 DiskImage::size() const
 {
     return m_image->size;
+}
+
+QString DiskImage::readFailure() const
+{
+    const std::lock_guard lock(failureMutex());
+    return m_readFailure ? *m_readFailure : QString();
 }
 
 bool DiskImage::read(qint64 offset, char* buffer, qint64 length) const

@@ -43,15 +43,21 @@ public:
     const std::vector<KnownPartition>& knownPartitions() const { return m_known; }
     const QByteArray& path() const { return m_path; }
     qint64 size() const;
+    // The first read of the image that failed, and why; empty while none has (or where Sleuth
+    // Kit reads the image itself).
+    QString readFailure() const;
     // Reads `length` bytes at `offset` of the image; false when they cannot all be read.
     bool read(qint64 offset, char* buffer, qint64 length) const;
 
 private:
-    static TSK_IMG_INFO* openRaw(const QByteArray& path, QString* error);
-    static TSK_IMG_INFO* openLibrary(LibraryImage::Format format, const QByteArray& path, QString* error);
-    static TSK_IMG_INFO* openUdif(const QByteArray& path, std::vector<KnownPartition>* known, QString* error);
+    static TSK_IMG_INFO* openRaw(const QByteArray& path, const QString** failure, QString* error);
+    static TSK_IMG_INFO* openLibrary(LibraryImage::Format format, const QByteArray& path,
+                                     const QString** failure, QString* error);
+    static TSK_IMG_INFO* openUdif(const QByteArray& path, std::vector<KnownPartition>* known,
+                                  const QString** failure, QString* error);
 
     TSK_IMG_INFO* m_image;
     QByteArray m_path;
     std::vector<KnownPartition> m_known;
+    const QString* m_readFailure = nullptr; // owned by the opened image
 };

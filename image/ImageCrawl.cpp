@@ -29,8 +29,7 @@ ImageCrawl::Outcome ImageCrawl::run(const Request& request, const Sink& sink)
         return outcome;
     }
     if (chosen.empty()) {
-        outcome.failure = QStringLiteral("no volume found: no partition map, APFS container or file system "
-                                         "that Sleuth Kit can read");
+        outcome.failure = volumes.noneFound();
         return outcome;
     }
     TreeWalker::Options options = request.options;
@@ -47,10 +46,12 @@ ImageCrawl::Outcome ImageCrawl::run(const Request& request, const Sink& sink)
         const ImageVolumes::FileSystem fs = volumes.open(volume, request.password, &error);
         if (!fs) {
             if (volume.encrypted && !request.password)
-                outcome.notes << QStringLiteral("The volume %1 is encrypted: give its password to read it").arg(shown);
+                outcome.notes
+                    << QStringLiteral("The volume %1 is encrypted: give its password to read it").arg(shown);
             else if (volume.encrypted && !ImageVolumes::decrypts())
-                outcome.notes << QStringLiteral("The volume %1 is encrypted, and this system's Sleuth Kit cannot "
-                                                "decrypt it (it was built without OpenSSL)")
+                outcome.notes << QStringLiteral(
+                                     "The volume %1 is encrypted, and this system's Sleuth Kit cannot "
+                                     "decrypt it (it was built without OpenSSL)")
                                      .arg(shown);
             else if (volume.encrypted)
                 outcome.notes << QStringLiteral("The volume %1 could not be unlocked (wrong password?): %2")
@@ -61,17 +62,19 @@ ImageCrawl::Outcome ImageCrawl::run(const Request& request, const Sink& sink)
         }
         ImageWalker walker(fs.get(), options);
         const QByteArray prefix = named ? '/' + shown.toUtf8() : QByteArray();
-        const TreeWalker::Result result =
-            walker.run(request.folder, prefix, [&](std::vector<Crawled>& records, const std::vector<quint64>& inodes) {
+        const TreeWalker::Result result = walker.run(
+            request.folder, prefix, [&](std::vector<Crawled>& records, const std::vector<quint64>& inodes) {
                 sink(records, inodes, volume);
             });
         if (result.rootError != 0 && volume.encrypted && !request.password) {
-            outcome.notes << QStringLiteral("The volume %1 is encrypted: give its password to read it").arg(shown);
+            outcome.notes
+                << QStringLiteral("The volume %1 is encrypted: give its password to read it").arg(shown);
             continue;
         }
         if (result.rootError != 0) {
             outcome.notes << QStringLiteral("The volume %1 has no folder %2: %3")
-                                 .arg(shown, QString::fromUtf8(request.folder), posixError(result.rootError).description);
+                                 .arg(shown, QString::fromUtf8(request.folder),
+                                      posixError(result.rootError).description);
             continue;
         }
         ++outcome.volumesRead;
@@ -84,7 +87,8 @@ ImageCrawl::Outcome ImageCrawl::run(const Request& request, const Sink& sink)
     outcome.totals.unreadableFolders = options.progress->unreadableFolders;
     outcome.totals.unreadableEntries = options.progress->unreadableEntries;
     if (outcome.volumesRead == 0 && !outcome.totals.stopped) {
-        outcome.failure = outcome.notes.isEmpty() ? QStringLiteral("no volume could be read") : outcome.notes.join(QLatin1String("; "));
+        outcome.failure = outcome.notes.isEmpty() ? QStringLiteral("no volume could be read")
+                                                  : outcome.notes.join(QLatin1String("; "));
         outcome.notes.clear();
         return outcome;
     }
@@ -92,6 +96,7 @@ ImageCrawl::Outcome ImageCrawl::run(const Request& request, const Sink& sink)
         outcome.notes << QStringLiteral("%1 folder(s) could not be read and were passed over")
                              .arg(outcome.totals.unreadableFolders);
     if (outcome.totals.unreadableEntries > 0)
-        outcome.notes << QStringLiteral("%1 entries could not be examined").arg(outcome.totals.unreadableEntries);
+        outcome.notes
+            << QStringLiteral("%1 entries could not be examined").arg(outcome.totals.unreadableEntries);
     return outcome;
 }

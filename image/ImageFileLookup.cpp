@@ -109,21 +109,24 @@ bool ImageFileLookup::lendTo(EntryReads& reads, const QByteArray& path, quint64 
         if (!entry || !entry->name || name != entry->name || quint64(entry->meta_addr) != inode)
             continue;
         tsk_error_reset();
-        const std::unique_ptr<TSK_FS_FILE, FileCloser> file(tsk_fs_file_open_meta(m_fs.get(), nullptr, entry->meta_addr));
+        const std::unique_ptr<TSK_FS_FILE, FileCloser> file(
+            tsk_fs_file_open_meta(m_fs.get(), nullptr, entry->meta_addr));
         tsk_error_reset();
         const ImageSidecars::Entry side = m_folder->sidecars->entry(entry, file.get());
         reads.orphan = side.orphan.has_value();
         if (side.orphan)
             reads.sidecar = side.orphan;
         else if (side.lendable)
-            reads.sidecar = m_folder->sidecars->sidecarOf(name.constData(), &reads.sidecarError, &reads.sidecarFromArchive);
+            reads.sidecar = m_folder->sidecars->sidecarOf(name.constData(), &reads.sidecarError,
+                                                          &reads.sidecarFromArchive);
         return true;
     }
     return false;
 }
 
 std::unique_ptr<ImageFileLookup> ImageFileLookup::open(const QByteArray& image, const QString& volume,
-                                                       const std::optional<QByteArray>& password, QString* error)
+                                                       const std::optional<QByteArray>& password,
+                                                       QString* error)
 {
     std::unique_ptr<DiskImage> disk = DiskImage::open(image, error);
     if (!disk)
@@ -140,8 +143,7 @@ std::unique_ptr<ImageFileLookup> ImageFileLookup::open(const QByteArray& image, 
     } else if (all.size() == 1) {
         chosen = all.front();
     } else if (all.empty()) {
-        *error = QStringLiteral("no volume found: no partition map, APFS container or file system "
-                                "that Sleuth Kit can read");
+        *error = volumes->noneFound();
         return nullptr;
     } else {
         // A path alone could be in any of them.
@@ -151,7 +153,8 @@ std::unique_ptr<ImageFileLookup> ImageFileLookup::open(const QByteArray& image, 
     ImageVolumes::FileSystem fs = volumes->open(*chosen, password, error);
     if (!fs) {
         if (chosen->encrypted && !password)
-            *error = QStringLiteral("The volume %1 is encrypted: give its password to read it").arg(chosen->shownName());
+            *error = QStringLiteral("The volume %1 is encrypted: give its password to read it")
+                         .arg(chosen->shownName());
         return nullptr;
     }
     std::unique_ptr<ImageFileLookup> lookup(new ImageFileLookup(std::move(disk), std::move(volumes)));
@@ -191,7 +194,8 @@ FileDetail ImageFileLookup::detailFor(const QByteArray& path, int* failure, quin
     DecoratedValues values;
     EntryReads reads;
     const bool lent = m_sidecars && lendTo(reads, inside, quint64(address));
-    evaluateLent(std::move(attributes), lent, [&reads] { return reads.sidecar; }, values);
+    evaluateLent(
+        std::move(attributes), lent, [&reads] { return reads.sidecar; }, values);
     detail.provenanceID = values.provenanceID;
     detail.quarantineApp = values.quarantineApp;
     return detail;
@@ -200,7 +204,8 @@ FileDetail ImageFileLookup::detailFor(const QByteArray& path, int* failure, quin
 QByteArray ImageFileLookup::attribute(quint64 inode, const char* name) const
 {
     tsk_error_reset();
-    const std::unique_ptr<TSK_FS_FILE, FileCloser> file(tsk_fs_file_open_meta(m_fs.get(), nullptr, TSK_INUM_T(inode)));
+    const std::unique_ptr<TSK_FS_FILE, FileCloser> file(
+        tsk_fs_file_open_meta(m_fs.get(), nullptr, TSK_INUM_T(inode)));
     tsk_error_reset();
     if (!file)
         return {};

@@ -91,13 +91,23 @@ bool ImageVolumes::addContainer(qint64 offset)
     return true;
 }
 
-std::optional<ApfsVolumeSuperblock> ImageVolumes::volumeSuperblock(const TSK_POOL_INFO* pool, quint64 block) const
+std::optional<ApfsVolumeSuperblock> ImageVolumes::volumeSuperblock(const TSK_POOL_INFO* pool,
+                                                                   quint64 block) const
 {
     const qint64 at = qint64(pool->img_offset) + qint64(block) * pool->block_size;
     QByteArray bytes(ApfsVolumeSuperblock::kSize, '\0');
     if (!m_image.read(at, bytes.data(), bytes.size()))
         return std::nullopt;
     return ApfsVolumeSuperblock::parse(bytes);
+}
+
+QString ImageVolumes::noneFound() const
+{
+    const QString failure = m_image.readFailure();
+    return failure.isEmpty()
+               ? QStringLiteral("no volume found: no partition map, APFS container or file system "
+                                "that Sleuth Kit can read")
+               : QStringLiteral("no volume found: a part of the image could not be read: %1").arg(failure);
 }
 
 std::optional<ImageVolume> ImageVolumes::find(const QString& selector) const
@@ -113,8 +123,8 @@ std::optional<ImageVolume> ImageVolumes::find(const QString& selector) const
     return std::nullopt;
 }
 
-ImageVolumes::FileSystem ImageVolumes::open(const ImageVolume& volume, const std::optional<QByteArray>& password,
-                                            QString* error) const
+ImageVolumes::FileSystem ImageVolumes::open(const ImageVolume& volume,
+                                            const std::optional<QByteArray>& password, QString* error) const
 {
     tsk_error_reset();
     if (volume.pool < 0) {

@@ -17,8 +17,8 @@ struct _TSK_POOL_INFO;
 
 // The volumes of a disk image: every partition of a GPT, APM or MBR map, every volume of an
 // APFS container (in a partition or at the start of the image), and, where the partition map
-// cannot be read, the partitions a .dmg's block table names or a file system at the start. Keeps the containers open for the
-// file systems opened from them; lives no longer than its image.
+// cannot be read, the partitions a .dmg's block table names or a file system at the start. Keeps the
+// containers open for the file systems opened from them; lives no longer than its image.
 class ImageVolumes
 {
 public:
@@ -28,6 +28,9 @@ public:
     ImageVolumes& operator=(const ImageVolumes&) = delete;
 
     const std::vector<ImageVolume>& list() const { return m_volumes; }
+    // Why the list is empty: nothing Sleuth Kit knows, or a part of the image that could not
+    // be read (a damaged chunk, a short segment), which would otherwise pass for no volume.
+    QString noneFound() const;
     // The volume named `selector`, or numbered so; none when no volume is.
     std::optional<ImageVolume> find(const QString& selector) const;
 

@@ -143,6 +143,9 @@ void TestImageCrawl::initTestCase()
     write("bad-cut.img", ToolRun::contents(path("raw.img")).left(5 * 4096));
     write("bad-empty.img", {});
     write("bad-lzfse.dmg", dmg(ToolRun::contents(path("raw.img")), 0x80000007));
+    // Its second chunk's deflate stream damaged: the volume cannot be read past its first MiB.
+    write("bad-zlib.dmg",
+          dmg(ToolRun::contents(path("raw.img")), 0x80000005).replace(1 << 20, 64, QByteArray(64, 'x')));
     ewf("split/bad", "raw.img", "1MiB");
     QVERIFY(QFile::remove(m_tree.path(QStringLiteral("split/bad.E03"))));
     // A Mac's FAT stick: attributes in "._" files (P, Q, S, M below), one of them left behind
@@ -314,6 +317,7 @@ void TestImageCrawl::crawl_data()
           std::tuple("truncated", "bad-cut.img", "no volume"),
           std::tuple("empty", "bad-empty.img", "the image is empty"),
           std::tuple(".dmg in LZFSE", "bad-lzfse.dmg", "compressed with LZFSE, which cannot be read"),
+          std::tuple(".dmg chunk damaged", "bad-zlib.dmg", "the zlib chunk at sector 8200 is damaged"),
           std::tuple("an E01 segment missing", "split/bad.E01", "split/bad.E03 of the image is missing"),
           std::tuple("a VMDK extent missing", "bad-extent.vmdk", "/passwd: No such file or directory"),
           std::tuple("a VMDK extent named ..", "dots.vmdk",

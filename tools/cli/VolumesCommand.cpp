@@ -6,7 +6,6 @@
 #include "tools/cli/CliOutput.h"
 #include "tools/cli/CommandLine.h"
 
-
 QString VolumesCommand::name() const
 {
     return QStringLiteral("volumes");
@@ -36,14 +35,18 @@ int VolumesCommand::run(const QStringList& arguments)
     }
     const ImageVolumes volumes(*image);
     if (volumes.list().empty()) {
-        CliOutput::note(QStringLiteral("%1 holds no volume that can be read").arg(CliOutput::shown(path)));
+        const QString failure = image->readFailure();
+        CliOutput::note(
+            QStringLiteral("%1 holds no volume that can be read%2")
+                .arg(CliOutput::shown(path), failure.isEmpty() ? QString() : QStringLiteral(": ") + failure));
         return kFailed;
     }
     CsvWriter csv({QStringLiteral("Number"), QStringLiteral("Name"), QStringLiteral("Role"),
                    QStringLiteral("File System"), QStringLiteral("Size"), QStringLiteral("Encrypted")});
     for (const ImageVolume& volume : volumes.list())
         csv.addRow({QString::number(volume.number), volume.name, volume.role, volume.fileSystem,
-                    QString::number(volume.size), volume.encrypted ? QStringLiteral("yes") : QStringLiteral("no")});
+                    QString::number(volume.size),
+                    volume.encrypted ? QStringLiteral("yes") : QStringLiteral("no")});
     const int status = CliOutput::write(csv.bytes(), QString());
     CliOutput::noteAccessTimes();
     return status;
