@@ -10,6 +10,14 @@ QString encodePath(const QByteArray& rawPath);
 // The same as Latin-1 bytes, for records built by the million.
 QByteArray encodePathBytes(const QByteArray& rawPath);
 
+// `path` without the slashes that end a listed folder's path ("/" stays "/").
+inline QByteArray withoutTrailingSlashes(QByteArray path)
+{
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
 // The file-system bytes of a path in that encoded form (the inverse of encodePath).
 QByteArray decodePath(const QString& encodedPath);
 

@@ -1,5 +1,6 @@
 #include "origin/FileStatus.h"
 
+#include "core/PathEncoding.h"
 #include "core/SidecarReader.h"
 #include "core/UniqueFd.h"
 #include "origin/UtcTime.h"
@@ -10,9 +11,7 @@
 
 std::optional<FileStatus> FileStatus::of(const QByteArray& rawPath)
 {
-    QByteArray path = rawPath;
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
+    const QByteArray path = withoutTrailingSlashes(rawPath);
     if (path.size() < PATH_MAX)
         return at(AT_FDCWD, path.constData());
     // Past PATH_MAX: from its folder, opened a folder at a time.
@@ -69,8 +68,13 @@ qsizetype FileStatus::write(const Time& time, char (&text)[32])
 
 QString FileStatus::modeText(mode_t mode)
 {
-    const char type = S_ISDIR(mode) ? 'd' : S_ISLNK(mode) ? 'l' : S_ISCHR(mode) ? 'c' : S_ISBLK(mode) ? 'b'
-                                      : S_ISFIFO(mode) ? 'p' : S_ISSOCK(mode) ? 's' : '-';
+    const char type = S_ISDIR(mode)    ? 'd'
+                      : S_ISLNK(mode)  ? 'l'
+                      : S_ISCHR(mode)  ? 'c'
+                      : S_ISBLK(mode)  ? 'b'
+                      : S_ISFIFO(mode) ? 'p'
+                      : S_ISSOCK(mode) ? 's'
+                                       : '-';
     QString text(1, QLatin1Char(type));
     const char* const letters = "rwxrwxrwx";
     for (int bit = 0; bit < 9; ++bit)

@@ -1,6 +1,7 @@
 #include "origin/MacSources.h"
 
 #include "core/EvidenceAccess.h"
+#include "core/PathEncoding.h"
 #include "core/UniqueFd.h"
 
 #include <QDir>
@@ -10,8 +11,8 @@
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,13 +47,6 @@ QList<QByteArray> usersDatabases(const QByteArray& root)
     ::closedir(dir);
     std::sort(found.begin(), found.end());
     return found;
-}
-
-QByteArray withoutTrailingSlashes(QByteArray path)
-{
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    return path;
 }
 
 } // namespace

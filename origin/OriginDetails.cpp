@@ -2,6 +2,7 @@
 
 #include "core/AttributeReader.h"
 #include "core/ItemAttributes.h"
+#include "core/PathEncoding.h"
 #include "core/PosixError.h"
 #include "origin/OriginDatabases.h"
 #include "origin/WhereFroms.h"
@@ -133,10 +134,8 @@ void OriginDetails::linkTo(const OriginDatabases& databases, const QByteArray& p
 OriginDetails OriginDetails::inspect(const QByteArray& rawPath, const OriginDatabases* databases,
                                      bool sidecars)
 {
-    QByteArray path = rawPath;
     // A folder's listed path ends in "/"; the attributes are the folder's either way.
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
+    const QByteArray path = withoutTrailingSlashes(rawPath);
     return fromReads(EntryReads::of(path, sidecars), path, databases);
 }
 

@@ -3,6 +3,7 @@
 #include "core/AttributeDecoder.h"
 #include "core/AttributeReader.h"
 #include "core/ControlPictures.h"
+#include "core/PathEncoding.h"
 #include "core/ProvenanceRegistry.h"
 #include "origin/OriginDetails.h"
 #include "origin/WhereFroms.h"
@@ -25,17 +26,9 @@ void addBytes(Members& line, const char* key, const char* base64Key, const QByte
 }
 
 // The values as they are, beside the four fields as shown: for scripts and timelines.
-// A folder's listed path ends in "/"; its plain path does not.
-QByteArray withoutTrailingSlash(QByteArray path)
-{
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    return path;
-}
-
 void addPlainFields(Members& line, const QByteArray& rawPath, const OriginDetails& details)
 {
-    const QByteArray path = withoutTrailingSlash(rawPath);
+    const QByteArray path = withoutTrailingSlashes(rawPath);
     addBytes(line, "fileName", "fileNameBase64", path.mid(path.lastIndexOf('/') + 1));
     addBytes(line, "filePath", "filePathBase64", path);
     if (!details.provenance.isEmpty()) {
@@ -104,7 +97,7 @@ QByteArray OriginJson::errorLine(const QString& path, const QString& error)
 {
     Members line;
     line.add("path", path);
-    addBytes(line, "filePath", "filePathBase64", withoutTrailingSlash(OriginDetails::rawPathOf(path)));
+    addBytes(line, "filePath", "filePathBase64", withoutTrailingSlashes(OriginDetails::rawPathOf(path)));
     line.add("error", error);
     return line.object();
 }
@@ -155,7 +148,7 @@ void OriginJson::appendLine(QByteArray& out, const QString& name, const QString&
 QByteArray OriginJson::timeline(const QString& provenanceID, const QString& quarantineApp,
                                 const QByteArray& rawPath, const OriginDetails& details)
 {
-    const QByteArray raw = withoutTrailingSlash(rawPath);
+    const QByteArray raw = withoutTrailingSlashes(rawPath);
     const QString shownPath = QString::fromUtf8(raw);
     QByteArray lines;
     // One event: what happened when, with the file's fields for filtering.
@@ -213,7 +206,7 @@ QByteArray OriginJson::bodyLine(const QByteArray& rawPath, const OriginDetails& 
 {
     if (!details.status)
         return {};
-    const QByteArray raw = withoutTrailingSlash(rawPath);
+    const QByteArray raw = withoutTrailingSlashes(rawPath);
     // Fields are split at "|" and lines at line feeds: those stay out of the name.
     QString name = withControlPictures(QString::fromUtf8(raw));
     name.replace(QLatin1Char('|'), QStringLiteral("%7C"));

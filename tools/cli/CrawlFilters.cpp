@@ -1,5 +1,6 @@
 #include "tools/cli/CrawlFilters.h"
 
+#include "core/PathEncoding.h"
 #include "crawl/Crawled.h"
 #include "origin/OriginDetails.h"
 #include "tools/cli/CliOutput.h"
@@ -55,8 +56,8 @@ CrawlFilters::CrawlFilters()
 
 void CrawlFilters::addOptions(QCommandLineParser& parser) const
 {
-    parser.addOptions({m_whereFroms, m_agentOption, m_sinceOption, m_untilOption, m_exclude, m_oneFileSystem,
-                       m_maxDepth});
+    parser.addOptions(
+        {m_whereFroms, m_agentOption, m_sinceOption, m_untilOption, m_exclude, m_oneFileSystem, m_maxDepth});
 }
 
 QString CrawlFilters::synopsis() const
@@ -80,8 +81,8 @@ bool CrawlFilters::read(const QCommandLineParser& parser, TreeWalker::Options& o
         }
     }
     m_agent = parser.value(m_agentOption);
-    for (const auto& [option, bound, end] : {std::tuple{&m_sinceOption, &m_since, false},
-                                             std::tuple{&m_untilOption, &m_until, true}}) {
+    for (const auto& [option, bound, end] :
+         {std::tuple{&m_sinceOption, &m_since, false}, std::tuple{&m_untilOption, &m_until, true}}) {
         if (!parser.isSet(*option))
             continue;
         const auto time = parseTime(parser.value(*option));
@@ -106,9 +107,7 @@ bool CrawlFilters::accepts(const Crawled& record, bool sidecars, const EntryRead
 {
     if (!choosesRecords())
         return true;
-    QByteArray path = OriginDetails::rawPathOf(record.path());
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
+    const QByteArray path = withoutTrailingSlashes(OriginDetails::rawPathOf(record.path()));
     return accepts(reads ? OriginDetails::fromReads(*reads, path, nullptr)
                          : OriginDetails::inspect(path, nullptr, sidecars));
 }
@@ -123,7 +122,8 @@ bool CrawlFilters::accepts(const OriginDetails& details) const
         return false;
     if (m_since.isValid() || m_until.isValid()) {
         const QDateTime time = QDateTime::fromString(details.quarantine->time, Qt::ISODate);
-        if (!time.isValid() || (m_since.isValid() && time < m_since) || (m_until.isValid() && time >= m_until))
+        if (!time.isValid() || (m_since.isValid() && time < m_since) ||
+            (m_until.isValid() && time >= m_until))
             return false;
     }
     return true;

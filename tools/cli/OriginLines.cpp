@@ -1,5 +1,6 @@
 #include "tools/cli/OriginLines.h"
 
+#include "core/PathEncoding.h"
 #include "origin/OriginDatabases.h"
 #include "origin/OriginDetails.h"
 #include "origin/OriginJson.h"
@@ -149,11 +150,10 @@ EntryReads::Written OriginLines::written(const QString& name, const QString& enc
                                          const EntryReads* reads,
                                          const std::function<bool(const OriginDetails&)>& keep)
 {
-    QByteArray path = OriginDetails::rawPathOf(encodedPath);
+    const QByteArray rawPath = OriginDetails::rawPathOf(encodedPath);
     EntryReads::Written line;
-    line.databases = databasesFor(path);
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
+    line.databases = databasesFor(rawPath);
+    const QByteArray path = withoutTrailingSlashes(rawPath);
     OriginDetails details = reads ? OriginDetails::fromReads(*reads, path, nullptr)
                                   : OriginDetails::inspect(path, nullptr, m_sidecars);
     if (keep && !keep(details))

@@ -1,5 +1,6 @@
 #include "tools/findapps/AppFinder.h"
 
+#include "core/PathEncoding.h"
 #include "core/UniqueFd.h"
 
 #include "tools/findapps/DesktopEntry.h"
@@ -62,7 +63,8 @@ int openFolder(const QByteArray& path, bool followLink)
             errno = ENAMETOOLONG;
             return -1;
         }
-        base = UniqueFd(::openat(start == 0 ? AT_FDCWD : base.fd(), path.mid(start, end - start).constData(), flags));
+        base = UniqueFd(
+            ::openat(start == 0 ? AT_FDCWD : base.fd(), path.mid(start, end - start).constData(), flags));
         if (base.fd() < 0)
             return -1;
         start = end + 1;
@@ -151,13 +153,6 @@ bool isAppImageName(const QByteArray& name)
     constexpr char kSuffix[] = ".appimage";
     constexpr qsizetype kLength = sizeof kSuffix - 1;
     return name.size() > kLength && name.right(kLength).toLower() == kSuffix;
-}
-
-QByteArray withoutTrailingSlashes(QByteArray path)
-{
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    return path;
 }
 
 QByteArray absolute(const QByteArray& path)
